@@ -1,0 +1,67 @@
+#include "test_support.h"
+
+#include "schema_setup.h"
+#include "tavora_module.h"
+
+#include <QUuid>
+
+ProgramFolder::ProgramFolder(bool with_database) {
+    if (with_database) {
+        const QString failure = create_database(database_path());
+        if (!failure.isEmpty()) qFatal("cannot create the test database: %s", qPrintable(failure));
+    }
+    close_connection();
+    set_program_folder(dir_.path());
+}
+
+ProgramFolder::~ProgramFolder() {
+    close_connection();
+    QSqlDatabase::removeDatabase(QString::fromLatin1(kConnectionName));
+    for (const QString& name : extra_connections_) {
+        QSqlDatabase::database(name, false).close();
+        QSqlDatabase::removeDatabase(name);
+    }
+    set_program_folder(QString());
+}
+
+QString ProgramFolder::database_path() const { return dir_.path() + QStringLiteral("/tavora lab.mdb"); }
+
+QSqlDatabase ProgramFolder::other_workstation() {
+    const QString name = QStringLiteral("other-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    extra_connections_ << name;
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(database_path());
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+    if (!db.open()) qFatal("cannot open a second connection");
+    return db;
+}
+
+MessageRecorder::MessageRecorder() {
+    previous_ = set_message_handler([this](const ShownMessage& m) {
+        shown << m;
+        if (!answers_.isEmpty()) return answers_.dequeue();
+        switch (m.buttons) {
+        case MessageButtons::YesNo: return MessageAnswer::Yes;
+        default: return MessageAnswer::Ok;
+        }
+    });
+}
+
+MessageRecorder::~MessageRecorder() { set_message_handler(previous_); }
+
+QStringList MessageRecorder::texts() const {
+    QStringList t;
+    for (const ShownMessage& m : shown) t << m.text;
+    return t;
+}
+
+void settle() {
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+void show_active(QWidget* w) {
+    w->show();
+    QApplication::setActiveWindow(w);
+    w->activateWindow();
+    if (!QTest::qWaitForWindowActive(w)) qWarning("window did not become active");
+}

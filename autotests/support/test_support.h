@@ -1,0 +1,60 @@
+#pragma once
+
+#include "message_box.h"
+
+#include <QApplication>
+#include <QList>
+#include <QQueue>
+#include <QSqlDatabase>
+#include <QTemporaryDir>
+#include <QTest>
+
+// Runs a Qt Test class offscreen with a real QApplication.
+#define TAVORA_TEST_MAIN(TestClass)                                                                                   \
+    int main(int argc, char** argv) {                                                                                  \
+        qputenv("QT_QPA_PLATFORM", "offscreen");                                                                       \
+        QApplication app(argc, argv);                                                                                  \
+        app.setQuitOnLastWindowClosed(false);                                                                          \
+        TestClass tc;                                                                                                  \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
+    }
+
+// A temporary program folder holding a fresh database made from the real
+// schema. The program's folder points at it while the object lives.
+class ProgramFolder {
+public:
+    explicit ProgramFolder(bool with_database = true);
+    ~ProgramFolder();
+
+    QString path() const { return dir_.path(); }
+    QString database_path() const;
+    // A second connection to the same file, as another workstation would have.
+    QSqlDatabase other_workstation();
+
+private:
+    QTemporaryDir dir_;
+    QStringList extra_connections_;
+};
+
+// Answers the message boxes in place of a person and keeps what they said.
+class MessageRecorder {
+public:
+    MessageRecorder();
+    ~MessageRecorder();
+
+    // The answer to the next box that asks a question (default: its first button).
+    void answer(MessageAnswer a) { answers_.enqueue(a); }
+    QList<ShownMessage> shown;
+    QStringList texts() const;
+    void clear() { shown.clear(); }
+
+private:
+    QQueue<MessageAnswer> answers_;
+    MessageHandler previous_;
+};
+
+// Lets posted events (synthetic keystrokes) run.
+void settle();
+
+// Shows a top-level widget, makes it active and waits for that.
+void show_active(QWidget* w);

@@ -1,0 +1,273 @@
+#include "test_support.h"
+
+#include "core_tables.h"
+#include "dates.h"
+#include "number_value.h"
+#include "records.h"
+#include "schema_setup.h"
+#include "tavora_module.h"
+
+#include <QFile>
+#include <QSqlError>
+#include <QSqlQuery>
+
+class TestData : public QObject {
+    Q_OBJECT
+
+private slots:
+    void number_value_reads_like_the_screens_data();
+    void number_value_reads_like_the_screens();
+    void plain_number_has_no_decoration();
+
+    void ids_start_at_one_and_follow_the_largest_key();
+    void duplicate_keys_are_told_apart();
+    void text_and_table_names_ignore_case();
+    void failed_transaction_leaves_nothing_behind();
+    void awkward_text_round_trips_unchanged_data();
+    void awkward_text_round_trips_unchanged();
+    void minimal_registration_row_has_placeholders();
+    void list_reads_everything_and_holds_no_lock();
+    void busy_database_is_reported_as_busy();
+    void unknown_table_names_are_refused();
+
+    void missing_database_is_silent_until_used();
+    void file_that_is_not_a_database_does_not_open();
+    void opening_twice_keeps_one_connection();
+    void path_without_extension_names_the_file();
+    void new_database_is_never_made_over_a_file();
+};
+
+void TestData::number_value_reads_like_the_screens_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("value");
+    QTest::newRow("leading zeros") << "007" << 7.0;
+    QTest::newRow("blanks anywhere") << " 1 2 " << 12.0;
+    QTest::newRow("tabs and line feeds") << "\t1\n5" << 15.0;
+    QTest::newRow("stops at a letter") << "12a" << 12.0;
+    QTest::newRow("hexadecimal") << "&H1F" << 31.0;
+    QTest::newRow("hexadecimal lower case") << "&h1f" << 31.0;
+    QTest::newRow("octal") << "&O17" << 15.0;
+    QTest::newRow("octal stops at 8") << "&O178" << 15.0;
+    QTest::newRow("exponent") << "-3.5e2" << -350.0;
+    QTest::newRow("exponent without digits") << "4e" << 4.0;
+    QTest::newRow("plus sign") << "+9" << 9.0;
+    QTest::newRow("decimal") << "100.00000" << 100.0;
+    QTest::newRow("leading point") << ".5" << 0.5;
+    QTest::newRow("empty") << "" << 0.0;
+    QTest::newRow("letters") << "abc" << 0.0;
+    QTest::newRow("minus alone") << "-" << 0.0;
+    QTest::newRow("two signs") << "--5" << 0.0;
+    QTest::newRow("ampersand alone") << "&" << 0.0;
+}
+
+void TestData::number_value_reads_like_the_screens() {
+    QFETCH(QString, text);
+    QFETCH(double, value);
+    QCOMPARE(number_value(text), value);
+}
+
+void TestData::plain_number_has_no_decoration() {
+    QCOMPARE(plain_number(number_value("007")), QString("7"));
+    QCOMPARE(plain_number(12.0), QString("12"));
+    QCOMPARE(plain_number(-350.0), QString("-350"));
+    QCOMPARE(plain_number(0.5), QString("0.5"));
+    QCOMPARE(plain_number(1e20), QString("100000000000000000000"));
+    QCOMPARE(key_value(7.0).typeId(), int(QMetaType::LongLong));
+    QCOMPARE(key_value(7.5).typeId(), int(QMetaType::Double));
+}
+
+void TestData::ids_start_at_one_and_follow_the_largest_key() {
+    ProgramFolder folder;
+    QCOMPARE(next_patient_id().value, 1);
+    QCOMPARE(next_lab_id().value, 1);
+    for (int id : {1, 7, 2}) {
+        QVERIFY(add_patient(minimal_patient(id, "P", "", "")).ok());
+        QVERIFY(add_row("test_main", {{"lab_id", id}, {"test", "Serology"}}).ok());
+    }
+    QCOMPARE(next_patient_id().value, 8);
+    QCOMPARE(next_lab_id().value, 8);
+    // A deleted last report lets its number be handed out again.
+    QVERIFY(delete_rows("test_main", "lab_id", 7).ok());
+    QCOMPARE(next_lab_id().value, 3);
+}
+
+void TestData::duplicate_keys_are_told_apart() {
+    ProgramFolder folder;
+    QVERIFY(add_patient(minimal_patient(5, "A", "", "")).ok());
+    const DbError patient = add_patient(minimal_patient(5, "B", "", ""));
+    QVERIFY(patient.duplicate());
+    QCOMPARE(patient.code, 1555); // primary key
+
+    QVERIFY(add_row("test_main", {{"lab_id", 9}}).ok());
+    const DbError report = add_row("test_main", {{"lab_id", 9}});
+    QVERIFY(report.duplicate());
+    QCOMPARE(report.code, 2067); // unique
+
+    // Another kind of failure is not a duplicate.
+    const DbError other = add_row("test_main", {{"lab_id", "not a number"}});
+    QVERIFY(!other.ok());
+    QVERIFY(!other.duplicate());
+}
+
+void TestData::text_and_table_names_ignore_case() {
+    ProgramFolder folder;
+    QVERIFY(add_row("DOCTORS", {{"name", "Dr. Mehta"}}).ok());
+    auto found = select_rows("select * from Doctors where name = ?", {"DR. MEHTA"});
+    QVERIFY(found.ok());
+    QCOMPARE(found.value.size(), 1);
+    QCOMPARE(found.value[0].text(0), QString("Dr. Mehta"));
+    QVERIFY(add_row("test_main", {{"lab_id", 1}, {"test", "Prothrombin time"}}).ok());
+    QCOMPARE(select_rows("select * from test_main where test = ?", {"prothrombin time"}).value.size(), 1);
+    QCOMPARE(known_table("blood_SUGAR_report"), QString("blood_sugar_report"));
+    QCOMPARE(known_table("Peripheral_blood_smear"), QString("peripheral_blood_smear"));
+}
+
+void TestData::failed_transaction_leaves_nothing_behind() {
+    ProgramFolder folder;
+    QVERIFY(add_row("test_main", {{"lab_id", 3}}).ok());
+    const DbError e = in_transaction([] {
+        if (DbError a = add_patient(minimal_patient(1, "New", "", "")); !a.ok()) return a;
+        if (DbError b = add_row("Serology", {{"lab_id", 3}, {"item", "RA"}, {"result", "+"}}); !b.ok()) return b;
+        return add_row("test_main", {{"lab_id", 3}}); // taken: the whole save fails
+    });
+    QVERIFY(e.duplicate());
+    QVERIFY(!find_patient(1).value.has_value());
+    QCOMPARE(select_rows("select * from Serology").value.size(), 0);
+
+    QVERIFY(in_transaction([] { return add_patient(minimal_patient(2, "Kept", "", "")); }).ok());
+    QVERIFY(find_patient(2).value.has_value());
+}
+
+void TestData::awkward_text_round_trips_unchanged_data() {
+    QTest::addColumn<QString>("text");
+    QTest::newRow("apostrophe") << "D'Souza";
+    QTest::newRow("quotes") << "say \"ahh\"";
+    QTest::newRow("semicolon") << "a; b";
+    QTest::newRow("sql fragment") << "x'); DROP TABLE registration; --";
+    QTest::newRow("or clause") << "' or '1'='1";
+    QTest::newRow("non-ascii") << QString::fromUtf8("Zoë Ñúñez ஆ");
+    QTest::newRow("number sign date") << "#12/01/2026#";
+}
+
+void TestData::awkward_text_round_trips_unchanged() {
+    QFETCH(QString, text);
+    ProgramFolder folder;
+    Patient p = minimal_patient(1, text, text, "");
+    p.address = text;
+    p.brief_history = text;
+    QVERIFY(add_patient(p).ok());
+    auto found = find_patient(1);
+    QVERIFY(found.ok() && found.value);
+    QCOMPARE(found.value->patient_name, text);
+    QCOMPARE(found.value->address, text);
+    QCOMPARE(found.value->brief_history, text);
+    QVERIFY(add_row("doctors", {{"name", text}}).ok());
+    QCOMPARE(select_rows("select name from doctors where name = ?", {text}).value.size(), 1);
+    QCOMPARE(select_rows("select * from registration").value.size(), 1);
+}
+
+void TestData::minimal_registration_row_has_placeholders() {
+    ProgramFolder folder;
+    QVERIFY(add_patient(minimal_patient(4, "Asha", "30", "F")).ok());
+    const Patient p = *find_patient(4).value;
+    QCOMPARE(p.patient_name, QString("Asha"));
+    QCOMPARE(p.age, QString("30"));
+    QCOMPARE(p.sex, QString("F"));
+    for (const QString& v : {p.phone, p.mobile, p.occupation, p.next_of_kin, p.address, p.brief_history})
+        QCOMPARE(v, QString("-"));
+    QCOMPARE(p.emailid, QString("_"));
+    QCOMPARE(p.reg_date, today_iso());
+}
+
+void TestData::list_reads_everything_and_holds_no_lock() {
+    ProgramFolder folder;
+    for (int id = 3; id >= 1; --id) QVERIFY(add_patient(minimal_patient(id, QString("P%1").arg(id), "", "")).ok());
+    auto list = patient_list();
+    QVERIFY(list.ok());
+    QCOMPARE(list.value.columns.first(), QString("patient_id"));
+    QCOMPARE(list.value.columns.size(), 12);
+    QCOMPARE(list.value.rows.size(), 3);
+    QCOMPARE(list.value.rows[0][0], QString("1"));
+    QCOMPARE(list.value.rows[2][1], QString("P3"));
+    // Another workstation can take the write lock at once: nothing is left open.
+    QSqlQuery other(folder.other_workstation());
+    QVERIFY2(other.exec("BEGIN EXCLUSIVE"), qPrintable(other.lastError().text()));
+    QVERIFY(other.exec("ROLLBACK"));
+}
+
+void TestData::busy_database_is_reported_as_busy() {
+    ProgramFolder folder;
+    QVERIFY(add_patient(minimal_patient(1, "A", "", "")).ok());
+    Transaction hold; // this workstation is half-way through a save
+    QVERIFY(hold.begin_error().ok());
+    QSqlQuery other(folder.other_workstation());
+    QVERIFY(!other.exec("BEGIN IMMEDIATE"));
+    const DbError e = DbError::from(other.lastError());
+    QVERIFY(e.busy());
+    QVERIFY(!e.duplicate());
+}
+
+void TestData::unknown_table_names_are_refused() {
+    ProgramFolder folder;
+    QVERIFY(!add_row("registration; drop table doctors", {{"name", "x"}}).ok());
+    QVERIFY(!delete_rows("sqlite_schema", "name", "x").ok());
+    QVERIFY(!change_rows("doctors", {{"name = 'x' --", "y"}}, "name", "z").ok());
+    QVERIFY(known_table("no_such_table").isEmpty());
+}
+
+void TestData::missing_database_is_silent_until_used() {
+    ProgramFolder folder(false);
+    MessageRecorder messages;
+    open_connection();
+    QVERIFY(!connection_is_open());
+    QVERIFY(messages.shown.isEmpty());
+    QVERIFY(!QFile::exists(folder.database_path())); // never created
+    auto id = next_patient_id();
+    QCOMPARE(id.error.kind, DbError::Kind::Unavailable);
+    QVERIFY(id.error.description.contains("tavora lab.mdb"));
+    QVERIFY(!QFile::exists(folder.database_path()));
+    // The file turning up later is found by the next action.
+    QVERIFY(create_database(folder.database_path()).isEmpty());
+    QCOMPARE(next_patient_id().value, 1);
+}
+
+void TestData::file_that_is_not_a_database_does_not_open() {
+    ProgramFolder folder(false);
+    QFile f(folder.database_path());
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(4096, 'x'));
+    f.close();
+    open_connection();
+    QVERIFY(!connection_is_open());
+    QCOMPARE(next_lab_id().error.kind, DbError::Kind::Unavailable);
+}
+
+void TestData::opening_twice_keeps_one_connection() {
+    ProgramFolder folder;
+    open_connection();
+    QVERIFY(connection_is_open());
+    open_connection();
+    QVERIFY(connection_is_open());
+    QCOMPARE(QSqlDatabase::connectionNames().count(QString::fromLatin1(kConnectionName)), 1);
+    QVERIFY(close_connection().ok());
+    QVERIFY(!connection_is_open());
+}
+
+void TestData::path_without_extension_names_the_file() {
+    ProgramFolder folder;
+    QVERIFY(database_path_without_extension().isEmpty());
+    open_connection();
+    QCOMPARE(database_path_without_extension() + ".mdb", folder.database_path());
+}
+
+void TestData::new_database_is_never_made_over_a_file() {
+    ProgramFolder folder;
+    QFile f(folder.database_path());
+    const qint64 size = f.size();
+    QVERIFY(!create_database(folder.database_path()).isEmpty());
+    QCOMPARE(QFile(folder.database_path()).size(), size);
+    QVERIFY(schema_sql().contains("STRICT"));
+}
+
+TAVORA_TEST_MAIN(TestData)
+#include "test_data.moc"

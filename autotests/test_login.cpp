@@ -1,0 +1,4 @@
+#include "test_support.h"
+class T : public QObject { Q_OBJECT };
+TAVORA_TEST_MAIN(T)
+#include "test_login.moc"

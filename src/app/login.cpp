@@ -1,0 +1,151 @@
+#include "login.h"
+
+#include "app_state.h"
+#include "artwork.h"
+#include "credentials.h"
+#include "key_filters.h"
+#include "keystrokes.h"
+#include "message_box.h"
+#include "screen_registry.h"
+#include "twips.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace {
+
+// The picture: 900 x 600 pixels at its natural size (13500 x 9000 twips).
+constexpr int kPictureWidth = 13500;
+constexpr int kPictureHeight = 9000;
+
+// Click regions of the picture, in twips; bounds are exclusive. The words are
+// painted from the same table, so each always lies inside its region.
+constexpr Region kOk{4300, 6100, 7600, 8200};
+constexpr Region kCancel{6400, 8200, 7600, 8100};
+
+QRectF region_rect(const Region& r, double scale) {
+    return QRectF(r.x_min * scale, r.y_min * scale, (r.x_max - r.x_min) * scale, (r.y_max - r.y_min) * scale);
+}
+
+class LoginPicture : public QWidget {
+public:
+    LoginPicture(LoginScreen* screen) : QWidget(screen), screen_(screen) {
+        setObjectName(QStringLiteral("Image1"));
+        setGeometry(twips_rect(0, 0, kPictureWidth, kPictureHeight));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const double s = double(width()) / kPictureWidth;
+        artwork::paper(p, rect());
+
+        // Left panel: the laboratory's name and emblem.
+        const QRectF panel(0, 0, width() * 0.42, height());
+        QLinearGradient g(panel.topLeft(), panel.bottomLeft());
+        g.setColorAt(0, artwork::kAccent);
+        g.setColorAt(1, artwork::kInk);
+        p.fillRect(panel, g);
+        p.setPen(Qt::white);
+        artwork::emblem(p, QRectF(panel.center().x() - 45, height() * 0.22, 90, 110));
+        artwork::fitted_text(p, QRectF(20, height() * 0.46, panel.width() - 40, 60), QStringLiteral("Tavora Lab"), 44,
+                             true);
+        artwork::fitted_text(p, QRectF(20, height() * 0.56, panel.width() - 40, 30),
+                             QStringLiteral("Pathology laboratory records"), 17);
+
+        p.setPen(artwork::kInk);
+        artwork::fitted_text(p, QRectF(width() * 0.46, height() * 0.2, width() * 0.5, 50),
+                             QStringLiteral("Please sign in"), 30, true);
+
+        // The words beside the two boxes (Text1 at 7560,5160; text2 at 7560,6480).
+        const QRectF user_label(4300 * s, 5100 * s, 3100 * s, 380 * s);
+        const QRectF password_label(4300 * s, 6420 * s, 3100 * s, 380 * s);
+        QFont f(QStringLiteral("DejaVu Sans"));
+        f.setPixelSize(16);
+        p.setFont(f);
+        p.drawText(user_label, Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Username"));
+        p.drawText(password_label, Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Password"));
+
+        const double inset = 2;
+        artwork::tile(p, region_rect(kOk, s).adjusted(inset, inset, -inset, -inset), QStringLiteral("O.K."),
+                      artwork::kAccent, Qt::white);
+        artwork::tile(p, region_rect(kCancel, s).adjusted(inset, inset, -inset, -inset), QStringLiteral("Cancel"),
+                      QColor(0xe8, 0xec, 0xef), artwork::kInk);
+    }
+
+    void mousePressEvent(QMouseEvent* e) override {
+        const double to_twips = double(kPictureWidth) / width();
+        screen_->press_at(e->position() * to_twips);
+    }
+
+private:
+    LoginScreen* screen_;
+};
+
+} // namespace
+
+LoginScreen::LoginScreen(QWidget* parent) : QWidget(parent) {
+    setObjectName(QString::fromLatin1(kLoginScreen));
+    setWindowTitle(QStringLiteral("Tavora Lab."));
+    picture_ = new LoginPicture(this);
+    setFixedSize(picture_->size());
+
+    auto make_box = [this](const char* name, int top) {
+        auto* box = new QLineEdit(picture_);
+        box->setObjectName(QString::fromLatin1(name));
+        QRect r = twips_rect(7560, top, 1212, 252);
+        // The layout's 17-pixel box is too short for a framed line edit; grow it about its centre.
+        r.adjust(0, -4, 24, 4);
+        box->setGeometry(r);
+        box->setText(QStringLiteral(" "));
+        return box;
+    };
+    user_ = make_box("Text1", 5160);
+    password_ = make_box("text2", 6480);
+    setTabOrder(user_, password_);
+    apply_enter_to_next(user_);
+    password_->installEventFilter(this);
+    user_->setFocus();
+}
+
+bool LoginScreen::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != password_ || event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
+    const int code = typed_char_code(static_cast<QKeyEvent*>(event));
+    if (code < 0) return false;
+    if (code == '\r') {
+        send_tab(password_);
+        return true;
+    }
+    if (code == '\b') {
+        typed_password_.chop(1);
+        return false;
+    }
+    typed_password_.append(QChar(code));
+    password_->insert(QStringLiteral("*"));
+    return true;
+}
+
+void LoginScreen::press_at(QPointF twips) {
+    if (kCancel.contains(twips.x(), twips.y())) {
+        screens::end_program();
+        return;
+    }
+    app_state().login_password = typed_password_;
+    if (!login_pair_accepted(user_->text(), typed_password_)) {
+        reject();
+        return;
+    }
+    if (!kOk.contains(twips.x(), twips.y())) return;
+    screens::open(QString::fromLatin1(kMainMenu));
+    close();
+}
+
+void LoginScreen::reject() {
+    show_message(QStringLiteral("Wrong user name or password"));
+    user_->clear();
+    password_->clear();
+    typed_password_.clear();
+}

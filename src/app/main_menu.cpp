@@ -1,0 +1,196 @@
+#include "main_menu.h"
+
+#include "app_state.h"
+#include "artwork.h"
+#include "menu_regions.h"
+#include "message_box.h"
+#include "screen_registry.h"
+#include "tavora_module.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+
+namespace {
+
+constexpr int kPictureWidth = 8412; // Image1, in twips
+constexpr int kPictureHeight = 5892;
+
+QRectF scaled(const Region& r, double sx, double sy) {
+    return QRectF(r.x_min * sx, r.y_min * sy, (r.x_max - r.x_min) * sx, (r.y_max - r.y_min) * sy);
+}
+
+// Rounds to the nearest whole number, halves to even, into 16 bits.
+qint16 to_stored(double twips) {
+    const double r = std::nearbyint(twips);
+    return qint16(std::clamp(r, double(std::numeric_limits<qint16>::min()), double(std::numeric_limits<qint16>::max())));
+}
+
+class MenuPicture : public QWidget {
+public:
+    MenuPicture(QWidget* parent, std::function<void(QPointF)> on_press)
+        : QWidget(parent), on_press_(std::move(on_press)) {
+        setObjectName(QStringLiteral("Image1"));
+        setGeometry(twips_rect(360, 840, kPictureWidth, kPictureHeight));
+        setCursor(Qt::PointingHandCursor);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        artwork::paper(p, rect());
+        p.setPen(QPen(artwork::kAccent.lighter(150), 1));
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+        const double sx = double(width()) / kPictureWidth, sy = double(height()) / kPictureHeight;
+
+        for (const MenuRegion& r : kTestRegions)
+            artwork::tile(p, scaled(r.region, sx, sy).adjusted(1.5, 1.5, -1.5, -1.5), QString::fromUtf8(r.label),
+                          QColor(0xd9, 0xf0, 0xec), artwork::kInk);
+        for (const MenuRegion* r : {&kUtilityRegion, &kRegistrationRegion})
+            artwork::tile(p, scaled(r->region, sx, sy).adjusted(1.5, 1.5, -1.5, -1.5), QString::fromUtf8(r->label),
+                          artwork::kAccent, Qt::white);
+
+        // The free band across the middle carries the heading.
+        p.setPen(artwork::kInk);
+        artwork::fitted_text(p, QRectF(300 * sx, 2250 * sy, 7800 * sx, 550 * sy),
+                             QStringLiteral("Tavora Lab \u2014 choose a test, registration or Utility"), 18, true);
+        p.setPen(artwork::kInk.lighter(160));
+        artwork::fitted_text(p, QRectF(300 * sx, 5200 * sy, 6500 * sx, 500 * sy),
+                             QStringLiteral("After a test, pick the kind of patient on the right."), 13);
+    }
+
+    void mousePressEvent(QMouseEvent* e) override {
+        on_press_(QPointF(e->position().x() * kPictureWidth / width(), e->position().y() * kPictureHeight / height()));
+    }
+
+private:
+    std::function<void(QPointF)> on_press_;
+};
+
+// A painted picture that acts on a click (press and release inside it).
+class ClickPicture : public QWidget {
+public:
+    using Paint = std::function<void(QPainter&, const QRectF&)>;
+
+    ClickPicture(QWidget* parent, const char* name, QRect geometry, Paint paint, std::function<void()> on_click)
+        : QWidget(parent), paint_(std::move(paint)), on_click_(std::move(on_click)) {
+        setObjectName(QString::fromLatin1(name));
+        setGeometry(geometry);
+        if (on_click_) setCursor(Qt::PointingHandCursor);
+        else setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        paint_(p, QRectF(rect()));
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        if (on_click_ && rect().contains(e->position().toPoint())) on_click_();
+    }
+
+private:
+    Paint paint_;
+    std::function<void()> on_click_;
+};
+
+ClickPicture::Paint kind_tile(const char* label) {
+    return [label](QPainter& p, const QRectF& r) {
+        artwork::tile(p, r.adjusted(2, 2, -2, -2), QString::fromLatin1(label), artwork::kAccent, Qt::white);
+    };
+}
+
+void paint_exit_icon(QPainter& p, const QRectF& r) {
+    const QRectF c = r.adjusted(2, 2, -2, -2);
+    p.setPen(QPen(QColor(0x8f, 0x1d, 0x1d), 1.5));
+    p.setBrush(QColor(0xd6, 0x45, 0x45));
+    p.drawEllipse(c);
+    p.setPen(QPen(Qt::white, 3, Qt::SolidLine, Qt::RoundCap));
+    const double k = c.width() * 0.3;
+    p.drawLine(c.center() + QPointF(-k, -k), c.center() + QPointF(k, k));
+    p.drawLine(c.center() + QPointF(-k, k), c.center() + QPointF(k, -k));
+}
+
+} // namespace
+
+MainMenu::MainMenu(QWidget* parent) : QWidget(parent) {
+    setObjectName(QString::fromLatin1(kMainMenu));
+    setWindowTitle(QStringLiteral("Tavora Lab"));
+    setFixedSize(twips_rect(0, 0, 11880, 7200).size());
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, artwork::kPaper);
+    setPalette(pal);
+
+    new MenuPicture(this, [this](QPointF t) { press_at(t); });
+    kinds_[0] = new ClickPicture(this, "Image5", twips_rect(9000, 2160, 2475, 915), kind_tile("New Patient"),
+                                 [this] { choose(PatientKind::New); });
+    kinds_[1] = new ClickPicture(this, "Image6", twips_rect(9000, 3240, 2505, 855), kind_tile("Old patient"),
+                                 [this] { choose(PatientKind::Old); });
+    kinds_[2] = new ClickPicture(this, "Image7", twips_rect(9000, 4200, 2430, 885), kind_tile("Walk-in patient"),
+                                 [this] { choose(PatientKind::WalkIn); });
+    new ClickPicture(this, "Image2", twips_rect(240, 240, 480, 480), paint_exit_icon, [] { screens::end_program(); });
+    new ClickPicture(this, "Image3", twips_rect(7680, 5160, 480, 480), artwork::emblem, nullptr);
+    new ClickPicture(this, "Image4", twips_rect(7560, 5160, 480, 480), artwork::emblem, nullptr);
+    show_patient_kinds(false);
+
+    open_connection();
+}
+
+bool MainMenu::choosing() const { return kinds_[0]->isVisible(); }
+
+void MainMenu::show_patient_kinds(bool visible) {
+    for (QWidget* w : kinds_) w->setVisible(visible);
+}
+
+void MainMenu::press_at(QPointF t) {
+    if (kRegistrationRegion.region.contains(t.x(), t.y())) return replace_with(kRegistrationRegion.screen);
+    if (kUtilityRegion.region.contains(t.x(), t.y())) return replace_with(kUtilityRegion.screen);
+    menu_click_x_ = to_stored(t.x());
+    menu_click_y_ = to_stored(t.y());
+    show_patient_kinds(true);
+}
+
+void MainMenu::replace_with(const char* screen) {
+    // A screen that does not exist yet opens nothing, and the menu stays.
+    if (!screens::open(QString::fromLatin1(screen))) return;
+    close();
+}
+
+void MainMenu::choose(PatientKind kind) {
+    AppState& state = app_state();
+    switch (kind) {
+    case PatientKind::New:
+        state.register_on_save = true;
+        state.mark_temporary = false;
+        break;
+    case PatientKind::Old:
+        state.register_on_save = false;
+        state.mark_temporary = show_message(QStringLiteral("               Temporary patient?"),
+                                            MessageButtons::YesNo) == MessageAnswer::Yes;
+        break;
+    case PatientKind::WalkIn:
+        state.register_on_save = true;
+        state.mark_temporary = true;
+        break;
+    }
+    show_patient_kinds(false);
+    if (const MenuRegion* r = test_region_at(menu_click_x_, menu_click_y_))
+        screens::open(QString::fromLatin1(r->screen));
+}
+
+void MainMenu::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setPen(artwork::kInk);
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setPixelSize(18);
+    f.setBold(true);
+    p.setFont(f);
+    p.drawText(QRect(px(840), px(240), px(8000), px(480)), Qt::AlignVCenter | Qt::AlignLeft,
+               QStringLiteral("Tavora Lab"));
+}

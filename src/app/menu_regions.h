@@ -1,0 +1,40 @@
+#pragma once
+
+#include "twips.h"
+
+// The click regions of the main menu picture, in twips from its top-left
+// corner (every bound exclusive). The picture is painted from these tables, so
+// each name always lies inside its own region.
+
+struct MenuRegion {
+    const char* screen; // the screen the region opens
+    const char* label;  // the name drawn on the picture
+    Region region;
+};
+
+// Tested first, with the exact pointer position: these close the menu.
+inline constexpr MenuRegion kRegistrationRegion{"patient_reg", "registration", {4500, 5800, 4700, 5000}};
+inline constexpr MenuRegion kUtilityRegion{"utility", "Utility", {2900, 3600, 4700, 5000}};
+
+// The test names, tested in this order against the stored point; the first match wins.
+inline constexpr MenuRegion kTestRegions[] = {
+    {"culture_and_antibiotic_sensitivity_pattern", "Culture & Antibiotic sensitivity", {4000, 8250, 200, 650}},
+    {"Peripheral_blood_smear", "Peripheral blood smear", {5400, 8100, 1200, 1630}},
+    {"biochemistry_report", "Biochemistry", {2800, 5400, 600, 1100}},
+    {"Blood_sugar_report", "Blood sugar", {300, 2350, 900, 1250}},
+    {"Urinalysis", "Urinalysis", {400, 1900, 1600, 2000}},
+    {"Routine_haemotology", "Routine haemotology", {400, 2600, 250, 600}},
+    {"Thyroid_hormone_profile", "Thyroid hormone profile", {2900, 5700, 1600, 2100}},
+    {"Serology", "Serology", {300, 1700, 4000, 4300}},
+    {"stool_routine", "Stool routine", {3100, 5000, 3100, 3400}},
+    {"RBC_indices", "RBC indices", {350, 1750, 2900, 3250}},
+    {"widal_test", "Widal test", {3300, 4600, 4000, 4350}},
+    {"prothrombin_time", "Prothrombin time", {5900, 8100, 3300, 3600}},
+};
+
+// The test screen whose region holds the point, or nullptr.
+inline const MenuRegion* test_region_at(int x, int y) {
+    for (const MenuRegion& r : kTestRegions)
+        if (r.region.contains(x, y)) return &r;
+    return nullptr;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "app_state.h"
+
+#include <QString>
+
+#include <functional>
+
+// Every message box of the program goes through here. The program shows a
+// modal box with the given title, text and buttons and no icon; the tests put
+// their own handler in its place to answer the boxes and read them back.
+
+enum class MessageButtons { Ok, YesNo, OkCancel };
+enum class MessageAnswer { Ok, Yes, No, Cancel };
+
+struct ShownMessage {
+    QString title;
+    QString text;
+    MessageButtons buttons = MessageButtons::Ok;
+};
+
+MessageAnswer show_message(const QString& text, MessageButtons buttons = MessageButtons::Ok,
+                           const QString& title = QString::fromLatin1(kAppTitle));
+
+// The title the field rules use for their refusals.
+inline QString information_title() { return QStringLiteral("Information"); }
+
+using MessageHandler = std::function<MessageAnswer(const ShownMessage&)>;
+// Installs a handler in place of the real boxes; an empty one restores them.
+// Returns the handler that was installed before.
+MessageHandler set_message_handler(MessageHandler handler);

@@ -1,0 +1,18 @@
+#include "start.h"
+
+#include "login.h"
+#include "main_menu.h"
+#include "screen_registry.h"
+
+#include <QApplication>
+
+void install_screens() {
+    screens::add(QString::fromLatin1(kLoginScreen), [] { return new LoginScreen; });
+    screens::add(QString::fromLatin1(kMainMenu), [] { return new MainMenu; });
+}
+
+QWidget* start_program() {
+    QApplication::setApplicationDisplayName(QString());
+    install_screens();
+    return screens::open(QString::fromLatin1(kLoginScreen));
+}

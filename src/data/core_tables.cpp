@@ -1,0 +1,78 @@
+#include "core_tables.h"
+
+#include "dates.h"
+
+namespace {
+
+DbResult<qint64> next_id(const QString& sql) {
+    auto last = select_first(sql);
+    if (!last.ok()) return {0, last.error};
+    if (!last.value) return {1, {}};
+    return {last.value->value(0).toLongLong() + 1, {}};
+}
+
+Fields patient_fields(const Patient& p) {
+    return {
+        {QStringLiteral("patient_name"), p.patient_name},
+        {QStringLiteral("age"), p.age},
+        {QStringLiteral("sex"), p.sex},
+        {QStringLiteral("phone"), p.phone},
+        {QStringLiteral("mobile"), p.mobile},
+        {QStringLiteral("emailid"), p.emailid},
+        {QStringLiteral("occupation"), p.occupation},
+        {QStringLiteral("next_of_kin"), p.next_of_kin},
+        {QStringLiteral("address"), p.address},
+        {QStringLiteral("reg_date"), today_iso()},
+        {QStringLiteral("brief_history"), p.brief_history},
+    };
+}
+
+} // namespace
+
+DbResult<qint64> next_patient_id() {
+    return next_id(QStringLiteral("SELECT patient_id FROM registration ORDER BY patient_id DESC LIMIT 1"));
+}
+
+DbResult<qint64> next_lab_id() {
+    return next_id(QStringLiteral("SELECT lab_id FROM test_main ORDER BY lab_id DESC LIMIT 1"));
+}
+
+Patient minimal_patient(const QVariant& patient_id, const QString& name, const QString& age, const QString& sex) {
+    const QString dash = QStringLiteral("-");
+    return {patient_id, name, age, sex, dash, dash, QStringLiteral("_"), dash, dash, dash, today_iso(), dash};
+}
+
+DbResult<std::optional<Patient>> find_patient(const QVariant& patient_id) {
+    auto row = select_first(QStringLiteral("SELECT * FROM registration WHERE patient_id = ?"), {patient_id});
+    if (!row.ok() || !row.value) return {std::nullopt, row.error};
+    const Row& r = *row.value;
+    Patient p;
+    p.patient_id = r.value(0);
+    p.patient_name = r.text(1);
+    p.age = r.text(QStringLiteral("age"));
+    p.sex = r.text(QStringLiteral("sex"));
+    p.phone = r.text(QStringLiteral("phone"));
+    p.mobile = r.text(QStringLiteral("mobile"));
+    p.emailid = r.text(QStringLiteral("emailid"));
+    p.occupation = r.text(QStringLiteral("occupation"));
+    p.next_of_kin = r.text(QStringLiteral("next_of_kin"));
+    p.address = r.text(QStringLiteral("address"));
+    p.reg_date = r.text(QStringLiteral("reg_date"));
+    p.brief_history = r.text(QStringLiteral("brief_history"));
+    return {p, {}};
+}
+
+DbError add_patient(const Patient& patient) {
+    Fields fields = patient_fields(patient);
+    fields.prepend({QStringLiteral("patient_id"), patient.patient_id});
+    return add_row(QStringLiteral("registration"), fields);
+}
+
+DbError modify_patient(const Patient& patient) {
+    return change_rows(QStringLiteral("registration"), patient_fields(patient), QStringLiteral("patient_id"),
+                       patient.patient_id);
+}
+
+DbResult<Table> patient_list() {
+    return grid_query(QStringLiteral("SELECT * FROM registration ORDER BY patient_id"));
+}

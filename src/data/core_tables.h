@@ -1,0 +1,34 @@
+#pragma once
+
+#include "db_error.h"
+#include "records.h"
+
+#include <QString>
+
+#include <optional>
+
+// The tables every screen shares: registration, test_main, doctors and temp.
+
+// The largest stored id plus 1, or 1 for an empty table. Nothing is reserved:
+// two screens may compute the same id, and the unique key refuses the second save.
+DbResult<qint64> next_patient_id();
+DbResult<qint64> next_lab_id();
+
+// One registration row, every column as the screens show it.
+struct Patient {
+    QVariant patient_id;
+    QString patient_name, age, sex, phone, mobile, emailid, occupation, next_of_kin, address, reg_date,
+        brief_history;
+};
+
+// The row a test screen registers for a new or walk-in patient: the typed
+// name, age and sex, placeholders elsewhere ("_" for the e-mail), today's date.
+Patient minimal_patient(const QVariant& patient_id, const QString& name, const QString& age, const QString& sex);
+
+DbResult<std::optional<Patient>> find_patient(const QVariant& patient_id);
+// Adds the patient with today's date as reg_date. A taken number is a duplicate-key error.
+DbError add_patient(const Patient& patient);
+// Rewrites every column but the number, with today's date as reg_date.
+DbError modify_patient(const Patient& patient);
+// Every column of every patient in registration-number order, for the list panel.
+DbResult<Table> patient_list();

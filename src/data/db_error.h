@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+class QSqlError;
+
+// A failed database statement, as a value. The screens tell a duplicate key
+// apart (their "ID already exists" messages) and a database kept busy by other
+// workstations; everything else is "other".
+struct DbError {
+    enum class Kind { None, Duplicate, Busy, Unavailable, Other };
+
+    Kind kind = Kind::None;
+    int code = 0;        // the engine's (extended) result code
+    QString description; // the engine's own words, or ours for an unavailable file
+
+    bool ok() const { return kind == Kind::None; }
+    bool duplicate() const { return kind == Kind::Duplicate; }
+    bool busy() const { return kind == Kind::Busy; }
+
+    static DbError from(const QSqlError& error);
+    static DbError other(const QString& description) { return {Kind::Other, 0, description}; }
+};
+
+template <typename T> struct DbResult {
+    T value{};
+    DbError error;
+    bool ok() const { return error.ok(); }
+};

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+// How the laboratory's screens read a number out of a text box: blanks, tabs
+// and line feeds are ignored wherever they stand; then an optional sign,
+// digits, an optional decimal point with digits and an optional exponent are
+// read up to the first other character. "&H" and "&O" introduce a hexadecimal
+// or an octal number. A text without a number reads as 0.
+double number_value(const QString& text);
+
+// The number in plain decimal notation: 7, not 7.0 or 007 or 7e0.
+QString plain_number(double value);
+
+// A number ready to bind to SQL: a whole number binds as an integer (so it
+// matches INTEGER keys exactly), anything else as a real.
+QVariant key_value(double value);

@@ -1,0 +1,198 @@
+#include "records.h"
+
+#include "dates.h"
+#include "tavora_module.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace {
+
+// Every table of the schema, spelled as the schema spells it.
+constexpr const char* kTables[] = {
+    "registration",       "test_main",        "doctors",
+    "temp",               "blood_sugar_report", "biochemistry_report",
+    "Thyroid_hormone_profile", "Routine_haemotology", "RBC_indices",
+    "prothrombin_time",   "peripheral_blood_smear", "Serology",
+    "widal_test",         "urinalysis",       "stool_routine",
+    "culture_and_antibiotic_sensitivity_pattern",
+};
+
+bool plain_identifier(const QString& name) {
+    if (name.isEmpty()) return false;
+    for (QChar c : name)
+        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'_') return false;
+    return true;
+}
+
+QString as_text(const QVariant& v) {
+    if (v.isNull()) return {};
+    if (v.typeId() == QMetaType::Double) {
+        const double d = v.toDouble();
+        return QString::number(d, 'g', 15);
+    }
+    return v.toString();
+}
+
+DbError run(QSqlQuery& q, const QString& sql, const QVariantList& binds) {
+    if (!q.prepare(sql)) return DbError::from(q.lastError());
+    for (const QVariant& b : binds) q.addBindValue(b);
+    if (!q.exec()) return DbError::from(q.lastError());
+    return {};
+}
+
+} // namespace
+
+DbError DbError::from(const QSqlError& error) {
+    bool numeric = false;
+    const int code = error.nativeErrorCode().toInt(&numeric);
+    DbError e{Kind::Other, numeric ? code : 0, error.databaseText()};
+    if (e.description.isEmpty()) e.description = error.text();
+    const int primary = e.code & 0xff;
+    if (e.code == 1555 || e.code == 2067) e.kind = Kind::Duplicate;
+    else if (primary == 5 || primary == 6) e.kind = Kind::Busy;
+    return e;
+}
+
+QVariant Row::value(const QString& name) const {
+    for (int i = 0; i < names.size(); ++i)
+        if (names[i].compare(name, Qt::CaseInsensitive) == 0) return values[i];
+    return {};
+}
+
+QString Row::text(int position) const { return as_text(value(position)); }
+QString Row::text(const QString& name) const { return as_text(value(name)); }
+
+QString known_table(const QString& name) {
+    for (const char* t : kTables)
+        if (name.compare(QLatin1String(t), Qt::CaseInsensitive) == 0) return QString::fromLatin1(t);
+    return {};
+}
+
+DbResult<QList<Row>> select_rows(const QString& sql, const QVariantList& binds) {
+    auto db = database();
+    if (!db.ok()) return {{}, db.error};
+    QSqlQuery q(db.value);
+    q.setForwardOnly(true);
+    if (DbError e = run(q, sql, binds); !e.ok()) return {{}, e};
+    DbResult<QList<Row>> out;
+    const QSqlRecord record = q.record();
+    QStringList names;
+    for (int i = 0; i < record.count(); ++i) names << record.fieldName(i);
+    while (q.next()) {
+        Row row{names, {}};
+        row.values.reserve(names.size());
+        for (int i = 0; i < names.size(); ++i) row.values << q.value(i);
+        out.value << row;
+    }
+    if (q.lastError().isValid()) out.error = DbError::from(q.lastError());
+    return out;
+}
+
+DbResult<std::optional<Row>> select_first(const QString& sql, const QVariantList& binds) {
+    auto rows = select_rows(sql, binds);
+    if (!rows.ok()) return {std::nullopt, rows.error};
+    if (rows.value.isEmpty()) return {std::nullopt, {}};
+    return {rows.value.first(), {}};
+}
+
+DbError execute(const QString& sql, const QVariantList& binds) {
+    auto db = database();
+    if (!db.ok()) return db.error;
+    QSqlQuery q(db.value);
+    return run(q, sql, binds);
+}
+
+DbResult<Table> grid_query(const QString& sql, const QVariantList& binds) {
+    auto rows = select_rows(sql, binds);
+    if (!rows.ok()) return {{}, rows.error};
+    DbResult<Table> out;
+    if (!rows.value.isEmpty()) out.value.columns = rows.value.first().names;
+    else {
+        // An empty result still shows its headers: ask for them without rows.
+        auto db = database();
+        QSqlQuery q(db.value);
+        if (run(q, sql, binds).ok()) {
+            const QSqlRecord r = q.record();
+            for (int i = 0; i < r.count(); ++i) out.value.columns << r.fieldName(i);
+        }
+    }
+    QList<bool> is_date;
+    for (const QString& c : out.value.columns) is_date << c.endsWith(QLatin1String("date"), Qt::CaseInsensitive);
+    out.value.rows.reserve(rows.value.size());
+    for (const Row& row : rows.value) {
+        QStringList cells;
+        cells.reserve(row.values.size());
+        for (int i = 0; i < row.values.size(); ++i)
+            cells << (is_date.value(i) ? display_date(row.text(i)) : row.text(i));
+        out.value.rows << cells;
+    }
+    return out;
+}
+
+DbError add_row(const QString& table, const Fields& fields) {
+    const QString t = known_table(table);
+    if (t.isEmpty()) return DbError::other(QStringLiteral("no such table: %1").arg(table));
+    QStringList columns, marks;
+    QVariantList binds;
+    for (const auto& [column, value] : fields) {
+        if (!plain_identifier(column)) return DbError::other(QStringLiteral("bad column name: %1").arg(column));
+        columns << column;
+        marks << QStringLiteral("?");
+        binds << value;
+    }
+    return execute(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(t, columns.join(u", "), marks.join(u", ")),
+                   binds);
+}
+
+DbError change_rows(const QString& table, const Fields& fields, const QString& key_column, const QVariant& key) {
+    const QString t = known_table(table);
+    if (t.isEmpty()) return DbError::other(QStringLiteral("no such table: %1").arg(table));
+    if (!plain_identifier(key_column)) return DbError::other(QStringLiteral("bad column name: %1").arg(key_column));
+    QStringList sets;
+    QVariantList binds;
+    for (const auto& [column, value] : fields) {
+        if (!plain_identifier(column)) return DbError::other(QStringLiteral("bad column name: %1").arg(column));
+        sets << column + QStringLiteral(" = ?");
+        binds << value;
+    }
+    binds << key;
+    return execute(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(t, sets.join(u", "), key_column), binds);
+}
+
+DbError delete_rows(const QString& table, const QString& key_column, const QVariant& key) {
+    const QString t = known_table(table);
+    if (t.isEmpty()) return DbError::other(QStringLiteral("no such table: %1").arg(table));
+    if (!plain_identifier(key_column)) return DbError::other(QStringLiteral("bad column name: %1").arg(key_column));
+    return execute(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(t, key_column), {key});
+}
+
+Transaction::Transaction() {
+    auto db = database();
+    if (!db.ok()) {
+        begin_error_ = db.error;
+        return;
+    }
+    db_ = db.value;
+    QSqlQuery q(db_);
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        begin_error_ = DbError::from(q.lastError());
+        return;
+    }
+    active_ = true;
+}
+
+Transaction::~Transaction() {
+    if (!active_) return;
+    QSqlQuery q(db_);
+    q.exec(QStringLiteral("ROLLBACK"));
+}
+
+DbError Transaction::commit() {
+    if (!active_) return begin_error_.ok() ? DbError::other(QStringLiteral("no transaction")) : begin_error_;
+    QSqlQuery q(db_);
+    if (!q.exec(QStringLiteral("COMMIT"))) return DbError::from(q.lastError());
+    active_ = false;
+    return {};
+}

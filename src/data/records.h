@@ -1,0 +1,84 @@
+#pragma once
+
+#include "db_error.h"
+
+#include <QList>
+#include <QSqlDatabase>
+#include <QStringList>
+#include <QVariant>
+
+#include <optional>
+#include <utility>
+
+// The record operations every screen uses. Each call runs its statement, reads
+// what it needs and finishes it before returning: no statement stays open
+// while the user looks at a screen, since a half-read result holds a read lock
+// that blocks every other workstation's save. Every value is bound.
+
+// One row read from a result, reachable by 0-based position or by column name.
+struct Row {
+    QStringList names;
+    QVariantList values;
+
+    QVariant value(int position) const { return values.value(position); }
+    QVariant value(const QString& name) const;
+    // Every value turned into text for display; nulls read as empty text.
+    QString text(int position) const;
+    QString text(const QString& name) const;
+};
+
+// A read-only snapshot for a list on screen: column names and every value as text.
+struct Table {
+    QStringList columns;
+    QList<QStringList> rows;
+};
+
+// Column name and the value to write into it.
+using Fields = QList<std::pair<QString, QVariant>>;
+
+DbResult<QList<Row>> select_rows(const QString& sql, const QVariantList& binds = {});
+DbResult<std::optional<Row>> select_first(const QString& sql, const QVariantList& binds = {});
+DbError execute(const QString& sql, const QVariantList& binds = {});
+
+// `grid_query`'s counterpart: reads the whole result into a snapshot that a
+// read-only grid shows. Date columns are shown in the system's short form.
+DbResult<Table> grid_query(const QString& sql, const QVariantList& binds = {});
+
+// Row operations on a table of the schema (anything else is refused, so a
+// table name can never carry SQL).
+DbError add_row(const QString& table, const Fields& fields);
+DbError change_rows(const QString& table, const Fields& fields, const QString& key_column, const QVariant& key);
+DbError delete_rows(const QString& table, const QString& key_column, const QVariant& key);
+
+// The schema's name for a table, matched without regard to case; empty when
+// the name is not one of the schema's tables.
+QString known_table(const QString& name);
+
+// BEGIN IMMEDIATE ... COMMIT, or ROLLBACK when it goes out of scope uncommitted.
+// Immediate, because a deferred BEGIN can fail at once with "database is
+// locked" when two workstations save together; an immediate one waits for the
+// busy timeout instead.
+class Transaction {
+public:
+    Transaction();
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    const DbError& begin_error() const { return begin_error_; }
+    DbError commit();
+
+private:
+    QSqlDatabase db_;
+    DbError begin_error_;
+    bool active_ = false;
+};
+
+// Runs `work` in one transaction: all of it is stored, or none of it.
+template <typename Work> DbError in_transaction(Work&& work) {
+    Transaction t;
+    if (!t.begin_error().ok()) return t.begin_error();
+    DbError e = std::forward<Work>(work)();
+    if (!e.ok()) return e;
+    return t.commit();
+}

@@ -1,0 +1,132 @@
+-- The laboratory's database. Created by `tavora-lab-admin init` and by the test
+-- fixtures; the program itself never creates tables.
+--
+-- Every text column compares without regard to case, as the laboratory's
+-- queries always have. Dates are ISO YYYY-MM-DD text. No column holds a null.
+
+CREATE TABLE registration (
+    patient_id    INTEGER PRIMARY KEY,
+    patient_name  TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    age           TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    sex           TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    phone         TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    mobile        TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    emailid       TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    occupation    TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    next_of_kin   TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    address       TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    reg_date      TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    brief_history TEXT COLLATE NOCASE NOT NULL DEFAULT ''
+) STRICT;
+
+CREATE TABLE test_main (
+    lab_id       INTEGER NOT NULL UNIQUE,
+    patient_id   INTEGER NOT NULL DEFAULT 0,
+    ref_by       TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    t_date       TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    test         TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    remarks      TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    temp_patient TEXT COLLATE NOCASE NOT NULL DEFAULT 'N'
+) STRICT;
+CREATE INDEX test_main_patient_date ON test_main (patient_id, t_date);
+CREATE INDEX test_main_test ON test_main (test);
+CREATE INDEX test_main_temp_patient ON test_main (temp_patient);
+
+CREATE TABLE doctors (
+    name TEXT COLLATE NOCASE NOT NULL DEFAULT ''
+) STRICT;
+CREATE INDEX doctors_name ON doctors (name);
+
+CREATE TABLE temp (
+    test_table TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    lab_id     INTEGER NOT NULL DEFAULT 0,
+    item       TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    result     TEXT COLLATE NOCASE NOT NULL DEFAULT ''
+) STRICT;
+CREATE INDEX temp_lab_id ON temp (lab_id);
+
+-- One table per test: one row per filled result box of a report.
+CREATE TABLE blood_sugar_report (
+    lab_id INTEGER NOT NULL,
+    item   TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    result TEXT COLLATE NOCASE NOT NULL DEFAULT ''
+) STRICT;
+CREATE INDEX blood_sugar_report_lab_id ON blood_sugar_report (lab_id);
+
+CREATE TABLE biochemistry_report (
+    lab_id INTEGER NOT NULL,
+    item   TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    result TEXT COLLATE NOCASE NOT NULL DEFAULT ''
+) STRICT;
+CREATE INDEX biochemistry_report_lab_id ON biochemistry_report (lab_id);
+
+CREATE TABLE Thyroid_hormone_profile (
+    lab_id INTEGER NOT NULL,
+    item   TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    result TEXT COLLATE NOCASE NOT NULL DEFAULT ''
+) STRICT;
+CREATE INDEX Thyroid_hormone_profile_lab_id ON Thyroid_hormone_profile (lab_id);
+
+CREATE TABLE Routine_haemotology (
+    lab_id INTEGER NOT NULL,
+    item   TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    result TEXT COLLATE NOCASE NOT NULL DEFAULT ''
+) STRICT;
+CREATE INDEX Routine_haemotology_lab_id ON Routine_haemotology (lab_id);
+
+CREATE TABLE RBC_indices (
+    lab_id INTEGER NOT NULL,
+    item   TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    result TEXT COLLATE NOCASE NOT NULL DEFAULT ''
+) STRICT;
+CREATE INDEX RBC_indices_lab_id ON RBC_indices (lab_id);
+
+CREATE TABLE prothrombin_time (
+    lab_id INTEGER NOT NULL,
+    item   TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    result TEXT COLLATE NOCASE NOT NULL DEFAULT ''
+) STRICT;
+CREATE INDEX prothrombin_time_lab_id ON prothrombin_time (lab_id);
+
+CREATE TABLE peripheral_blood_smear (
+    lab_id INTEGER NOT NULL,
+    item   TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    result TEXT COLLATE NOCASE NOT NULL DEFAULT ''
+) STRICT;
+CREATE INDEX peripheral_blood_smear_lab_id ON peripheral_blood_smear (lab_id);
+
+CREATE TABLE Serology (
+    lab_id INTEGER NOT NULL,
+    item   TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    result TEXT COLLATE NOCASE NOT NULL DEFAULT ''
+) STRICT;
+CREATE INDEX Serology_lab_id ON Serology (lab_id);
+
+CREATE TABLE widal_test (
+    lab_id INTEGER NOT NULL,
+    item   TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    result TEXT COLLATE NOCASE NOT NULL DEFAULT ''
+) STRICT;
+CREATE INDEX widal_test_lab_id ON widal_test (lab_id);
+
+CREATE TABLE urinalysis (
+    lab_id INTEGER NOT NULL,
+    item   TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    result TEXT COLLATE NOCASE NOT NULL DEFAULT ''
+) STRICT;
+CREATE INDEX urinalysis_lab_id ON urinalysis (lab_id);
+
+CREATE TABLE stool_routine (
+    lab_id INTEGER NOT NULL,
+    item   TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    result TEXT COLLATE NOCASE NOT NULL DEFAULT ''
+) STRICT;
+CREATE INDEX stool_routine_lab_id ON stool_routine (lab_id);
+
+CREATE TABLE culture_and_antibiotic_sensitivity_pattern (
+    lab_id INTEGER NOT NULL,
+    item   TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    result TEXT COLLATE NOCASE NOT NULL DEFAULT ''
+) STRICT;
+CREATE INDEX culture_and_antibiotic_sensitivity_pattern_lab_id
+    ON culture_and_antibiotic_sensitivity_pattern (lab_id);
