@@ -1,4 +1,222 @@
 #include "test_support.h"
-class T : public QObject { Q_OBJECT };
-TAVORA_TEST_MAIN(T)
+
+#include "app_state.h"
+#include "login.h"
+#include "main_menu.h"
+#include "screen_registry.h"
+#include "start.h"
+#include "tavora_module.h"
+
+#include <QLineEdit>
+#include <QPointer>
+
+namespace {
+
+const QPointF kInsideOk{5000, 7900};
+
+} // namespace
+
+class TestLogin : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ProgramFolder> folder_;
+    QPointer<LoginScreen> login_;
+
+    QLineEdit* box(const char* name) { return login_->findChild<QLineEdit*>(name); }
+
+    void type(const QString& user, const QString& password) {
+        box("Text1")->setFocus();
+        box("Text1")->clear();
+        QTest::keyClicks(box("Text1"), user);
+        box("text2")->setFocus();
+        QTest::keyClicks(box("text2"), password);
+        settle();
+    }
+
+    bool menu_open() const { return screens::find(kMainMenu) && screens::find(kMainMenu)->isVisible(); }
+
+private slots:
+    void initTestCase() { install_screens(); }
+    void init() {
+        folder_ = std::make_unique<ProgramFolder>();
+        app_state() = AppState{};
+        login_ = qobject_cast<LoginScreen*>(screens::open(kLoginScreen));
+        QVERIFY(login_);
+        show_active(login_);
+    }
+    void cleanup() {
+        QApplication::closeAllWindows();
+        settle();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        folder_.reset();
+    }
+
+    void starts_with_one_blank_and_no_database();
+    void accepted_pairs_open_the_menu_data();
+    void accepted_pairs_open_the_menu();
+    void wrong_pairs_are_refused_data();
+    void wrong_pairs_are_refused();
+    void first_press_before_typing_is_refused();
+    void press_beside_ok_does_nothing();
+    void bounds_of_ok_and_cancel();
+    void cancel_ends_the_program_even_with_a_right_pair();
+    void password_box_shows_stars_and_keeps_what_was_typed();
+    void enter_never_logs_in_and_wraps_between_the_boxes();
+    void a_real_click_is_converted_to_twips();
+};
+
+void TestLogin::starts_with_one_blank_and_no_database() {
+    QCOMPARE(box("Text1")->text(), QString(" "));
+    QCOMPARE(box("text2")->text(), QString(" "));
+    QVERIFY(login_->typed_password().isEmpty());
+    QCOMPARE(login_->windowTitle(), QString("Tavora Lab."));
+    QVERIFY(!connection_is_open());
+}
+
+void TestLogin::accepted_pairs_open_the_menu_data() {
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::newRow("orbax") << "  Orbax " << "PELUN";
+    QTest::newRow("tamor") << "tamor" << "Vidrel  ";
+    QTest::newRow("quenta") << " QUENTA" << "vidrel";
+    QTest::newRow("vidrel") << "Vidrel" << " pelun";
+}
+
+void TestLogin::accepted_pairs_open_the_menu() {
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    MessageRecorder messages;
+    type(user, password);
+    login_->press_at(kInsideOk);
+    settle();
+    QVERIFY(messages.shown.isEmpty());
+    QVERIFY(!login_ || !login_->isVisible());
+    QVERIFY(menu_open());
+    QVERIFY(connection_is_open()); // the menu's load opened it
+    QCOMPARE(app_state().login_password, password);
+}
+
+void TestLogin::wrong_pairs_are_refused_data() {
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::newRow("swapped") << "pelun" << "orbax";
+    QTest::newRow("other's password") << "orbax" << "vidrel";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("inner blank") << "or bax" << "pelun";
+    QTest::newRow("injection") << "' or 1=1 --" << "x";
+}
+
+void TestLogin::wrong_pairs_are_refused() {
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    MessageRecorder messages;
+    type(user, password);
+    login_->press_at(kInsideOk);
+    QCOMPARE(messages.shown.size(), 1);
+    QCOMPARE(messages.shown[0].text, QString("Wrong user name or password"));
+    QCOMPARE(messages.shown[0].title, QString("tavora lab"));
+    QVERIFY(messages.shown[0].buttons == MessageButtons::Ok);
+    QVERIFY(box("Text1")->text().isEmpty());
+    QVERIFY(box("text2")->text().isEmpty());
+    QVERIFY(login_->typed_password().isEmpty());
+    QCOMPARE(app_state().login_password, password); // kept until the next press
+    QVERIFY(!menu_open());
+}
+
+void TestLogin::first_press_before_typing_is_refused() {
+    MessageRecorder messages;
+    login_->press_at({100, 100});
+    QCOMPARE(messages.texts(), QStringList{"Wrong user name or password"});
+}
+
+void TestLogin::press_beside_ok_does_nothing() {
+    MessageRecorder messages;
+    type("orbax", "pelun");
+    login_->press_at({4300, 7900}); // on the left bound: outside
+    QVERIFY(messages.shown.isEmpty());
+    QVERIFY(login_->isVisible());
+    QVERIFY(!menu_open());
+    login_->press_at({4301, 7900});
+    settle();
+    QVERIFY(menu_open());
+}
+
+void TestLogin::bounds_of_ok_and_cancel() {
+    MessageRecorder messages;
+    type("orbax", "pelun");
+    login_->press_at({7000, 8150}); // below Cancel's bottom bound, right of O.K.
+    QVERIFY(messages.shown.isEmpty());
+    QVERIFY(login_->isVisible());
+
+    type("orbax", "wrong");
+    login_->press_at({7000, 8150});
+    QCOMPARE(messages.texts(), QStringList{"Wrong user name or password"});
+    QVERIFY(login_->isVisible());
+
+    type("orbax", "pelun");
+    login_->press_at({5000, 8150}); // inside O.K. (its bottom bound is 8200)
+    settle();
+    QVERIFY(menu_open());
+}
+
+void TestLogin::cancel_ends_the_program_even_with_a_right_pair() {
+    MessageRecorder messages;
+    app_state().login_password = "before";
+    type("orbax", "pelun");
+    login_->press_at({7000, 7800});
+    settle();
+    QVERIFY(!login_ || !login_->isVisible());
+    QVERIFY(!menu_open());
+    QVERIFY(messages.shown.isEmpty());
+    QCOMPARE(app_state().login_password, QString("before")); // Cancel comes before the copy
+}
+
+void TestLogin::password_box_shows_stars_and_keeps_what_was_typed() {
+    QLineEdit* pw = box("text2");
+    pw->setFocus();
+    pw->clear();
+    QTest::keyClicks(pw, "Pelux");
+    QCOMPARE(pw->text(), QString("*****"));
+    QTest::keyClick(pw, Qt::Key_Backspace);
+    QTest::keyClicks(pw, "n");
+    QCOMPARE(login_->typed_password(), QString("Pelun"));
+    QCOMPARE(pw->text(), QString("*****"));
+    // Delete changes the box but not what was typed; the check uses what was typed.
+    pw->setCursorPosition(0);
+    QTest::keyClick(pw, Qt::Key_Delete);
+    QCOMPARE(pw->text(), QString("****"));
+    QCOMPARE(login_->typed_password(), QString("Pelun"));
+    // Backspace in an empty password reaches the box all the same.
+    QTest::keyClick(pw, Qt::Key_End);
+    for (int i = 0; i < 6; ++i) QTest::keyClick(pw, Qt::Key_Backspace);
+    QVERIFY(login_->typed_password().isEmpty());
+    QVERIFY(pw->text().isEmpty());
+}
+
+void TestLogin::enter_never_logs_in_and_wraps_between_the_boxes() {
+    MessageRecorder messages;
+    type("orbax", "pelun");
+    QTest::keyClick(box("text2"), Qt::Key_Return);
+    settle();
+    QCOMPARE(QApplication::focusWidget(), box("Text1"));
+    QCOMPARE(login_->typed_password(), QString("pelun"));
+    QCOMPARE(box("text2")->text(), QString(" *****"));
+    QTest::keyClick(box("Text1"), Qt::Key_Return);
+    settle();
+    QCOMPARE(QApplication::focusWidget(), box("text2"));
+    QVERIFY(messages.shown.isEmpty());
+    QVERIFY(!menu_open());
+}
+
+void TestLogin::a_real_click_is_converted_to_twips() {
+    MessageRecorder messages;
+    type("tamor", "vidrel");
+    QWidget* picture = login_->findChild<QWidget*>("Image1");
+    QTest::mouseClick(picture, Qt::LeftButton, {}, QPoint(330, 530)); // (4950, 7950) twips
+    settle();
+    QVERIFY(messages.shown.isEmpty());
+    QVERIFY(menu_open());
+}
+
+TAVORA_TEST_MAIN(TestLogin)
 #include "test_login.moc"

@@ -21,7 +21,8 @@ void fitted_text(QPainter& p, const QRectF& box, const QString& text, double max
     p.drawText(box, Qt::AlignCenter | Qt::TextWordWrap, text);
 }
 
-void tile(QPainter& p, const QRectF& box, const QString& text, const QColor& fill, const QColor& ink) {
+void tile(QPainter& p, const QRectF& box, const QString& text, const QColor& fill, const QColor& ink,
+          double max_pixel_size) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(fill.darker(130), 1));
@@ -29,7 +30,7 @@ void tile(QPainter& p, const QRectF& box, const QString& text, const QColor& fil
     const double r = std::min(box.height(), box.width()) * 0.25;
     p.drawRoundedRect(box, r, r);
     p.setPen(ink);
-    fitted_text(p, box.adjusted(3, 1, -3, -1), text, box.height() * 0.62, true);
+    fitted_text(p, box.adjusted(3, 1, -3, -1), text, std::min(max_pixel_size, box.height() * 0.62), true);
     p.restore();
 }
 

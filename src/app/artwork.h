@@ -18,7 +18,8 @@ inline const QColor kPaper{0xf4, 0xf8, 0xf7};
 void fitted_text(QPainter& p, const QRectF& box, const QString& text, double max_pixel_size, bool bold = false);
 
 // A rounded tile with a fitted label: the look of every clickable name.
-void tile(QPainter& p, const QRectF& box, const QString& text, const QColor& fill, const QColor& ink);
+void tile(QPainter& p, const QRectF& box, const QString& text, const QColor& fill, const QColor& ink,
+          double max_pixel_size = 13);
 
 // The background wash shared by the login and menu pictures.
 void paper(QPainter& p, const QRectF& area);

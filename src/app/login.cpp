@@ -44,7 +44,7 @@ protected:
         artwork::paper(p, rect());
 
         // Left panel: the laboratory's name and emblem.
-        const QRectF panel(0, 0, width() * 0.42, height());
+        const QRectF panel(0, 0, width() * 0.29, height());
         QLinearGradient g(panel.topLeft(), panel.bottomLeft());
         g.setColorAt(0, artwork::kAccent);
         g.setColorAt(1, artwork::kInk);
@@ -57,7 +57,7 @@ protected:
                              QStringLiteral("Pathology laboratory records"), 17);
 
         p.setPen(artwork::kInk);
-        artwork::fitted_text(p, QRectF(width() * 0.46, height() * 0.2, width() * 0.5, 50),
+        artwork::fitted_text(p, QRectF(width() * 0.33, height() * 0.2, width() * 0.6, 50),
                              QStringLiteral("Please sign in"), 30, true);
 
         // The words beside the two boxes (Text1 at 7560,5160; text2 at 7560,6480).
@@ -71,14 +71,13 @@ protected:
 
         const double inset = 2;
         artwork::tile(p, region_rect(kOk, s).adjusted(inset, inset, -inset, -inset), QStringLiteral("O.K."),
-                      artwork::kAccent, Qt::white);
+                      artwork::kAccent, Qt::white, 20);
         artwork::tile(p, region_rect(kCancel, s).adjusted(inset, inset, -inset, -inset), QStringLiteral("Cancel"),
-                      QColor(0xe8, 0xec, 0xef), artwork::kInk);
+                      QColor(0xe8, 0xec, 0xef), artwork::kInk, 20);
     }
 
     void mousePressEvent(QMouseEvent* e) override {
-        const double to_twips = double(kPictureWidth) / width();
-        screen_->press_at(e->position() * to_twips);
+        screen_->press_at(to_twips(e->position(), twips_rect(0, 0, kPictureWidth, kPictureHeight).size(), size()));
     }
 
 private:

@@ -64,7 +64,7 @@ protected:
     }
 
     void mousePressEvent(QMouseEvent* e) override {
-        on_press_(QPointF(e->position().x() * kPictureWidth / width(), e->position().y() * kPictureHeight / height()));
+        on_press_(to_twips(e->position(), twips_rect(0, 0, kPictureWidth, kPictureHeight).size(), size()));
     }
 
 private:
@@ -101,7 +101,7 @@ private:
 
 ClickPicture::Paint kind_tile(const char* label) {
     return [label](QPainter& p, const QRectF& r) {
-        artwork::tile(p, r.adjusted(2, 2, -2, -2), QString::fromLatin1(label), artwork::kAccent, Qt::white);
+        artwork::tile(p, r.adjusted(2, 2, -2, -2), QString::fromLatin1(label), artwork::kAccent, Qt::white, 18);
     };
 }
 

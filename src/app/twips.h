@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointF>
 #include <QRect>
 
 // Geometry from the screen layouts is in twips: 15 twips to a pixel.
@@ -17,3 +18,11 @@ struct Region {
 
     constexpr bool contains(double x, double y) const { return x > x_min && x < x_max && y > y_min && y < y_max; }
 };
+
+// A point on a picture shown at `shown` pixels whose layout size is `layout`
+// pixels, in twips: 15 per pixel at the layout size, scaled when the picture
+// is shown larger or smaller.
+inline QPointF to_twips(QPointF pixel, QSize layout, QSize shown) {
+    return {pixel.x() * kTwipsPerPixel * layout.width() / shown.width(),
+            pixel.y() * kTwipsPerPixel * layout.height() / shown.height()};
+}
