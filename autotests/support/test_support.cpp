@@ -21,7 +21,8 @@ ProgramFolder::~ProgramFolder() {
         QSqlDatabase::database(name, false).close();
         QSqlDatabase::removeDatabase(name);
     }
-    set_program_folder(QString());
+    // Another folder may have taken over already (a test swapping folders).
+    if (program_folder() == dir_.path()) set_program_folder(QString());
 }
 
 QString ProgramFolder::database_path() const { return dir_.path() + QStringLiteral("/tavora lab.mdb"); }

@@ -2,6 +2,7 @@
 
 #include "login.h"
 #include "main_menu.h"
+#include "registration_screen.h"
 #include "screen_registry.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 void install_screens() {
     screens::add(QString::fromLatin1(kLoginScreen), [] { return new LoginScreen; });
     screens::add(QString::fromLatin1(kMainMenu), [] { return new MainMenu; });
+    register_registration_screen();
 }
 
 QWidget* start_program() {

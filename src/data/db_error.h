@@ -8,7 +8,7 @@ class QSqlError;
 // apart (their "ID already exists" messages) and a database kept busy by other
 // workstations; everything else is "other".
 struct DbError {
-    enum class Kind { None, Duplicate, Busy, Unavailable, Other };
+    enum class Kind { None, Duplicate, Busy, Unavailable, NotFound, Other };
 
     Kind kind = Kind::None;
     int code = 0;        // the engine's (extended) result code

@@ -3,6 +3,7 @@
 #include "dates.h"
 #include "tavora_module.h"
 
+#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -105,29 +106,36 @@ DbError execute(const QString& sql, const QVariantList& binds) {
 }
 
 DbResult<Table> grid_query(const QString& sql, const QVariantList& binds) {
-    auto rows = select_rows(sql, binds);
-    if (!rows.ok()) return {{}, rows.error};
+    auto db = database();
+    if (!db.ok()) return {{}, db.error};
+    QSqlQuery q(db.value);
+    q.setForwardOnly(true);
+    if (DbError e = run(q, sql, binds); !e.ok()) return {{}, e};
     DbResult<Table> out;
-    if (!rows.value.isEmpty()) out.value.columns = rows.value.first().names;
-    else {
-        // An empty result still shows its headers: ask for them without rows.
-        auto db = database();
-        QSqlQuery q(db.value);
-        if (run(q, sql, binds).ok()) {
-            const QSqlRecord r = q.record();
-            for (int i = 0; i < r.count(); ++i) out.value.columns << r.fieldName(i);
-        }
-    }
+    const QSqlRecord record = q.record();
     QList<bool> is_date;
-    for (const QString& c : out.value.columns) is_date << c.endsWith(QLatin1String("date"), Qt::CaseInsensitive);
-    out.value.rows.reserve(rows.value.size());
-    for (const Row& row : rows.value) {
+    for (int i = 0; i < record.count(); ++i) {
+        out.value.columns << record.fieldName(i);
+        is_date << record.fieldName(i).endsWith(QLatin1String("date"), Qt::CaseInsensitive);
+    }
+    // Dates repeat a great deal in a long list: format each one once.
+    QHash<QString, QString> shown_dates;
+    const int n = int(out.value.columns.size());
+    while (q.next()) {
         QStringList cells;
-        cells.reserve(row.values.size());
-        for (int i = 0; i < row.values.size(); ++i)
-            cells << (is_date.value(i) ? display_date(row.text(i)) : row.text(i));
+        cells.reserve(n);
+        for (int i = 0; i < n; ++i) {
+            QString text = as_text(q.value(i));
+            if (is_date[i]) {
+                auto it = shown_dates.find(text);
+                if (it == shown_dates.end()) it = shown_dates.insert(text, display_date(text));
+                text = *it;
+            }
+            cells << text;
+        }
         out.value.rows << cells;
     }
+    if (q.lastError().isValid()) out.error = DbError::from(q.lastError());
     return out;
 }
 
@@ -158,7 +166,14 @@ DbError change_rows(const QString& table, const Fields& fields, const QString& k
         binds << value;
     }
     binds << key;
-    return execute(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(t, sets.join(u", "), key_column), binds);
+    auto db = database();
+    if (!db.ok()) return db.error;
+    QSqlQuery q(db.value);
+    if (DbError e = run(q, QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(t, sets.join(u", "), key_column), binds);
+        !e.ok())
+        return e;
+    if (q.numRowsAffected() == 0) return {DbError::Kind::NotFound, 0, QStringLiteral("no row of %1 has that key").arg(t)};
+    return {};
 }
 
 DbError delete_rows(const QString& table, const QString& key_column, const QVariant& key) {

@@ -47,6 +47,7 @@ DbResult<Table> grid_query(const QString& sql, const QVariantList& binds = {});
 // Row operations on a table of the schema (anything else is refused, so a
 // table name can never carry SQL).
 DbError add_row(const QString& table, const Fields& fields);
+// Changing rows that do not exist is a NotFound error.
 DbError change_rows(const QString& table, const Fields& fields, const QString& key_column, const QVariant& key);
 DbError delete_rows(const QString& table, const QString& key_column, const QVariant& key);
 

@@ -1,0 +1,305 @@
+#include "registration_screen.h"
+
+#include "core_tables.h"
+#include "dates.h"
+#include "field_rules.h"
+#include "grid_model.h"
+#include "message_box.h"
+#include "number_value.h"
+#include "screen_registry.h"
+#include "twips.h"
+
+#include <QFocusEvent>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTextEdit>
+
+namespace {
+
+// The boxes of Frame1 in tab order: name, label caption, left and top in twips,
+// and a size where the box is not the usual 2055 x 285.
+struct BoxLayout {
+    const char* name;
+    const char* caption;
+    int left, top;
+    int width = 2055, height = 285;
+    bool rich = false;
+};
+
+constexpr BoxLayout kBoxes[] = {
+    {"Text1", "Patient Reg. No", 1800, 240},
+    {"text2", "Name", 1800, 600},
+    {"Text3", "Age", 1800, 960},
+    {"Text4", "Sex", 1800, 1320},
+    {"Text5", "Res.Phone No.", 1800, 1800},
+    {"Text6", "Mobile No.", 1800, 2160},
+    {"Text7", "Occupation", 1800, 2520},
+    {"Text8", "Next of Kin name", 5640, 240},
+    {"text9", "Address", 5640, 720, 2052, 732, true},
+    {"Text10", "Email ID", 5640, 1680},
+    {"Text11", "Registration date", 5640, 2160},
+    {"text12", "Brief history / clinical findings", 5640, 2880, 2172, 612, true},
+};
+
+// The buttons in one row at top 4320, 612 high, labels drawn on them.
+struct ButtonLayout {
+    const char* name;
+    const char* label;
+    int left;
+};
+
+constexpr ButtonLayout kButtons[] = {
+    {"cmdAdd", "Save", 0},          {"cmdModify", "modify", 1200}, {"cmdClear", "Clear", 2280},
+    {"cmdShow", "Show", 3480},      {"Command3", "Show all", 4680}, {"cmdPrint", "Print", 5880},
+    {"cmdClose", "Exit", 7080},
+};
+constexpr int kButtonTop = 4320, kButtonWidth = 1000, kButtonHeight = 612;
+constexpr int kFrameLeft = 120; // Frame1 sits a little in from the screen's edge
+
+} // namespace
+
+RegistrationScreen::RegistrationScreen(QWidget* parent) : QWidget(parent) {
+    setObjectName(QString::fromLatin1(kRegistrationScreen));
+    setWindowTitle(QStringLiteral("Registration"));
+    setFixedSize(twips_rect(0, 0, 8652 + 2 * kFrameLeft, 5160).size());
+    QFont f = font();
+    f.setPixelSize(12);
+    setFont(f);
+
+    auto* frame = new QFrame(this);
+    frame->setObjectName(QStringLiteral("Frame1"));
+    frame->setFrameShape(QFrame::StyledPanel);
+    frame->setGeometry(twips_rect(kFrameLeft, 60, 8652 - kFrameLeft, 4140));
+
+    QWidget* previous = nullptr;
+    for (const BoxLayout& b : kBoxes) {
+        QWidget* w;
+        if (b.rich) {
+            auto* rich = new QTextEdit(frame);
+            rich->setAcceptRichText(false);
+            rich->setTabChangesFocus(true);
+            w = rich;
+        } else {
+            w = new QLineEdit(frame);
+        }
+        w->setObjectName(QString::fromLatin1(b.name));
+        w->setGeometry(twips_rect(b.left, b.top, b.width, b.height));
+        auto* label = new QLabel(QString::fromLatin1(b.caption), frame);
+        const bool above = b.rich && b.height == 612;
+        if (above) label->setGeometry(twips_rect(b.left, b.top - 500, b.width + 600, 480));
+        else label->setGeometry(twips_rect(b.left - 1740, b.top, 1680, 285));
+        label->setAlignment(above ? Qt::AlignLeft | Qt::AlignBottom : Qt::AlignRight | Qt::AlignVCenter);
+        label->setWordWrap(true);
+        if (previous) setTabOrder(previous, w);
+        previous = w;
+    }
+    for (const FieldRule& rule : kFieldRules) {
+        QWidget* w = box(rule.box);
+        if (QLatin1String(rule.box) == QLatin1String("Text3")) apply_age_rule(w);
+        else apply_field_rule(w, rule);
+    }
+    line("Text11")->setEnabled(false);
+    line("Text1")->installEventFilter(this);
+
+    for (const ButtonLayout& b : kButtons) {
+        auto* button = new QPushButton(QString::fromLatin1(b.label), this);
+        button->setObjectName(QString::fromLatin1(b.name));
+        button->setGeometry(twips_rect(b.left + kFrameLeft, kButtonTop, kButtonWidth, kButtonHeight));
+        setTabOrder(previous, button);
+        previous = button;
+    }
+    auto button = [this](const char* name) { return findChild<QPushButton*>(QString::fromLatin1(name)); };
+    save_ = button("cmdAdd");
+    modify_ = button("cmdModify");
+    connect(save_, &QPushButton::clicked, this, &RegistrationScreen::save);
+    connect(modify_, &QPushButton::clicked, this, &RegistrationScreen::modify);
+    connect(button("cmdClear"), &QPushButton::clicked, this, &RegistrationScreen::clear);
+    connect(button("cmdShow"), &QPushButton::clicked, this, &RegistrationScreen::show_mode);
+    connect(button("Command3"), &QPushButton::clicked, this, &RegistrationScreen::show_all);
+    connect(button("cmdClose"), &QPushButton::clicked, this, &RegistrationScreen::exit);
+    // cmdPrint is shown and does nothing.
+
+    // The list panel covers the whole screen.
+    list_panel_ = new QFrame(this);
+    list_panel_->setObjectName(QStringLiteral("Frame3"));
+    list_panel_->setAutoFillBackground(true);
+    list_panel_->setFrameShape(QFrame::StyledPanel);
+    list_panel_->setGeometry(QRect(QPoint(0, 0), size()));
+    grid_ = new QTableView(list_panel_);
+    grid_->setObjectName(QStringLiteral("DataGrid1"));
+    grid_->setGeometry(twips_rect(120, 120, 8532, 4812 - 240));
+    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid_->verticalHeader()->setDefaultSectionSize(20);
+    grid_model_ = new GridModel(grid_);
+    grid_->setModel(grid_model_);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), list_panel_);
+    cancel->setObjectName(QStringLiteral("Command1"));
+    cancel->setGeometry(twips_rect(3960, 4620, 1212, 432));
+    connect(cancel, &QPushButton::clicked, list_panel_, &QWidget::hide);
+    list_panel_->hide();
+
+    // Load.
+    save_->setEnabled(true);
+    modify_->setEnabled(false);
+    line("Text11")->setText(display_date(QDate::currentDate()));
+    offer_next_number();
+    box("text2")->setFocus();
+}
+
+QLineEdit* RegistrationScreen::line(const char* name) const {
+    return findChild<QLineEdit*>(QString::fromLatin1(name));
+}
+
+QWidget* RegistrationScreen::box(const char* name) const { return findChild<QWidget*>(QString::fromLatin1(name)); }
+
+bool RegistrationScreen::report(const DbError& error, const QString& action) {
+    if (error.ok()) return false;
+    QString text = error.kind == DbError::Kind::Unavailable ? error.description
+                   : error.busy() ? QStringLiteral("The database is busy: another workstation is saving. Try again.")
+                                  : error.description;
+    show_message(QStringLiteral("%1 failed. %2").arg(action, text));
+    return true;
+}
+
+void RegistrationScreen::offer_next_number() {
+    QLineEdit* number = line("Text1");
+    auto next = next_patient_id();
+    number->setText(next.ok() ? QString::number(next.value) : QString());
+    number->setEnabled(false);
+    report(next.error, QStringLiteral("Reading the next registration number"));
+}
+
+// The patient as the boxes show it.
+static Patient patient_from(const RegistrationScreen* s) {
+    auto text = [s](const char* name) { return box_text(s->findChild<QWidget*>(QString::fromLatin1(name))); };
+    Patient p;
+    p.patient_id = key_value(number_value(text("Text1")));
+    p.patient_name = text("text2");
+    p.age = text("Text3");
+    p.sex = text("Text4");
+    p.phone = text("Text5");
+    p.mobile = text("Text6");
+    p.emailid = text("Text10");
+    p.occupation = text("Text7");
+    p.next_of_kin = text("Text8");
+    p.address = text("text9");
+    p.brief_history = text("text12");
+    return p;
+}
+
+void RegistrationScreen::save() {
+    if (line("Text1")->text().trimmed().isEmpty() || line("text2")->text().trimmed().isEmpty()) {
+        show_message(QStringLiteral("Important data not given"));
+        return;
+    }
+    const DbError e = add_patient(patient_from(this));
+    if (e.duplicate()) {
+        show_message(QStringLiteral("ID already exists. Click 'Modify' to update"));
+        return;
+    }
+    if (report(e, QStringLiteral("Saving the patient"))) return;
+    show_message(QStringLiteral("New patient added"));
+    clear();
+}
+
+void RegistrationScreen::modify() {
+    // Checked as Save checks: a look-up that emptied the name box must not
+    // blank the stored name.
+    if (line("Text1")->text().trimmed().isEmpty() || line("text2")->text().trimmed().isEmpty()) {
+        show_message(QStringLiteral("Important data not given"));
+        return;
+    }
+    const DbError e = modify_patient(patient_from(this));
+    if (e.kind == DbError::Kind::NotFound) {
+        show_message(QStringLiteral("Patient ID does not exist"));
+        return;
+    }
+    if (report(e, QStringLiteral("Storing the changes"))) return;
+    show_message(QStringLiteral("Information has been modified"));
+    clear();
+}
+
+void RegistrationScreen::clear() {
+    list_panel_->hide();
+    for (const char* name : {"text2", "Text3", "Text4", "Text5", "Text6", "Text7", "Text8", "text9", "Text10", "Text11",
+                             "text12"})
+        set_box_text(box(name), QString());
+    save_->setEnabled(true);
+    modify_->setEnabled(false);
+    box("text2")->setFocus();
+    offer_next_number();
+}
+
+void RegistrationScreen::show_mode() {
+    clear();
+    QLineEdit* number = line("Text1");
+    number->clear();
+    number->setEnabled(true);
+    number->setFocus();
+}
+
+void RegistrationScreen::look_up() {
+    modify_->setEnabled(true);
+    QLineEdit* number = line("Text1");
+    if (number->text().isEmpty()) {
+        show_message(QStringLiteral("No ID given"));
+        clear();
+        return;
+    }
+    auto found = find_patient(key_value(number_value(number->text())));
+    if (report(found.error, QStringLiteral("Looking up the patient"))) {
+        modify_->setEnabled(false);
+        return;
+    }
+    if (!found.value) {
+        show_message(QStringLiteral("Patient ID does not exist"));
+        clear();
+        return;
+    }
+    const Patient& p = *found.value;
+    set_box_text(box("text2"), p.patient_name);
+    set_box_text(box("Text3"), p.age);
+    set_box_text(box("Text4"), p.sex);
+    set_box_text(box("Text5"), p.phone);
+    set_box_text(box("Text6"), p.mobile);
+    set_box_text(box("Text10"), p.emailid);
+    set_box_text(box("Text7"), p.occupation);
+    set_box_text(box("Text8"), p.next_of_kin);
+    set_box_text(box("text9"), p.address);
+    set_box_text(box("Text11"), display_date(p.reg_date));
+    set_box_text(box("text12"), p.brief_history);
+    box("text2")->setFocus();
+}
+
+void RegistrationScreen::show_all() {
+    auto list = patient_list();
+    if (report(list.error, QStringLiteral("Listing the patients"))) return;
+    grid_model_->set_table(std::move(list.value));
+    list_panel_->show();
+    list_panel_->raise();
+}
+
+void RegistrationScreen::exit() {
+    close();
+    screens::open(QString::fromLatin1(kMainMenu));
+}
+
+bool RegistrationScreen::eventFilter(QObject* watched, QEvent* event) {
+    // Leaving the number box looks the number up; losing the focus to a
+    // message box or another program is not leaving it.
+    if (watched == line("Text1") && event->type() == QEvent::FocusOut) {
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason && line("Text1")->isEnabled())
+            look_up();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void register_registration_screen() {
+    screens::add(QString::fromLatin1(kRegistrationScreen), [] { return new RegistrationScreen; });
+}

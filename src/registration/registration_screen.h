@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QWidget>
+
+class GridModel;
+class QFrame;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+class QTextEdit;
+
+// The registration screen `patient_reg`: adds patients with a generated
+// number (new mode), looks them up by number and stores corrections (look-up
+// mode), and lists every registered patient.
+class RegistrationScreen : public QWidget {
+    Q_OBJECT
+public:
+    explicit RegistrationScreen(QWidget* parent = nullptr);
+
+    void save();     // cmdAdd
+    void modify();   // cmdModify
+    void clear();    // cmdClear
+    void show_mode(); // cmdShow
+    void look_up();  // when Text1 loses the focus
+    void show_all(); // Command3
+    void exit();     // cmdClose
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QLineEdit* line(const char* name) const;
+    QWidget* box(const char* name) const;
+    void offer_next_number();
+    bool report(const struct DbError& error, const QString& action);
+
+    QFrame* list_panel_ = nullptr;
+    QTableView* grid_ = nullptr;
+    GridModel* grid_model_ = nullptr;
+    QPushButton* save_ = nullptr;
+    QPushButton* modify_ = nullptr;
+};
+
+// Registers the screen with the menu's screen registry.
+void register_registration_screen();
