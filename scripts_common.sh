@@ -1,7 +1,7 @@
 # Shared by run.sh and test.sh: install the Debian packages the build needs
 # (only those missing), then configure and build into build/.
 
-PACKAGES=(g++ cmake ninja-build qt6-base-dev libqt6printsupport6 qt6-qpa-plugins libqt6sql6-sqlite
+PACKAGES=(g++ cmake ninja-build qt6-base-dev libqt6printsupport6 qt6-qpa-plugins libqt6sql6-sqlite libsqlite3-dev
           libkainjow-mustache-dev fonts-dejavu-core)
 
 as_root() {

@@ -4,9 +4,12 @@
 #include "tavora_module.h"
 
 #include <QHash>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -105,37 +108,74 @@ DbError execute(const QString& sql, const QVariantList& binds) {
     return run(q, sql, binds);
 }
 
+// Lists can be long (every patient ever registered), so the grid's snapshot is
+// read straight through SQLite's own interface on the shared connection: Qt's
+// per-value QVariant round trip costs more than the read itself.
 DbResult<Table> grid_query(const QString& sql, const QVariantList& binds) {
     auto db = database();
     if (!db.ok()) return {{}, db.error};
-    QSqlQuery q(db.value);
-    q.setForwardOnly(true);
-    if (DbError e = run(q, sql, binds); !e.ok()) return {{}, e};
+    const QVariant handle = db.value.driver()->handle();
+    sqlite3* h = handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0
+                     ? *static_cast<sqlite3* const*>(handle.constData())
+                     : nullptr;
+    if (!h) return {{}, DbError::other(QStringLiteral("the database driver is not SQLite"))};
+
+    auto fail = [h](sqlite3_stmt* stmt) {
+        const int code = sqlite3_extended_errcode(h);
+        DbError e{DbError::Kind::Other, code, QString::fromUtf8(sqlite3_errmsg(h))};
+        if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED) e.kind = DbError::Kind::Busy;
+        sqlite3_finalize(stmt);
+        return DbResult<Table>{{}, e};
+    };
+    sqlite3_stmt* stmt = nullptr;
+    const QByteArray text = sql.toUtf8();
+    if (sqlite3_prepare_v2(h, text.constData(), int(text.size()), &stmt, nullptr) != SQLITE_OK) return fail(stmt);
+    for (int i = 0; i < binds.size(); ++i) {
+        const QVariant& b = binds[i];
+        int rc;
+        if (b.isNull()) rc = sqlite3_bind_null(stmt, i + 1);
+        else if (b.typeId() == QMetaType::Double) rc = sqlite3_bind_double(stmt, i + 1, b.toDouble());
+        else if (b.typeId() == QMetaType::Int || b.typeId() == QMetaType::LongLong)
+            rc = sqlite3_bind_int64(stmt, i + 1, b.toLongLong());
+        else {
+            const QByteArray v = b.toString().toUtf8();
+            rc = sqlite3_bind_text(stmt, i + 1, v.constData(), int(v.size()), SQLITE_TRANSIENT);
+        }
+        if (rc != SQLITE_OK) return fail(stmt);
+    }
+
     DbResult<Table> out;
-    const QSqlRecord record = q.record();
+    const int n = sqlite3_column_count(stmt);
     QList<bool> is_date;
-    for (int i = 0; i < record.count(); ++i) {
-        out.value.columns << record.fieldName(i);
-        is_date << record.fieldName(i).endsWith(QLatin1String("date"), Qt::CaseInsensitive);
+    for (int i = 0; i < n; ++i) {
+        out.value.columns << QString::fromUtf8(sqlite3_column_name(stmt, i));
+        is_date << out.value.columns.last().endsWith(QLatin1String("date"), Qt::CaseInsensitive);
     }
     // Dates repeat a great deal in a long list: format each one once.
     QHash<QString, QString> shown_dates;
-    const int n = int(out.value.columns.size());
-    while (q.next()) {
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         QStringList cells;
         cells.reserve(n);
         for (int i = 0; i < n; ++i) {
-            QString text = as_text(q.value(i));
-            if (is_date[i]) {
-                auto it = shown_dates.find(text);
-                if (it == shown_dates.end()) it = shown_dates.insert(text, display_date(text));
-                text = *it;
+            QString cell;
+            if (sqlite3_column_type(stmt, i) == SQLITE_FLOAT) {
+                cell = QString::number(sqlite3_column_double(stmt, i), 'g', 15);
+            } else {
+                const auto* chars = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+                cell = QString::fromUtf8(chars, sqlite3_column_bytes(stmt, i));
             }
-            cells << text;
+            if (is_date[i]) {
+                auto it = shown_dates.find(cell);
+                if (it == shown_dates.end()) it = shown_dates.insert(cell, display_date(cell));
+                cell = *it;
+            }
+            cells << cell;
         }
         out.value.rows << cells;
     }
-    if (q.lastError().isValid()) out.error = DbError::from(q.lastError());
+    if (rc != SQLITE_DONE) return fail(stmt);
+    sqlite3_finalize(stmt);
     return out;
 }
 
