@@ -1,0 +1,415 @@
+#include "test_support.h"
+
+#include "app_state.h"
+#include "core_tables.h"
+#include "file_dialogs.h"
+#include "prepared_report.h"
+#include "records.h"
+#include "report_engine.h"
+#include "report_file.h"
+#include "report_layout.h"
+#include "report_request.h"
+#include "selection_formula.h"
+#include "tavora_module.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPrintPreviewDialog>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QToolBar>
+
+namespace {
+
+// Copies the shipped report files into the test's program folder.
+void install_report_files(const QString& folder) {
+    const QDir source(QStringLiteral(REPORT_FILES_DIR));
+    for (const QString& name : source.entryList({"*.rpt", "*.html", "*.png"}, QDir::Files))
+        QFile::copy(source.filePath(name), QDir(folder).filePath(name));
+}
+
+QStringList shipped_reports() {
+    return QDir(QStringLiteral(REPORT_FILES_DIR)).entryList({"*.rpt"}, QDir::Files, QDir::Name);
+}
+
+// One report of a test with its result rows, saved today.
+void seed_report(int lab_id, int patient_id, const QString& test, const QString& table,
+                 const QList<std::pair<QString, QString>>& items, const QString& name = "Asha D'Souza") {
+    if (!find_patient(patient_id).value) QVERIFY(add_patient(minimal_patient(patient_id, name, "34", "F")).ok());
+    QVERIFY(add_row("test_main", {{"lab_id", lab_id}, {"patient_id", patient_id}, {"ref_by", "Dr. R. Menon"},
+                                  {"t_date", "2026-12-09"}, {"test", test}, {"remarks", "Fasting sample."},
+                                  {"temp_patient", "N"}})
+                .ok());
+    for (const auto& [item, result] : items)
+        QVERIFY(add_row(table, {{"lab_id", lab_id}, {"item", item}, {"result", result}}).ok());
+}
+
+QString run_tool(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(30000) || p.exitCode() != 0) return {};
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// Records the requests in place of the print preview.
+struct RecordingEngine : ReportEngine {
+    QList<ReportRequest>* log;
+    explicit RecordingEngine(QList<ReportRequest>* l) : log(l) {}
+    QString run() override {
+        log->append({file_name(), selection_formula()});
+        return {};
+    }
+};
+
+} // namespace
+
+class TestReports : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ProgramFolder> folder_;
+    QTemporaryDir out_;
+
+    Prepared prepare(const QString& file, std::optional<QString> formula = std::nullopt) {
+        return prepare_report({folder_->path() + "\\" + file, formula}, folder_->database_path());
+    }
+    QString pdf_text(const PreparedReport& r, const QString& name) {
+        const QString pdf = out_.filePath(name);
+        if (!write_pdf(r, pdf).isEmpty()) return {};
+        return run_tool("pdftotext", {"-layout", pdf, "-"});
+    }
+
+private slots:
+    void init() {
+        folder_ = std::make_unique<ProgramFolder>();
+        install_report_files(folder_->path());
+        app_state() = AppState{};
+    }
+    void cleanup() {
+        QApplication::closeAllWindows();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        folder_.reset();
+    }
+
+    void formula_grammar_data();
+    void formula_grammar();
+    void formula_must_name_a_field_and_have_a_place();
+    void request_builder_data();
+    void request_builder();
+    void letter_head_is_read_at_every_request();
+    void file_names_resolve_as_written();
+    void faults_in_a_report_file_name_the_file_and_line_data();
+    void faults_in_a_report_file_name_the_file_and_line();
+    void only_the_selected_report_is_printed();
+    void text_prints_as_typed();
+    void lab_id_without_a_report_prints_an_empty_report();
+    void every_report_file_renders_data();
+    void every_report_file_renders();
+    void title_is_printed_at_its_size();
+    void consolidated_report_has_a_section_per_report();
+    void engine_keeps_and_replaces_its_settings();
+    void preview_appears_only_when_the_report_can_print();
+};
+
+void TestReports::formula_grammar_data() {
+    QTest::addColumn<QString>("formula");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<qlonglong>("value");
+    QTest::newRow("as the screens write it") << "{test_main.lab_ID} = 12" << true << 12LL;
+    QTest::newRow("no blanks") << "{test_main.lab_id}=7" << true << 7LL;
+    QTest::newRow("blanks everywhere") << "  { test_main . LAB_ID }   =   9  " << true << 9LL;
+    QTest::newRow("zero") << "{test_main.lab_ID} = 0" << true << 0LL;
+    QTest::newRow("negative") << "{test_main.lab_ID} = -3" << true << -3LL;
+    QTest::newRow("or clause") << "{test_main.lab_ID} = 1 or 1=1" << false << 0LL;
+    QTest::newRow("second clause") << "{test_main.lab_ID} = 1 and {test_main.patient_id} = 2" << false << 0LL;
+    QTest::newRow("quoted number") << "{test_main.lab_ID} = '12'" << false << 0LL;
+    QTest::newRow("double quotes") << "{test_main.lab_ID} = \"12\"" << false << 0LL;
+    QTest::newRow("no braces") << "test_main.lab_ID = 12" << false << 0LL;
+    QTest::newRow("another operator") << "{test_main.lab_ID} > 12" << false << 0LL;
+    QTest::newRow("no number") << "{test_main.lab_ID} = " << false << 0LL;
+    QTest::newRow("statement after") << "{test_main.lab_ID} = 1; drop table test_main" << false << 0LL;
+    QTest::newRow("comment in name") << "{test_main.lab_ID--} = 1" << false << 0LL;
+}
+
+void TestReports::formula_grammar() {
+    QFETCH(QString, formula);
+    QFETCH(bool, accepted);
+    QFETCH(qlonglong, value);
+    const ParsedSelection p = parse_selection_formula(formula);
+    QCOMPARE(p.selection.has_value(), accepted);
+    if (accepted) {
+        QCOMPARE(p.selection->value.toLongLong(), value);
+        QCOMPARE(p.selection->table.toLower(), QString("test_main"));
+    } else {
+        QVERIFY(p.error.contains(formula));
+    }
+}
+
+void TestReports::formula_must_name_a_field_and_have_a_place() {
+    Prepared unknown_field = prepare("blood_sugar_report.rpt", "{test_main.nothing} = 1");
+    QVERIFY(!unknown_field.report);
+    QVERIFY(unknown_field.error.contains("test_main.nothing"));
+    QVERIFY(!prepare("blood_sugar_report.rpt", "{sqlite_schema.name} = 1").report);
+    Prepared other_case = prepare("blood_sugar_report.rpt", "{TEST_MAIN.Lab_Id} = 1");
+    QVERIFY2(other_case.report, qPrintable(other_case.error));
+    // A report that has nowhere to put a formula refuses to print with one.
+    Prepared no_place = prepare("empty.rpt", "{test_main.lab_ID} = 1");
+    QVERIFY(!no_place.report);
+    QVERIFY(no_place.error.contains("no place"));
+}
+
+void TestReports::request_builder_data() {
+    QTest::addColumn<QString>("lab_id");
+    QTest::addColumn<QString>("formula");
+    QTest::newRow("empty") << "" << "{test_main.lab_ID} = 0";
+    QTest::newRow("trailing letters") << "12abc" << "{test_main.lab_ID} = 12";
+    QTest::newRow("leading zeros") << "007" << "{test_main.lab_ID} = 7";
+    QTest::newRow("blanks") << " 4 2 " << "{test_main.lab_ID} = 42";
+}
+
+void TestReports::request_builder() {
+    QFETCH(QString, lab_id);
+    QFETCH(QString, formula);
+    const ReportRequest r = test_report_request("\\Serology.rpt", "\\h_ serology.rpt", lab_id);
+    QCOMPARE(r.selection_formula.value_or(QString()), formula);
+    QCOMPARE(r.file_path, program_folder() + "\\Serology.rpt");
+}
+
+void TestReports::letter_head_is_read_at_every_request() {
+    app_state().print_with_header = true;
+    QCOMPARE(test_report_request("\\Serology.rpt", "\\h_ serology.rpt", "1").file_path,
+             program_folder() + "\\h_ serology.rpt");
+    QCOMPARE(consolidated_report_request().file_path, program_folder() + "\\h_consolidated_report.rpt");
+    QVERIFY(!consolidated_report_request().selection_formula);
+    QCOMPARE(empty_report_request().file_path, QString("empty.rpt"));
+    QVERIFY(!empty_report_request().selection_formula);
+    app_state().print_with_header = false;
+    QCOMPARE(test_report_request("\\Serology.rpt", "\\h_ serology.rpt", "1").file_path,
+             program_folder() + "\\Serology.rpt");
+    QCOMPARE(consolidated_report_request().file_path, program_folder() + "\\consolidated_report.rpt");
+    QCOMPARE(empty_report_request().file_path, QString("empty.rpt"));
+}
+
+void TestReports::file_names_resolve_as_written() {
+    const QString folder = folder_->path();
+    QCOMPARE(resolve_report_path(folder + "\\h_ serology.rpt"), folder + "/h_ serology.rpt");
+    QVERIFY(resolve_report_path(folder + "\\h_serology.rpt").isEmpty());
+    QVERIFY(resolve_report_path(folder + "\\SEROLOGY.rpt").isEmpty()); // letter case as written
+    QVERIFY(!prepare("h_ serology.rpt", "{test_main.lab_ID} = 1").error.contains("cannot be found"));
+
+    // The bare empty.rpt: the working folder first, then the program folder.
+    const QString before = QDir::currentPath();
+    QTemporaryDir elsewhere;
+    QDir::setCurrent(elsewhere.path());
+    QCOMPARE(resolve_report_path("empty.rpt"), QDir::cleanPath(folder + "/empty.rpt"));
+    QFile::copy(folder + "/empty.rpt", elsewhere.filePath("empty.rpt"));
+    QCOMPARE(resolve_report_path("empty.rpt"), QDir::cleanPath(elsewhere.filePath("empty.rpt")));
+    QDir::setCurrent(before);
+
+    QFile::remove(folder + "/widal_test.rpt");
+    const Prepared missing = prepare("widal_test.rpt", "{test_main.lab_ID} = 1");
+    QVERIFY(!missing.report);
+    QVERIFY(missing.error.contains("widal_test.rpt"));
+    QVERIFY(missing.error.contains("cannot be found"));
+}
+
+void TestReports::faults_in_a_report_file_name_the_file_and_line_data() {
+    QTest::addColumn<QString>("content");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("broken xml") << "<report>\n<body>\n<![CDATA[x]]>\n</bdy>\n</report>" << "line 4";
+    QTest::newRow("unknown element") << "<report>\n\n<bogus/>\n<body>x</body></report>" << "line 3";
+    QTest::newRow("no body") << "<report>\n</report>" << "no <body>";
+    QTest::newRow("not a report") << "<html/>" << "<report>";
+    QTest::newRow("bad template") << "<report><body><![CDATA[{{#items}} unclosed]]></body></report>" << "body";
+    QTest::newRow("bad sql") << "<report>\n<query name=\"q\">SELECT nothing FROM nowhere</query>\n<body>x</body></report>"
+                             << "query \"q\" (line 2)";
+    QTest::newRow("missing include") << "<report><header include=\"gone.html\"/><body>x</body></report>" << "gone.html";
+}
+
+void TestReports::faults_in_a_report_file_name_the_file_and_line() {
+    QFETCH(QString, content);
+    QFETCH(QString, expected);
+    QFile f(folder_->path() + "/broken.rpt");
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content.toUtf8());
+    f.close();
+    const Prepared p = prepare("broken.rpt");
+    QVERIFY(!p.report);
+    QVERIFY2(p.error.contains("broken.rpt"), qPrintable(p.error));
+    QVERIFY2(p.error.contains(expected), qPrintable(p.error));
+}
+
+void TestReports::only_the_selected_report_is_printed() {
+    seed_report(1, 1, "Blood sugar report", "blood_sugar_report", {{"Fasting urine sugar", "Nil"}}, "Meena Pillai");
+    seed_report(2, 2, "Blood sugar report", "blood_sugar_report", {{"Fasting urine sugar", "Trace"}}, "Ravi Kumar");
+    const Prepared p = prepare("blood_sugar_report.rpt", "{test_main.lab_ID} = 2");
+    QVERIFY2(p.report, qPrintable(p.error));
+    QVERIFY(p.report->body_html.contains("Ravi Kumar"));
+    QVERIFY(p.report->body_html.contains("Trace"));
+    QVERIFY(!p.report->body_html.contains("Meena"));
+    QVERIFY(!p.report->body_html.contains("Nil"));
+    QVERIFY(p.report->suggested_name.startsWith("2 Ravi Kumar Blood sugar report"));
+}
+
+void TestReports::text_prints_as_typed() {
+    const QString caption = "Anti Thyroglobulin antibody (ATG) (negative Titre <= 1:100  Positive Titre >= 1:100)";
+    seed_report(5, 3, "Thyroid hormone profile", "Thyroid_hormone_profile",
+                {{caption, "< 1:50 & falling"},
+                 {"Thyroid stimulating hormone (TSH)         (N : 0.30 - 5.5 ulU/ml)", "O'Neil's \"normal\""}});
+    const Prepared p = prepare("h_Thyroid_hormone_profile.rpt", "{test_main.lab_ID} = 5");
+    QVERIFY2(p.report, qPrintable(p.error));
+    const QString text = pdf_text(*p.report, "thyroid.pdf");
+    QVERIFY2(!text.isEmpty(), "pdftotext (poppler-utils) is needed");
+    QVERIFY(text.contains("Titre <= 1:100"));
+    QVERIFY(text.contains("Titre >= 1:100)"));
+    QVERIFY(text.contains(QRegularExpression("\\(TSH\\) {6,}\\(N : 0.30"))); // the blanks are kept
+    QVERIFY(text.contains("< 1:50 & falling"));
+    QVERIFY(text.contains("O'Neil's \"normal\""));
+    QVERIFY(text.contains("Asha D'Souza"));
+    QVERIFY(text.contains("TAVORA PATHOLOGY LABORATORY")); // the letter-head
+}
+
+void TestReports::lab_id_without_a_report_prints_an_empty_report() {
+    seed_report(1, 1, "Serology", "Serology", {{"VDRL (N : non-reactive)", "Reactive"}});
+    const Prepared p = prepare("Serology.rpt", "{test_main.lab_ID} = 99");
+    QVERIFY2(p.report, qPrintable(p.error));
+    QVERIFY(!p.report->body_html.contains("Reactive"));
+    const QString text = pdf_text(*p.report, "none.pdf");
+    QVERIFY(text.contains("SEROLOGY"));
+    QVERIFY(text.contains("No results are recorded"));
+    QVERIFY(!text.contains("TAVORA PATHOLOGY")); // plain: the letter-head band is empty
+}
+
+void TestReports::every_report_file_renders_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("seeded");
+    const QStringList files = shipped_reports();
+    QCOMPARE(files.size(), 27);
+    for (const QString& f : files) {
+        QTest::newRow(qPrintable(f + " empty")) << f << false;
+        QTest::newRow(qPrintable(f + " seeded")) << f << true;
+    }
+}
+
+void TestReports::every_report_file_renders() {
+    QFETCH(QString, file);
+    QFETCH(bool, seeded);
+    // Which test a file prints: its name without "h_", letter case aside.
+    QString base = file;
+    base.remove(QRegularExpression("^h_ ?")).chop(4);
+    const bool consolidated = base == "consolidated_report", empty = base == "empty";
+    const QString table = known_table(base);
+    if (seeded && !empty) {
+        const QString test = QString(table).replace('_', ' ');
+        seed_report(1, 1, consolidated ? "Serology" : test, consolidated ? "Serology" : table,
+                    {{"Material", "Urine"}, {"AMIKACIN", "S"}, {"R.B.C.", "are normocytic."}});
+        if (consolidated)
+            QVERIFY(add_row("temp", {{"test_table", "Serology"}, {"lab_id", 1}, {"item", "RA"}, {"result", "+"}}).ok());
+    }
+    std::optional<QString> formula;
+    if (!consolidated && !empty) formula = "{test_main.lab_ID} = 1";
+    const Prepared p = prepare(file, formula);
+    QVERIFY2(p.report, qPrintable(p.error));
+    const QString pdf = out_.filePath(QString(file).replace(' ', '_') + ".pdf");
+    QVERIFY(write_pdf(*p.report, pdf).isEmpty());
+    QVERIFY(QFile(pdf).size() > 1000);
+    if (seeded && !empty) QVERIFY(p.report->body_html.contains("Souza"));
+}
+
+void TestReports::title_is_printed_at_its_size() {
+    seed_report(12, 7, "Blood sugar report", "blood_sugar_report", {{"Fasting urine sugar", "Nil"}});
+    const Prepared p = prepare("h_blood_sugar_report.rpt", "{test_main.lab_ID} = 12");
+    QVERIFY(p.report);
+    const QString pdf = out_.filePath("title.pdf");
+    QVERIFY(write_pdf(*p.report, pdf).isEmpty());
+    const QString info = run_tool("pdfinfo", {pdf});
+    QVERIFY2(info.contains("A4"), qPrintable(info));
+    QVERIFY(info.contains(QRegularExpression("Pages:\\s+1\\n")));
+    QVERIFY(info.contains("Blood sugar report"));
+    // Word boxes: the title is set in 16 pt and the body in 10 pt.
+    const QString boxes = run_tool("pdftotext", {"-bbox", pdf, "-"});
+    auto height_of = [&](const QString& word) {
+        const QRegularExpression re(QString("yMin=\"([0-9.]+)\" xMax=\"[0-9.]+\" yMax=\"([0-9.]+)\">%1<").arg(word));
+        const QRegularExpressionMatch m = re.match(boxes);
+        return m.hasMatch() ? m.captured(2).toDouble() - m.captured(1).toDouble() : 0.0;
+    };
+    const double title = height_of("SUGAR"), body = height_of("Fasting");
+    QVERIFY2(title > 0 && body > 0, qPrintable(boxes.left(400)));
+    QVERIFY2(qAbs(title / body - 1.6) < 0.15, qPrintable(QString("title %1 pt, body %2 pt").arg(title).arg(body)));
+    QVERIFY2(title > 15 && title < 22, qPrintable(QString("title %1 pt").arg(title)));
+}
+
+void TestReports::consolidated_report_has_a_section_per_report() {
+    seed_report(3, 4, "Routine haemotology", "Routine_haemotology", {});
+    seed_report(4, 4, "Blood sugar report", "blood_sugar_report", {});
+    const Fields rows[] = {
+        {{"test_table", "Routine_haemotology"}, {"lab_id", 3}, {"item", "Polymorphs"}, {"result", "60%"}},
+        {{"test_table", "Routine_haemotology"}, {"lab_id", 3}, {"item", "Lymphocytes"}, {"result", "30%"}},
+        {{"test_table", "Blood_sugar_report"}, {"lab_id", 4}, {"item", "Random urine sugar"}, {"result", "Nil"}},
+    };
+    for (const Fields& r : rows) QVERIFY(add_row("temp", r).ok());
+    app_state().print_with_header = true;
+    const ReportRequest request = consolidated_report_request();
+    const Prepared p = prepare_report(request, folder_->database_path());
+    QVERIFY2(p.report, qPrintable(p.error));
+    const QString text = pdf_text(*p.report, "consolidated.pdf");
+    const qsizetype haem = text.indexOf("Routine haemotology · Lab ID 3");
+    const qsizetype sugar = text.indexOf("Blood sugar report · Lab ID 4");
+    QVERIFY2(haem > 0 && sugar > haem, qPrintable(text));
+    QCOMPARE(text.count("Asha D'Souza"), 1); // the patient once
+    QVERIFY(text.indexOf("Lymphocytes") > haem && text.indexOf("Lymphocytes") < sugar);
+    QVERIFY(text.indexOf("Random urine sugar") > sugar);
+}
+
+void TestReports::engine_keeps_and_replaces_its_settings() {
+    QList<ReportRequest> log;
+    set_report_engine_factory([&log] { return std::make_unique<RecordingEngine>(&log); });
+    auto engine = make_report_engine();
+    set_report_engine_factory(nullptr);
+    QVERIFY(run_report(*engine, test_report_request("\\a.rpt", "\\h_a.rpt", "5")).isEmpty());
+    QVERIFY(run_report(*engine, test_report_request("\\a.rpt", "\\h_a.rpt", "5")).isEmpty());
+    QCOMPARE(log.size(), 2);
+    QCOMPARE(log[1].selection_formula.value_or(QString()), QString("{test_main.lab_ID} = 5"));
+    QCOMPARE(engine->selection_formula().value_or(QString()), QString("{test_main.lab_ID} = 5"));
+    run_report(*engine, empty_report_request());
+    QVERIFY(!engine->selection_formula()); // nothing of the earlier run carries over
+    QCOMPARE(engine->file_name(), QString("empty.rpt"));
+}
+
+void TestReports::preview_appears_only_when_the_report_can_print() {
+    auto previews = [] {
+        int n = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<QPrintPreviewDialog*>(w) && w->isVisible()) ++n;
+        return n;
+    };
+    seed_report(8, 2, "Widal test", "widal_test", {{"S typh1 \"O\"", "1:160"}});
+    PreviewEngine engine;
+    QFile::remove(folder_->path() + "/h_widal_test.rpt");
+    app_state().print_with_header = true;
+    const QString failure = run_report(engine, test_report_request("\\widal_test.rpt", "\\h_widal_test.rpt", "8"));
+    QVERIFY(failure.contains("h_widal_test.rpt"));
+    QCOMPARE(previews(), 0);
+
+    app_state().print_with_header = false;
+    QVERIFY(run_report(engine, test_report_request("\\widal_test.rpt", "\\h_widal_test.rpt", "8")).isEmpty());
+    QCOMPARE(previews(), 1);
+    QPrintPreviewDialog* preview = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QPrintPreviewDialog*>(w)) preview = d;
+    QVERIFY(!preview->isModal());
+    QAction* save = preview->findChild<QAction*>("save_as_pdf");
+    QVERIFY(save);
+    QString suggested;
+    const QString target = out_.filePath("saved.pdf");
+    set_save_file_handler([&](const QString&, const QString& s) {
+        suggested = s;
+        return target;
+    });
+    save->trigger();
+    set_save_file_handler(nullptr);
+    QVERIFY(suggested.endsWith("8 Asha D'Souza Widal test 9 Dec 2026.pdf") || suggested.contains("8 Asha D'Souza Widal test"));
+    QVERIFY(run_tool("pdftotext", {target, "-"}).contains("1:160"));
+}
+
+TAVORA_TEST_MAIN(TestReports)
+#include "test_reports.moc"

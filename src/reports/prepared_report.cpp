@@ -1,0 +1,233 @@
+// The only file that includes mustache: it compiles slowly.
+#include "prepared_report.h"
+
+#include "dates.h"
+#include "records.h"
+#include "selection_formula.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QUrl>
+
+#include <kainjow/mustache.hpp>
+
+namespace mu = kainjow::mustache;
+
+namespace {
+
+std::string s(const QString& q) { return q.toStdString(); }
+
+QString readable(const QString& path) { return QDir::toNativeSeparators(path); }
+
+struct QueryRows {
+    QStringList columns;
+    QList<QStringList> rows;
+};
+
+// The report's own read-only connection, closed and removed when it goes.
+class ReportConnection {
+public:
+    explicit ReportConnection(const QString& path) {
+        static int serial = 0;
+        name_ = QStringLiteral("report_connection_%1").arg(++serial);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
+        db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=ro"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+        if (!db.open()) error_ = db.lastError().databaseText();
+        else {
+            QSqlQuery probe(db);
+            if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_schema"))) error_ = probe.lastError().databaseText();
+        }
+    }
+    ~ReportConnection() {
+        QSqlDatabase::database(name_, false).close();
+        QSqlDatabase::removeDatabase(name_);
+    }
+    QSqlDatabase db() const { return QSqlDatabase::database(name_, false); }
+    const QString& error() const { return error_; }
+
+private:
+    QString name_;
+    QString error_;
+};
+
+bool field_exists(const QSqlDatabase& db, const QString& table, const QString& field) {
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table))) return false;
+    while (q.next())
+        if (q.value(1).toString().compare(field, Qt::CaseInsensitive) == 0) return true;
+    return false;
+}
+
+mu::data row_object(const QStringList& columns, const QStringList& row) {
+    mu::data o{mu::data::type::object};
+    for (int i = 0; i < columns.size(); ++i) o.set(s(columns[i]), s(row.value(i)));
+    return o;
+}
+
+mu::data rows_list(const QStringList& columns, const QList<QStringList>& rows) {
+    mu::data list{mu::data::type::list};
+    for (const QStringList& row : rows) list.push_back(row_object(columns, row));
+    return list;
+}
+
+// Consecutive rows that agree on the grouping columns become one entry with
+// those columns and the rows themselves under `children`.
+mu::data grouped(const ReportQuery& q, const QueryRows& r) {
+    QList<int> keys;
+    for (const QString& g : q.group_by) keys << int(r.columns.indexOf(g));
+    mu::data list{mu::data::type::list};
+    QStringList current_key;
+    QList<QStringList> members;
+    auto flush = [&] {
+        if (members.isEmpty()) return;
+        mu::data entry = row_object(r.columns, members.first());
+        entry.set(s(q.children), rows_list(r.columns, members));
+        list.push_back(entry);
+        members.clear();
+    };
+    for (const QStringList& row : r.rows) {
+        QStringList key;
+        for (int k : keys) key << row.value(k);
+        if (key != current_key) flush();
+        current_key = key;
+        members << row;
+    }
+    flush();
+    return list;
+}
+
+QString render(const QString& tmpl, const mu::data& data, const QString& band, const QString& path, QString& error) {
+    if (tmpl.trimmed().isEmpty()) return {};
+    mu::mustache m{s(tmpl)};
+    if (!m.is_valid()) {
+        error = QStringLiteral("The report file %1 has a fault in its %2: %3")
+                    .arg(readable(path), band, QString::fromStdString(m.error_message()));
+        return {};
+    }
+    const std::string out = m.render(data);
+    if (!m.is_valid()) {
+        error = QStringLiteral("The report file %1 has a fault in its %2: %3")
+                    .arg(readable(path), band, QString::fromStdString(m.error_message()));
+        return {};
+    }
+    return QString::fromStdString(out);
+}
+
+} // namespace
+
+QString PreparedReport::footer_html(int page, int pages) const {
+    QString html = footer_template;
+    html.replace(QLatin1String("{{page}}"), QString::number(page));
+    html.replace(QLatin1String("{{pages}}"), QString::number(pages));
+    return html;
+}
+
+Prepared prepare_report(const ReportRequest& request, const QString& database_path) {
+    const QString path = resolve_report_path(request.file_path);
+    if (path.isEmpty())
+        return {std::nullopt, QStringLiteral("The report file %1 cannot be found.").arg(readable(request.file_path))};
+    ParsedReportFile parsed = read_report_file(path);
+    if (!parsed.file) return {std::nullopt, parsed.error};
+    PreparedReport out{*parsed.file, {}, {}, {}, {}};
+    const ReportFile& file = out.file;
+
+    // The formula, checked against the schema and the report's queries.
+    std::optional<Selection> selection;
+    if (request.selection_formula) {
+        ParsedSelection f = parse_selection_formula(*request.selection_formula);
+        if (!f.selection) return {std::nullopt, QStringLiteral("The report %1 cannot print: %2.").arg(readable(path), f.error)};
+        selection = f.selection;
+        bool has_place = false;
+        for (const ReportQuery& q : file.queries) has_place |= q.sql.contains(QLatin1String("{selection}"));
+        if (!has_place)
+            return {std::nullopt, QStringLiteral("The report %1 has no place for the selection formula %2.")
+                                      .arg(readable(path), *request.selection_formula)};
+    }
+
+    mu::data data{mu::data::type::object};
+    data.set("title", s(file.title));
+    data.set("printed_on", s(display_date(QDate::currentDate())));
+    // Page numbers are known only when the pages are laid out: keep their tags.
+    data.set("page", "{{page}}");
+    data.set("pages", "{{pages}}");
+    QHash<QString, QString> top; // fields of the single-row queries, for the file name
+
+    if (!file.queries.isEmpty()) {
+        ReportConnection conn(database_path);
+        if (!conn.error().isEmpty())
+            return {std::nullopt,
+                    QStringLiteral("The database file %1 cannot be opened (%2).").arg(readable(database_path), conn.error())};
+        if (selection) {
+            const QString table = known_table(selection->table);
+            if (table.isEmpty() || !field_exists(conn.db(), table, selection->field))
+                return {std::nullopt, QStringLiteral("The report %1 cannot print: the formula names %2.%3, which is not "
+                                                     "a field of the database.")
+                                          .arg(readable(path), selection->table, selection->field)};
+            selection->table = table;
+        }
+        for (const ReportQuery& q : file.queries) {
+            QString sql = q.sql;
+            const int places = int(sql.count(QLatin1String("{selection}")));
+            sql.replace(QLatin1String("{selection}"),
+                        selection ? QStringLiteral("%1.%2 = ?").arg(selection->table, selection->field)
+                                  : QStringLiteral("1"));
+            QSqlQuery query(conn.db());
+            query.setForwardOnly(true);
+            bool ok = query.prepare(sql);
+            for (int i = 0; ok && selection && i < places; ++i) query.addBindValue(selection->value);
+            ok = ok && query.exec();
+            if (!ok)
+                return {std::nullopt, QStringLiteral("The report file %1 has a fault in its query \"%2\" (line %3): %4")
+                                          .arg(readable(path), q.name)
+                                          .arg(q.line)
+                                          .arg(query.lastError().databaseText())};
+            QueryRows r;
+            const QSqlRecord rec = query.record();
+            for (int i = 0; i < rec.count(); ++i) r.columns << rec.fieldName(i);
+            while (query.next()) {
+                QStringList row;
+                for (int i = 0; i < r.columns.size(); ++i) {
+                    const QVariant v = query.value(i);
+                    QString text = v.isNull() ? QString()
+                                   : v.typeId() == QMetaType::Double ? QString::number(v.toDouble(), 'g', 15)
+                                                                     : v.toString();
+                    if (r.columns[i].endsWith(QLatin1String("date"), Qt::CaseInsensitive)) text = display_date(text);
+                    row << text;
+                }
+                r.rows << row;
+            }
+            query.finish();
+            data.set(s(q.name), q.group_by.isEmpty() ? rows_list(r.columns, r.rows) : grouped(q, r));
+            if (q.single) {
+                const QStringList first = r.rows.value(0);
+                for (int i = 0; i < r.columns.size(); ++i) {
+                    data.set(s(r.columns[i]), s(first.value(i)));
+                    // Mustache counts an empty text as true: has_x says whether x holds anything.
+                    data.set("has_" + s(r.columns[i]), !first.value(i).trimmed().isEmpty());
+                    top.insert(r.columns[i], first.value(i));
+                }
+            }
+        }
+    }
+
+    QString error;
+    out.header_html = render(file.header, data, QStringLiteral("header"), path, error);
+    if (error.isEmpty()) out.body_html = render(file.body, data, QStringLiteral("body"), path, error);
+    if (error.isEmpty()) out.footer_template = render(file.footer, data, QStringLiteral("footer"), path, error);
+    if (!error.isEmpty()) return {std::nullopt, error};
+
+    QStringList name_parts;
+    for (const char* key : {"lab_id", "patient_name", "test", "t_date"})
+        if (!top.value(QLatin1String(key)).trimmed().isEmpty()) name_parts << top.value(QLatin1String(key)).trimmed();
+    if (name_parts.isEmpty()) name_parts << QFileInfo(path).completeBaseName();
+    QString name = name_parts.join(u' ');
+    for (QChar& c : name)
+        if (QStringLiteral("\\/:*?\"<>|").contains(c)) c = u'-';
+    out.suggested_name = name + QStringLiteral(".pdf");
+    return {out, {}};
+}

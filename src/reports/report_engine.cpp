@@ -1,0 +1,82 @@
+#include "report_engine.h"
+
+#include "file_dialogs.h"
+#include "message_box.h"
+#include "prepared_report.h"
+#include "report_layout.h"
+#include "tavora_module.h"
+
+#include <QAction>
+#include <QDir>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QStandardPaths>
+#include <QToolBar>
+
+namespace {
+
+ReportEngineFactory& factory() {
+    static ReportEngineFactory f;
+    return f;
+}
+
+// The preview owns its printer and the prepared report; it deletes itself when closed.
+class ReportPreview : public QPrintPreviewDialog {
+public:
+    ReportPreview(PreparedReport report, std::unique_ptr<QPrinter> printer)
+        : QPrintPreviewDialog(printer.get()), report_(std::move(report)), printer_(std::move(printer)) {
+        setAttribute(Qt::WA_DeleteOnClose);
+        setWindowTitle(report_.file.title.isEmpty() ? QStringLiteral("Report") : report_.file.title);
+        connect(this, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* p) { paint_report(report_, p); });
+        if (auto* bar = findChild<QToolBar*>()) {
+            QAction* pdf = bar->addAction(QStringLiteral("Save as PDF"));
+            pdf->setObjectName(QStringLiteral("save_as_pdf"));
+            connect(pdf, &QAction::triggered, this, [this] { save_as_pdf(); });
+        }
+        resize(900, 1000);
+    }
+
+private:
+    void save_as_pdf() {
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        const QString path = choose_save_file(QStringLiteral("Save as PDF"), QDir(folder).filePath(report_.suggested_name),
+                                              QStringLiteral("PDF files (*.pdf)"));
+        if (path.isEmpty()) return;
+        const QString failure = write_pdf(report_, path);
+        if (!failure.isEmpty()) show_message(failure);
+    }
+
+    PreparedReport report_;
+    std::unique_ptr<QPrinter> printer_;
+};
+
+} // namespace
+
+QString run_report(ReportEngine& engine, const ReportRequest& request) {
+    engine.set_file_name(request.file_path);
+    engine.set_selection_formula(request.selection_formula);
+    return engine.run();
+}
+
+std::unique_ptr<ReportEngine> make_report_engine() {
+    if (factory()) return factory()();
+    return std::make_unique<PreviewEngine>();
+}
+
+ReportEngineFactory set_report_engine_factory(ReportEngineFactory f) {
+    ReportEngineFactory previous = std::move(factory());
+    factory() = std::move(f);
+    return previous;
+}
+
+QString PreviewEngine::run() {
+    Prepared prepared = prepare_report({file_name(), selection_formula()}, database_file_path());
+    if (!prepared.report) return prepared.error;
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setDocName(prepared.report->suggested_name);
+    apply_page_settings(prepared.report->file, printer.get());
+    auto* preview = new ReportPreview(std::move(*prepared.report), std::move(printer));
+    preview->setWindowModality(Qt::NonModal);
+    preview->show();
+    return {};
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "report_request.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+// The report engine: one instance per printing screen. A request sets the
+// file name and the selection formula on the instance (no formula when the
+// request has none), then runs it. The last file name and formula stay set on
+// the instance, as they were on the laboratory's old engine.
+class ReportEngine {
+public:
+    virtual ~ReportEngine() = default;
+
+    const QString& file_name() const { return file_name_; }
+    const std::optional<QString>& selection_formula() const { return formula_; }
+
+    void set_file_name(const QString& name) { file_name_ = name; }
+    void set_selection_formula(std::optional<QString> formula) { formula_ = std::move(formula); }
+
+    // Runs the report as set: everything that can fail is done before any
+    // window appears. Returns an empty text, or what went wrong.
+    virtual QString run() = 0;
+
+private:
+    QString file_name_;
+    std::optional<QString> formula_;
+};
+
+// Sets the request on the engine and runs it.
+QString run_report(ReportEngine& engine, const ReportRequest& request);
+
+// The engine a printing screen gets: the print preview, unless a test has put
+// another factory in its place.
+std::unique_ptr<ReportEngine> make_report_engine();
+using ReportEngineFactory = std::function<std::unique_ptr<ReportEngine>()>;
+ReportEngineFactory set_report_engine_factory(ReportEngineFactory factory);
+
+// The production engine: a non-modal print preview with Print, Page setup and
+// "Save as PDF", reading the database of the program folder.
+class PreviewEngine : public ReportEngine {
+public:
+    QString run() override;
+};

@@ -1,0 +1,105 @@
+#include "report_file.h"
+
+#include "tavora_module.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QXmlStreamReader>
+
+namespace {
+
+QString readable(const QString& path) { return QDir::toNativeSeparators(path); }
+
+} // namespace
+
+QString resolve_report_path(const QString& file_path) {
+    QString path = file_path;
+    path.replace(u'\\', u'/');
+    if (QFileInfo(path).isAbsolute()) return QFileInfo::exists(path) ? path : QString();
+    for (const QString& folder : {QDir::currentPath(), program_folder()}) {
+        const QString candidate = QDir(folder).filePath(path);
+        if (QFileInfo::exists(candidate)) return QDir::cleanPath(candidate);
+    }
+    return {};
+}
+
+ParsedReportFile read_report_file(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {std::nullopt, QStringLiteral("The report file %1 cannot be read: %2").arg(readable(path), f.errorString())};
+    ReportFile r;
+    r.path = path;
+    r.folder = QFileInfo(path).absolutePath();
+    QXmlStreamReader xml(&f);
+    auto fault = [&](const QString& what) {
+        return ParsedReportFile{std::nullopt, QStringLiteral("The report file %1 is not valid (line %2): %3")
+                                                  .arg(readable(path))
+                                                  .arg(xml.lineNumber())
+                                                  .arg(what)};
+    };
+    if (!xml.readNextStartElement() || xml.name() != QLatin1String("report"))
+        return fault(xml.hasError() ? xml.errorString() : QStringLiteral("it does not start with <report>"));
+    r.title = xml.attributes().value(QLatin1String("title")).toString();
+    bool has_body = false;
+    while (xml.readNextStartElement()) {
+        const auto name = xml.name();
+        const QXmlStreamAttributes a = xml.attributes();
+        const qint64 line = xml.lineNumber();
+        if (name == QLatin1String("page")) {
+            const QString size = a.value(QLatin1String("size")).toString();
+            if (size.compare(QLatin1String("A5"), Qt::CaseInsensitive) == 0) r.page_size = QPageSize::A5;
+            else if (size.compare(QLatin1String("Letter"), Qt::CaseInsensitive) == 0) r.page_size = QPageSize::Letter;
+            else if (!size.isEmpty() && size.compare(QLatin1String("A4"), Qt::CaseInsensitive) != 0)
+                return fault(QStringLiteral("unknown page size \"%1\"").arg(size));
+            if (a.value(QLatin1String("orientation")) == QLatin1String("landscape"))
+                r.orientation = QPageLayout::Landscape;
+            if (a.hasAttribute(QLatin1String("margins"))) {
+                const QStringList m = a.value(QLatin1String("margins")).toString().split(u' ', Qt::SkipEmptyParts);
+                if (m.size() != 4) return fault(QStringLiteral("margins take four numbers: left top right bottom"));
+                r.margins_mm = QMarginsF(m[0].toDouble(), m[1].toDouble(), m[2].toDouble(), m[3].toDouble());
+            }
+            xml.skipCurrentElement();
+        } else if (name == QLatin1String("query")) {
+            ReportQuery q;
+            q.name = a.value(QLatin1String("name")).toString();
+            q.single = a.value(QLatin1String("single")) == QLatin1String("true");
+            q.group_by = a.value(QLatin1String("group-by")).toString().split(u',', Qt::SkipEmptyParts);
+            for (QString& g : q.group_by) g = g.trimmed();
+            q.children = a.value(QLatin1String("children")).toString();
+            q.line = line;
+            q.sql = xml.readElementText().trimmed();
+            if (q.name.isEmpty()) return fault(QStringLiteral("a query without a name"));
+            if (!q.group_by.isEmpty() && q.children.isEmpty())
+                return fault(QStringLiteral("query \"%1\" groups rows but names no children").arg(q.name));
+            r.queries << q;
+        } else if (name == QLatin1String("style")) {
+            r.style = xml.readElementText();
+        } else if (name == QLatin1String("header") || name == QLatin1String("footer")) {
+            const bool header = name == QLatin1String("header");
+            const double min_mm = a.value(QLatin1String("height")).toDouble();
+            QString html;
+            if (a.hasAttribute(QLatin1String("include"))) {
+                const QString included = QDir(r.folder).filePath(a.value(QLatin1String("include")).toString());
+                QFile inc(included);
+                if (!inc.open(QIODevice::ReadOnly))
+                    return fault(QStringLiteral("the included file %1 cannot be read").arg(readable(included)));
+                html = QString::fromUtf8(inc.readAll());
+                xml.skipCurrentElement();
+            } else {
+                html = xml.readElementText();
+            }
+            (header ? r.header : r.footer) = html;
+            (header ? r.header_min_mm : r.footer_min_mm) = min_mm;
+        } else if (name == QLatin1String("body")) {
+            r.body = xml.readElementText();
+            has_body = true;
+        } else {
+            return fault(QStringLiteral("unknown element <%1>").arg(name.toString()));
+        }
+        if (xml.hasError()) return fault(xml.errorString());
+    }
+    if (xml.hasError()) return fault(xml.errorString());
+    if (!has_body) return fault(QStringLiteral("the report has no <body>"));
+    return {r, {}};
+}

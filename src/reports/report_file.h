@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QMarginsF>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// A report file (.rpt): UTF-8 XML holding the page settings, the report's own
+// named SQL queries, a stylesheet, header and footer bands and a mustache HTML
+// body. The laboratory edits these files; the program only names them.
+//
+//   <report title="Blood sugar report">
+//     <page size="A4" orientation="portrait" margins="15 15 15 15"/>     (millimetres)
+//     <query name="report" single="true">SELECT … WHERE {selection}</query>
+//     <query name="sections" group-by="test_table,lab_id" children="items">…</query>
+//     <style>CSS</style>
+//     <header include="letterhead.html"/>  or  <header height="40"/> (an empty band)
+//     <footer>… {{page}} of {{pages}} …</footer>
+//     <body>mustache HTML</body>
+//   </report>
+//
+// `{selection}` in a query marks where the record-selection formula goes; a
+// request without a formula selects everything there.
+
+struct ReportQuery {
+    QString name;
+    QString sql;
+    bool single = false;   // its first row's fields also stand at the top level
+    QStringList group_by;  // rows with equal values here become one entry…
+    QString children;      // …holding the rows themselves under this name
+    qint64 line = 0;
+};
+
+struct ReportFile {
+    QString path;
+    QString folder; // where included files and images are found
+    QString title;
+    QPageSize::PageSizeId page_size = QPageSize::A4;
+    QPageLayout::Orientation orientation = QPageLayout::Portrait;
+    QMarginsF margins_mm{15, 12, 15, 12};
+    QList<ReportQuery> queries;
+    QString style;
+    QString header;            // mustache HTML, may be empty
+    double header_min_mm = 0;  // the band's height at least (pre-printed stationery)
+    QString footer;
+    double footer_min_mm = 0;
+    QString body;
+};
+
+struct ParsedReportFile {
+    std::optional<ReportFile> file;
+    QString error; // names the file and, for XML faults, the line
+};
+
+// Where a report file named by a request is: "\" separators become the
+// system's, and a bare name is looked for in the working folder, then in the
+// program folder. Empty when the file is not found.
+QString resolve_report_path(const QString& file_path);
+
+ParsedReportFile read_report_file(const QString& path);
