@@ -19,8 +19,8 @@ Run admin(const QStringList& args) {
     QProcess p;
     p.start(QStringLiteral(ADMIN_TOOL), args);
     p.waitForFinished(30000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
 }
 
 } // namespace
@@ -58,11 +58,13 @@ void TestAdmin::init_creates_a_database_and_never_overwrites() {
 void TestAdmin::render_writes_a_pdf() {
     ProgramFolder folder;
     QVERIFY(add_patient(minimal_patient(1, "Asha", "34", "F")).ok());
-    QVERIFY(add_row("test_main", {{"lab_id", 4}, {"patient_id", 1}, {"test", "Widal test"}, {"t_date", "2026-12-09"}}).ok());
+    QVERIFY(add_row("test_main",
+                    {{"lab_id", 4}, {"patient_id", 1}, {"test", "Widal test"}, {"t_date", "2026-12-09"}})
+                .ok());
     QVERIFY(add_row("widal_test", {{"lab_id", 4}, {"item", "S typh1 \"O\""}, {"result", "1:320"}}).ok());
     const QString pdf = folder.path() + "/out.pdf";
-    Run r = admin({"render", QStringLiteral(REPORT_FILES_DIR) + "/widal_test.rpt", "--db", folder.database_path(),
-                   "--formula", "{test_main.lab_ID} = 4", "--pdf", pdf});
+    Run r = admin({"render", QStringLiteral(REPORT_FILES_DIR) + "/widal_test.rpt", "--db",
+                   folder.database_path(), "--formula", "{test_main.lab_ID} = 4", "--pdf", pdf});
     QCOMPARE(r.exit_code, 0);
     QVERIFY(QFile(pdf).size() > 1000);
 }
@@ -72,13 +74,15 @@ void TestAdmin::render_refuses_bad_requests_data() {
     QTest::addColumn<QString>("message");
     const QString rpt = QStringLiteral(REPORT_FILES_DIR) + "/widal_test.rpt";
     QTest::newRow("no pdf") << QStringList{"render", rpt, "--db", "DB"} << "usage";
-    QTest::newRow("unknown option") << QStringList{"render", rpt, "--db", "DB", "--pdf", "x.pdf", "--fast"} << "usage";
-    QTest::newRow("missing database") << QStringList{"render", rpt, "--db", "/nowhere/x.mdb", "--pdf", "x.pdf"}
-                                      << "does not exist";
-    QTest::newRow("missing report file") << QStringList{"render", "/nowhere/x.rpt", "--db", "DB", "--pdf", "x.pdf"}
-                                         << "cannot be found";
-    QTest::newRow("bad formula") << QStringList{"render", rpt, "--db", "DB", "--formula", "{test_main.lab_ID} = 1 or 1=1",
-                                                "--pdf", "x.pdf"}
+    QTest::newRow("unknown option") << QStringList{"render", rpt, "--db", "DB", "--pdf", "x.pdf", "--fast"}
+                                    << "usage";
+    QTest::newRow("missing database")
+        << QStringList{"render", rpt, "--db", "/nowhere/x.mdb", "--pdf", "x.pdf"} << "does not exist";
+    QTest::newRow("missing report file")
+        << QStringList{"render", "/nowhere/x.rpt", "--db", "DB", "--pdf", "x.pdf"} << "cannot be found";
+    QTest::newRow("bad formula") << QStringList{"render", rpt,         "--db",
+                                                "DB",     "--formula", "{test_main.lab_ID} = 1 or 1=1",
+                                                "--pdf",  "x.pdf"}
                                  << "is not of the form";
 }
 

@@ -127,7 +127,8 @@ void TestData::failed_transaction_leaves_nothing_behind() {
     QVERIFY(add_row("test_main", {{"lab_id", 3}}).ok());
     const DbError e = in_transaction([] {
         if (DbError a = add_patient(minimal_patient(1, "New", "", "")); !a.ok()) return a;
-        if (DbError b = add_row("Serology", {{"lab_id", 3}, {"item", "RA"}, {"result", "+"}}); !b.ok()) return b;
+        if (DbError b = add_row("Serology", {{"lab_id", 3}, {"item", "RA"}, {"result", "+"}}); !b.ok())
+            return b;
         return add_row("test_main", {{"lab_id", 3}}); // taken: the whole save fails
     });
     QVERIFY(e.duplicate());
@@ -181,7 +182,8 @@ void TestData::minimal_registration_row_has_placeholders() {
 
 void TestData::list_reads_everything_and_holds_no_lock() {
     ProgramFolder folder;
-    for (int id = 3; id >= 1; --id) QVERIFY(add_patient(minimal_patient(id, QString("P%1").arg(id), "", "")).ok());
+    for (int id = 3; id >= 1; --id)
+        QVERIFY(add_patient(minimal_patient(id, QString("P%1").arg(id), "", "")).ok());
     auto list = patient_list();
     QVERIFY(list.ok());
     QCOMPARE(list.value.columns.first(), QString("patient_id"));

@@ -51,10 +51,18 @@ void TestKeyFilters::codes_data() {
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QString>("accepted");
     QTest::addColumn<QString>("refused");
-    QTest::newRow("digits") << "digits_only" << "0123456789\b\r" << "a -./\\'\x1b";
-    QTest::newRow("phone") << "phone_chars" << "0189-/\\\b\r" << ". a+()'";
-    QTest::newRow("name") << "name_chars" << "azAZ ./\b\r" << "09'-,\x1b\t" + QString(QChar(0xe9));
-    QTest::newRow("address") << "no_apostrophe" << "aZ09 ,.-/#\"\b\r" << "'";
+    QTest::newRow("digits") << "digits_only"
+                            << "0123456789\b\r"
+                            << "a -./\\'\x1b";
+    QTest::newRow("phone") << "phone_chars"
+                           << "0189-/\\\b\r"
+                           << ". a+()'";
+    QTest::newRow("name") << "name_chars"
+                          << "azAZ ./\b\r"
+                          << "09'-,\x1b\t" + QString(QChar(0xe9));
+    QTest::newRow("address") << "no_apostrophe"
+                             << "aZ09 ,.-/#\"\b\r"
+                             << "'";
 }
 
 void TestKeyFilters::codes() {
@@ -62,19 +70,31 @@ void TestKeyFilters::codes() {
     QFETCH(QString, accepted);
     QFETCH(QString, refused);
     const CharFilter f = filter_named(filter);
-    for (QChar c : accepted) QVERIFY2(f(c.unicode()), qPrintable(QString("refused %1").arg(c.unicode())));
-    for (QChar c : refused) QVERIFY2(!f(c.unicode()), qPrintable(QString("accepted %1").arg(c.unicode())));
+    for (QChar c : accepted)
+        QVERIFY2(f(c.unicode()), qPrintable(QString("refused %1").arg(c.unicode())));
+    for (QChar c : refused)
+        QVERIFY2(!f(c.unicode()), qPrintable(QString("accepted %1").arg(c.unicode())));
 }
 
 void TestKeyFilters::typing_data() {
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("text");
-    QTest::newRow("number box") << "digits_only" << "12a3" << "123";
-    QTest::newRow("phone keeps hyphen, loses full stop") << "phone_chars" << "98-76.5" << "98-765";
-    QTest::newRow("name loses digits") << "name_chars" << "Ra7vi K." << "Ravi K.";
-    QTest::newRow("name loses apostrophe and hyphen") << "name_chars" << "O'Ne-il" << "ONeil";
-    QTest::newRow("address loses only apostrophes") << "no_apostrophe" << "St. John's Rd, #4" << "St. Johns Rd, #4";
+    QTest::newRow("number box") << "digits_only"
+                                << "12a3"
+                                << "123";
+    QTest::newRow("phone keeps hyphen, loses full stop") << "phone_chars"
+                                                         << "98-76.5"
+                                                         << "98-765";
+    QTest::newRow("name loses digits") << "name_chars"
+                                       << "Ra7vi K."
+                                       << "Ravi K.";
+    QTest::newRow("name loses apostrophe and hyphen") << "name_chars"
+                                                      << "O'Ne-il"
+                                                      << "ONeil";
+    QTest::newRow("address loses only apostrophes") << "no_apostrophe"
+                                                    << "St. John's Rd, #4"
+                                                    << "St. Johns Rd, #4";
 }
 
 void TestKeyFilters::typing() {
@@ -131,7 +151,7 @@ void TestKeyFilters::enter_moves_on_and_wraps() {
     form.rich->setPlainText("line");
     QTest::keyClick(form.rich, Qt::Key_Return);
     settle();
-    QCOMPARE(QApplication::focusWidget(), form.a); // from the last back to the first
+    QCOMPARE(QApplication::focusWidget(), form.a);       // from the last back to the first
     QCOMPARE(form.rich->toPlainText(), QString("line")); // no line break
 }
 

@@ -76,10 +76,14 @@ void TestLogin::starts_with_one_blank_and_no_database() {
 void TestLogin::accepted_pairs_open_the_menu_data() {
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
-    QTest::newRow("orbax") << "  Orbax " << "PELUN";
-    QTest::newRow("tamor") << "tamor" << "Vidrel  ";
-    QTest::newRow("quenta") << " QUENTA" << "vidrel";
-    QTest::newRow("vidrel") << "Vidrel" << " pelun";
+    QTest::newRow("orbax") << "  Orbax "
+                           << "PELUN";
+    QTest::newRow("tamor") << "tamor"
+                           << "Vidrel  ";
+    QTest::newRow("quenta") << " QUENTA"
+                            << "vidrel";
+    QTest::newRow("vidrel") << "Vidrel"
+                            << " pelun";
 }
 
 void TestLogin::accepted_pairs_open_the_menu() {
@@ -99,11 +103,16 @@ void TestLogin::accepted_pairs_open_the_menu() {
 void TestLogin::wrong_pairs_are_refused_data() {
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
-    QTest::newRow("swapped") << "pelun" << "orbax";
-    QTest::newRow("other's password") << "orbax" << "vidrel";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("inner blank") << "or bax" << "pelun";
-    QTest::newRow("injection") << "' or 1=1 --" << "x";
+    QTest::newRow("swapped") << "pelun"
+                             << "orbax";
+    QTest::newRow("other's password") << "orbax"
+                                      << "vidrel";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("inner blank") << "or bax"
+                                 << "pelun";
+    QTest::newRow("injection") << "' or 1=1 --"
+                               << "x";
 }
 
 void TestLogin::wrong_pairs_are_refused() {
@@ -188,7 +197,8 @@ void TestLogin::password_box_shows_stars_and_keeps_what_was_typed() {
     QCOMPARE(login_->typed_password(), QString("Pelun"));
     // Backspace in an empty password reaches the box all the same.
     QTest::keyClick(pw, Qt::Key_End);
-    for (int i = 0; i < 6; ++i) QTest::keyClick(pw, Qt::Key_Backspace);
+    for (int i = 0; i < 6; ++i)
+        QTest::keyClick(pw, Qt::Key_Backspace);
     QVERIFY(login_->typed_password().isEmpty());
     QVERIFY(pw->text().isEmpty());
 }

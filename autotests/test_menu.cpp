@@ -135,10 +135,14 @@ void TestMenu::patient_kinds_set_the_flags_data() {
     QTest::addColumn<bool>("register_on_save");
     QTest::addColumn<bool>("mark_temporary");
     QTest::addColumn<bool>("asked");
-    QTest::newRow("new") << int(MainMenu::PatientKind::New) << int(MessageAnswer::Yes) << true << false << false;
-    QTest::newRow("old, yes") << int(MainMenu::PatientKind::Old) << int(MessageAnswer::Yes) << false << true << true;
-    QTest::newRow("old, no") << int(MainMenu::PatientKind::Old) << int(MessageAnswer::No) << false << false << true;
-    QTest::newRow("walk-in") << int(MainMenu::PatientKind::WalkIn) << int(MessageAnswer::Yes) << true << true << false;
+    QTest::newRow("new") << int(MainMenu::PatientKind::New) << int(MessageAnswer::Yes) << true << false
+                         << false;
+    QTest::newRow("old, yes") << int(MainMenu::PatientKind::Old) << int(MessageAnswer::Yes) << false << true
+                              << true;
+    QTest::newRow("old, no") << int(MainMenu::PatientKind::Old) << int(MessageAnswer::No) << false << false
+                             << true;
+    QTest::newRow("walk-in") << int(MainMenu::PatientKind::WalkIn) << int(MessageAnswer::Yes) << true << true
+                             << false;
 }
 
 void TestMenu::patient_kinds_set_the_flags() {

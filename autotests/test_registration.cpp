@@ -135,15 +135,24 @@ void TestRegistration::length_rules_data() {
     QTest::addColumn<int>("limit");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("unit"); // a character the box's filter accepts
-    QTest::newRow("number") << "Text1" << 245 << "Data is too long." << "7";
-    QTest::newRow("name") << "text2" << 45 << "The name is too big to enter." << "a";
-    QTest::newRow("sex") << "Text4" << 6 << "The data is too big to enter." << "x";
-    QTest::newRow("phone") << "Text5" << 24 << "The number is too big to enter." << "1";
-    QTest::newRow("mobile") << "Text6" << 24 << "Data is too long." << "9";
-    QTest::newRow("occupation") << "Text7" << 45 << "The name is too long." << "a";
-    QTest::newRow("next of kin") << "Text8" << 45 << "The data is too big to enter." << "b";
-    QTest::newRow("address") << "text9" << 245 << "The address is too big to enter." << "c";
-    QTest::newRow("e-mail") << "Text10" << 24 << "data is too long." << "d";
+    QTest::newRow("number") << "Text1" << 245 << "Data is too long."
+                            << "7";
+    QTest::newRow("name") << "text2" << 45 << "The name is too big to enter."
+                          << "a";
+    QTest::newRow("sex") << "Text4" << 6 << "The data is too big to enter."
+                         << "x";
+    QTest::newRow("phone") << "Text5" << 24 << "The number is too big to enter."
+                           << "1";
+    QTest::newRow("mobile") << "Text6" << 24 << "Data is too long."
+                            << "9";
+    QTest::newRow("occupation") << "Text7" << 45 << "The name is too long."
+                                << "a";
+    QTest::newRow("next of kin") << "Text8" << 45 << "The data is too big to enter."
+                                 << "b";
+    QTest::newRow("address") << "text9" << 245 << "The address is too big to enter."
+                             << "c";
+    QTest::newRow("e-mail") << "Text10" << 24 << "data is too long."
+                            << "d";
 }
 
 void TestRegistration::length_rules() {
@@ -159,8 +168,10 @@ void TestRegistration::length_rules() {
     w->setFocus();
 
     // Typed: up to the limit is fine, one more empties the whole box.
-    if (edit) edit->setText(unit.repeated(limit - 1));
-    else rich->setPlainText(unit.repeated(limit - 1));
+    if (edit)
+        edit->setText(unit.repeated(limit - 1));
+    else
+        rich->setPlainText(unit.repeated(limit - 1));
     QTest::keyClicks(w, unit);
     settle();
     QVERIFY(messages_->shown.isEmpty());
@@ -174,8 +185,10 @@ void TestRegistration::length_rules() {
 
     // Pasted: one message, empty box.
     messages_->clear();
-    if (edit) edit->insert(unit.repeated(limit + 5));
-    else rich->insertPlainText(unit.repeated(limit + 5));
+    if (edit)
+        edit->insert(unit.repeated(limit + 5));
+    else
+        rich->insertPlainText(unit.repeated(limit + 5));
     QCOMPARE(messages_->texts(), QStringList{message});
     QCOMPARE(text(qPrintable(name)), QString());
 }
@@ -185,14 +198,22 @@ void TestRegistration::age_rule_data() {
     QTest::addColumn<bool>("typed");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("left");
-    QTest::newRow("150") << "150" << true << "" << "150";
-    QTest::newRow("151") << "151" << true << "Invalid age." << "0";
-    QTest::newRow("minus alone") << "-" << true << "" << "-";
-    QTest::newRow("minus one") << "-1" << true << "Invalid age." << "0";
-    QTest::newRow("letters") << "abc" << true << "" << "abc";
-    QTest::newRow("eight characters") << "12 years" << false << "" << "12 years";
-    QTest::newRow("nine characters in range") << "100.00000" << true << "It is too big to enter." << "";
-    QTest::newRow("nine digits above 150") << "123456789" << false << "Invalid age." << "0";
+    QTest::newRow("150") << "150" << true << ""
+                         << "150";
+    QTest::newRow("151") << "151" << true << "Invalid age."
+                         << "0";
+    QTest::newRow("minus alone") << "-" << true << ""
+                                 << "-";
+    QTest::newRow("minus one") << "-1" << true << "Invalid age."
+                               << "0";
+    QTest::newRow("letters") << "abc" << true << ""
+                             << "abc";
+    QTest::newRow("eight characters") << "12 years" << false << ""
+                                      << "12 years";
+    QTest::newRow("nine characters in range") << "100.00000" << true << "It is too big to enter."
+                                              << "";
+    QTest::newRow("nine digits above 150") << "123456789" << false << "Invalid age."
+                                           << "0";
 }
 
 void TestRegistration::age_rule() {
@@ -202,8 +223,10 @@ void TestRegistration::age_rule() {
     QFETCH(QString, left);
     QLineEdit* age = line("Text3");
     age->setFocus();
-    if (typed) QTest::keyClicks(age, input);
-    else age->insert(input);
+    if (typed)
+        QTest::keyClicks(age, input);
+    else
+        age->insert(input);
     settle();
     QCOMPARE(messages_->texts(), message.isEmpty() ? QStringList{} : QStringList{message});
     if (!message.isEmpty()) QCOMPARE(messages_->shown[0].title, QString("Information"));
@@ -214,12 +237,24 @@ void TestRegistration::key_filters_in_their_boxes_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("left");
-    QTest::newRow("number") << "Text1" << "12a3" << "123";
-    QTest::newRow("name") << "text2" << "Ra1vi" << "Ravi";
-    QTest::newRow("phone") << "Text5" << "98.7-6" << "987-6";
-    QTest::newRow("next of kin") << "Text8" << "M'ary" << "Mary";
-    QTest::newRow("address") << "text9" << "St John's" << "St Johns";
-    QTest::newRow("mobile takes anything") << "Text6" << "+91 (98)" << "+91 (98)";
+    QTest::newRow("number") << "Text1"
+                            << "12a3"
+                            << "123";
+    QTest::newRow("name") << "text2"
+                          << "Ra1vi"
+                          << "Ravi";
+    QTest::newRow("phone") << "Text5"
+                           << "98.7-6"
+                           << "987-6";
+    QTest::newRow("next of kin") << "Text8"
+                                 << "M'ary"
+                                 << "Mary";
+    QTest::newRow("address") << "text9"
+                             << "St John's"
+                             << "St Johns";
+    QTest::newRow("mobile takes anything") << "Text6"
+                                           << "+91 (98)"
+                                           << "+91 (98)";
 }
 
 void TestRegistration::key_filters_in_their_boxes() {
@@ -318,8 +353,10 @@ void TestRegistration::modify_never_blanks_a_name_the_look_up_emptied() {
 void TestRegistration::look_up_of_nothing_returns_to_new_mode_data() {
     QTest::addColumn<QString>("number");
     QTest::addColumn<QString>("message");
-    QTest::newRow("empty") << "" << "No ID given";
-    QTest::newRow("not registered") << "99" << "Patient ID does not exist";
+    QTest::newRow("empty") << ""
+                           << "No ID given";
+    QTest::newRow("not registered") << "99"
+                                    << "Patient ID does not exist";
 }
 
 void TestRegistration::look_up_of_nothing_returns_to_new_mode() {
@@ -346,7 +383,8 @@ void TestRegistration::clear_empties_the_date_and_save_still_dates_today() {
 }
 
 void TestRegistration::show_all_lists_every_patient_and_holds_no_lock() {
-    for (int id : {3, 1, 2}) store(id, QString("P%1").arg(id));
+    for (int id : {3, 1, 2})
+        store(id, QString("P%1").arg(id));
     QTest::mouseClick(button("Command3"), Qt::LeftButton);
     QWidget* panel = screen_->findChild<QWidget*>("Frame3");
     QVERIFY(panel->isVisible());

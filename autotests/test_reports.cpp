@@ -35,9 +35,14 @@ QStringList shipped_reports() {
 // One report of a test with its result rows, saved today.
 void seed_report(int lab_id, int patient_id, const QString& test, const QString& table,
                  const QList<std::pair<QString, QString>>& items, const QString& name = "Asha D'Souza") {
-    if (!find_patient(patient_id).value) QVERIFY(add_patient(minimal_patient(patient_id, name, "34", "F")).ok());
-    QVERIFY(add_row("test_main", {{"lab_id", lab_id}, {"patient_id", patient_id}, {"ref_by", "Dr. R. Menon"},
-                                  {"t_date", "2026-12-09"}, {"test", test}, {"remarks", "Fasting sample."},
+    if (!find_patient(patient_id).value)
+        QVERIFY(add_patient(minimal_patient(patient_id, name, "34", "F")).ok());
+    QVERIFY(add_row("test_main", {{"lab_id", lab_id},
+                                  {"patient_id", patient_id},
+                                  {"ref_by", "Dr. R. Menon"},
+                                  {"t_date", "2026-12-09"},
+                                  {"test", test},
+                                  {"remarks", "Fasting sample."},
                                   {"temp_patient", "N"}})
                 .ok());
     for (const auto& [item, result] : items)
@@ -160,10 +165,14 @@ void TestReports::formula_must_name_a_field_and_have_a_place() {
 void TestReports::request_builder_data() {
     QTest::addColumn<QString>("lab_id");
     QTest::addColumn<QString>("formula");
-    QTest::newRow("empty") << "" << "{test_main.lab_ID} = 0";
-    QTest::newRow("trailing letters") << "12abc" << "{test_main.lab_ID} = 12";
-    QTest::newRow("leading zeros") << "007" << "{test_main.lab_ID} = 7";
-    QTest::newRow("blanks") << " 4 2 " << "{test_main.lab_ID} = 42";
+    QTest::newRow("empty") << ""
+                           << "{test_main.lab_ID} = 0";
+    QTest::newRow("trailing letters") << "12abc"
+                                      << "{test_main.lab_ID} = 12";
+    QTest::newRow("leading zeros") << "007"
+                                   << "{test_main.lab_ID} = 7";
+    QTest::newRow("blanks") << " 4 2 "
+                            << "{test_main.lab_ID} = 42";
 }
 
 void TestReports::request_builder() {
@@ -215,14 +224,21 @@ void TestReports::file_names_resolve_as_written() {
 void TestReports::faults_in_a_report_file_name_the_file_and_line_data() {
     QTest::addColumn<QString>("content");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("broken xml") << "<report>\n<body>\n<![CDATA[x]]>\n</bdy>\n</report>" << "line 4";
-    QTest::newRow("unknown element") << "<report>\n\n<bogus/>\n<body>x</body></report>" << "line 3";
-    QTest::newRow("no body") << "<report>\n</report>" << "no <body>";
-    QTest::newRow("not a report") << "<html/>" << "<report>";
-    QTest::newRow("bad template") << "<report><body><![CDATA[{{#items}} unclosed]]></body></report>" << "body";
-    QTest::newRow("bad sql") << "<report>\n<query name=\"q\">SELECT nothing FROM nowhere</query>\n<body>x</body></report>"
-                             << "query \"q\" (line 2)";
-    QTest::newRow("missing include") << "<report><header include=\"gone.html\"/><body>x</body></report>" << "gone.html";
+    QTest::newRow("broken xml") << "<report>\n<body>\n<![CDATA[x]]>\n</bdy>\n</report>"
+                                << "line 4";
+    QTest::newRow("unknown element") << "<report>\n\n<bogus/>\n<body>x</body></report>"
+                                     << "line 3";
+    QTest::newRow("no body") << "<report>\n</report>"
+                             << "no <body>";
+    QTest::newRow("not a report") << "<html/>"
+                                  << "<report>";
+    QTest::newRow("bad template") << "<report><body><![CDATA[{{#items}} unclosed]]></body></report>"
+                                  << "body";
+    QTest::newRow("bad sql")
+        << "<report>\n<query name=\"q\">SELECT nothing FROM nowhere</query>\n<body>x</body></report>"
+        << "query \"q\" (line 2)";
+    QTest::newRow("missing include") << "<report><header include=\"gone.html\"/><body>x</body></report>"
+                                     << "gone.html";
 }
 
 void TestReports::faults_in_a_report_file_name_the_file_and_line() {
@@ -239,8 +255,10 @@ void TestReports::faults_in_a_report_file_name_the_file_and_line() {
 }
 
 void TestReports::only_the_selected_report_is_printed() {
-    seed_report(1, 1, "Blood sugar report", "blood_sugar_report", {{"Fasting urine sugar", "Nil"}}, "Meena Pillai");
-    seed_report(2, 2, "Blood sugar report", "blood_sugar_report", {{"Fasting urine sugar", "Trace"}}, "Ravi Kumar");
+    seed_report(1, 1, "Blood sugar report", "blood_sugar_report", {{"Fasting urine sugar", "Nil"}},
+                "Meena Pillai");
+    seed_report(2, 2, "Blood sugar report", "blood_sugar_report", {{"Fasting urine sugar", "Trace"}},
+                "Ravi Kumar");
     const Prepared p = prepare("blood_sugar_report.rpt", "{test_main.lab_ID} = 2");
     QVERIFY2(p.report, qPrintable(p.error));
     QVERIFY(p.report->body_html.contains("Ravi Kumar"));
@@ -251,10 +269,12 @@ void TestReports::only_the_selected_report_is_printed() {
 }
 
 void TestReports::text_prints_as_typed() {
-    const QString caption = "Anti Thyroglobulin antibody (ATG) (negative Titre <= 1:100  Positive Titre >= 1:100)";
-    seed_report(5, 3, "Thyroid hormone profile", "Thyroid_hormone_profile",
-                {{caption, "< 1:50 & falling"},
-                 {"Thyroid stimulating hormone (TSH)         (N : 0.30 - 5.5 ulU/ml)", "O'Neil's \"normal\""}});
+    const QString caption =
+        "Anti Thyroglobulin antibody (ATG) (negative Titre <= 1:100  Positive Titre >= 1:100)";
+    seed_report(
+        5, 3, "Thyroid hormone profile", "Thyroid_hormone_profile",
+        {{caption, "< 1:50 & falling"},
+         {"Thyroid stimulating hormone (TSH)         (N : 0.30 - 5.5 ulU/ml)", "O'Neil's \"normal\""}});
     const Prepared p = prepare("h_Thyroid_hormone_profile.rpt", "{test_main.lab_ID} = 5");
     QVERIFY2(p.report, qPrintable(p.error));
     const QString text = pdf_text(*p.report, "thyroid.pdf");
@@ -303,7 +323,9 @@ void TestReports::every_report_file_renders() {
         seed_report(1, 1, consolidated ? "Serology" : test, consolidated ? "Serology" : table,
                     {{"Material", "Urine"}, {"AMIKACIN", "S"}, {"R.B.C.", "are normocytic."}});
         if (consolidated)
-            QVERIFY(add_row("temp", {{"test_table", "Serology"}, {"lab_id", 1}, {"item", "RA"}, {"result", "+"}}).ok());
+            QVERIFY(
+                add_row("temp", {{"test_table", "Serology"}, {"lab_id", 1}, {"item", "RA"}, {"result", "+"}})
+                    .ok());
     }
     std::optional<QString> formula;
     if (!consolidated && !empty) formula = "{test_main.lab_ID} = 1";
@@ -328,13 +350,15 @@ void TestReports::title_is_printed_at_its_size() {
     // Word boxes: the title is set in 16 pt and the body in 10 pt.
     const QString boxes = run_tool("pdftotext", {"-bbox", pdf, "-"});
     auto height_of = [&](const QString& word) {
-        const QRegularExpression re(QString("yMin=\"([0-9.]+)\" xMax=\"[0-9.]+\" yMax=\"([0-9.]+)\">%1<").arg(word));
+        const QRegularExpression re(
+            QString("yMin=\"([0-9.]+)\" xMax=\"[0-9.]+\" yMax=\"([0-9.]+)\">%1<").arg(word));
         const QRegularExpressionMatch m = re.match(boxes);
         return m.hasMatch() ? m.captured(2).toDouble() - m.captured(1).toDouble() : 0.0;
     };
     const double title = height_of("SUGAR"), body = height_of("Fasting");
     QVERIFY2(title > 0 && body > 0, qPrintable(boxes.left(400)));
-    QVERIFY2(qAbs(title / body - 1.6) < 0.15, qPrintable(QString("title %1 pt, body %2 pt").arg(title).arg(body)));
+    QVERIFY2(qAbs(title / body - 1.6) < 0.15,
+             qPrintable(QString("title %1 pt, body %2 pt").arg(title).arg(body)));
     QVERIFY2(title > 15 && title < 22, qPrintable(QString("title %1 pt").arg(title)));
 }
 
@@ -344,9 +368,13 @@ void TestReports::consolidated_report_has_a_section_per_report() {
     const Fields rows[] = {
         {{"test_table", "Routine_haemotology"}, {"lab_id", 3}, {"item", "Polymorphs"}, {"result", "60%"}},
         {{"test_table", "Routine_haemotology"}, {"lab_id", 3}, {"item", "Lymphocytes"}, {"result", "30%"}},
-        {{"test_table", "Blood_sugar_report"}, {"lab_id", 4}, {"item", "Random urine sugar"}, {"result", "Nil"}},
+        {{"test_table", "Blood_sugar_report"},
+         {"lab_id", 4},
+         {"item", "Random urine sugar"},
+         {"result", "Nil"}},
     };
-    for (const Fields& r : rows) QVERIFY(add_row("temp", r).ok());
+    for (const Fields& r : rows)
+        QVERIFY(add_row("temp", r).ok());
     app_state().print_with_header = true;
     const ReportRequest request = consolidated_report_request();
     const Prepared p = prepare_report(request, folder_->database_path());
@@ -386,7 +414,8 @@ void TestReports::preview_appears_only_when_the_report_can_print() {
     PreviewEngine engine;
     QFile::remove(folder_->path() + "/h_widal_test.rpt");
     app_state().print_with_header = true;
-    const QString failure = run_report(engine, test_report_request("\\widal_test.rpt", "\\h_widal_test.rpt", "8"));
+    const QString failure =
+        run_report(engine, test_report_request("\\widal_test.rpt", "\\h_widal_test.rpt", "8"));
     QVERIFY(failure.contains("h_widal_test.rpt"));
     QCOMPARE(previews(), 0);
 
@@ -407,7 +436,8 @@ void TestReports::preview_appears_only_when_the_report_can_print() {
     });
     save->trigger();
     set_save_file_handler(nullptr);
-    QVERIFY(suggested.endsWith("8 Asha D'Souza Widal test 9 Dec 2026.pdf") || suggested.contains("8 Asha D'Souza Widal test"));
+    QVERIFY(suggested.endsWith("8 Asha D'Souza Widal test 9 Dec 2026.pdf") ||
+            suggested.contains("8 Asha D'Souza Widal test"));
     QVERIFY(run_tool("pdftotext", {target, "-"}).contains("1:160"));
 }
 

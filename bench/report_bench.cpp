@@ -36,15 +36,29 @@ double median_ms(int runs, const std::function<void()>& work) {
 
 void seed() {
     add_patient(minimal_patient(1, "Asha D'Souza", "34", "F"));
-    const char* haem[] = {"Haemoglobin (N : Male : 12 - 16 gm/dl, Female : 11 - 15 gm/dl) ", "WBC (N : 4000 to 10,000 / cumm)",
-                          "Polymorphs", "Lymphocytes", "Eosinophills", "Monocytes", "Basophills", "Blasts", "Promyelocytes",
+    const char* haem[] = {"Haemoglobin (N : Male : 12 - 16 gm/dl, Female : 11 - 15 gm/dl) ",
+                          "WBC (N : 4000 to 10,000 / cumm)",
+                          "Polymorphs",
+                          "Lymphocytes",
+                          "Eosinophills",
+                          "Monocytes",
+                          "Basophills",
+                          "Blasts",
+                          "Promyelocytes",
                           "Myelocytes"};
     for (int lab = 1; lab <= 10; ++lab) {
-        add_row("test_main", {{"lab_id", lab}, {"patient_id", 1}, {"ref_by", "Dr. R. Menon"}, {"t_date", "2026-12-09"},
-                              {"test", "Routine haemotology"}, {"remarks", ""}, {"temp_patient", "N"}});
+        add_row("test_main", {{"lab_id", lab},
+                              {"patient_id", 1},
+                              {"ref_by", "Dr. R. Menon"},
+                              {"t_date", "2026-12-09"},
+                              {"test", "Routine haemotology"},
+                              {"remarks", ""},
+                              {"temp_patient", "N"}});
         for (const char* item : haem) {
             add_row("Routine_haemotology", {{"lab_id", lab}, {"item", item}, {"result", "12 gm/dl"}});
-            add_row("temp", {{"test_table", "Routine_haemotology"}, {"lab_id", lab}, {"item", item}, {"result", "12"}});
+            add_row(
+                "temp",
+                {{"test_table", "Routine_haemotology"}, {"lab_id", lab}, {"item", item}, {"result", "12"}});
         }
     }
 }

@@ -87,7 +87,8 @@ double median(std::vector<double> v) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && QByteArray(argv[1]) == "--child") return child(argc, argv, QString::fromLocal8Bit(argv[2]));
+    if (argc == 3 && QByteArray(argv[1]) == "--child")
+        return child(argc, argv, QString::fromLocal8Bit(argv[2]));
 
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
@@ -103,7 +104,8 @@ int main(int argc, char** argv) {
         t.start();
         p.start(QCoreApplication::applicationFilePath(), {"--child", dir.path()});
         QByteArray out;
-        while (!out.contains("login-shown") && p.waitForReadyRead(10000)) out += p.readAllStandardOutput();
+        while (!out.contains("login-shown") && p.waitForReadyRead(10000))
+            out += p.readAllStandardOutput();
         login_ms.push_back(t.nsecsElapsed() / 1e6);
         p.waitForFinished(10000);
         out += p.readAllStandardOutput();

@@ -18,7 +18,8 @@ namespace {
 
 int usage(QTextStream& err) {
     err << "usage: tavora-lab-admin init PATH\n"
-           "       tavora-lab-admin render FILE.rpt --db DATABASE [--formula \"{test_main.lab_ID} = 12\"] --pdf OUT.pdf\n";
+           "       tavora-lab-admin render FILE.rpt --db DATABASE [--formula \"{test_main.lab_ID} = 12\"] "
+           "--pdf OUT.pdf\n";
     return 2;
 }
 
@@ -38,11 +39,16 @@ int render(const QStringList& args, QTextStream& out, QTextStream& err) {
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
         const bool has_value = i + 1 < args.size();
-        if (a == QLatin1String("--db") && has_value) db = args[++i];
-        else if (a == QLatin1String("--pdf") && has_value) pdf = args[++i];
-        else if (a == QLatin1String("--formula") && has_value) formula = args[++i];
-        else if (!a.startsWith(QLatin1String("--")) && file.isEmpty()) file = a;
-        else return usage(err);
+        if (a == QLatin1String("--db") && has_value)
+            db = args[++i];
+        else if (a == QLatin1String("--pdf") && has_value)
+            pdf = args[++i];
+        else if (a == QLatin1String("--formula") && has_value)
+            formula = args[++i];
+        else if (!a.startsWith(QLatin1String("--")) && file.isEmpty())
+            file = a;
+        else
+            return usage(err);
     }
     if (file.isEmpty() || db.isEmpty() || pdf.isEmpty()) return usage(err);
     if (!QFileInfo::exists(db)) {

@@ -25,7 +25,9 @@ ProgramFolder::~ProgramFolder() {
     if (program_folder() == dir_.path()) set_program_folder(QString());
 }
 
-QString ProgramFolder::database_path() const { return dir_.path() + QStringLiteral("/tavora lab.mdb"); }
+QString ProgramFolder::database_path() const {
+    return dir_.path() + QStringLiteral("/tavora lab.mdb");
+}
 
 QSqlDatabase ProgramFolder::other_workstation() {
     const QString name = QStringLiteral("other-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
@@ -42,22 +44,28 @@ MessageRecorder::MessageRecorder() {
         shown << m;
         if (!answers_.isEmpty()) return answers_.dequeue();
         switch (m.buttons) {
-        case MessageButtons::YesNo: return MessageAnswer::Yes;
-        default: return MessageAnswer::Ok;
+        case MessageButtons::YesNo:
+            return MessageAnswer::Yes;
+        default:
+            return MessageAnswer::Ok;
         }
     });
 }
 
-MessageRecorder::~MessageRecorder() { set_message_handler(previous_); }
+MessageRecorder::~MessageRecorder() {
+    set_message_handler(previous_);
+}
 
 QStringList MessageRecorder::texts() const {
     QStringList t;
-    for (const ShownMessage& m : shown) t << m.text;
+    for (const ShownMessage& m : shown)
+        t << m.text;
     return t;
 }
 
 void settle() {
-    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
 }
 
 void show_active(QWidget* w) {

@@ -10,13 +10,13 @@
 #include <QTest>
 
 // Runs a Qt Test class offscreen with a real QApplication.
-#define TAVORA_TEST_MAIN(TestClass)                                                                                   \
-    int main(int argc, char** argv) {                                                                                  \
-        qputenv("QT_QPA_PLATFORM", "offscreen");                                                                       \
-        QApplication app(argc, argv);                                                                                  \
-        app.setQuitOnLastWindowClosed(false);                                                                          \
-        TestClass tc;                                                                                                  \
-        return QTest::qExec(&tc, argc, argv);                                                                          \
+#define TAVORA_TEST_MAIN(TestClass)                                                                          \
+    int main(int argc, char** argv) {                                                                        \
+        qputenv("QT_QPA_PLATFORM", "offscreen");                                                             \
+        QApplication app(argc, argv);                                                                        \
+        app.setQuitOnLastWindowClosed(false);                                                                \
+        TestClass tc;                                                                                        \
+        return QTest::qExec(&tc, argc, argv);                                                                \
     }
 
 // A temporary program folder holding a fresh database made from the real

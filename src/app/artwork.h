@@ -15,7 +15,8 @@ inline const QColor kPaper{0xf4, 0xf8, 0xf7};
 
 // Draws `text` centred in `box`, with the largest font (up to `max_pixel_size`)
 // that lets it fit inside, so a label never leaves its box.
-void fitted_text(QPainter& p, const QRectF& box, const QString& text, double max_pixel_size, bool bold = false);
+void fitted_text(QPainter& p, const QRectF& box, const QString& text, double max_pixel_size,
+                 bool bold = false);
 
 // A rounded tile with a fitted label: the look of every clickable name.
 void tile(QPainter& p, const QRectF& box, const QString& text, const QColor& fill, const QColor& ink,

@@ -19,15 +19,19 @@ constexpr SaltedHash kAcceptedPairs[] = {
 };
 
 // The password that allows the utility screen's deletion (salt, unit separator, password).
-constexpr SaltedHash kPrivileged = {"6408dc6c34eb8443", "88993ba94796fc93deee631a19cb4350f5b67726599b7319bedff0d4c96645d6"};
+constexpr SaltedHash kPrivileged = {"6408dc6c34eb8443",
+                                    "88993ba94796fc93deee631a19cb4350f5b67726599b7319bedff0d4c96645d6"};
 
 QByteArray digest(const char* salt, const QStringList& parts) {
     QByteArray data(salt);
-    for (const QString& p : parts) data += '\x1f' + p.toUtf8();
+    for (const QString& p : parts)
+        data += '\x1f' + p.toUtf8();
     return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
 }
 
-QString normalised(const QString& s) { return s.trimmed().toLower(); }
+QString normalised(const QString& s) {
+    return s.trimmed().toLower();
+}
 
 } // namespace
 

@@ -6,7 +6,9 @@ void GridModel::set_table(Table table) {
     endResetModel();
 }
 
-int GridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(table_.rows.size()); }
+int GridModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(table_.rows.size());
+}
 
 int GridModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(table_.columns.size());

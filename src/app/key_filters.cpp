@@ -12,8 +12,12 @@ namespace {
 constexpr int kBackspace = 8;
 constexpr int kEnter = 13;
 
-bool digit(int c) { return c >= '0' && c <= '9'; }
-bool letter(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool digit(int c) {
+    return c >= '0' && c <= '9';
+}
+bool letter(int c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 class CharFilterHook : public QObject {
 public:
@@ -51,16 +55,25 @@ private:
 
 } // namespace
 
-bool digits_only(int c) { return digit(c) || c == kBackspace || c == kEnter; }
+bool digits_only(int c) {
+    return digit(c) || c == kBackspace || c == kEnter;
+}
 
-bool phone_chars(int c) { return digit(c) || c == '-' || c == '/' || c == '\\' || c == kBackspace || c == kEnter; }
+bool phone_chars(int c) {
+    return digit(c) || c == '-' || c == '/' || c == '\\' || c == kBackspace || c == kEnter;
+}
 
-bool name_chars(int c) { return letter(c) || c == ' ' || c == '.' || c == '/' || c == kBackspace || c == kEnter; }
+bool name_chars(int c) {
+    return letter(c) || c == ' ' || c == '.' || c == '/' || c == kBackspace || c == kEnter;
+}
 
-bool no_apostrophe(int c) { return c != '\''; }
+bool no_apostrophe(int c) {
+    return c != '\'';
+}
 
 int typed_char_code(const QKeyEvent* event) {
-    if (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab || event->key() == Qt::Key_Delete) return -1;
+    if (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab || event->key() == Qt::Key_Delete)
+        return -1;
     if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return -1;
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return kEnter;
     if (event->key() == Qt::Key_Backspace) return kBackspace;
@@ -69,7 +82,9 @@ int typed_char_code(const QKeyEvent* event) {
     return text.at(0).unicode();
 }
 
-void apply_char_filter(QWidget* box, CharFilter filter) { box->installEventFilter(new CharFilterHook(box, filter)); }
+void apply_char_filter(QWidget* box, CharFilter filter) {
+    box->installEventFilter(new CharFilterHook(box, filter));
+}
 
 void apply_enter_to_next(QWidget* box, bool swallow_enter) {
     box->installEventFilter(new EnterHook(box, swallow_enter));

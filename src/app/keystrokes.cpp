@@ -16,6 +16,10 @@ void post_key(QWidget* fallback, int key, const QString& text) {
 
 } // namespace
 
-void send_tab(QWidget* fallback) { post_key(fallback, Qt::Key_Tab, QStringLiteral("\t")); }
+void send_tab(QWidget* fallback) {
+    post_key(fallback, Qt::Key_Tab, QStringLiteral("\t"));
+}
 
-void send_backspace(QWidget* fallback) { post_key(fallback, Qt::Key_Backspace, QStringLiteral("\b")); }
+void send_backspace(QWidget* fallback) {
+    post_key(fallback, Qt::Key_Backspace, QStringLiteral("\b"));
+}

@@ -51,8 +51,8 @@ protected:
         p.fillRect(panel, g);
         p.setPen(Qt::white);
         artwork::emblem(p, QRectF(panel.center().x() - 45, height() * 0.22, 90, 110));
-        artwork::fitted_text(p, QRectF(20, height() * 0.46, panel.width() - 40, 60), QStringLiteral("Tavora Lab"), 44,
-                             true);
+        artwork::fitted_text(p, QRectF(20, height() * 0.46, panel.width() - 40, 60),
+                             QStringLiteral("Tavora Lab"), 44, true);
         artwork::fitted_text(p, QRectF(20, height() * 0.56, panel.width() - 40, 30),
                              QStringLiteral("Pathology laboratory records"), 17);
 
@@ -72,12 +72,13 @@ protected:
         const double inset = 2;
         artwork::tile(p, region_rect(kOk, s).adjusted(inset, inset, -inset, -inset), QStringLiteral("O.K."),
                       artwork::kAccent, Qt::white, 20);
-        artwork::tile(p, region_rect(kCancel, s).adjusted(inset, inset, -inset, -inset), QStringLiteral("Cancel"),
-                      QColor(0xe8, 0xec, 0xef), artwork::kInk, 20);
+        artwork::tile(p, region_rect(kCancel, s).adjusted(inset, inset, -inset, -inset),
+                      QStringLiteral("Cancel"), QColor(0xe8, 0xec, 0xef), artwork::kInk, 20);
     }
 
     void mousePressEvent(QMouseEvent* e) override {
-        screen_->press_at(to_twips(e->position(), twips_rect(0, 0, kPictureWidth, kPictureHeight).size(), size()));
+        screen_->press_at(
+            to_twips(e->position(), twips_rect(0, 0, kPictureWidth, kPictureHeight).size(), size()));
     }
 
 private:
@@ -111,7 +112,8 @@ LoginScreen::LoginScreen(QWidget* parent) : QWidget(parent) {
 }
 
 bool LoginScreen::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != password_ || event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
+    if (watched != password_ || event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
     const int code = typed_char_code(static_cast<QKeyEvent*>(event));
     if (code < 0) return false;
     if (code == '\r') {

@@ -26,7 +26,8 @@ QRectF scaled(const Region& r, double sx, double sy) {
 // Rounds to the nearest whole number, halves to even, into 16 bits.
 qint16 to_stored(double twips) {
     const double r = std::nearbyint(twips);
-    return qint16(std::clamp(r, double(std::numeric_limits<qint16>::min()), double(std::numeric_limits<qint16>::max())));
+    return qint16(std::clamp(r, double(std::numeric_limits<qint16>::min()),
+                             double(std::numeric_limits<qint16>::max())));
 }
 
 class MenuPicture : public QWidget {
@@ -48,16 +49,17 @@ protected:
         const double sx = double(width()) / kPictureWidth, sy = double(height()) / kPictureHeight;
 
         for (const MenuRegion& r : kTestRegions)
-            artwork::tile(p, scaled(r.region, sx, sy).adjusted(1.5, 1.5, -1.5, -1.5), QString::fromUtf8(r.label),
-                          QColor(0xd9, 0xf0, 0xec), artwork::kInk);
+            artwork::tile(p, scaled(r.region, sx, sy).adjusted(1.5, 1.5, -1.5, -1.5),
+                          QString::fromUtf8(r.label), QColor(0xd9, 0xf0, 0xec), artwork::kInk);
         for (const MenuRegion* r : {&kUtilityRegion, &kRegistrationRegion})
-            artwork::tile(p, scaled(r->region, sx, sy).adjusted(1.5, 1.5, -1.5, -1.5), QString::fromUtf8(r->label),
-                          artwork::kAccent, Qt::white);
+            artwork::tile(p, scaled(r->region, sx, sy).adjusted(1.5, 1.5, -1.5, -1.5),
+                          QString::fromUtf8(r->label), artwork::kAccent, Qt::white);
 
         // The free band across the middle carries the heading.
         p.setPen(artwork::kInk);
         artwork::fitted_text(p, QRectF(300 * sx, 2250 * sy, 7800 * sx, 550 * sy),
-                             QStringLiteral("Tavora Lab \u2014 choose a test, registration or Utility"), 18, true);
+                             QStringLiteral("Tavora Lab \u2014 choose a test, registration or Utility"), 18,
+                             true);
         p.setPen(artwork::kInk.lighter(160));
         artwork::fitted_text(p, QRectF(300 * sx, 5200 * sy, 6500 * sx, 500 * sy),
                              QStringLiteral("After a test, pick the kind of patient on the right."), 13);
@@ -76,12 +78,15 @@ class ClickPicture : public QWidget {
 public:
     using Paint = std::function<void(QPainter&, const QRectF&)>;
 
-    ClickPicture(QWidget* parent, const char* name, QRect geometry, Paint paint, std::function<void()> on_click)
+    ClickPicture(QWidget* parent, const char* name, QRect geometry, Paint paint,
+                 std::function<void()> on_click)
         : QWidget(parent), paint_(std::move(paint)), on_click_(std::move(on_click)) {
         setObjectName(QString::fromLatin1(name));
         setGeometry(geometry);
-        if (on_click_) setCursor(Qt::PointingHandCursor);
-        else setAttribute(Qt::WA_TransparentForMouseEvents);
+        if (on_click_)
+            setCursor(Qt::PointingHandCursor);
+        else
+            setAttribute(Qt::WA_TransparentForMouseEvents);
     }
 
 protected:
@@ -101,7 +106,8 @@ private:
 
 ClickPicture::Paint kind_tile(const char* label) {
     return [label](QPainter& p, const QRectF& r) {
-        artwork::tile(p, r.adjusted(2, 2, -2, -2), QString::fromLatin1(label), artwork::kAccent, Qt::white, 18);
+        artwork::tile(p, r.adjusted(2, 2, -2, -2), QString::fromLatin1(label), artwork::kAccent, Qt::white,
+                      18);
     };
 }
 
@@ -132,9 +138,10 @@ MainMenu::MainMenu(QWidget* parent) : QWidget(parent) {
                                  [this] { choose(PatientKind::New); });
     kinds_[1] = new ClickPicture(this, "Image6", twips_rect(9000, 3240, 2505, 855), kind_tile("Old patient"),
                                  [this] { choose(PatientKind::Old); });
-    kinds_[2] = new ClickPicture(this, "Image7", twips_rect(9000, 4200, 2430, 885), kind_tile("Walk-in patient"),
-                                 [this] { choose(PatientKind::WalkIn); });
-    new ClickPicture(this, "Image2", twips_rect(240, 240, 480, 480), paint_exit_icon, [] { screens::end_program(); });
+    kinds_[2] = new ClickPicture(this, "Image7", twips_rect(9000, 4200, 2430, 885),
+                                 kind_tile("Walk-in patient"), [this] { choose(PatientKind::WalkIn); });
+    new ClickPicture(this, "Image2", twips_rect(240, 240, 480, 480), paint_exit_icon,
+                     [] { screens::end_program(); });
     new ClickPicture(this, "Image3", twips_rect(7680, 5160, 480, 480), artwork::emblem, nullptr);
     new ClickPicture(this, "Image4", twips_rect(7560, 5160, 480, 480), artwork::emblem, nullptr);
     show_patient_kinds(false);
@@ -142,10 +149,13 @@ MainMenu::MainMenu(QWidget* parent) : QWidget(parent) {
     open_connection();
 }
 
-bool MainMenu::choosing() const { return kinds_[0]->isVisible(); }
+bool MainMenu::choosing() const {
+    return kinds_[0]->isVisible();
+}
 
 void MainMenu::show_patient_kinds(bool visible) {
-    for (QWidget* w : kinds_) w->setVisible(visible);
+    for (QWidget* w : kinds_)
+        w->setVisible(visible);
 }
 
 void MainMenu::press_at(QPointF t) {

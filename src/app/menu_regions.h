@@ -18,7 +18,9 @@ inline constexpr MenuRegion kUtilityRegion{"utility", "Utility", {2900, 3600, 47
 
 // The test names, tested in this order against the stored point; the first match wins.
 inline constexpr MenuRegion kTestRegions[] = {
-    {"culture_and_antibiotic_sensitivity_pattern", "Culture & Antibiotic sensitivity", {4000, 8250, 200, 650}},
+    {"culture_and_antibiotic_sensitivity_pattern",
+     "Culture & Antibiotic sensitivity",
+     {4000, 8250, 200, 650}},
     {"Peripheral_blood_smear", "Peripheral blood smear", {5400, 8100, 1200, 1630}},
     {"biochemistry_report", "Biochemistry", {2800, 5400, 600, 1100}},
     {"Blood_sugar_report", "Blood sugar", {300, 2350, 900, 1250}},

@@ -23,7 +23,9 @@ MessageAnswer show_message(const QString& text, MessageButtons buttons = Message
                            const QString& title = QString::fromLatin1(kAppTitle));
 
 // The title the field rules use for their refusals.
-inline QString information_title() { return QStringLiteral("Information"); }
+inline QString information_title() {
+    return QStringLiteral("Information");
+}
 
 using MessageHandler = std::function<MessageAnswer(const ShownMessage&)>;
 // Installs a handler in place of the real boxes; an empty one restores them.

@@ -19,9 +19,13 @@ QHash<QString, Entry>& registry() {
 
 } // namespace
 
-void add(const QString& name, Factory factory) { registry()[name].factory = std::move(factory); }
+void add(const QString& name, Factory factory) {
+    registry()[name].factory = std::move(factory);
+}
 
-bool has(const QString& name) { return registry().contains(name) && registry()[name].factory; }
+bool has(const QString& name) {
+    return registry().contains(name) && registry()[name].factory;
+}
 
 QWidget* find(const QString& name) {
     auto it = registry().find(name);

@@ -6,7 +6,9 @@
 // Geometry from the screen layouts is in twips: 15 twips to a pixel.
 inline constexpr int kTwipsPerPixel = 15;
 
-constexpr int px(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
+constexpr int px(int twips) {
+    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
+}
 
 inline QRect twips_rect(int left, int top, int width, int height) {
     return QRect(px(left), px(top), px(width), px(height));
@@ -16,7 +18,9 @@ inline QRect twips_rect(int left, int top, int width, int height) {
 struct Region {
     int x_min, x_max, y_min, y_max;
 
-    constexpr bool contains(double x, double y) const { return x > x_min && x < x_max && y > y_min && y < y_max; }
+    constexpr bool contains(double x, double y) const {
+        return x > x_min && x < x_max && y > y_min && y < y_max;
+    }
 };
 
 // A point on a picture shown at `shown` pixels whose layout size is `layout`

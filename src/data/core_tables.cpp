@@ -37,7 +37,8 @@ DbResult<qint64> next_lab_id() {
     return next_id(QStringLiteral("SELECT lab_id FROM test_main ORDER BY lab_id DESC LIMIT 1"));
 }
 
-Patient minimal_patient(const QVariant& patient_id, const QString& name, const QString& age, const QString& sex) {
+Patient minimal_patient(const QVariant& patient_id, const QString& name, const QString& age,
+                        const QString& sex) {
     const QString dash = QStringLiteral("-");
     return {patient_id, name, age, sex, dash, dash, QStringLiteral("_"), dash, dash, dash, today_iso(), dash};
 }

@@ -23,7 +23,8 @@ struct Patient {
 
 // The row a test screen registers for a new or walk-in patient: the typed
 // name, age and sex, placeholders elsewhere ("_" for the e-mail), today's date.
-Patient minimal_patient(const QVariant& patient_id, const QString& name, const QString& age, const QString& sex);
+Patient minimal_patient(const QVariant& patient_id, const QString& name, const QString& age,
+                        const QString& sex);
 
 DbResult<std::optional<Patient>> find_patient(const QVariant& patient_id);
 // Adds the patient with today's date as reg_date. A taken number is a duplicate-key error.

@@ -2,9 +2,13 @@
 
 #include <QLocale>
 
-QString today_iso() { return QDate::currentDate().toString(Qt::ISODate); }
+QString today_iso() {
+    return QDate::currentDate().toString(Qt::ISODate);
+}
 
-QString display_date(const QDate& date) { return QLocale::system().toString(date, QLocale::ShortFormat); }
+QString display_date(const QDate& date) {
+    return QLocale::system().toString(date, QLocale::ShortFormat);
+}
 
 QString display_date(const QString& iso) {
     const QDate date = QDate::fromString(iso, Qt::ISODate);

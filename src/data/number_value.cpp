@@ -6,14 +6,19 @@
 
 namespace {
 
-bool ignorable(QChar c) { return c == u' ' || c == u'\t' || c == u'\n'; }
+bool ignorable(QChar c) {
+    return c == u' ' || c == u'\t' || c == u'\n';
+}
 
 int digit_in_radix(QChar c, int radix) {
     int d = -1;
     const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9') d = u - u'0';
-    else if (u >= u'a' && u <= u'f') d = u - u'a' + 10;
-    else if (u >= u'A' && u <= u'F') d = u - u'A' + 10;
+    if (u >= u'0' && u <= u'9')
+        d = u - u'0';
+    else if (u >= u'a' && u <= u'f')
+        d = u - u'a' + 10;
+    else if (u >= u'A' && u <= u'F')
+        d = u - u'A' + 10;
     return d < radix ? d : -1;
 }
 
@@ -48,11 +53,13 @@ double number_value(const QString& text) {
     auto digit_at = [&](qsizetype k) { return k < s.size() && s[k] >= u'0' && s[k] <= u'9'; };
     if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) n += char(s[i++].toLatin1());
     bool any_digit = false;
-    while (digit_at(i)) n += char(s[i++].toLatin1()), any_digit = true;
+    while (digit_at(i))
+        n += char(s[i++].toLatin1()), any_digit = true;
     if (i < s.size() && s[i] == u'.') {
         n += '.';
         ++i;
-        while (digit_at(i)) n += char(s[i++].toLatin1()), any_digit = true;
+        while (digit_at(i))
+            n += char(s[i++].toLatin1()), any_digit = true;
     }
     if (!any_digit) return 0;
     if (i < s.size() && (s[i] == u'e' || s[i] == u'E' || s[i] == u'd' || s[i] == u'D')) {
@@ -60,7 +67,8 @@ double number_value(const QString& text) {
         std::string exponent = "e";
         if (k < s.size() && (s[k] == u'+' || s[k] == u'-')) exponent += char(s[k++].toLatin1());
         if (digit_at(k)) {
-            while (digit_at(k)) exponent += char(s[k++].toLatin1());
+            while (digit_at(k))
+                exponent += char(s[k++].toLatin1());
             n += exponent;
         }
     }
@@ -71,7 +79,8 @@ double number_value(const QString& text) {
 QString plain_number(double value) {
     if (value == std::floor(value)) return QString::number(value, 'f', 0);
     QString s = QString::number(value, 'f', 12);
-    while (s.endsWith(u'0')) s.chop(1);
+    while (s.endsWith(u'0'))
+        s.chop(1);
     if (s.endsWith(u'.')) s.chop(1);
     return s;
 }

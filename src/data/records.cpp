@@ -15,11 +15,21 @@ namespace {
 
 // Every table of the schema, spelled as the schema spells it.
 constexpr const char* kTables[] = {
-    "registration",       "test_main",        "doctors",
-    "temp",               "blood_sugar_report", "biochemistry_report",
-    "Thyroid_hormone_profile", "Routine_haemotology", "RBC_indices",
-    "prothrombin_time",   "peripheral_blood_smear", "Serology",
-    "widal_test",         "urinalysis",       "stool_routine",
+    "registration",
+    "test_main",
+    "doctors",
+    "temp",
+    "blood_sugar_report",
+    "biochemistry_report",
+    "Thyroid_hormone_profile",
+    "Routine_haemotology",
+    "RBC_indices",
+    "prothrombin_time",
+    "peripheral_blood_smear",
+    "Serology",
+    "widal_test",
+    "urinalysis",
+    "stool_routine",
     "culture_and_antibiotic_sensitivity_pattern",
 };
 
@@ -41,7 +51,8 @@ QString as_text(const QVariant& v) {
 
 DbError run(QSqlQuery& q, const QString& sql, const QVariantList& binds) {
     if (!q.prepare(sql)) return DbError::from(q.lastError());
-    for (const QVariant& b : binds) q.addBindValue(b);
+    for (const QVariant& b : binds)
+        q.addBindValue(b);
     if (!q.exec()) return DbError::from(q.lastError());
     return {};
 }
@@ -54,8 +65,10 @@ DbError DbError::from(const QSqlError& error) {
     DbError e{Kind::Other, numeric ? code : 0, error.databaseText()};
     if (e.description.isEmpty()) e.description = error.text();
     const int primary = e.code & 0xff;
-    if (e.code == 1555 || e.code == 2067) e.kind = Kind::Duplicate;
-    else if (primary == 5 || primary == 6) e.kind = Kind::Busy;
+    if (e.code == 1555 || e.code == 2067)
+        e.kind = Kind::Duplicate;
+    else if (primary == 5 || primary == 6)
+        e.kind = Kind::Busy;
     return e;
 }
 
@@ -65,8 +78,12 @@ QVariant Row::value(const QString& name) const {
     return {};
 }
 
-QString Row::text(int position) const { return as_text(value(position)); }
-QString Row::text(const QString& name) const { return as_text(value(name)); }
+QString Row::text(int position) const {
+    return as_text(value(position));
+}
+QString Row::text(const QString& name) const {
+    return as_text(value(name));
+}
 
 QString known_table(const QString& name) {
     for (const char* t : kTables)
@@ -83,11 +100,13 @@ DbResult<QList<Row>> select_rows(const QString& sql, const QVariantList& binds) 
     DbResult<QList<Row>> out;
     const QSqlRecord record = q.record();
     QStringList names;
-    for (int i = 0; i < record.count(); ++i) names << record.fieldName(i);
+    for (int i = 0; i < record.count(); ++i)
+        names << record.fieldName(i);
     while (q.next()) {
         Row row{names, {}};
         row.values.reserve(names.size());
-        for (int i = 0; i < names.size(); ++i) row.values << q.value(i);
+        for (int i = 0; i < names.size(); ++i)
+            row.values << q.value(i);
         out.value << row;
     }
     if (q.lastError().isValid()) out.error = DbError::from(q.lastError());
@@ -129,12 +148,15 @@ DbResult<Table> grid_query(const QString& sql, const QVariantList& binds) {
     };
     sqlite3_stmt* stmt = nullptr;
     const QByteArray text = sql.toUtf8();
-    if (sqlite3_prepare_v2(h, text.constData(), int(text.size()), &stmt, nullptr) != SQLITE_OK) return fail(stmt);
+    if (sqlite3_prepare_v2(h, text.constData(), int(text.size()), &stmt, nullptr) != SQLITE_OK)
+        return fail(stmt);
     for (int i = 0; i < binds.size(); ++i) {
         const QVariant& b = binds[i];
         int rc;
-        if (b.isNull()) rc = sqlite3_bind_null(stmt, i + 1);
-        else if (b.typeId() == QMetaType::Double) rc = sqlite3_bind_double(stmt, i + 1, b.toDouble());
+        if (b.isNull())
+            rc = sqlite3_bind_null(stmt, i + 1);
+        else if (b.typeId() == QMetaType::Double)
+            rc = sqlite3_bind_double(stmt, i + 1, b.toDouble());
         else if (b.typeId() == QMetaType::Int || b.typeId() == QMetaType::LongLong)
             rc = sqlite3_bind_int64(stmt, i + 1, b.toLongLong());
         else {
@@ -185,23 +207,28 @@ DbError add_row(const QString& table, const Fields& fields) {
     QStringList columns, marks;
     QVariantList binds;
     for (const auto& [column, value] : fields) {
-        if (!plain_identifier(column)) return DbError::other(QStringLiteral("bad column name: %1").arg(column));
+        if (!plain_identifier(column))
+            return DbError::other(QStringLiteral("bad column name: %1").arg(column));
         columns << column;
         marks << QStringLiteral("?");
         binds << value;
     }
-    return execute(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(t, columns.join(u", "), marks.join(u", ")),
-                   binds);
+    return execute(
+        QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(t, columns.join(u", "), marks.join(u", ")),
+        binds);
 }
 
-DbError change_rows(const QString& table, const Fields& fields, const QString& key_column, const QVariant& key) {
+DbError change_rows(const QString& table, const Fields& fields, const QString& key_column,
+                    const QVariant& key) {
     const QString t = known_table(table);
     if (t.isEmpty()) return DbError::other(QStringLiteral("no such table: %1").arg(table));
-    if (!plain_identifier(key_column)) return DbError::other(QStringLiteral("bad column name: %1").arg(key_column));
+    if (!plain_identifier(key_column))
+        return DbError::other(QStringLiteral("bad column name: %1").arg(key_column));
     QStringList sets;
     QVariantList binds;
     for (const auto& [column, value] : fields) {
-        if (!plain_identifier(column)) return DbError::other(QStringLiteral("bad column name: %1").arg(column));
+        if (!plain_identifier(column))
+            return DbError::other(QStringLiteral("bad column name: %1").arg(column));
         sets << column + QStringLiteral(" = ?");
         binds << value;
     }
@@ -209,17 +236,20 @@ DbError change_rows(const QString& table, const Fields& fields, const QString& k
     auto db = database();
     if (!db.ok()) return db.error;
     QSqlQuery q(db.value);
-    if (DbError e = run(q, QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(t, sets.join(u", "), key_column), binds);
+    if (DbError e = run(
+            q, QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(t, sets.join(u", "), key_column), binds);
         !e.ok())
         return e;
-    if (q.numRowsAffected() == 0) return {DbError::Kind::NotFound, 0, QStringLiteral("no row of %1 has that key").arg(t)};
+    if (q.numRowsAffected() == 0)
+        return {DbError::Kind::NotFound, 0, QStringLiteral("no row of %1 has that key").arg(t)};
     return {};
 }
 
 DbError delete_rows(const QString& table, const QString& key_column, const QVariant& key) {
     const QString t = known_table(table);
     if (t.isEmpty()) return DbError::other(QStringLiteral("no such table: %1").arg(table));
-    if (!plain_identifier(key_column)) return DbError::other(QStringLiteral("bad column name: %1").arg(key_column));
+    if (!plain_identifier(key_column))
+        return DbError::other(QStringLiteral("bad column name: %1").arg(key_column));
     return execute(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(t, key_column), {key});
 }
 

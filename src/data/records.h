@@ -48,7 +48,8 @@ DbResult<Table> grid_query(const QString& sql, const QVariantList& binds = {});
 // table name can never carry SQL).
 DbError add_row(const QString& table, const Fields& fields);
 // Changing rows that do not exist is a NotFound error.
-DbError change_rows(const QString& table, const Fields& fields, const QString& key_column, const QVariant& key);
+DbError change_rows(const QString& table, const Fields& fields, const QString& key_column,
+                    const QVariant& key);
 DbError delete_rows(const QString& table, const QString& key_column, const QVariant& key);
 
 // The schema's name for a table, matched without regard to case; empty when

@@ -15,7 +15,8 @@ QString schema_sql() {
 }
 
 QString create_database(const QString& path) {
-    if (QFileInfo::exists(path)) return QStringLiteral("\"%1\" exists already; it was left untouched.").arg(path);
+    if (QFileInfo::exists(path))
+        return QStringLiteral("\"%1\" exists already; it was left untouched.").arg(path);
     const QString sql = schema_sql();
     if (sql.isEmpty()) return QStringLiteral("the schema is missing from the program");
 

@@ -28,11 +28,14 @@ QString program_folder() {
 
 void set_program_folder(const QString& folder) {
     QString f = folder;
-    while (f.size() > 1 && (f.endsWith(u'/') || f.endsWith(u'\\'))) f.chop(1);
+    while (f.size() > 1 && (f.endsWith(u'/') || f.endsWith(u'\\')))
+        f.chop(1);
     folder_override() = f;
 }
 
-QString database_file_path() { return program_folder() + u'/' + QLatin1String(kDatabaseFileName); }
+QString database_file_path() {
+    return program_folder() + u'/' + QLatin1String(kDatabaseFileName);
+}
 
 bool connection_is_open() {
     return QSqlDatabase::contains(kConnectionName) && QSqlDatabase::database(kConnectionName, false).isOpen();

@@ -11,8 +11,10 @@
 namespace {
 
 void on_change(QWidget* box, std::function<void()> check) {
-    if (auto* line = qobject_cast<QLineEdit*>(box)) QObject::connect(line, &QLineEdit::textChanged, box, check);
-    else if (auto* rich = qobject_cast<QTextEdit*>(box)) QObject::connect(rich, &QTextEdit::textChanged, box, check);
+    if (auto* line = qobject_cast<QLineEdit*>(box))
+        QObject::connect(line, &QLineEdit::textChanged, box, check);
+    else if (auto* rich = qobject_cast<QTextEdit*>(box))
+        QObject::connect(rich, &QTextEdit::textChanged, box, check);
 }
 
 // Trims the box when the focus moves to another control of the screen (not
@@ -44,14 +46,18 @@ QString box_text(const QWidget* box) {
 }
 
 void set_box_text(QWidget* box, const QString& text) {
-    if (auto* line = qobject_cast<QLineEdit*>(box)) line->setText(text);
-    else if (auto* rich = qobject_cast<QTextEdit*>(box)) rich->setPlainText(text);
+    if (auto* line = qobject_cast<QLineEdit*>(box))
+        line->setText(text);
+    else if (auto* rich = qobject_cast<QTextEdit*>(box))
+        rich->setPlainText(text);
 }
 
 QString trim_blanks(const QString& text) {
     qsizetype from = 0, to = text.size();
-    while (from < to && text[from] == u' ') ++from;
-    while (to > from && text[to - 1] == u' ') --to;
+    while (from < to && text[from] == u' ')
+        ++from;
+    while (to > from && text[to - 1] == u' ')
+        --to;
     return text.mid(from, to - from);
 }
 

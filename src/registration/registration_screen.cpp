@@ -53,8 +53,8 @@ struct ButtonLayout {
 };
 
 constexpr ButtonLayout kButtons[] = {
-    {"cmdAdd", "Save", 0},          {"cmdModify", "modify", 1200}, {"cmdClear", "Clear", 2280},
-    {"cmdShow", "Show", 3480},      {"Command3", "Show all", 4680}, {"cmdPrint", "Print", 5880},
+    {"cmdAdd", "Save", 0},      {"cmdModify", "modify", 1200},  {"cmdClear", "Clear", 2280},
+    {"cmdShow", "Show", 3480},  {"Command3", "Show all", 4680}, {"cmdPrint", "Print", 5880},
     {"cmdClose", "Exit", 7080},
 };
 constexpr int kButtonTop = 4320, kButtonWidth = 1000, kButtonHeight = 612;
@@ -90,8 +90,10 @@ RegistrationScreen::RegistrationScreen(QWidget* parent) : QWidget(parent) {
         w->setGeometry(twips_rect(b.left, b.top, b.width, b.height));
         auto* label = new QLabel(QString::fromLatin1(b.caption), frame);
         const bool above = b.rich && b.height == 612;
-        if (above) label->setGeometry(twips_rect(b.left, b.top - 500, b.width + 600, 480));
-        else label->setGeometry(twips_rect(b.left - 1740, b.top, 1680, 285));
+        if (above)
+            label->setGeometry(twips_rect(b.left, b.top - 500, b.width + 600, 480));
+        else
+            label->setGeometry(twips_rect(b.left - 1740, b.top, 1680, 285));
         label->setAlignment(above ? Qt::AlignLeft | Qt::AlignBottom : Qt::AlignRight | Qt::AlignVCenter);
         label->setWordWrap(true);
         if (previous) setTabOrder(previous, w);
@@ -99,8 +101,10 @@ RegistrationScreen::RegistrationScreen(QWidget* parent) : QWidget(parent) {
     }
     for (const FieldRule& rule : kFieldRules) {
         QWidget* w = box(rule.box);
-        if (QLatin1String(rule.box) == QLatin1String("Text3")) apply_age_rule(w);
-        else apply_field_rule(w, rule);
+        if (QLatin1String(rule.box) == QLatin1String("Text3"))
+            apply_age_rule(w);
+        else
+            apply_field_rule(w, rule);
     }
     line("Text11")->setEnabled(false);
     line("Text1")->installEventFilter(this);
@@ -155,13 +159,16 @@ QLineEdit* RegistrationScreen::line(const char* name) const {
     return findChild<QLineEdit*>(QString::fromLatin1(name));
 }
 
-QWidget* RegistrationScreen::box(const char* name) const { return findChild<QWidget*>(QString::fromLatin1(name)); }
+QWidget* RegistrationScreen::box(const char* name) const {
+    return findChild<QWidget*>(QString::fromLatin1(name));
+}
 
 bool RegistrationScreen::report(const DbError& error, const QString& action) {
     if (error.ok()) return false;
     QString text = error.kind == DbError::Kind::Unavailable ? error.description
-                   : error.busy() ? QStringLiteral("The database is busy: another workstation is saving. Try again.")
-                                  : error.description;
+                   : error.busy()
+                       ? QStringLiteral("The database is busy: another workstation is saving. Try again.")
+                       : error.description;
     show_message(QStringLiteral("%1 failed. %2").arg(action, text));
     return true;
 }
@@ -226,8 +233,8 @@ void RegistrationScreen::modify() {
 
 void RegistrationScreen::clear() {
     list_panel_->hide();
-    for (const char* name : {"text2", "Text3", "Text4", "Text5", "Text6", "Text7", "Text8", "text9", "Text10", "Text11",
-                             "text12"})
+    for (const char* name : {"text2", "Text3", "Text4", "Text5", "Text6", "Text7", "Text8", "text9", "Text10",
+                             "Text11", "text12"})
         set_box_text(box(name), QString());
     save_->setEnabled(true);
     modify_->setEnabled(false);
@@ -294,7 +301,8 @@ bool RegistrationScreen::eventFilter(QObject* watched, QEvent* event) {
     // message box or another program is not leaving it.
     if (watched == line("Text1") && event->type() == QEvent::FocusOut) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
-        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason && line("Text1")->isEnabled())
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
+            line("Text1")->isEnabled())
             look_up();
     }
     return QWidget::eventFilter(watched, event);

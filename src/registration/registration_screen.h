@@ -17,13 +17,13 @@ class RegistrationScreen : public QWidget {
 public:
     explicit RegistrationScreen(QWidget* parent = nullptr);
 
-    void save();     // cmdAdd
-    void modify();   // cmdModify
-    void clear();    // cmdClear
+    void save();      // cmdAdd
+    void modify();    // cmdModify
+    void clear();     // cmdClear
     void show_mode(); // cmdShow
-    void look_up();  // when Text1 loses the focus
-    void show_all(); // Command3
-    void exit();     // cmdClose
+    void look_up();   // when Text1 loses the focus
+    void show_all();  // Command3
+    void exit();      // cmdClose
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

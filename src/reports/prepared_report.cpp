@@ -19,9 +19,13 @@ namespace mu = kainjow::mustache;
 
 namespace {
 
-std::string s(const QString& q) { return q.toStdString(); }
+std::string s(const QString& q) {
+    return q.toStdString();
+}
 
-QString readable(const QString& path) { return QDir::toNativeSeparators(path); }
+QString readable(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
 
 struct QueryRows {
     QStringList columns;
@@ -35,12 +39,15 @@ public:
         static int serial = 0;
         name_ = QStringLiteral("report_connection_%1").arg(++serial);
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
-        db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=ro"));
+        db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) +
+                           QStringLiteral("?mode=ro"));
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
-        if (!db.open()) error_ = db.lastError().databaseText();
+        if (!db.open())
+            error_ = db.lastError().databaseText();
         else {
             QSqlQuery probe(db);
-            if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_schema"))) error_ = probe.lastError().databaseText();
+            if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_schema")))
+                error_ = probe.lastError().databaseText();
         }
     }
     ~ReportConnection() {
@@ -65,13 +72,15 @@ bool field_exists(const QSqlDatabase& db, const QString& table, const QString& f
 
 mu::data row_object(const QStringList& columns, const QStringList& row) {
     mu::data o{mu::data::type::object};
-    for (int i = 0; i < columns.size(); ++i) o.set(s(columns[i]), s(row.value(i)));
+    for (int i = 0; i < columns.size(); ++i)
+        o.set(s(columns[i]), s(row.value(i)));
     return o;
 }
 
 mu::data rows_list(const QStringList& columns, const QList<QStringList>& rows) {
     mu::data list{mu::data::type::list};
-    for (const QStringList& row : rows) list.push_back(row_object(columns, row));
+    for (const QStringList& row : rows)
+        list.push_back(row_object(columns, row));
     return list;
 }
 
@@ -79,7 +88,8 @@ mu::data rows_list(const QStringList& columns, const QList<QStringList>& rows) {
 // those columns and the rows themselves under `children`.
 mu::data grouped(const ReportQuery& q, const QueryRows& r) {
     QList<int> keys;
-    for (const QString& g : q.group_by) keys << int(r.columns.indexOf(g));
+    for (const QString& g : q.group_by)
+        keys << int(r.columns.indexOf(g));
     mu::data list{mu::data::type::list};
     QStringList current_key;
     QList<QStringList> members;
@@ -92,7 +102,8 @@ mu::data grouped(const ReportQuery& q, const QueryRows& r) {
     };
     for (const QStringList& row : r.rows) {
         QStringList key;
-        for (int k : keys) key << row.value(k);
+        for (int k : keys)
+            key << row.value(k);
         if (key != current_key) flush();
         current_key = key;
         members << row;
@@ -101,7 +112,8 @@ mu::data grouped(const ReportQuery& q, const QueryRows& r) {
     return list;
 }
 
-QString render(const QString& tmpl, const mu::data& data, const QString& band, const QString& path, QString& error) {
+QString render(const QString& tmpl, const mu::data& data, const QString& band, const QString& path,
+               QString& error) {
     if (tmpl.trimmed().isEmpty()) return {};
     mu::mustache m{s(tmpl)};
     if (!m.is_valid()) {
@@ -130,7 +142,8 @@ QString PreparedReport::footer_html(int page, int pages) const {
 Prepared prepare_report(const ReportRequest& request, const QString& database_path) {
     const QString path = resolve_report_path(request.file_path);
     if (path.isEmpty())
-        return {std::nullopt, QStringLiteral("The report file %1 cannot be found.").arg(readable(request.file_path))};
+        return {std::nullopt,
+                QStringLiteral("The report file %1 cannot be found.").arg(readable(request.file_path))};
     ParsedReportFile parsed = read_report_file(path);
     if (!parsed.file) return {std::nullopt, parsed.error};
     PreparedReport out{*parsed.file, {}, {}, {}, {}};
@@ -140,10 +153,13 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
     std::optional<Selection> selection;
     if (request.selection_formula) {
         ParsedSelection f = parse_selection_formula(*request.selection_formula);
-        if (!f.selection) return {std::nullopt, QStringLiteral("The report %1 cannot print: %2.").arg(readable(path), f.error)};
+        if (!f.selection)
+            return {std::nullopt,
+                    QStringLiteral("The report %1 cannot print: %2.").arg(readable(path), f.error)};
         selection = f.selection;
         bool has_place = false;
-        for (const ReportQuery& q : file.queries) has_place |= q.sql.contains(QLatin1String("{selection}"));
+        for (const ReportQuery& q : file.queries)
+            has_place |= q.sql.contains(QLatin1String("{selection}"));
         if (!has_place)
             return {std::nullopt, QStringLiteral("The report %1 has no place for the selection formula %2.")
                                       .arg(readable(path), *request.selection_formula)};
@@ -160,14 +176,15 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
     if (!file.queries.isEmpty()) {
         ReportConnection conn(database_path);
         if (!conn.error().isEmpty())
-            return {std::nullopt,
-                    QStringLiteral("The database file %1 cannot be opened (%2).").arg(readable(database_path), conn.error())};
+            return {std::nullopt, QStringLiteral("The database file %1 cannot be opened (%2).")
+                                      .arg(readable(database_path), conn.error())};
         if (selection) {
             const QString table = known_table(selection->table);
             if (table.isEmpty() || !field_exists(conn.db(), table, selection->field))
-                return {std::nullopt, QStringLiteral("The report %1 cannot print: the formula names %2.%3, which is not "
-                                                     "a field of the database.")
-                                          .arg(readable(path), selection->table, selection->field)};
+                return {std::nullopt,
+                        QStringLiteral("The report %1 cannot print: the formula names %2.%3, which is not "
+                                       "a field of the database.")
+                            .arg(readable(path), selection->table, selection->field)};
             selection->table = table;
         }
         for (const ReportQuery& q : file.queries) {
@@ -179,24 +196,28 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
             QSqlQuery query(conn.db());
             query.setForwardOnly(true);
             bool ok = query.prepare(sql);
-            for (int i = 0; ok && selection && i < places; ++i) query.addBindValue(selection->value);
+            for (int i = 0; ok && selection && i < places; ++i)
+                query.addBindValue(selection->value);
             ok = ok && query.exec();
             if (!ok)
-                return {std::nullopt, QStringLiteral("The report file %1 has a fault in its query \"%2\" (line %3): %4")
-                                          .arg(readable(path), q.name)
-                                          .arg(q.line)
-                                          .arg(query.lastError().databaseText())};
+                return {std::nullopt,
+                        QStringLiteral("The report file %1 has a fault in its query \"%2\" (line %3): %4")
+                            .arg(readable(path), q.name)
+                            .arg(q.line)
+                            .arg(query.lastError().databaseText())};
             QueryRows r;
             const QSqlRecord rec = query.record();
-            for (int i = 0; i < rec.count(); ++i) r.columns << rec.fieldName(i);
+            for (int i = 0; i < rec.count(); ++i)
+                r.columns << rec.fieldName(i);
             while (query.next()) {
                 QStringList row;
                 for (int i = 0; i < r.columns.size(); ++i) {
                     const QVariant v = query.value(i);
-                    QString text = v.isNull() ? QString()
+                    QString text = v.isNull()                        ? QString()
                                    : v.typeId() == QMetaType::Double ? QString::number(v.toDouble(), 'g', 15)
                                                                      : v.toString();
-                    if (r.columns[i].endsWith(QLatin1String("date"), Qt::CaseInsensitive)) text = display_date(text);
+                    if (r.columns[i].endsWith(QLatin1String("date"), Qt::CaseInsensitive))
+                        text = display_date(text);
                     row << text;
                 }
                 r.rows << row;
@@ -218,12 +239,14 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
     QString error;
     out.header_html = render(file.header, data, QStringLiteral("header"), path, error);
     if (error.isEmpty()) out.body_html = render(file.body, data, QStringLiteral("body"), path, error);
-    if (error.isEmpty()) out.footer_template = render(file.footer, data, QStringLiteral("footer"), path, error);
+    if (error.isEmpty())
+        out.footer_template = render(file.footer, data, QStringLiteral("footer"), path, error);
     if (!error.isEmpty()) return {std::nullopt, error};
 
     QStringList name_parts;
     for (const char* key : {"lab_id", "patient_name", "test", "t_date"})
-        if (!top.value(QLatin1String(key)).trimmed().isEmpty()) name_parts << top.value(QLatin1String(key)).trimmed();
+        if (!top.value(QLatin1String(key)).trimmed().isEmpty())
+            name_parts << top.value(QLatin1String(key)).trimmed();
     if (name_parts.isEmpty()) name_parts << QFileInfo(path).completeBaseName();
     QString name = name_parts.join(u' ');
     for (QChar& c : name)

@@ -15,7 +15,7 @@ struct PreparedReport {
     QString header_html;
     QString body_html;
     QString footer_template; // with {{page}} and {{pages}} still in it
-    QString suggested_name; // for "Save as PDF": lab id, patient, test and date where the data has them
+    QString suggested_name;  // for "Save as PDF": lab id, patient, test and date where the data has them
 
     // The footer band of one page ("page x of y").
     QString footer_html(int page, int pages) const;

@@ -27,7 +27,8 @@ public:
         : QPrintPreviewDialog(printer.get()), report_(std::move(report)), printer_(std::move(printer)) {
         setAttribute(Qt::WA_DeleteOnClose);
         setWindowTitle(report_.file.title.isEmpty() ? QStringLiteral("Report") : report_.file.title);
-        connect(this, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* p) { paint_report(report_, p); });
+        connect(this, &QPrintPreviewDialog::paintRequested, this,
+                [this](QPrinter* p) { paint_report(report_, p); });
         if (auto* bar = findChild<QToolBar*>()) {
             QAction* pdf = bar->addAction(QStringLiteral("Save as PDF"));
             pdf->setObjectName(QStringLiteral("save_as_pdf"));
@@ -39,8 +40,9 @@ public:
 private:
     void save_as_pdf() {
         const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        const QString path = choose_save_file(QStringLiteral("Save as PDF"), QDir(folder).filePath(report_.suggested_name),
-                                              QStringLiteral("PDF files (*.pdf)"));
+        const QString path =
+            choose_save_file(QStringLiteral("Save as PDF"), QDir(folder).filePath(report_.suggested_name),
+                             QStringLiteral("PDF files (*.pdf)"));
         if (path.isEmpty()) return;
         const QString failure = write_pdf(report_, path);
         if (!failure.isEmpty()) show_message(failure);

@@ -9,7 +9,9 @@
 
 namespace {
 
-QString readable(const QString& path) { return QDir::toNativeSeparators(path); }
+QString readable(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
 
 } // namespace
 
@@ -27,7 +29,8 @@ QString resolve_report_path(const QString& file_path) {
 ParsedReportFile read_report_file(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        return {std::nullopt, QStringLiteral("The report file %1 cannot be read: %2").arg(readable(path), f.errorString())};
+        return {std::nullopt,
+                QStringLiteral("The report file %1 cannot be read: %2").arg(readable(path), f.errorString())};
     ReportFile r;
     r.path = path;
     r.folder = QFileInfo(path).absolutePath();
@@ -48,15 +51,19 @@ ParsedReportFile read_report_file(const QString& path) {
         const qint64 line = xml.lineNumber();
         if (name == QLatin1String("page")) {
             const QString size = a.value(QLatin1String("size")).toString();
-            if (size.compare(QLatin1String("A5"), Qt::CaseInsensitive) == 0) r.page_size = QPageSize::A5;
-            else if (size.compare(QLatin1String("Letter"), Qt::CaseInsensitive) == 0) r.page_size = QPageSize::Letter;
+            if (size.compare(QLatin1String("A5"), Qt::CaseInsensitive) == 0)
+                r.page_size = QPageSize::A5;
+            else if (size.compare(QLatin1String("Letter"), Qt::CaseInsensitive) == 0)
+                r.page_size = QPageSize::Letter;
             else if (!size.isEmpty() && size.compare(QLatin1String("A4"), Qt::CaseInsensitive) != 0)
                 return fault(QStringLiteral("unknown page size \"%1\"").arg(size));
             if (a.value(QLatin1String("orientation")) == QLatin1String("landscape"))
                 r.orientation = QPageLayout::Landscape;
             if (a.hasAttribute(QLatin1String("margins"))) {
-                const QStringList m = a.value(QLatin1String("margins")).toString().split(u' ', Qt::SkipEmptyParts);
-                if (m.size() != 4) return fault(QStringLiteral("margins take four numbers: left top right bottom"));
+                const QStringList m =
+                    a.value(QLatin1String("margins")).toString().split(u' ', Qt::SkipEmptyParts);
+                if (m.size() != 4)
+                    return fault(QStringLiteral("margins take four numbers: left top right bottom"));
                 r.margins_mm = QMarginsF(m[0].toDouble(), m[1].toDouble(), m[2].toDouble(), m[3].toDouble());
             }
             xml.skipCurrentElement();
@@ -65,7 +72,8 @@ ParsedReportFile read_report_file(const QString& path) {
             q.name = a.value(QLatin1String("name")).toString();
             q.single = a.value(QLatin1String("single")) == QLatin1String("true");
             q.group_by = a.value(QLatin1String("group-by")).toString().split(u',', Qt::SkipEmptyParts);
-            for (QString& g : q.group_by) g = g.trimmed();
+            for (QString& g : q.group_by)
+                g = g.trimmed();
             q.children = a.value(QLatin1String("children")).toString();
             q.line = line;
             q.sql = xml.readElementText().trimmed();
@@ -80,10 +88,12 @@ ParsedReportFile read_report_file(const QString& path) {
             const double min_mm = a.value(QLatin1String("height")).toDouble();
             QString html;
             if (a.hasAttribute(QLatin1String("include"))) {
-                const QString included = QDir(r.folder).filePath(a.value(QLatin1String("include")).toString());
+                const QString included =
+                    QDir(r.folder).filePath(a.value(QLatin1String("include")).toString());
                 QFile inc(included);
                 if (!inc.open(QIODevice::ReadOnly))
-                    return fault(QStringLiteral("the included file %1 cannot be read").arg(readable(included)));
+                    return fault(
+                        QStringLiteral("the included file %1 cannot be read").arg(readable(included)));
                 html = QString::fromUtf8(inc.readAll());
                 xml.skipCurrentElement();
             } else {

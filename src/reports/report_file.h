@@ -28,9 +28,9 @@
 struct ReportQuery {
     QString name;
     QString sql;
-    bool single = false;   // its first row's fields also stand at the top level
-    QStringList group_by;  // rows with equal values here become one entry…
-    QString children;      // …holding the rows themselves under this name
+    bool single = false;  // its first row's fields also stand at the top level
+    QStringList group_by; // rows with equal values here become one entry…
+    QString children;     // …holding the rows themselves under this name
     qint64 line = 0;
 };
 
@@ -43,8 +43,8 @@ struct ReportFile {
     QMarginsF margins_mm{15, 12, 15, 12};
     QList<ReportQuery> queries;
     QString style;
-    QString header;            // mustache HTML, may be empty
-    double header_min_mm = 0;  // the band's height at least (pre-printed stationery)
+    QString header;           // mustache HTML, may be empty
+    double header_min_mm = 0; // the band's height at least (pre-printed stationery)
     QString footer;
     double footer_min_mm = 0;
     QString body;

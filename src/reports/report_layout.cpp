@@ -3,8 +3,8 @@
 #include <QAbstractTextDocumentLayout>
 #include <QDir>
 #include <QFileInfo>
-#include <QPainter>
 #include <QPagedPaintDevice>
+#include <QPainter>
 #include <QPdfWriter>
 #include <QTextDocument>
 #include <QUrl>
@@ -13,8 +13,8 @@
 
 namespace {
 
-std::unique_ptr<QTextDocument> make_document(const PreparedReport& r, const QString& html, QPaintDevice* device,
-                                             double width) {
+std::unique_ptr<QTextDocument> make_document(const PreparedReport& r, const QString& html,
+                                             QPaintDevice* device, double width) {
     auto doc = std::make_unique<QTextDocument>();
     doc->documentLayout()->setPaintDevice(device);
     doc->setDocumentMargin(0);
@@ -29,8 +29,8 @@ std::unique_ptr<QTextDocument> make_document(const PreparedReport& r, const QStr
 } // namespace
 
 void apply_page_settings(const ReportFile& file, QPagedPaintDevice* device) {
-    device->setPageLayout(QPageLayout(QPageSize(file.page_size), file.orientation, file.margins_mm,
-                                      QPageLayout::Millimeter));
+    device->setPageLayout(
+        QPageLayout(QPageSize(file.page_size), file.orientation, file.margins_mm, QPageLayout::Millimeter));
 }
 
 int paint_report(const PreparedReport& r, QPagedPaintDevice* device) {

@@ -16,4 +16,6 @@ ReportRequest consolidated_report_request() {
     return {program_folder() + QString::fromLatin1(file), std::nullopt};
 }
 
-ReportRequest empty_report_request() { return {QString::fromLatin1(kEmptyReport), std::nullopt}; }
+ReportRequest empty_report_request() {
+    return {QString::fromLatin1(kEmptyReport), std::nullopt};
+}

@@ -10,6 +10,7 @@ ParsedSelection parse_selection_formula(const QString& formula) {
     const QRegularExpressionMatch m = shape.match(formula);
     if (!m.hasMatch())
         return {std::nullopt,
-                QStringLiteral("the selection formula \"%1\" is not of the form {table.field} = number").arg(formula)};
+                QStringLiteral("the selection formula \"%1\" is not of the form {table.field} = number")
+                    .arg(formula)};
     return {Selection{m.captured(1), m.captured(2), key_value(m.captured(3).toDouble())}, {}};
 }
