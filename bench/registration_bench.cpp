@@ -2,6 +2,7 @@
 // the registration screen, to look a patient up, to save a new one, and for
 // Show all to show the whole list. Runs offscreen against a fresh database.
 
+#include "bench_support.h"
 #include "core_tables.h"
 #include "message_box.h"
 #include "records.h"
@@ -23,18 +24,6 @@
 namespace {
 
 constexpr int kPatients = 100000;
-
-double median_ms(int runs, const std::function<void()>& work) {
-    std::vector<double> ms;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer t;
-        t.start();
-        work();
-        ms.push_back(t.nsecsElapsed() / 1e6);
-    }
-    std::sort(ms.begin(), ms.end());
-    return ms[ms.size() / 2];
-}
 
 void fill(int patients) {
     auto db = database();

@@ -1,6 +1,7 @@
 // Report rendering: one test report and a 100-row consolidated report to PDF,
 // in process (prepare + lay out + write) and as whole `tavora-lab-admin render` runs.
 
+#include "bench_support.h"
 #include "core_tables.h"
 #include "prepared_report.h"
 #include "records.h"
@@ -21,18 +22,6 @@
 #include <vector>
 
 namespace {
-
-double median_ms(int runs, const std::function<void()>& work) {
-    std::vector<double> ms;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer t;
-        t.start();
-        work();
-        ms.push_back(t.nsecsElapsed() / 1e6);
-    }
-    std::sort(ms.begin(), ms.end());
-    return ms[ms.size() / 2];
-}
 
 void seed() {
     add_patient(minimal_patient(1, "Asha D'Souza", "34", "F"));

@@ -199,11 +199,14 @@ static Patient patient_from(const RegistrationScreen* s) {
     return p;
 }
 
+bool RegistrationScreen::important_data_given() const {
+    if (!line("Text1")->text().trimmed().isEmpty() && !line("text2")->text().trimmed().isEmpty()) return true;
+    show_message(QStringLiteral("Important data not given"));
+    return false;
+}
+
 void RegistrationScreen::save() {
-    if (line("Text1")->text().trimmed().isEmpty() || line("text2")->text().trimmed().isEmpty()) {
-        show_message(QStringLiteral("Important data not given"));
-        return;
-    }
+    if (!important_data_given()) return;
     const DbError e = add_patient(patient_from(this));
     if (e.duplicate()) {
         show_message(QStringLiteral("ID already exists. Click 'Modify' to update"));
@@ -217,10 +220,7 @@ void RegistrationScreen::save() {
 void RegistrationScreen::modify() {
     // Checked as Save checks: a look-up that emptied the name box must not
     // blank the stored name.
-    if (line("Text1")->text().trimmed().isEmpty() || line("text2")->text().trimmed().isEmpty()) {
-        show_message(QStringLiteral("Important data not given"));
-        return;
-    }
+    if (!important_data_given()) return;
     const DbError e = modify_patient(patient_from(this));
     if (e.kind == DbError::Kind::NotFound) {
         show_message(QStringLiteral("Patient ID does not exist"));

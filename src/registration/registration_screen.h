@@ -32,6 +32,8 @@ private:
     QLineEdit* line(const char* name) const;
     QWidget* box(const char* name) const;
     void offer_next_number();
+    // The number and the name are there; otherwise says so.
+    bool important_data_given() const;
     bool report(const struct DbError& error, const QString& action);
 
     QFrame* list_panel_ = nullptr;
