@@ -45,7 +45,7 @@ private slots:
         show_active(login_);
     }
     void cleanup() {
-        QApplication::closeAllWindows();
+        screens::end_program();
         settle();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         folder_.reset();

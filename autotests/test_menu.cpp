@@ -40,7 +40,7 @@ private slots:
         show_active(menu_);
     }
     void cleanup() {
-        QApplication::closeAllWindows();
+        screens::end_program();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         folder_.reset();
     }

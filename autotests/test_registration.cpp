@@ -56,7 +56,7 @@ private slots:
         open_screen();
     }
     void cleanup() {
-        QApplication::closeAllWindows();
+        screens::end_program();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         messages_.reset();
         folder_.reset();
@@ -81,6 +81,7 @@ private slots:
     void clear_empties_the_date_and_save_still_dates_today();
     void show_all_lists_every_patient_and_holds_no_lock();
     void exit_reloads_the_menu();
+    void closing_the_window_hands_back_to_the_menu();
     void unreadable_database_is_reported_and_the_screen_stays();
 };
 
@@ -411,8 +412,20 @@ void TestRegistration::exit_reloads_the_menu() {
     QVERIFY(!menu->choosing());
 }
 
+void TestRegistration::closing_the_window_hands_back_to_the_menu() {
+    screen_->close(); // the window's own close button, not Exit
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!screen_);
+    QWidget* menu = screens::find(kMainMenu);
+    QVERIFY(menu && menu->isVisible());
+    // Ending the program closes everything and brings nothing back.
+    open_screen();
+    screens::end_program();
+    QVERIFY(!screens::find(kMainMenu) || !screens::find(kMainMenu)->isVisible());
+}
+
 void TestRegistration::unreadable_database_is_reported_and_the_screen_stays() {
-    screen_->close();
+    screens::end_program();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     folder_ = std::make_unique<ProgramFolder>(false);
     messages_->clear();

@@ -49,8 +49,18 @@ QWidget* open(const QString& name) {
     return w;
 }
 
+namespace {
+bool g_ending = false;
+}
+
+bool ending() {
+    return g_ending;
+}
+
 void end_program() {
+    g_ending = true;
     QApplication::closeAllWindows();
+    g_ending = false;
     QCoreApplication::quit();
 }
 

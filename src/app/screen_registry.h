@@ -23,6 +23,9 @@ QWidget* find(const QString& name);
 
 // Ends the program at once: every screen is closed without questions.
 void end_program();
+// True while end_program is closing the screens: a screen that would hand
+// back to the menu when it closes must not do so then.
+bool ending();
 
 } // namespace screens
 

@@ -293,7 +293,13 @@ void RegistrationScreen::show_all() {
 
 void RegistrationScreen::exit() {
     close();
-    screens::open(QString::fromLatin1(kMainMenu));
+}
+
+void RegistrationScreen::closeEvent(QCloseEvent* event) {
+    // However the screen is closed (Exit or the window's own close button),
+    // the menu comes back, unless the whole program is ending.
+    if (!screens::ending()) screens::open(QString::fromLatin1(kMainMenu));
+    QWidget::closeEvent(event);
 }
 
 bool RegistrationScreen::eventFilter(QObject* watched, QEvent* event) {
