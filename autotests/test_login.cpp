@@ -7,6 +7,7 @@
 #include "start.h"
 #include "tavora_module.h"
 
+#include <QClipboard>
 #include <QLineEdit>
 #include <QPointer>
 
@@ -201,6 +202,11 @@ void TestLogin::password_box_shows_stars_and_keeps_what_was_typed() {
         QTest::keyClick(pw, Qt::Key_Backspace);
     QVERIFY(login_->typed_password().isEmpty());
     QVERIFY(pw->text().isEmpty());
+    // Pasting never shows the clipboard in the box.
+    QApplication::clipboard()->setText("secret");
+    QTest::keyClick(pw, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(pw->text(), QString());
+    QVERIFY(login_->typed_password().isEmpty());
 }
 
 void TestLogin::enter_never_logs_in_and_wraps_between_the_boxes() {

@@ -108,13 +108,22 @@ LoginScreen::LoginScreen(QWidget* parent) : QWidget(parent) {
     setTabOrder(user_, password_);
     apply_enter_to_next(user_);
     password_->installEventFilter(this);
+    password_->setContextMenuPolicy(Qt::NoContextMenu);
+    password_->setAcceptDrops(false);
     user_->setFocus();
 }
 
 bool LoginScreen::eventFilter(QObject* watched, QEvent* event) {
     if (watched != password_ || event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
-    const int code = typed_char_code(static_cast<QKeyEvent*>(event));
+    // Pasting would put the clipboard into the box in plain sight, and not into
+    // the password: refuse it.
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool ctrl = key->modifiers() & Qt::ControlModifier, shift = key->modifiers() & Qt::ShiftModifier;
+    if (key->matches(QKeySequence::Paste) || (ctrl && key->key() == Qt::Key_V) ||
+        (shift && key->key() == Qt::Key_Insert))
+        return true;
+    const int code = typed_char_code(key);
     if (code < 0) return false;
     if (code == '\r') {
         send_tab(password_);
