@@ -13,7 +13,6 @@ public:
     using QAbstractTableModel::QAbstractTableModel;
 
     void set_table(Table table);
-    const Table& table() const { return table_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -25,10 +25,6 @@ constexpr int kPictureHeight = 9000;
 constexpr Region kOk{4300, 6100, 7600, 8200};
 constexpr Region kCancel{6400, 8200, 7600, 8100};
 
-QRectF region_rect(const Region& r, double scale) {
-    return QRectF(r.x_min * scale, r.y_min * scale, (r.x_max - r.x_min) * scale, (r.y_max - r.y_min) * scale);
-}
-
 class LoginPicture : public QWidget {
 public:
     LoginPicture(LoginScreen* screen) : QWidget(screen), screen_(screen) {
@@ -70,10 +66,10 @@ protected:
         p.drawText(password_label, Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Password"));
 
         const double inset = 2;
-        artwork::tile(p, region_rect(kOk, s).adjusted(inset, inset, -inset, -inset), QStringLiteral("O.K."),
+        artwork::tile(p, kOk.rect(s, s).adjusted(inset, inset, -inset, -inset), QStringLiteral("O.K."),
                       artwork::kAccent, Qt::white, 20);
-        artwork::tile(p, region_rect(kCancel, s).adjusted(inset, inset, -inset, -inset),
-                      QStringLiteral("Cancel"), QColor(0xe8, 0xec, 0xef), artwork::kInk, 20);
+        artwork::tile(p, kCancel.rect(s, s).adjusted(inset, inset, -inset, -inset), QStringLiteral("Cancel"),
+                      QColor(0xe8, 0xec, 0xef), artwork::kInk, 20);
     }
 
     void mousePressEvent(QMouseEvent* e) override {
@@ -119,10 +115,7 @@ bool LoginScreen::eventFilter(QObject* watched, QEvent* event) {
     // Pasting would put the clipboard into the box in plain sight, and not into
     // the password: refuse it.
     const auto* key = static_cast<QKeyEvent*>(event);
-    const bool ctrl = key->modifiers() & Qt::ControlModifier, shift = key->modifiers() & Qt::ShiftModifier;
-    if (key->matches(QKeySequence::Paste) || (ctrl && key->key() == Qt::Key_V) ||
-        (shift && key->key() == Qt::Key_Insert))
-        return true;
+    if (key->matches(QKeySequence::Paste)) return true;
     const int code = typed_char_code(key);
     if (code < 0) return false;
     if (code == '\r') {

@@ -19,10 +19,6 @@ namespace {
 constexpr int kPictureWidth = 8412; // Image1, in twips
 constexpr int kPictureHeight = 5892;
 
-QRectF scaled(const Region& r, double sx, double sy) {
-    return QRectF(r.x_min * sx, r.y_min * sy, (r.x_max - r.x_min) * sx, (r.y_max - r.y_min) * sy);
-}
-
 // Rounds to the nearest whole number, halves to even, into 16 bits.
 qint16 to_stored(double twips) {
     const double r = std::nearbyint(twips);
@@ -49,10 +45,10 @@ protected:
         const double sx = double(width()) / kPictureWidth, sy = double(height()) / kPictureHeight;
 
         for (const MenuRegion& r : kTestRegions)
-            artwork::tile(p, scaled(r.region, sx, sy).adjusted(1.5, 1.5, -1.5, -1.5),
-                          QString::fromUtf8(r.label), QColor(0xd9, 0xf0, 0xec), artwork::kInk);
+            artwork::tile(p, r.region.rect(sx, sy).adjusted(1.5, 1.5, -1.5, -1.5), QString::fromUtf8(r.label),
+                          QColor(0xd9, 0xf0, 0xec), artwork::kInk);
         for (const MenuRegion* r : {&kUtilityRegion, &kRegistrationRegion})
-            artwork::tile(p, scaled(r->region, sx, sy).adjusted(1.5, 1.5, -1.5, -1.5),
+            artwork::tile(p, r->region.rect(sx, sy).adjusted(1.5, 1.5, -1.5, -1.5),
                           QString::fromUtf8(r->label), artwork::kAccent, Qt::white);
 
         // The free band across the middle carries the heading.

@@ -23,10 +23,6 @@ void add(const QString& name, Factory factory) {
     registry()[name].factory = std::move(factory);
 }
 
-bool has(const QString& name) {
-    return registry().contains(name) && registry()[name].factory;
-}
-
 QWidget* find(const QString& name) {
     auto it = registry().find(name);
     return it == registry().end() ? nullptr : it->instance.data();

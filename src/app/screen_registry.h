@@ -14,7 +14,6 @@ namespace screens {
 using Factory = std::function<QWidget*()>;
 
 void add(const QString& name, Factory factory);
-bool has(const QString& name);
 
 // The screen, opened and shown; nullptr when no screen of that name exists.
 QWidget* open(const QString& name);

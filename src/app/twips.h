@@ -21,6 +21,11 @@ struct Region {
     constexpr bool contains(double x, double y) const {
         return x > x_min && x < x_max && y > y_min && y < y_max;
     }
+
+    // The region on a picture drawn at `sx`, `sy` pixels per twip.
+    QRectF rect(double sx, double sy) const {
+        return QRectF(x_min * sx, y_min * sy, (x_max - x_min) * sx, (y_max - y_min) * sy);
+    }
 };
 
 // A point on a picture shown at `shown` pixels whose layout size is `layout`

@@ -14,3 +14,7 @@ QString display_date(const QString& iso) {
     const QDate date = QDate::fromString(iso, Qt::ISODate);
     return date.isValid() ? display_date(date) : iso;
 }
+
+bool is_date_column(const QString& column) {
+    return column.endsWith(QLatin1String("date"), Qt::CaseInsensitive);
+}

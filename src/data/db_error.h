@@ -19,6 +19,9 @@ struct DbError {
     bool busy() const { return kind == Kind::Busy; }
 
     static DbError from(const QSqlError& error);
+    // Classifies SQLite's (extended) result code: 1555 and 2067 are duplicate
+    // keys, 5 and 6 and their extended forms a busy or locked database.
+    static DbError from_code(int code, const QString& description);
     static DbError other(const QString& description) { return {Kind::Other, 0, description}; }
 };
 

@@ -40,15 +40,6 @@ bool plain_identifier(const QString& name) {
     return true;
 }
 
-QString as_text(const QVariant& v) {
-    if (v.isNull()) return {};
-    if (v.typeId() == QMetaType::Double) {
-        const double d = v.toDouble();
-        return QString::number(d, 'g', 15);
-    }
-    return v.toString();
-}
-
 DbError run(QSqlQuery& q, const QString& sql, const QVariantList& binds) {
     if (!q.prepare(sql)) return DbError::from(q.lastError());
     for (const QVariant& b : binds)
@@ -57,13 +48,38 @@ DbError run(QSqlQuery& q, const QString& sql, const QVariantList& binds) {
     return {};
 }
 
+// Runs one statement that reads nothing on the shared connection; `affected`
+// receives the number of rows it changed.
+DbError run_statement(const QString& sql, const QVariantList& binds, int* affected = nullptr) {
+    auto db = database();
+    if (!db.ok()) return db.error;
+    QSqlQuery q(db.value);
+    DbError e = run(q, sql, binds);
+    if (e.ok() && affected) *affected = q.numRowsAffected();
+    return e;
+}
+
+// The schema's spelling of `table`, checked with every column name the
+// statement will carry: neither can ever bring SQL of its own.
+DbResult<QString> checked_names(const QString& table, const QStringList& columns) {
+    const QString t = known_table(table);
+    if (t.isEmpty()) return {{}, DbError::other(QStringLiteral("no such table: %1").arg(table))};
+    for (const QString& c : columns)
+        if (!plain_identifier(c)) return {{}, DbError::other(QStringLiteral("bad column name: %1").arg(c))};
+    return {t, {}};
+}
+
 } // namespace
 
 DbError DbError::from(const QSqlError& error) {
     bool numeric = false;
     const int code = error.nativeErrorCode().toInt(&numeric);
-    DbError e{Kind::Other, numeric ? code : 0, error.databaseText()};
-    if (e.description.isEmpty()) e.description = error.text();
+    return from_code(numeric ? code : 0,
+                     error.databaseText().isEmpty() ? error.text() : error.databaseText());
+}
+
+DbError DbError::from_code(int code, const QString& description) {
+    DbError e{Kind::Other, code, description};
     const int primary = e.code & 0xff;
     if (e.code == 1555 || e.code == 2067)
         e.kind = Kind::Duplicate;
@@ -78,11 +94,17 @@ QVariant Row::value(const QString& name) const {
     return {};
 }
 
+QString value_text(const QVariant& v) {
+    if (v.isNull()) return {};
+    if (v.typeId() == QMetaType::Double) return QString::number(v.toDouble(), 'g', 15);
+    return v.toString();
+}
+
 QString Row::text(int position) const {
-    return as_text(value(position));
+    return value_text(value(position));
 }
 QString Row::text(const QString& name) const {
-    return as_text(value(name));
+    return value_text(value(name));
 }
 
 QString known_table(const QString& name) {
@@ -121,10 +143,7 @@ DbResult<std::optional<Row>> select_first(const QString& sql, const QVariantList
 }
 
 DbError execute(const QString& sql, const QVariantList& binds) {
-    auto db = database();
-    if (!db.ok()) return db.error;
-    QSqlQuery q(db.value);
-    return run(q, sql, binds);
+    return run_statement(sql, binds);
 }
 
 // Lists can be long (every patient ever registered), so the grid's snapshot is
@@ -140,9 +159,8 @@ DbResult<Table> grid_query(const QString& sql, const QVariantList& binds) {
     if (!h) return {{}, DbError::other(QStringLiteral("the database driver is not SQLite"))};
 
     auto fail = [h](sqlite3_stmt* stmt) {
-        const int code = sqlite3_extended_errcode(h);
-        DbError e{DbError::Kind::Other, code, QString::fromUtf8(sqlite3_errmsg(h))};
-        if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED) e.kind = DbError::Kind::Busy;
+        const DbError e =
+            DbError::from_code(sqlite3_extended_errcode(h), QString::fromUtf8(sqlite3_errmsg(h)));
         sqlite3_finalize(stmt);
         return DbResult<Table>{{}, e};
     };
@@ -171,7 +189,7 @@ DbResult<Table> grid_query(const QString& sql, const QVariantList& binds) {
     QList<bool> is_date;
     for (int i = 0; i < n; ++i) {
         out.value.columns << QString::fromUtf8(sqlite3_column_name(stmt, i));
-        is_date << out.value.columns.last().endsWith(QLatin1String("date"), Qt::CaseInsensitive);
+        is_date << is_date_column(out.value.columns.last());
     }
     // Dates repeat a great deal in a long list: format each one once.
     QHash<QString, QString> shown_dates;
@@ -182,7 +200,7 @@ DbResult<Table> grid_query(const QString& sql, const QVariantList& binds) {
         for (int i = 0; i < n; ++i) {
             QString cell;
             if (sqlite3_column_type(stmt, i) == SQLITE_FLOAT) {
-                cell = QString::number(sqlite3_column_double(stmt, i), 'g', 15);
+                cell = value_text(sqlite3_column_double(stmt, i));
             } else {
                 const auto* chars = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
                 cell = QString::fromUtf8(chars, sqlite3_column_bytes(stmt, i));
@@ -202,55 +220,45 @@ DbResult<Table> grid_query(const QString& sql, const QVariantList& binds) {
 }
 
 DbError add_row(const QString& table, const Fields& fields) {
-    const QString t = known_table(table);
-    if (t.isEmpty()) return DbError::other(QStringLiteral("no such table: %1").arg(table));
     QStringList columns, marks;
     QVariantList binds;
     for (const auto& [column, value] : fields) {
-        if (!plain_identifier(column))
-            return DbError::other(QStringLiteral("bad column name: %1").arg(column));
         columns << column;
         marks << QStringLiteral("?");
         binds << value;
     }
-    return execute(
-        QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(t, columns.join(u", "), marks.join(u", ")),
-        binds);
+    const auto t = checked_names(table, columns);
+    if (!t.ok()) return t.error;
+    return execute(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                       .arg(t.value, columns.join(u", "), marks.join(u", ")),
+                   binds);
 }
 
 DbError change_rows(const QString& table, const Fields& fields, const QString& key_column,
                     const QVariant& key) {
-    const QString t = known_table(table);
-    if (t.isEmpty()) return DbError::other(QStringLiteral("no such table: %1").arg(table));
-    if (!plain_identifier(key_column))
-        return DbError::other(QStringLiteral("bad column name: %1").arg(key_column));
-    QStringList sets;
+    QStringList columns{key_column}, sets;
     QVariantList binds;
     for (const auto& [column, value] : fields) {
-        if (!plain_identifier(column))
-            return DbError::other(QStringLiteral("bad column name: %1").arg(column));
+        columns << column;
         sets << column + QStringLiteral(" = ?");
         binds << value;
     }
     binds << key;
-    auto db = database();
-    if (!db.ok()) return db.error;
-    QSqlQuery q(db.value);
-    if (DbError e = run(
-            q, QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(t, sets.join(u", "), key_column), binds);
-        !e.ok())
-        return e;
-    if (q.numRowsAffected() == 0)
-        return {DbError::Kind::NotFound, 0, QStringLiteral("no row of %1 has that key").arg(t)};
+    const auto t = checked_names(table, columns);
+    if (!t.ok()) return t.error;
+    int affected = 0;
+    const QString sql =
+        QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(t.value, sets.join(u", "), key_column);
+    if (DbError e = run_statement(sql, binds, &affected); !e.ok()) return e;
+    if (affected == 0)
+        return {DbError::Kind::NotFound, 0, QStringLiteral("no row of %1 has that key").arg(t.value)};
     return {};
 }
 
 DbError delete_rows(const QString& table, const QString& key_column, const QVariant& key) {
-    const QString t = known_table(table);
-    if (t.isEmpty()) return DbError::other(QStringLiteral("no such table: %1").arg(table));
-    if (!plain_identifier(key_column))
-        return DbError::other(QStringLiteral("bad column name: %1").arg(key_column));
-    return execute(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(t, key_column), {key});
+    const auto t = checked_names(table, {key_column});
+    if (!t.ok()) return t.error;
+    return execute(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(t.value, key_column), {key});
 }
 
 Transaction::Transaction() {

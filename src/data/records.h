@@ -27,6 +27,10 @@ struct Row {
     QString text(const QString& name) const;
 };
 
+// A value read from the database as the screens and reports show it: nulls
+// as empty text, reals without a trailing ".0".
+QString value_text(const QVariant& value);
+
 // A read-only snapshot for a list on screen: column names and every value as text.
 struct Table {
     QStringList columns;

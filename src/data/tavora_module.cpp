@@ -41,31 +41,37 @@ bool connection_is_open() {
     return QSqlDatabase::contains(kConnectionName) && QSqlDatabase::database(kConnectionName, false).isOpen();
 }
 
+QString open_database_file(QSqlDatabase& db, const QString& path, bool read_only) {
+    // mode=rw / mode=ro: a missing file is an error, never a new empty database.
+    db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) +
+                       (read_only ? QStringLiteral("?mode=ro") : QStringLiteral("?mode=rw")));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+    if (!db.open()) return db.lastError().databaseText();
+    // SQLite opens lazily: reading the schema makes a file that is not a
+    // database at all a failed open, not a later puzzling error.
+    QSqlQuery probe(db);
+    if (!probe.exec(QStringLiteral("PRAGMA synchronous = FULL")) ||
+        !probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_schema"))) {
+        const QString why = probe.lastError().databaseText();
+        probe.finish();
+        db.close();
+        return why;
+    }
+    return {};
+}
+
+QString cannot_open_message(const QString& path, const QString& reason) {
+    return QStringLiteral("The database file \"%1\" cannot be opened (%2).")
+        .arg(QDir::toNativeSeparators(path),
+             reason.isEmpty() ? QStringLiteral("unable to open database file") : reason);
+}
+
 void open_connection() {
     if (connection_is_open()) return;
     QSqlDatabase db = QSqlDatabase::contains(kConnectionName)
                           ? QSqlDatabase::database(kConnectionName, false)
                           : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnectionName);
-    const QString path = database_file_path();
-    // mode=rw: a missing file is an error, never a new empty database.
-    db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=rw"));
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
-    if (!db.open()) {
-        last_open_failure() = db.lastError().databaseText();
-        return;
-    }
-    // SQLite opens lazily: read the schema once so that a file which is not a
-    // database at all counts as a failed open, not as a later puzzling error.
-    QSqlQuery probe(db);
-    if (!probe.exec(QStringLiteral("PRAGMA synchronous = FULL")) ||
-        !probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_schema"))) {
-        last_open_failure() = probe.lastError().databaseText();
-        probe.finish();
-        db.close();
-        return;
-    }
-    probe.finish();
-    last_open_failure().clear();
+    last_open_failure() = open_database_file(db, database_file_path(), false);
 }
 
 DbError close_connection() {
@@ -85,10 +91,6 @@ QString database_path_without_extension() {
 DbResult<QSqlDatabase> database() {
     open_connection();
     if (connection_is_open()) return {QSqlDatabase::database(kConnectionName, false), {}};
-    QString why = last_open_failure();
-    if (why.isEmpty()) why = QStringLiteral("unable to open database file");
     return {{},
-            {DbError::Kind::Unavailable, 0,
-             QStringLiteral("The database file \"%1\" cannot be opened (%2).")
-                 .arg(QDir::toNativeSeparators(database_file_path()), why)}};
+            {DbError::Kind::Unavailable, 0, cannot_open_message(database_file_path(), last_open_failure())}};
 }

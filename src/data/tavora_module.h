@@ -32,6 +32,15 @@ bool connection_is_open();
 // ".mdb" back); empty when the connection is closed.
 QString database_path_without_extension();
 
+// Opens `db` on the database file at `path`, never creating it, read-write or
+// read-only, with the busy timeout every connection of the program uses. The
+// file's schema is read once, so a file that is not a database at all fails
+// here rather than at a later statement. Returns an empty text, or the reason.
+QString open_database_file(QSqlDatabase& db, const QString& path, bool read_only);
+
+// What the user is told when the database file cannot be opened.
+QString cannot_open_message(const QString& path, const QString& reason);
+
 // The open connection for the record operations. When it is closed, one more
 // attempt is made to open it; if that fails too, the error names the file.
 DbResult<QSqlDatabase> database();

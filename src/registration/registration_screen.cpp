@@ -2,6 +2,7 @@
 
 #include "core_tables.h"
 #include "dates.h"
+#include "failure_messages.h"
 #include "field_rules.h"
 #include "grid_model.h"
 #include "message_box.h"
@@ -57,6 +58,28 @@ constexpr ButtonLayout kButtons[] = {
     {"cmdShow", "Show", 3480},  {"Command3", "Show all", 4680}, {"cmdPrint", "Print", 5880},
     {"cmdClose", "Exit", 7080},
 };
+// Which column of `registration` each box shows, in the order a look-up fills
+// them. The registration date box shows reg_date in the short date form;
+// Save and Modify store today's date whatever it shows.
+struct BoxColumn {
+    const char* box;
+    QString Patient::*column;
+};
+
+const BoxColumn kBoxColumns[] = {
+    {"text2", &Patient::patient_name},
+    {"Text3", &Patient::age},
+    {"Text4", &Patient::sex},
+    {"Text5", &Patient::phone},
+    {"Text6", &Patient::mobile},
+    {"Text10", &Patient::emailid},
+    {"Text7", &Patient::occupation},
+    {"Text8", &Patient::next_of_kin},
+    {"text9", &Patient::address},
+    {"Text11", &Patient::reg_date},
+    {"text12", &Patient::brief_history},
+};
+
 constexpr int kButtonTop = 4320, kButtonWidth = 1000, kButtonHeight = 612;
 constexpr int kFrameLeft = 120; // Frame1 sits a little in from the screen's edge
 
@@ -163,22 +186,12 @@ QWidget* RegistrationScreen::box(const char* name) const {
     return findChild<QWidget*>(QString::fromLatin1(name));
 }
 
-bool RegistrationScreen::report(const DbError& error, const QString& action) {
-    if (error.ok()) return false;
-    QString text = error.kind == DbError::Kind::Unavailable ? error.description
-                   : error.busy()
-                       ? QStringLiteral("The database is busy: another workstation is saving. Try again.")
-                       : error.description;
-    show_message(QStringLiteral("%1 failed. %2").arg(action, text));
-    return true;
-}
-
 void RegistrationScreen::offer_next_number() {
     QLineEdit* number = line("Text1");
     auto next = next_patient_id();
     number->setText(next.ok() ? QString::number(next.value) : QString());
     number->setEnabled(false);
-    report(next.error, QStringLiteral("Reading the next registration number"));
+    report_failure(next.error, QStringLiteral("Reading the next registration number"));
 }
 
 // The patient as the boxes show it.
@@ -186,16 +199,8 @@ static Patient patient_from(const RegistrationScreen* s) {
     auto text = [s](const char* name) { return box_text(s->findChild<QWidget*>(QString::fromLatin1(name))); };
     Patient p;
     p.patient_id = key_value(number_value(text("Text1")));
-    p.patient_name = text("text2");
-    p.age = text("Text3");
-    p.sex = text("Text4");
-    p.phone = text("Text5");
-    p.mobile = text("Text6");
-    p.emailid = text("Text10");
-    p.occupation = text("Text7");
-    p.next_of_kin = text("Text8");
-    p.address = text("text9");
-    p.brief_history = text("text12");
+    for (const BoxColumn& b : kBoxColumns)
+        p.*b.column = text(b.box);
     return p;
 }
 
@@ -212,7 +217,7 @@ void RegistrationScreen::save() {
         show_message(QStringLiteral("ID already exists. Click 'Modify' to update"));
         return;
     }
-    if (report(e, QStringLiteral("Saving the patient"))) return;
+    if (report_failure(e, QStringLiteral("Saving the patient"))) return;
     show_message(QStringLiteral("New patient added"));
     clear();
 }
@@ -226,16 +231,15 @@ void RegistrationScreen::modify() {
         show_message(QStringLiteral("Patient ID does not exist"));
         return;
     }
-    if (report(e, QStringLiteral("Storing the changes"))) return;
+    if (report_failure(e, QStringLiteral("Storing the changes"))) return;
     show_message(QStringLiteral("Information has been modified"));
     clear();
 }
 
 void RegistrationScreen::clear() {
     list_panel_->hide();
-    for (const char* name : {"text2", "Text3", "Text4", "Text5", "Text6", "Text7", "Text8", "text9", "Text10",
-                             "Text11", "text12"})
-        set_box_text(box(name), QString());
+    for (const BoxColumn& b : kBoxColumns)
+        set_box_text(box(b.box), QString());
     save_->setEnabled(true);
     modify_->setEnabled(false);
     box("text2")->setFocus();
@@ -259,7 +263,7 @@ void RegistrationScreen::look_up() {
         return;
     }
     auto found = find_patient(key_value(number_value(number->text())));
-    if (report(found.error, QStringLiteral("Looking up the patient"))) {
+    if (report_failure(found.error, QStringLiteral("Looking up the patient"))) {
         modify_->setEnabled(false);
         return;
     }
@@ -269,23 +273,14 @@ void RegistrationScreen::look_up() {
         return;
     }
     const Patient& p = *found.value;
-    set_box_text(box("text2"), p.patient_name);
-    set_box_text(box("Text3"), p.age);
-    set_box_text(box("Text4"), p.sex);
-    set_box_text(box("Text5"), p.phone);
-    set_box_text(box("Text6"), p.mobile);
-    set_box_text(box("Text10"), p.emailid);
-    set_box_text(box("Text7"), p.occupation);
-    set_box_text(box("Text8"), p.next_of_kin);
-    set_box_text(box("text9"), p.address);
-    set_box_text(box("Text11"), display_date(p.reg_date));
-    set_box_text(box("text12"), p.brief_history);
+    for (const BoxColumn& b : kBoxColumns)
+        set_box_text(box(b.box), b.column == &Patient::reg_date ? display_date(p.reg_date) : p.*b.column);
     box("text2")->setFocus();
 }
 
 void RegistrationScreen::show_all() {
     auto list = patient_list();
-    if (report(list.error, QStringLiteral("Listing the patients"))) return;
+    if (report_failure(list.error, QStringLiteral("Listing the patients"))) return;
     grid_model_->set_table(std::move(list.value));
     list_panel_->show();
     list_panel_->raise();

@@ -35,7 +35,6 @@ private:
     void offer_next_number();
     // The number and the name are there; otherwise says so.
     bool important_data_given() const;
-    bool report(const struct DbError& error, const QString& action);
 
     QFrame* list_panel_ = nullptr;
     QTableView* grid_ = nullptr;

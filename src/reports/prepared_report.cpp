@@ -4,6 +4,7 @@
 #include "dates.h"
 #include "records.h"
 #include "selection_formula.h"
+#include "tavora_module.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -11,7 +12,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QUrl>
 
 #include <kainjow/mustache.hpp>
 
@@ -27,11 +27,6 @@ QString readable(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
-struct QueryRows {
-    QStringList columns;
-    QList<QStringList> rows;
-};
-
 // The report's own read-only connection, closed and removed when it goes.
 class ReportConnection {
 public:
@@ -39,16 +34,7 @@ public:
         static int serial = 0;
         name_ = QStringLiteral("report_connection_%1").arg(++serial);
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
-        db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) +
-                           QStringLiteral("?mode=ro"));
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
-        if (!db.open())
-            error_ = db.lastError().databaseText();
-        else {
-            QSqlQuery probe(db);
-            if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_schema")))
-                error_ = probe.lastError().databaseText();
-        }
+        error_ = open_database_file(db, path, true);
     }
     ~ReportConnection() {
         QSqlDatabase::database(name_, false).close();
@@ -86,7 +72,7 @@ mu::data rows_list(const QStringList& columns, const QList<QStringList>& rows) {
 
 // Consecutive rows that agree on the grouping columns become one entry with
 // those columns and the rows themselves under `children`.
-mu::data grouped(const ReportQuery& q, const QueryRows& r) {
+mu::data grouped(const ReportQuery& q, const Table& r) {
     QList<int> keys;
     for (const QString& g : q.group_by)
         keys << int(r.columns.indexOf(g));
@@ -116,12 +102,7 @@ QString render(const QString& tmpl, const mu::data& data, const QString& band, c
                QString& error) {
     if (tmpl.trimmed().isEmpty()) return {};
     mu::mustache m{s(tmpl)};
-    if (!m.is_valid()) {
-        error = QStringLiteral("The report file %1 has a fault in its %2: %3")
-                    .arg(readable(path), band, QString::fromStdString(m.error_message()));
-        return {};
-    }
-    const std::string out = m.render(data);
+    const std::string out = m.is_valid() ? m.render(data) : std::string();
     if (!m.is_valid()) {
         error = QStringLiteral("The report file %1 has a fault in its %2: %3")
                     .arg(readable(path), band, QString::fromStdString(m.error_message()));
@@ -175,9 +156,7 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
 
     if (!file.queries.isEmpty()) {
         ReportConnection conn(database_path);
-        if (!conn.error().isEmpty())
-            return {std::nullopt, QStringLiteral("The database file %1 cannot be opened (%2).")
-                                      .arg(readable(database_path), conn.error())};
+        if (!conn.error().isEmpty()) return {std::nullopt, cannot_open_message(database_path, conn.error())};
         if (selection) {
             const QString table = known_table(selection->table);
             if (table.isEmpty() || !field_exists(conn.db(), table, selection->field))
@@ -205,20 +184,15 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
                             .arg(readable(path), q.name)
                             .arg(q.line)
                             .arg(query.lastError().databaseText())};
-            QueryRows r;
+            Table r;
             const QSqlRecord rec = query.record();
             for (int i = 0; i < rec.count(); ++i)
                 r.columns << rec.fieldName(i);
             while (query.next()) {
                 QStringList row;
                 for (int i = 0; i < r.columns.size(); ++i) {
-                    const QVariant v = query.value(i);
-                    QString text = v.isNull()                        ? QString()
-                                   : v.typeId() == QMetaType::Double ? QString::number(v.toDouble(), 'g', 15)
-                                                                     : v.toString();
-                    if (r.columns[i].endsWith(QLatin1String("date"), Qt::CaseInsensitive))
-                        text = display_date(text);
-                    row << text;
+                    const QString text = value_text(query.value(i));
+                    row << (is_date_column(r.columns[i]) ? display_date(text) : text);
                 }
                 r.rows << row;
             }
