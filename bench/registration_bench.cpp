@@ -81,8 +81,6 @@ int main(int argc, char** argv) {
         screen.findChild<QLineEdit*>("text2")->setText("New Patient");
         screen.save();
     });
-    const double query_ms = median_ms(5, [&] { patient_list(); });
-    std::printf("  (query alone %.2f ms)\n", query_ms);
     const double list_ms = median_ms(5, [&] {
         screen.show_all();
         QCoreApplication::processEvents(); // painted

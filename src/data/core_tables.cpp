@@ -74,6 +74,6 @@ DbError modify_patient(const Patient& patient) {
                        patient.patient_id);
 }
 
-DbResult<Table> patient_list() {
-    return grid_query(QStringLiteral("SELECT * FROM registration ORDER BY patient_id"));
+ListQuery patient_list() {
+    return {QStringLiteral("registration"), QStringLiteral("patient_id"), {}, {}};
 }

@@ -31,5 +31,5 @@ DbResult<std::optional<Patient>> find_patient(const QVariant& patient_id);
 DbError add_patient(const Patient& patient);
 // Rewrites every column but the number, with today's date as reg_date.
 DbError modify_patient(const Patient& patient);
-// Every column of every patient in registration-number order, for the list panel.
-DbResult<Table> patient_list();
+// Every patient in registration-number order, for the list panel.
+ListQuery patient_list();

@@ -2,8 +2,25 @@
 
 #include <QLocale>
 
+namespace {
+
+QDate& fixed_today() {
+    static QDate date;
+    return date;
+}
+
+} // namespace
+
+QDate today() {
+    return fixed_today().isValid() ? fixed_today() : QDate::currentDate();
+}
+
+void set_today_for_tests(const QDate& date) {
+    fixed_today() = date;
+}
+
 QString today_iso() {
-    return QDate::currentDate().toString(Qt::ISODate);
+    return today().toString(Qt::ISODate);
 }
 
 QString display_date(const QDate& date) {

@@ -4,6 +4,14 @@
 #include <QString>
 
 // Dates are stored as ISO text (YYYY-MM-DD) and shown in the system's short form.
+
+// The one clock of the program: every "today" it writes or shows comes from
+// here, so a test can move the date (saved yesterday, modified today; backups
+// on two days) and nothing depends on the wall clock crossing midnight.
+QDate today();
+// Tests only: a fixed date for today(); an invalid date restores the real clock.
+void set_today_for_tests(const QDate& date);
+
 QString today_iso();
 QString display_date(const QString& iso);
 QString display_date(const QDate& date);

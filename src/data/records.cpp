@@ -2,6 +2,7 @@
 
 #include "dates.h"
 #include "tavora_module.h"
+#include "test_tables.h"
 
 #include <QHash>
 #include <QSqlDriver>
@@ -13,25 +14,9 @@
 
 namespace {
 
-// Every table of the schema, spelled as the schema spells it.
-constexpr const char* kTables[] = {
-    "registration",
-    "test_main",
-    "doctors",
-    "temp",
-    "blood_sugar_report",
-    "biochemistry_report",
-    "Thyroid_hormone_profile",
-    "Routine_haemotology",
-    "RBC_indices",
-    "prothrombin_time",
-    "peripheral_blood_smear",
-    "Serology",
-    "widal_test",
-    "urinalysis",
-    "stool_routine",
-    "culture_and_antibiotic_sensitivity_pattern",
-};
+// The shared tables of the schema, spelled as the schema spells them; the
+// test tables come from their own list.
+constexpr const char* kCoreTables[] = {"registration", "test_main", "doctors", "temp"};
 
 bool plain_identifier(const QString& name) {
     if (name.isEmpty()) return false;
@@ -108,8 +93,9 @@ QString Row::text(const QString& name) const {
 }
 
 QString known_table(const QString& name) {
-    for (const char* t : kTables)
+    for (const char* t : kCoreTables)
         if (name.compare(QLatin1String(t), Qt::CaseInsensitive) == 0) return QString::fromLatin1(t);
+    if (const TestTable* t = test_table_named(name)) return QString::fromLatin1(t->table);
     return {};
 }
 
@@ -146,28 +132,34 @@ DbError execute(const QString& sql, const QVariantList& binds) {
     return run_statement(sql, binds);
 }
 
-// Lists can be long (every patient ever registered), so the grid's snapshot is
-// read straight through SQLite's own interface on the shared connection: Qt's
-// per-value QVariant round trip costs more than the read itself.
-DbResult<Table> grid_query(const QString& sql, const QVariantList& binds) {
-    auto db = database();
-    if (!db.ok()) return {{}, db.error};
-    const QVariant handle = db.value.driver()->handle();
-    sqlite3* h = handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0
-                     ? *static_cast<sqlite3* const*>(handle.constData())
-                     : nullptr;
-    if (!h) return {{}, DbError::other(QStringLiteral("the database driver is not SQLite"))};
+namespace {
 
-    auto fail = [h](sqlite3_stmt* stmt) {
+sqlite3* sqlite_handle(const QSqlDatabase& db) {
+    const QVariant handle = db.driver()->handle();
+    return handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0
+               ? *static_cast<sqlite3* const*>(handle.constData())
+               : nullptr;
+}
+
+// Runs one query to its end straight through SQLite's own interface on the
+// shared connection (Qt's per-value QVariant round trip costs more than the
+// read itself on long lists) and finishes it before returning. `names`
+// receives the column names; `row` is called with the statement on each row.
+template <typename OnRow>
+DbError read_through(const QString& sql, const QVariantList& binds, QStringList* names, OnRow&& row) {
+    auto db = database();
+    if (!db.ok()) return db.error;
+    sqlite3* h = sqlite_handle(db.value);
+    if (!h) return DbError::other(QStringLiteral("the database driver is not SQLite"));
+    sqlite3_stmt* stmt = nullptr;
+    auto fail = [h, &stmt] {
         const DbError e =
             DbError::from_code(sqlite3_extended_errcode(h), QString::fromUtf8(sqlite3_errmsg(h)));
         sqlite3_finalize(stmt);
-        return DbResult<Table>{{}, e};
+        return e;
     };
-    sqlite3_stmt* stmt = nullptr;
     const QByteArray text = sql.toUtf8();
-    if (sqlite3_prepare_v2(h, text.constData(), int(text.size()), &stmt, nullptr) != SQLITE_OK)
-        return fail(stmt);
+    if (sqlite3_prepare_v2(h, text.constData(), int(text.size()), &stmt, nullptr) != SQLITE_OK) return fail();
     for (int i = 0; i < binds.size(); ++i) {
         const QVariant& b = binds[i];
         int rc;
@@ -181,41 +173,89 @@ DbResult<Table> grid_query(const QString& sql, const QVariantList& binds) {
             const QByteArray v = b.toString().toUtf8();
             rc = sqlite3_bind_text(stmt, i + 1, v.constData(), int(v.size()), SQLITE_TRANSIENT);
         }
-        if (rc != SQLITE_OK) return fail(stmt);
+        if (rc != SQLITE_OK) return fail();
     }
+    if (names)
+        for (int i = 0; i < sqlite3_column_count(stmt); ++i)
+            *names << QString::fromUtf8(sqlite3_column_name(stmt, i));
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+        row(stmt);
+    if (rc != SQLITE_DONE) return fail();
+    sqlite3_finalize(stmt);
+    return {};
+}
 
-    DbResult<Table> out;
-    const int n = sqlite3_column_count(stmt);
-    QList<bool> is_date;
-    for (int i = 0; i < n; ++i) {
-        out.value.columns << QString::fromUtf8(sqlite3_column_name(stmt, i));
-        is_date << is_date_column(out.value.columns.last());
+QString cell_text(sqlite3_stmt* stmt, int i) {
+    if (sqlite3_column_type(stmt, i) == SQLITE_FLOAT) return value_text(sqlite3_column_double(stmt, i));
+    const auto* chars = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+    return QString::fromUtf8(chars, sqlite3_column_bytes(stmt, i));
+}
+
+// The checked table and key of a list; the condition is the program's own text.
+DbResult<QString> list_from(const ListQuery& list) {
+    auto t = checked_names(list.table, {list.key});
+    if (!t.ok()) return t;
+    QString from = t.value;
+    if (!list.where.isEmpty()) from += QStringLiteral(" WHERE ") + list.where;
+    return {from, {}};
+}
+
+} // namespace
+
+DbResult<QList<qint64>> list_keys(const ListQuery& list) {
+    auto from = list_from(list);
+    if (!from.ok()) return {{}, from.error};
+    DbResult<QList<qint64>> out;
+    out.error =
+        read_through(QStringLiteral("SELECT %1 FROM %2 ORDER BY %1").arg(list.key, from.value), list.binds,
+                     nullptr, [&](sqlite3_stmt* s) { out.value << sqlite3_column_int64(s, 0); });
+    if (!out.ok()) out.value.clear();
+    return out;
+}
+
+DbResult<Table> list_rows(const ListQuery& list, const QList<qint64>& keys) {
+    const QString t = known_table(list.table);
+    auto checked = checked_names(list.table, {list.key});
+    if (!checked.ok()) return {{}, checked.error};
+    QStringList marks;
+    QVariantList binds;
+    for (qint64 k : keys) {
+        marks << QStringLiteral("?");
+        binds << k;
     }
+    if (marks.isEmpty()) marks << QStringLiteral("NULL");
+    QStringList names;
+    QHash<qint64, QStringList> by_key;
+    QList<bool> is_date;
     // Dates repeat a great deal in a long list: format each one once.
     QHash<QString, QString> shown_dates;
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        QStringList cells;
-        cells.reserve(n);
-        for (int i = 0; i < n; ++i) {
-            QString cell;
-            if (sqlite3_column_type(stmt, i) == SQLITE_FLOAT) {
-                cell = value_text(sqlite3_column_double(stmt, i));
-            } else {
-                const auto* chars = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-                cell = QString::fromUtf8(chars, sqlite3_column_bytes(stmt, i));
+    const DbError e = read_through(
+        QStringLiteral("SELECT %1, * FROM %2 WHERE %1 IN (%3)").arg(list.key, t, marks.join(u',')), binds,
+        &names, [&](sqlite3_stmt* s) {
+            if (is_date.isEmpty())
+                for (int i = 1; i < names.size(); ++i)
+                    is_date << is_date_column(names[i]);
+            QStringList cells;
+            cells.reserve(names.size() - 1);
+            for (int i = 1; i < names.size(); ++i) {
+                QString cell = cell_text(s, i);
+                if (is_date[i - 1]) {
+                    auto it = shown_dates.find(cell);
+                    if (it == shown_dates.end()) it = shown_dates.insert(cell, display_date(cell));
+                    cell = *it;
+                }
+                cells << cell;
             }
-            if (is_date[i]) {
-                auto it = shown_dates.find(cell);
-                if (it == shown_dates.end()) it = shown_dates.insert(cell, display_date(cell));
-                cell = *it;
-            }
-            cells << cell;
-        }
-        out.value.rows << cells;
-    }
-    if (rc != SQLITE_DONE) return fail(stmt);
-    sqlite3_finalize(stmt);
+            by_key.insert(sqlite3_column_int64(s, 0), cells);
+        });
+    if (!e.ok()) return {{}, e};
+    DbResult<Table> out;
+    out.value.columns = names.mid(1);
+    out.value.rows.reserve(keys.size());
+    // A row deleted since the keys were read shows as an empty line.
+    for (qint64 k : keys)
+        out.value.rows << by_key.value(k, QStringList(out.value.columns.size(), QString()));
     return out;
 }
 

@@ -44,9 +44,21 @@ DbResult<QList<Row>> select_rows(const QString& sql, const QVariantList& binds =
 DbResult<std::optional<Row>> select_first(const QString& sql, const QVariantList& binds = {});
 DbError execute(const QString& sql, const QVariantList& binds = {});
 
-// `grid_query`'s counterpart: reads the whole result into a snapshot that a
-// read-only grid shows. Date columns are shown in the system's short form.
-DbResult<Table> grid_query(const QString& sql, const QVariantList& binds = {});
+// A list on screen (the grids of Show all and of the utility lists). Lists can
+// be long, so a list is read in two steps, each a statement that finishes at
+// once: the ordered keys of every row, then the rows of a screenful of keys.
+struct ListQuery {
+    QString table; // a table of the schema
+    QString key;   // the column (or rowid) that orders and identifies the rows
+    QString where; // the program's own condition, with ? for every value; empty: all rows
+    QVariantList binds;
+};
+
+DbResult<QList<qint64>> list_keys(const ListQuery& list);
+// Every column of the rows with these keys, in the order of `keys`, as text
+// (dates in the system's short form); a row deleted since reads as empty cells.
+// The column names come back even when no key is given.
+DbResult<Table> list_rows(const ListQuery& list, const QList<qint64>& keys);
 
 // Row operations on a table of the schema (anything else is refused, so a
 // table name can never carry SQL).

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "boxes.h"
 #include "key_filters.h"
 
 #include <QString>
@@ -35,13 +36,6 @@ inline constexpr FieldRule kFieldRules[] = {
 // most 8 characters long.
 inline constexpr double kOldestAge = 150;
 inline constexpr int kLongestAge = 8;
-
-// Reads or sets the text of a box, whether a line edit or a rich-text box.
-QString box_text(const QWidget* box);
-void set_box_text(QWidget* box, const QString& text);
-
-// Blanks removed from both ends (only blanks: tabs and line breaks stay).
-QString trim_blanks(const QString& text);
 
 // Applies a rule to its box: the filter, Enter moving on, the length rule after
 // every change (typed, pasted or set by the program), trimming when left.

@@ -4,19 +4,16 @@
 #include "dates.h"
 #include "failure_messages.h"
 #include "field_rules.h"
-#include "grid_model.h"
+#include "list_panel.h"
 #include "message_box.h"
 #include "number_value.h"
 #include "screen_registry.h"
 #include "twips.h"
 
-#include <QFocusEvent>
 #include <QFrame>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTableView>
 #include <QTextEdit>
 
 namespace {
@@ -53,10 +50,11 @@ struct ButtonLayout {
     int left;
 };
 
+// Each label carries an Alt accelerator ("&" before its letter).
 constexpr ButtonLayout kButtons[] = {
-    {"cmdAdd", "Save", 0},      {"cmdModify", "modify", 1200},  {"cmdClear", "Clear", 2280},
-    {"cmdShow", "Show", 3480},  {"Command3", "Show all", 4680}, {"cmdPrint", "Print", 5880},
-    {"cmdClose", "Exit", 7080},
+    {"cmdAdd", "&Save", 0},      {"cmdModify", "&modify", 1200},  {"cmdClear", "&Clear", 2280},
+    {"cmdShow", "S&how", 3480},  {"Command3", "Show &all", 4680}, {"cmdPrint", "&Print", 5880},
+    {"cmdClose", "E&xit", 7080},
 };
 // Which column of `registration` each box shows, in the order a look-up fills
 // them. The registration date box shows reg_date in the short date form;
@@ -92,6 +90,7 @@ RegistrationScreen::RegistrationScreen(QWidget* parent) : QWidget(parent) {
     QFont f = font();
     f.setPixelSize(12);
     setFont(f);
+    apply_screen_look(this);
 
     auto* frame = new QFrame(this);
     frame->setObjectName(QStringLiteral("Frame1"));
@@ -119,6 +118,8 @@ RegistrationScreen::RegistrationScreen(QWidget* parent) : QWidget(parent) {
             label->setGeometry(twips_rect(b.left - 1740, b.top, 1680, 285));
         label->setAlignment(above ? Qt::AlignLeft | Qt::AlignBottom : Qt::AlignRight | Qt::AlignVCenter);
         label->setWordWrap(true);
+        label->setBuddy(w);
+        w->setAccessibleName(QString::fromLatin1(b.caption));
         if (previous) setTabOrder(previous, w);
         previous = w;
     }
@@ -130,11 +131,15 @@ RegistrationScreen::RegistrationScreen(QWidget* parent) : QWidget(parent) {
             apply_field_rule(w, rule);
     }
     line("Text11")->setEnabled(false);
-    line("Text1")->installEventFilter(this);
+    // Leaving the number box looks the number up.
+    on_left(line("Text1"), [this] {
+        if (line("Text1")->isEnabled()) look_up();
+    });
 
     for (const ButtonLayout& b : kButtons) {
         auto* button = new QPushButton(QString::fromLatin1(b.label), this);
         button->setObjectName(QString::fromLatin1(b.name));
+        button->setAccessibleName(QString::fromLatin1(b.label).remove(u'&'));
         button->setGeometry(twips_rect(b.left + kFrameLeft, kButtonTop, kButtonWidth, kButtonHeight));
         setTabOrder(previous, button);
         previous = button;
@@ -150,30 +155,13 @@ RegistrationScreen::RegistrationScreen(QWidget* parent) : QWidget(parent) {
     connect(button("cmdClose"), &QPushButton::clicked, this, &RegistrationScreen::exit);
     // cmdPrint is shown and does nothing.
 
-    // The list panel covers the whole screen.
-    list_panel_ = new QFrame(this);
-    list_panel_->setObjectName(QStringLiteral("Frame3"));
-    list_panel_->setAutoFillBackground(true);
-    list_panel_->setFrameShape(QFrame::StyledPanel);
-    list_panel_->setGeometry(QRect(QPoint(0, 0), size()));
-    grid_ = new QTableView(list_panel_);
-    grid_->setObjectName(QStringLiteral("DataGrid1"));
-    grid_->setGeometry(twips_rect(120, 120, 8532, 4812 - 240));
-    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grid_->verticalHeader()->setDefaultSectionSize(20);
-    grid_model_ = new GridModel(grid_);
-    grid_->setModel(grid_model_);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), list_panel_);
-    cancel->setObjectName(QStringLiteral("Command1"));
-    cancel->setGeometry(twips_rect(3960, 4620, 1212, 432));
-    connect(cancel, &QPushButton::clicked, list_panel_, &QWidget::hide);
-    list_panel_->hide();
+    list_panel_ = new ListPanel(this, "Frame3", "DataGrid1", "Command1");
+    enter_presses_buttons(this);
 
     // Load.
     save_->setEnabled(true);
     modify_->setEnabled(false);
-    line("Text11")->setText(display_date(QDate::currentDate()));
+    line("Text11")->setText(display_date(today()));
     offer_next_number();
     box("text2")->setFocus();
 }
@@ -279,11 +267,7 @@ void RegistrationScreen::look_up() {
 }
 
 void RegistrationScreen::show_all() {
-    auto list = patient_list();
-    if (report_failure(list.error, QStringLiteral("Listing the patients"))) return;
-    grid_model_->set_table(std::move(list.value));
-    list_panel_->show();
-    list_panel_->raise();
+    list_panel_->show_list(patient_list(), QStringLiteral("Listing the patients"));
 }
 
 void RegistrationScreen::exit() {
@@ -295,18 +279,6 @@ void RegistrationScreen::closeEvent(QCloseEvent* event) {
     // the menu comes back, unless the whole program is ending.
     if (!screens::ending()) screens::open(QString::fromLatin1(kMainMenu));
     QWidget::closeEvent(event);
-}
-
-bool RegistrationScreen::eventFilter(QObject* watched, QEvent* event) {
-    // Leaving the number box looks the number up; losing the focus to a
-    // message box or another program is not leaving it.
-    if (watched == line("Text1") && event->type() == QEvent::FocusOut) {
-        const auto reason = static_cast<QFocusEvent*>(event)->reason();
-        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
-            line("Text1")->isEnabled())
-            look_up();
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void register_registration_screen() {

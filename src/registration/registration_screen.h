@@ -2,11 +2,9 @@
 
 #include <QWidget>
 
-class GridModel;
-class QFrame;
+class ListPanel;
 class QLineEdit;
 class QPushButton;
-class QTableView;
 class QTextEdit;
 
 // The registration screen `patient_reg`: adds patients with a generated
@@ -26,7 +24,6 @@ public:
     void exit();      // cmdClose
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -36,9 +33,7 @@ private:
     // The number and the name are there; otherwise says so.
     bool important_data_given() const;
 
-    QFrame* list_panel_ = nullptr;
-    QTableView* grid_ = nullptr;
-    GridModel* grid_model_ = nullptr;
+    ListPanel* list_panel_ = nullptr;
     QPushButton* save_ = nullptr;
     QPushButton* modify_ = nullptr;
 };

@@ -148,7 +148,7 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
 
     mu::data data{mu::data::type::object};
     data.set("title", s(file.title));
-    data.set("printed_on", s(display_date(QDate::currentDate())));
+    data.set("printed_on", s(display_date(today())));
     // Page numbers are known only when the pages are laid out: keep their tags.
     data.set("page", "{{page}}");
     data.set("pages", "{{pages}}");

@@ -1,0 +1,120 @@
+#include "test_reports.h"
+
+#include "dates.h"
+#include "test_tables.h"
+
+namespace {
+
+DbResult<QString> test_table(const QString& name) {
+    if (const TestTable* t = test_table_named(name)) return {QString::fromLatin1(t->table), {}};
+    return {{}, DbError::other(QStringLiteral("\"%1\" is not one of the test tables").arg(name))};
+}
+
+DbError add_results(const QString& table, const QVariant& lab_id, const QList<ResultRow>& results) {
+    for (const ResultRow& r : results) {
+        const DbError e = add_row(table, {{QStringLiteral("lab_id"), lab_id},
+                                          {QStringLiteral("item"), r.item},
+                                          {QStringLiteral("result"), r.result}});
+        if (!e.ok()) return e;
+    }
+    return {};
+}
+
+} // namespace
+
+DbError save_report(const NewReport& report) {
+    const auto table = test_table(report.table);
+    if (!table.ok()) return table.error;
+    const ReportHeader& h = report.header;
+    return in_transaction([&]() -> DbError {
+        if (report.patient)
+            if (DbError e = add_patient(*report.patient); !e.ok()) return e;
+        const DbError e =
+            add_row(QStringLiteral("test_main"), {{QStringLiteral("lab_id"), h.lab_id},
+                                                  {QStringLiteral("patient_id"), h.patient_id},
+                                                  {QStringLiteral("ref_by"), h.ref_by},
+                                                  {QStringLiteral("t_date"), today_iso()},
+                                                  {QStringLiteral("test"), h.test},
+                                                  {QStringLiteral("remarks"), h.remarks},
+                                                  {QStringLiteral("temp_patient"), h.temp_patient}});
+        if (!e.ok()) return e;
+        return add_results(table.value, h.lab_id, report.results);
+    });
+}
+
+DbError modify_report(const ReportChange& change) {
+    const auto table = test_table(change.table);
+    if (!table.ok()) return table.error;
+    const ReportHeader& h = change.header;
+    return in_transaction([&]() -> DbError {
+        DbError e = change_rows(QStringLiteral("test_main"),
+                                {{QStringLiteral("patient_id"), h.patient_id},
+                                 {QStringLiteral("ref_by"), h.ref_by},
+                                 {QStringLiteral("t_date"), today_iso()},
+                                 {QStringLiteral("test"), h.test},
+                                 {QStringLiteral("remarks"), h.remarks}},
+                                QStringLiteral("lab_id"), h.lab_id);
+        // A report that is gone keeps only its result rows, as it always has.
+        if (!e.ok() && e.kind != DbError::Kind::NotFound) return e;
+        QStringList kept;
+        QVariantList binds{h.lab_id};
+        for (qint64 k : change.keep) {
+            kept << QStringLiteral("?");
+            binds << k;
+        }
+        QString sql = QStringLiteral("DELETE FROM %1 WHERE lab_id = ?").arg(table.value);
+        if (!kept.isEmpty()) sql += QStringLiteral(" AND rowid NOT IN (%1)").arg(kept.join(u','));
+        if (e = execute(sql, binds); !e.ok()) return e;
+        return add_results(table.value, h.lab_id, change.results);
+    });
+}
+
+DbResult<std::optional<ReportHeader>> find_report(const QVariant& lab_id) {
+    auto row = select_first(QStringLiteral("SELECT * FROM test_main WHERE lab_id = ?"), {lab_id});
+    if (!row.ok() || !row.value) return {std::nullopt, row.error};
+    const Row& r = *row.value;
+    ReportHeader h;
+    h.lab_id = r.value(0);
+    h.patient_id = r.value(1);
+    h.ref_by = r.text(QStringLiteral("ref_by"));
+    h.t_date = r.text(QStringLiteral("t_date"));
+    h.test = r.text(QStringLiteral("test"));
+    h.remarks = r.text(QStringLiteral("remarks"));
+    h.temp_patient = r.text(QStringLiteral("temp_patient"));
+    return {h, {}};
+}
+
+DbResult<QList<ResultRow>> report_results(const QString& table, const QVariant& lab_id) {
+    const auto t = test_table(table);
+    if (!t.ok()) return {{}, t.error};
+    auto rows = select_rows(
+        QStringLiteral("SELECT rowid, item, result FROM %1 WHERE lab_id = ? ORDER BY rowid").arg(t.value),
+        {lab_id});
+    if (!rows.ok()) return {{}, rows.error};
+    DbResult<QList<ResultRow>> out;
+    for (const Row& r : rows.value)
+        out.value << ResultRow{r.value(0).toLongLong(), r.text(1), r.text(2)};
+    return out;
+}
+
+DbResult<QStringList> doctor_names() {
+    auto rows = select_rows(QStringLiteral("SELECT name FROM doctors ORDER BY rowid"));
+    if (!rows.ok()) return {{}, rows.error};
+    DbResult<QStringList> out;
+    for (const Row& r : rows.value)
+        out.value << r.text(0);
+    return out;
+}
+
+DbError add_doctor_if_new(const QString& name) {
+    return in_transaction([&]() -> DbError {
+        auto found = select_first(QStringLiteral("SELECT 1 FROM doctors WHERE name = ?"), {name});
+        if (!found.ok()) return found.error;
+        if (found.value) return {};
+        return add_row(QStringLiteral("doctors"), {{QStringLiteral("name"), name}});
+    });
+}
+
+ListQuery test_report_list(const QString& test_name) {
+    return {QStringLiteral("test_main"), QStringLiteral("rowid"), QStringLiteral("test = ?"), {test_name}};
+}

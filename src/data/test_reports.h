@@ -1,0 +1,68 @@
+#pragma once
+
+#include "core_tables.h"
+#include "db_error.h"
+#include "records.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+#include <utility>
+
+// The reports of the test screens: one test_main row per report, and one row
+// (lab_id, item, result) per stored result in the test's own table. Test
+// tables are named only by the list of the twelve; any other name is refused.
+
+// One stored result: the item caption and the result text as typed.
+struct ResultRow {
+    qint64 rowid = 0; // identifies the stored row (0 for a row not stored yet)
+    QString item;
+    QString result;
+};
+
+struct ReportHeader {
+    QVariant lab_id;
+    QVariant patient_id;
+    QString ref_by;
+    QString t_date; // ISO
+    QString test;
+    QString remarks;
+    QString temp_patient;
+};
+
+// What Save stores, all of it or nothing.
+struct NewReport {
+    std::optional<Patient> patient; // a minimal registration row first (new and walk-in patients)
+    ReportHeader header;            // t_date is set to today
+    QString table;
+    QList<ResultRow> results;
+};
+
+DbError save_report(const NewReport& report);
+
+// What modify stores, all of it or nothing: the header is rewritten (when the
+// report still exists, t_date becomes today; temp_patient is kept), every
+// stored row of the report is replaced by `results`, except the rows in
+// `keep` (stored results the screen could not show, which it must not lose).
+struct ReportChange {
+    ReportHeader header;
+    QString table;
+    QList<ResultRow> results;
+    QList<qint64> keep;
+};
+
+DbError modify_report(const ReportChange& change);
+
+DbResult<std::optional<ReportHeader>> find_report(const QVariant& lab_id);
+// The stored rows of a report in the order the database returns them.
+DbResult<QList<ResultRow>> report_results(const QString& table, const QVariant& lab_id);
+
+// The doctors in the order stored.
+DbResult<QStringList> doctor_names();
+// Adds the name (exactly as typed, an empty one too) when no doctor has it yet.
+DbError add_doctor_if_new(const QString& name);
+
+// Every report whose test is `test_name` (compared without regard to case), in
+// the order stored, for the list panel.
+ListQuery test_report_list(const QString& test_name);

@@ -1,0 +1,110 @@
+#include "boxes.h"
+
+#include "artwork.h"
+#include "message_box.h"
+
+#include <QAbstractButton>
+#include <QEvent>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTextEdit>
+
+namespace {
+
+class LeftHook : public QObject {
+public:
+    LeftHook(QObject* parent, std::function<void()> left) : QObject(parent), left_(std::move(left)) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::FocusOut) {
+            const auto reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) left_();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> left_;
+};
+
+class EnterPresses : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->modifiers() & ~Qt::KeypadModifier) return false;
+        if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
+        auto* button = static_cast<QAbstractButton*>(watched);
+        if (button->isEnabled()) button->animateClick();
+        return true;
+    }
+};
+
+} // namespace
+
+QString box_text(const QWidget* box) {
+    if (auto* line = qobject_cast<const QLineEdit*>(box)) return line->text();
+    if (auto* rich = qobject_cast<const QTextEdit*>(box)) return rich->toPlainText();
+    return {};
+}
+
+void set_box_text(QWidget* box, const QString& text) {
+    if (auto* line = qobject_cast<QLineEdit*>(box))
+        line->setText(text);
+    else if (auto* rich = qobject_cast<QTextEdit*>(box))
+        rich->setPlainText(text);
+}
+
+QString trim_blanks(const QString& text) {
+    qsizetype from = 0, to = text.size();
+    while (from < to && text[from] == u' ')
+        ++from;
+    while (to > from && text[to - 1] == u' ')
+        --to;
+    return text.mid(from, to - from);
+}
+
+void on_text_changed(QWidget* box, std::function<void()> changed) {
+    if (auto* line = qobject_cast<QLineEdit*>(box))
+        QObject::connect(line, &QLineEdit::textChanged, box, changed);
+    else if (auto* rich = qobject_cast<QTextEdit*>(box))
+        QObject::connect(rich, &QTextEdit::textChanged, box, changed);
+}
+
+void apply_length_rule(QWidget* box, int limit, const QString& message) {
+    on_text_changed(box, [box, limit, message] {
+        if (box_text(box).size() <= limit) return;
+        show_message(message, MessageButtons::Ok, information_title());
+        set_box_text(box, QString());
+    });
+}
+
+void on_left(QWidget* box, std::function<void()> left) {
+    box->installEventFilter(new LeftHook(box, std::move(left)));
+}
+
+void enter_presses_buttons(QWidget* screen) {
+    for (QAbstractButton* b : screen->findChildren<QAbstractButton*>())
+        b->installEventFilter(new EnterPresses(b));
+}
+
+void apply_screen_look(QWidget* screen) {
+    QPalette pal = screen->palette();
+    pal.setColor(QPalette::Window, artwork::kPaper);
+    pal.setColor(QPalette::WindowText, artwork::kInk);
+    pal.setColor(QPalette::Button, QColor(0xe3, 0xf1, 0xee));
+    pal.setColor(QPalette::ButtonText, artwork::kInk);
+    pal.setColor(QPalette::Highlight, artwork::kAccent);
+    // A locked box shows its value: dark text on a light grey ground.
+    pal.setColor(QPalette::Disabled, QPalette::Text, artwork::kInk);
+    pal.setColor(QPalette::Disabled, QPalette::Base, QColor(0xe8, 0xec, 0xeb));
+    pal.setColor(QPalette::Disabled, QPalette::WindowText, artwork::kInk.lighter(140));
+    pal.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x8a, 0x96, 0x9c));
+    screen->setPalette(pal);
+    screen->setAutoFillBackground(true);
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+// What every screen does with its boxes, whether line edits or plain-text
+// rich boxes.
+
+QString box_text(const QWidget* box);
+void set_box_text(QWidget* box, const QString& text);
+
+// Blanks removed from both ends (only blanks: tabs and line breaks stay).
+QString trim_blanks(const QString& text);
+
+// Runs `changed` after every change of the box's text: typed, pasted or set
+// by the program.
+void on_text_changed(QWidget* box, std::function<void()> changed);
+
+// The length rule: whenever the text grows past `limit` characters, by typing
+// or by the program, `message` is shown in a box titled "Information" and the
+// box is emptied (the whole text goes, not just the excess).
+void apply_length_rule(QWidget* box, int limit, const QString& message);
+
+// Runs `left` when the focus moves from the box to another control (a button
+// clicked included: it runs before the button's own action), but not when the
+// whole window loses the focus to a message box or another program.
+void on_left(QWidget* box, std::function<void()> left);
+
+// Enter or Return on a focused button presses it, as Space does.
+void enter_presses_buttons(QWidget* screen);
+
+// The look every working screen shares: the palette of the login and the
+// menu, and locked boxes that stay readable (dark text on a light ground).
+void apply_screen_look(QWidget* screen);

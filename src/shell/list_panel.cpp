@@ -1,0 +1,157 @@
+#include "list_panel.h"
+
+#include "failure_messages.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+DbError PagedListModel::set_list(const ListQuery& list) {
+    auto keys = list_keys(list);
+    DbResult<Table> first;
+    if (keys.ok()) first = list_rows(list, keys.value.mid(0, kPageRows));
+    const DbError e = keys.ok() ? first.error : keys.error;
+    beginResetModel();
+    pages_.clear();
+    page_order_.clear();
+    failure_reported_ = false;
+    if (e.ok()) {
+        list_ = list;
+        keys_ = std::move(keys.value);
+        columns_ = std::move(first.value.columns);
+        pages_.insert(0, std::move(first.value.rows));
+        page_order_ << 0;
+    } else {
+        list_ = {};
+        keys_ = {};
+        columns_ = {};
+    }
+    endResetModel();
+    return e;
+}
+
+void PagedListModel::release() {
+    beginResetModel();
+    list_ = {};
+    keys_ = QList<qint64>();
+    columns_ = QStringList();
+    pages_ = {};
+    page_order_ = {};
+    endResetModel();
+}
+
+const QList<QStringList>* PagedListModel::page(int index) const {
+    auto it = pages_.find(index);
+    if (it != pages_.end()) {
+        page_order_.removeOne(index);
+        page_order_ << index;
+        return &*it;
+    }
+    auto rows = list_rows(list_, keys_.mid(qsizetype(index) * kPageRows, kPageRows));
+    if (!rows.ok()) {
+        if (!failure_reported_) {
+            failure_reported_ = true;
+            emit read_failed(rows.error);
+        }
+        return nullptr;
+    }
+    if (page_order_.size() >= kKeptPages) pages_.remove(page_order_.takeFirst());
+    page_order_ << index;
+    return &*pages_.insert(index, std::move(rows.value.rows));
+}
+
+QString PagedListModel::cell(int row, int column) const {
+    if (row < 0 || row >= keys_.size()) return {};
+    const auto* rows = page(row / kPageRows);
+    return rows ? rows->value(row % kPageRows).value(column) : QString();
+}
+
+int PagedListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(keys_.size());
+}
+
+int PagedListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(columns_.size());
+}
+
+QVariant PagedListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
+    return cell(index.row(), index.column());
+}
+
+QVariant PagedListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole) return {};
+    if (orientation == Qt::Horizontal) return columns_.value(section);
+    return section + 1;
+}
+
+ListPanel::ListPanel(QWidget* screen, const char* frame_name, const char* grid_name, const char* cancel_name)
+    : QFrame(screen) {
+    setObjectName(QString::fromLatin1(frame_name));
+    setAutoFillBackground(true);
+    setFrameShape(QFrame::StyledPanel);
+
+    grid_ = new QTableView(this);
+    grid_->setObjectName(QString::fromLatin1(grid_name));
+    grid_->setAccessibleName(QStringLiteral("List"));
+    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid_->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    grid_->verticalHeader()->setDefaultSectionSize(20);
+    grid_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    grid_->horizontalHeader()->setDefaultSectionSize(120);
+    model_ = new PagedListModel(grid_);
+    grid_->setModel(model_);
+    connect(grid_, &QTableView::clicked, this, [this](const QModelIndex& i) { emit row_clicked(i.row()); });
+    connect(
+        model_, &PagedListModel::read_failed, this,
+        [](const DbError& e) { report_failure(e, QStringLiteral("Reading the list")); },
+        Qt::QueuedConnection);
+
+    cancel_ = new QPushButton(QStringLiteral("&Cancel"), this);
+    cancel_->setObjectName(QString::fromLatin1(cancel_name));
+    cancel_->setAccessibleName(QStringLiteral("Cancel"));
+    connect(cancel_, &QPushButton::clicked, this, &QWidget::hide);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel_);
+    buttons->addStretch();
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(grid_);
+    layout->addLayout(buttons);
+
+    setGeometry(screen->rect());
+    screen->installEventFilter(this);
+    hide();
+}
+
+bool ListPanel::show_list(const ListQuery& list, const QString& action) {
+    if (report_failure(model_->set_list(list), action)) return false;
+    for (int c : hidden_columns_)
+        grid_->setColumnHidden(c, true);
+    setGeometry(parentWidget()->rect());
+    show();
+    raise();
+    grid_->setFocus();
+    return true;
+}
+
+void ListPanel::hide_column(int position) {
+    hidden_columns_ << position;
+    grid_->setColumnHidden(position, true);
+}
+
+bool ListPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == parentWidget() && event->type() == QEvent::Resize) setGeometry(parentWidget()->rect());
+    return QFrame::eventFilter(watched, event);
+}
+
+void ListPanel::hideEvent(QHideEvent* event) {
+    model_->release();
+    QFrame::hideEvent(event);
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "db_error.h"
+#include "records.h"
+
+#include <QAbstractTableModel>
+#include <QFrame>
+#include <QHash>
+#include <QList>
+
+class QPushButton;
+class QTableView;
+
+// A read-only model over a list that may hold every report of ten years. It
+// keeps the ordered keys of the rows, and reads the rows a screenful at a time
+// by key, keeping a few screenfuls: each read is one statement that finishes
+// at once, so nothing stays open while the list is shown.
+class PagedListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    static constexpr int kPageRows = 128;
+    static constexpr int kKeptPages = 8;
+
+    using QAbstractTableModel::QAbstractTableModel;
+
+    // Reads the keys and the first screenful; on failure the model is empty.
+    DbError set_list(const ListQuery& list);
+    // Forgets the list and gives its memory back.
+    void release();
+
+    QString cell(int row, int column) const;
+    qint64 key(int row) const { return keys_.value(row); }
+    const QStringList& columns() const { return columns_; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+signals:
+    // A screenful could not be read (the database went away, say); its rows show empty.
+    void read_failed(const DbError& error) const;
+
+private:
+    const QList<QStringList>* page(int index) const;
+
+    ListQuery list_;
+    QList<qint64> keys_;
+    QStringList columns_;
+    mutable QHash<int, QList<QStringList>> pages_;
+    mutable QList<int> page_order_; // least recently used first
+    mutable bool failure_reported_ = false;
+};
+
+// The list panel of a screen: a frame that covers the whole screen with a
+// read-only grid and a Cancel button; hidden, it gives the list's memory back.
+class ListPanel : public QFrame {
+    Q_OBJECT
+public:
+    // `screen` is covered; the names are the frame's, the grid's and the Cancel button's.
+    ListPanel(QWidget* screen, const char* frame_name, const char* grid_name, const char* cancel_name);
+
+    // Reads the list and shows the panel over the screen; a failure is told to
+    // the user as `action` failed, and the panel stays as it was.
+    bool show_list(const ListQuery& list, const QString& action);
+    void hide_column(int position);
+
+    QTableView* grid() const { return grid_; }
+    PagedListModel* model() const { return model_; }
+    QPushButton* cancel() const { return cancel_; }
+
+signals:
+    void row_clicked(int row);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    QTableView* grid_ = nullptr;
+    PagedListModel* model_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+    QList<int> hidden_columns_;
+};
