@@ -4,6 +4,7 @@
 #include "main_menu.h"
 #include "registration_screen.h"
 #include "screen_registry.h"
+#include "test_screen.h"
 
 #include <QApplication>
 
@@ -11,6 +12,7 @@ void install_screens() {
     screens::add(QString::fromLatin1(kLoginScreen), [] { return new LoginScreen; });
     screens::add(QString::fromLatin1(kMainMenu), [] { return new MainMenu; });
     register_registration_screen();
+    register_test_screens();
 }
 
 QWidget* start_program() {

@@ -1,0 +1,747 @@
+// The test screens: the shared workflow is tested once, over every definition
+// of the catalogue; then only what a screen does differently.
+#include "test_support.h"
+
+#include "app_state.h"
+#include "boxes.h"
+#include "core_tables.h"
+#include "dates.h"
+#include "list_panel.h"
+#include "menu_regions.h"
+#include "report_engine.h"
+#include "screen_registry.h"
+#include "start.h"
+#include "test_reports.h"
+#include "test_screen.h"
+#include "test_tables.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTextEdit>
+
+namespace {
+
+// Records each print in place of the preview, with whether the report's
+// doctor was stored by then (which tells the print and the doctor step apart).
+struct PrintLog {
+    struct Entry {
+        ReportRequest request;
+        bool doctor_stored;
+    };
+    QList<Entry> entries;
+    QString doctor;
+    QString failure; // what the next prints answer
+};
+
+struct RecordingEngine : ReportEngine {
+    PrintLog* log;
+    explicit RecordingEngine(PrintLog* l) : log(l) {}
+    QString run() override {
+        const bool stored =
+            !select_rows("select 1 from doctors where name = ?", {log->doctor}).value.isEmpty();
+        log->entries.append({{file_name(), selection_formula()}, stored});
+        return log->failure;
+    }
+};
+
+enum class Kind { New, Old, WalkIn };
+
+int count(const QString& sql, const QVariantList& binds = {}) {
+    return select_first(sql, binds).value->value(0).toInt();
+}
+
+QString result_value(const TestDefinition& t) {
+    return t.max_length >= 30 ? QStringLiteral("Reactive 1:80") : QStringLiteral("12.5");
+}
+
+} // namespace
+
+class TestTests : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ProgramFolder> folder_;
+    std::unique_ptr<MessageRecorder> messages_;
+    PrintLog prints_;
+    QPointer<TestScreen> screen_;
+
+    const TestDefinition& def() { return screen_->test(); }
+    QLineEdit* line(const char* name) { return screen_->findChild<QLineEdit*>(name); }
+    QPushButton* button(const char* name) { return screen_->findChild<QPushButton*>(name); }
+    QComboBox* doctor() { return screen_->findChild<QComboBox*>("text2"); }
+    QWidget* box(int i) { return screen_->result_box(i); }
+    QString text(int i) { return box_text(box(i)); }
+
+    static void close_all() {
+        screens::end_program();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    void open(const TestDefinition& t, Kind kind = Kind::New) {
+        app_state().register_on_save = kind != Kind::Old;
+        app_state().mark_temporary = kind == Kind::WalkIn;
+        screen_ = qobject_cast<TestScreen*>(screens::open(QString::fromLatin1(t.screen)));
+        QVERIFY(screen_);
+        show_active(screen_);
+    }
+    // A new report with the patient's name and one result in box 0.
+    void fill(const QString& name = "Asha D'Souza") {
+        line("p_name")->setText(name);
+        set_box_text(box(0), result_value(def()));
+    }
+    void look_up(const QString& lab_id) {
+        screen_->show_mode();
+        QTest::keyClicks(line("lab_id"), lab_id);
+        QTest::keyClick(line("lab_id"), Qt::Key_Tab);
+        settle();
+    }
+    static void catalogue_rows() {
+        QTest::addColumn<int>("test");
+        for (int i = 0; i < int(test_catalogue().size()); ++i)
+            QTest::newRow(test_catalogue()[i]->caption) << i;
+    }
+    const TestDefinition& fetched() {
+        QFETCH(int, test);
+        return *test_catalogue()[test];
+    }
+
+private slots:
+    void initTestCase() {
+        install_screens();
+        set_report_engine_factory([this] { return std::make_unique<RecordingEngine>(&prints_); });
+    }
+    void init() {
+        folder_ = std::make_unique<ProgramFolder>();
+        messages_ = std::make_unique<MessageRecorder>();
+        prints_ = {};
+        set_today_for_tests({});
+    }
+    void cleanup() {
+        close_all();
+        messages_.reset();
+        folder_.reset();
+        set_today_for_tests({});
+    }
+
+    void catalogue_agrees_with_schema_menu_and_report_files();
+    void opens_with_fresh_ids_data() { catalogue_rows(); }
+    void opens_with_fresh_ids();
+    void save_stores_the_report_once_data() { catalogue_rows(); }
+    void save_stores_the_report_once();
+    void nothing_is_written_without_name_or_results_data() { catalogue_rows(); }
+    void nothing_is_written_without_name_or_results();
+    void length_rule_at_the_limit_data() { catalogue_rows(); }
+    void length_rule_at_the_limit();
+    void a_lost_race_keeps_the_typed_report_data() { catalogue_rows(); }
+    void a_lost_race_keeps_the_typed_report();
+    void look_up_and_modify_data() { catalogue_rows(); }
+    void look_up_and_modify();
+    void every_control_is_named_and_reachable_data() { catalogue_rows(); }
+    void every_control_is_named_and_reachable();
+
+    void patient_kinds_write_their_rows();
+    void a_failed_modify_changes_nothing();
+    void modify_keeps_what_the_screen_could_not_show();
+    void another_tests_lab_id_and_missing_ids();
+    void patient_lookup_in_old_patient_mode();
+    void doctor_with_an_apostrophe_is_stored_once();
+    void show_all_lists_the_test_and_holds_no_lock();
+    void failed_print_is_reported_and_the_report_stays();
+    void enter_presses_a_focused_button();
+    void unit_texts_count_as_empty_data();
+    void unit_texts_count_as_empty();
+    void typing_goes_in_front_of_the_unit();
+    void biochemistry_pages();
+    void smear_templates_and_four_rows();
+    void stool_and_culture_layouts();
+};
+
+void TestTests::catalogue_agrees_with_schema_menu_and_report_files() {
+    QCOMPARE(int(test_catalogue().size()), 12);
+    QSet<QString> tables, screens_named;
+    for (const TestDefinition* t : test_catalogue()) {
+        const TestTable* table = test_table_named(t->table);
+        QVERIFY2(table, t->table);
+        QCOMPARE(QString::fromLatin1(table->table), QString::fromLatin1(t->table)); // spelled as the schema
+        QCOMPARE(QString::fromUtf8(table->test), QString::fromUtf8(t->caption));
+        QCOMPARE(QString::fromUtf8(t->caption).replace(' ', '_').toLower(), QString(t->table).toLower());
+        QVERIFY(QString::fromUtf8(t->list_test_name).compare(t->caption, Qt::CaseInsensitive) == 0);
+        QVERIFY(t->box_count <= int(t->items.size()) && t->lookup_count <= int(t->items.size()));
+        QVERIFY(std::find_if(t->empty_texts.begin(), t->empty_texts.end(),
+                             [](const char* e) { return *e == 0; }) != t->empty_texts.end());
+        for (const char* file : {t->report_file, t->header_report_file})
+            QVERIFY2(QFile::exists(QString(REPORT_FILES_DIR) + "/" + QString(file).mid(1)), file);
+        QVERIFY(select_rows(QString("select * from %1").arg(t->table)).ok());
+        tables << t->table;
+        screens_named << t->screen;
+    }
+    QCOMPARE(tables.size(), 12);
+    QSet<QString> menu;
+    for (const MenuRegion& r : kTestRegions)
+        menu << r.screen;
+    QCOMPARE(menu, screens_named);
+}
+
+void TestTests::opens_with_fresh_ids() {
+    const TestDefinition& t = fetched();
+    QVERIFY(add_patient(minimal_patient(41, "Old", "", "")).ok());
+    QVERIFY(save_report({std::nullopt, {7, 41, "", "", "Serology", "", "N"}, "Serology", {}}).ok());
+    QVERIFY(add_row("doctors", {{"name", "Dr. Rao"}}).ok());
+    QVERIFY(add_row("doctors", {{"name", "Dr. Iyer"}}).ok());
+    for (Kind kind : {Kind::New, Kind::Old}) {
+        open(t, kind);
+        QCOMPARE(line("lab_id")->text(), QString("8"));
+        QVERIFY(!line("lab_id")->isEnabled());
+        QCOMPARE(line("patient_id")->text(), kind == Kind::New ? QString("42") : QString());
+        QCOMPARE(line("patient_id")->isEnabled(), kind == Kind::Old);
+        QCOMPARE(QApplication::focusWidget(), kind == Kind::Old ? line("patient_id") : line("p_name"));
+        QCOMPARE(line("Text5")->text(), display_date(today()));
+        QVERIFY(!line("Text5")->isEnabled());
+        QCOMPARE(line("Text4")->text(), QString("-"));
+        QCOMPARE(line("Text3")->text(), QString("-"));
+        QCOMPARE(doctor()->count(), 2);
+        QCOMPARE(doctor()->currentText(), QString("Dr. Rao"));
+        QVERIFY(button("cmdAdd")->isEnabled());
+        QVERIFY(!button("cmdModify")->isEnabled());
+        QVERIFY(!screen_->findChild<QWidget*>("Frame5")->isVisible());
+        for (int i = 0; i < int(t.items.size()); ++i)
+            QCOMPARE(text(i), QString::fromUtf8(t.items[i].initial_text));
+        close_all();
+    }
+    QVERIFY(messages_->shown.isEmpty());
+}
+
+void TestTests::save_stores_the_report_once() {
+    const TestDefinition& t = fetched();
+    open(t, Kind::WalkIn);
+    fill();
+    doctor()->setEditText("Dr. New");
+    prints_.doctor = "Dr. New";
+    screen_->save();
+    QCOMPARE(messages_->texts(), QStringList{"New report added"});
+    QVERIFY(!button("cmdAdd")->isEnabled());
+
+    auto report = find_report(1);
+    QVERIFY(report.value);
+    QCOMPARE(report.value->patient_id.toInt(), 1);
+    QCOMPARE(report.value->test, QString::fromUtf8(t.caption));
+    QCOMPARE(report.value->t_date, today_iso());
+    QCOMPARE(report.value->temp_patient, QString("Y"));
+    QCOMPARE(report.value->ref_by, QString("Dr. New"));
+    QCOMPARE(find_patient(1).value->patient_name, QString("Asha D'Souza"));
+    const auto rows = report_results(t.table, 1).value;
+    QCOMPARE(rows.size(), t.store_every_box ? t.box_count : 1);
+    QCOMPARE(rows[0].item, QString::fromUtf8(t.items[0].caption));
+    QCOMPARE(rows[0].result, result_value(t));
+    QCOMPARE(count("select count(*) from doctors where name = 'Dr. New'"), 1);
+
+    // One print, of this report, on plain paper, before or after the doctor step.
+    QCOMPARE(prints_.entries.size(), 1);
+    QCOMPARE(prints_.entries[0].request.file_path, folder_->path() + QString::fromLatin1(t.report_file));
+    QCOMPARE(prints_.entries[0].request.selection_formula.value_or(""), QString("{test_main.lab_ID} = 1"));
+    QCOMPARE(prints_.entries[0].doctor_stored, !t.print_before_doctor);
+
+    // Save works once per opening, whatever Clear does; Print follows the letter-head option.
+    screen_->clear();
+    QVERIFY(!button("cmdAdd")->isEnabled());
+    app_state().print_with_header = true;
+    line("lab_id")->setText("1");
+    screen_->print();
+    app_state().print_with_header = false;
+    QCOMPARE(prints_.entries.last().request.file_path,
+             folder_->path() + QString::fromLatin1(t.header_report_file));
+}
+
+void TestTests::nothing_is_written_without_name_or_results() {
+    const TestDefinition& t = fetched();
+    open(t);
+    set_box_text(box(0), result_value(t));
+    screen_->save();
+    line("p_name")->setText("Ravi");
+    for (int i = 0; i < t.box_count; ++i)
+        set_box_text(box(i), "  ");
+    screen_->save();
+    QCOMPARE(messages_->texts(), (QStringList{t.missing_name_message, t.empty_report_message}));
+    for (const char* table : {"registration", "test_main", t.table})
+        QCOMPARE(count(QString("select count(*) from %1").arg(table)), 0);
+    QVERIFY(button("cmdAdd")->isEnabled());
+    QVERIFY(prints_.entries.isEmpty());
+}
+
+void TestTests::length_rule_at_the_limit() {
+    const TestDefinition& t = fetched();
+    open(t);
+    const QString longest(t.max_length, 'x');
+    set_box_text(box(0), longest);
+    QCOMPARE(text(0), longest);
+    QVERIFY(messages_->shown.isEmpty());
+    if (t.multi_line_boxes) {
+        set_box_text(box(0), longest + "y");
+    } else {
+        auto* b = qobject_cast<QLineEdit*>(box(0));
+        b->setFocus();
+        b->end(false);
+        QTest::keyClick(b, 'y');
+    }
+    QCOMPARE(text(0), QString());
+    QCOMPARE(messages_->shown.size(), 1);
+    QCOMPARE(messages_->shown[0].text, QString("Data is too long."));
+    QCOMPARE(messages_->shown[0].title, QString("Information"));
+}
+
+void TestTests::a_lost_race_keeps_the_typed_report() {
+    const TestDefinition& t = fetched();
+    open(t, Kind::New);
+    fill("Meera");
+    screen_->findChild<QTextEdit*>("rtb")->setPlainText("repeat sample");
+    // Another workstation saves first, under the same patient and lab ids.
+    QSqlQuery other(folder_->other_workstation());
+    QVERIFY(other.exec("insert into registration (patient_id, patient_name) values (1, 'Other')"));
+    QVERIFY(other.exec("insert into test_main (lab_id, patient_id, test) values (1, 1, 'Serology')"));
+    screen_->save();
+    QStringList expected{"ID already exists."};
+    if (t.show_save_errors) expected = QStringList{"1555", messages_->texts().value(1), "ID already exists."};
+    QCOMPARE(messages_->texts(), expected);
+    if (t.show_save_errors) QVERIFY(messages_->texts()[1].contains("UNIQUE"));
+    QCOMPARE(count("select count(*) from registration"), 1); // nothing of ours, not even the patient
+    QCOMPARE(count(QString("select count(*) from %1").arg(t.table)), 0);
+    // Fresh ids, everything typed kept: Save again stores it.
+    QCOMPARE(line("lab_id")->text(), QString("2"));
+    QCOMPARE(line("patient_id")->text(), QString("2"));
+    QCOMPARE(text(0), result_value(t));
+    QVERIFY(button("cmdAdd")->isEnabled());
+    messages_->clear();
+    screen_->save();
+    QCOMPARE(messages_->texts(), QStringList{"New report added"});
+    QCOMPARE(find_patient(2).value->patient_name, QString("Meera"));
+    QCOMPARE(find_report(2).value->remarks, QString("repeat sample"));
+    QCOMPARE(report_results(t.table, 2).value.value(0).result, result_value(t));
+}
+
+void TestTests::look_up_and_modify() {
+    const TestDefinition& t = fetched();
+    set_today_for_tests(QDate(2026, 12, 8));
+    open(t, Kind::New);
+    fill("Lata");
+    line("Text4")->setText("61");
+    screen_->save();
+    close_all();
+    set_today_for_tests(QDate(2026, 12, 9));
+    messages_->clear();
+
+    open(t, Kind::New);
+    look_up("1");
+    QVERIFY2(messages_->shown.isEmpty(), qPrintable(messages_->texts().join('|')));
+    QVERIFY(button("cmdModify")->isEnabled());
+    QCOMPARE(line("p_name")->text(), QString("Lata"));
+    QCOMPARE(line("Text4")->text(), QString("61"));
+    QCOMPARE(line("Text5")->text(), display_date(QDate(2026, 12, 8)));
+    QCOMPARE(text(0), result_value(t));
+    QCOMPARE(QApplication::focusWidget(), line("patient_id"));
+
+    const int second = t.box_count > 1 && !t.items[1].disabled ? 1 : 0;
+    set_box_text(box(second), "9");
+    screen_->modify();
+    QCOMPARE(messages_->texts(), QStringList{"Report has been modified"});
+    const auto rows = report_results(t.table, 1).value;
+    QStringList stored;
+    for (const ResultRow& r : rows)
+        stored << r.result;
+    QVERIFY2(stored.contains("9"), qPrintable(stored.join('|')));
+    QCOMPARE(stored.contains(result_value(t)), second == 1);
+    QCOMPARE(find_report(1).value->t_date, QString("2026-12-09"));
+    QCOMPARE(find_report(1).value->temp_patient, QString("N"));
+    // Modify ends with Clear: fresh locked ids, Modify off.
+    QCOMPARE(line("lab_id")->text(), QString("2"));
+    QVERIFY(!line("lab_id")->isEnabled());
+    QVERIFY(!button("cmdModify")->isEnabled());
+}
+
+void TestTests::every_control_is_named_and_reachable() {
+    const TestDefinition& t = fetched();
+    open(t);
+    for (QWidget* w : screen_->findChildren<QWidget*>()) {
+        const bool control = qobject_cast<QLineEdit*>(w) || qobject_cast<QTextEdit*>(w) ||
+                             qobject_cast<QComboBox*>(w) || qobject_cast<QAbstractButton*>(w);
+        if (!control || qobject_cast<QLineEdit*>(w->parentWidget())) continue; // the combo's own edit
+        if (w->parentWidget() && qobject_cast<QComboBox*>(w->parentWidget())) continue;
+        if (w->parentWidget() && qobject_cast<QTableView*>(w->parentWidget())) continue; // the grid's corner
+        QVERIFY2(!w->accessibleName().isEmpty(), w->metaObject()->className());
+    }
+    // Tab walks the patient fields, then the result boxes in index order, then the remarks.
+    line("p_name")->setFocus();
+    QList<QWidget*> walked;
+    auto* rtb = screen_->findChild<QTextEdit*>("rtb");
+    for (int i = 0; i < 8 + int(t.items.size()) && QApplication::focusWidget() != rtb; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        walked << QApplication::focusWidget();
+    }
+    QCOMPARE(walked[0], line("Text4"));
+    QCOMPARE(walked[1], line("Text3"));
+    QVERIFY(walked[2] == doctor() || walked[2]->parentWidget() == doctor());
+    QCOMPARE(walked[3], box(0));
+    int last = -1;
+    for (QWidget* w : walked)
+        for (int i = 0; i < int(t.items.size()); ++i)
+            if (w == box(i)) {
+                QVERIFY2(i > last || i == 0, qPrintable(w->objectName()));
+                last = std::max(last, i);
+            }
+    QCOMPARE(walked.last(), rtb);
+    QTest::keyClick(rtb, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), button("cmdAdd"));
+    QVERIFY(rtb->toPlainText().indexOf('\t') < 0);
+    for (const char* b : {"cmdAdd", "cmdPrint", "cmdClose"})
+        QVERIFY(button(b)->text().contains('&'));
+}
+
+void TestTests::patient_kinds_write_their_rows() {
+    const struct {
+        Kind kind;
+        MessageAnswer temporary; // the menu's question, for old patients
+        int registrations;
+        const char* temp;
+    } cases[] = {{Kind::New, MessageAnswer::No, 1, "N"},
+                 {Kind::WalkIn, MessageAnswer::No, 1, "Y"},
+                 {Kind::Old, MessageAnswer::Yes, 0, "Y"},
+                 {Kind::Old, MessageAnswer::No, 0, "N"}};
+    for (const auto& c : cases) {
+        for (const char* table : {"registration", "test_main", "Serology"})
+            QVERIFY(execute(QString("delete from %1").arg(table)).ok());
+        open(*test_for_screen("Serology"), c.kind);
+        if (c.kind == Kind::Old) {
+            app_state().mark_temporary = c.temporary == MessageAnswer::Yes;
+            line("patient_id")->setText("5");
+        }
+        fill("Kiran");
+        screen_->save();
+        QCOMPARE(count("select count(*) from registration"), c.registrations);
+        QCOMPARE(find_report(1).value->temp_patient, QString(c.temp));
+        QCOMPARE(find_report(1).value->patient_id.toInt(), c.kind == Kind::Old ? 5 : 1);
+        if (c.registrations) {
+            const Patient p = *find_patient(1).value;
+            QCOMPARE(p.patient_name, QString("Kiran"));
+            QCOMPARE(p.emailid, QString("_"));
+            for (const QString& v :
+                 {p.phone, p.mobile, p.occupation, p.next_of_kin, p.address, p.brief_history})
+                QCOMPARE(v, QString("-"));
+            QCOMPARE(p.reg_date, today_iso());
+        }
+        close_all();
+    }
+}
+
+void TestTests::a_failed_modify_changes_nothing() {
+    open(*test_for_screen("Blood_sugar_report"));
+    fill();
+    set_box_text(box(1), "140");
+    screen_->save();
+    close_all();
+    open(*test_for_screen("Blood_sugar_report"));
+    look_up("1");
+    set_box_text(box(1), "boom");
+    doctor()->setEditText("Dr. Changed");
+    // The last insert of modify fails: the header update and the deletion go back too.
+    QSqlQuery other(folder_->other_workstation());
+    QVERIFY(other.exec("create trigger refuse before insert on blood_sugar_report when new.result = 'boom' "
+                       "begin select raise(abort, 'refused'); end"));
+    messages_->clear();
+    screen_->modify();
+    QCOMPARE(messages_->shown.size(), 1);
+    QVERIFY(messages_->texts()[0].startsWith("Storing the changes failed."));
+    QCOMPARE(find_report(1).value->ref_by, QString());
+    const auto rows = report_results("blood_sugar_report", 1).value;
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows[1].result, QString("140"));
+    QVERIFY(button("cmdModify")->isEnabled()); // still on the report, nothing lost
+}
+
+void TestTests::modify_keeps_what_the_screen_could_not_show() {
+    QVERIFY(add_patient(minimal_patient(3, "Noor", "", "")).ok());
+    QVERIFY(save_report({std::nullopt,
+                         {5, 3, "", "", "Blood sugar report", "", "N"},
+                         "blood_sugar_report",
+                         {{0, "Fasting blood glucose (N :60 - 100 mg/dl)", QString(25, '1')},
+                          {0, "Random urine sugar", "Nil"},
+                          {0, "An item of an older layout", "kept"},
+                          {0, "Fasting urine sugar", "Trace"}}})
+                .ok());
+    open(*test_for_screen("Blood_sugar_report"));
+    look_up("5");
+    // Too long for its box: reported and emptied; the rows after the unknown caption are not shown.
+    QCOMPARE(messages_->texts(), QStringList{"Data is too long."});
+    QCOMPARE(text(0), QString());
+    QCOMPARE(text(5), QString("Nil"));
+    QCOMPARE(text(3), QString());
+    set_box_text(box(5), "Absent");
+    messages_->clear();
+    screen_->modify();
+    QCOMPARE(messages_->shown.size(), 2);
+    QCOMPARE(messages_->texts()[0], QString("Report has been modified"));
+    QVERIFY(messages_->texts()[1].startsWith("3 stored result(s)"));
+    QStringList stored;
+    for (const ResultRow& r : report_results("blood_sugar_report", 5).value)
+        stored << r.item.left(12) + "=" + r.result.left(3);
+    stored.sort();
+    QCOMPARE(stored,
+             (QStringList{"An item of a=kep", "Fasting bloo=111", "Fasting urin=Tra", "Random urine=Abs"}));
+}
+
+void TestTests::another_tests_lab_id_and_missing_ids() {
+    QVERIFY(save_report({std::nullopt, {12, 1, "", "", "Serology", "", "N"}, "Serology", {}}).ok());
+    open(*test_for_screen("widal_test"));
+    look_up("12");
+    look_up("77");
+    screen_->show_mode();
+    screen_->findChild<QPushButton*>("cmdClear")->setFocus(); // leaves the empty lab id
+    settle();
+    QCOMPARE(messages_->texts(),
+             (QStringList{"lab Id 12 is in Serology", "Lab ID does not exist", "No ID given"}));
+    QVERIFY(!line("lab_id")->isEnabled());
+    QCOMPARE(line("lab_id")->text(), QString("13"));
+    QVERIFY(!button("cmdModify")->isEnabled());
+}
+
+void TestTests::patient_lookup_in_old_patient_mode() {
+    QVERIFY(add_patient(minimal_patient(9, "Farah", "44", "F")).ok());
+    open(*test_for_screen("RBC_indices"), Kind::Old);
+    QTest::keyClicks(line("patient_id"), "9");
+    QTest::keyClick(line("patient_id"), Qt::Key_Tab);
+    QCOMPARE(line("p_name")->text(), QString("Farah"));
+    QCOMPARE(line("Text4")->text(), QString("44"));
+    QCOMPARE(line("Text3")->text(), QString("F"));
+    line("patient_id")->setFocus();
+    line("patient_id")->setText("10");
+    QTest::keyClick(line("patient_id"), Qt::Key_Tab);
+    QCOMPARE(messages_->texts(), QStringList{"Patient ID does not exist"});
+    QCOMPARE(line("p_name")->text(), QString());
+    QCOMPARE(line("Text4")->text(), QString("-"));
+    QCOMPARE(line("patient_id")->text(), QString());
+    QCOMPARE(QApplication::focusWidget(), line("patient_id"));
+}
+
+void TestTests::doctor_with_an_apostrophe_is_stored_once() {
+    QVERIFY(add_row("doctors", {{"name", "Dr. D'Souza"}}).ok());
+    for (int n = 0; n < 2; ++n) {
+        open(*test_for_screen("Thyroid_hormone_profile"));
+        fill();
+        QCOMPARE(doctor()->currentText(), QString("Dr. D'Souza"));
+        doctor()->setEditText(n == 0 ? "Dr. D'Souza" : "Dr. O'Brien; drop table doctors");
+        screen_->save();
+        close_all();
+    }
+    QCOMPARE(doctor_names().value, (QStringList{"Dr. D'Souza", "Dr. O'Brien; drop table doctors"}));
+    QCOMPARE(find_report(2).value->ref_by, QString("Dr. O'Brien; drop table doctors"));
+}
+
+void TestTests::show_all_lists_the_test_and_holds_no_lock() {
+    for (int lab = 1; lab <= 3; ++lab)
+        QVERIFY(save_report({std::nullopt,
+                             {lab, 1, "", "", lab == 2 ? "Serology" : "Prothrombin time", "", "N"},
+                             "prothrombin_time",
+                             {}})
+                    .ok());
+    open(*test_for_screen("prothrombin_time"));
+    screen_->show_all();
+    auto* frame = screen_->findChild<QWidget*>("Frame5");
+    auto* grid = screen_->findChild<QTableView*>("DataGrid11");
+    QVERIFY(frame->isVisible());
+    QCOMPARE(grid->model()->rowCount(), 2);
+    QCOMPARE(grid->model()->headerData(0, Qt::Horizontal).toString(), QString("lab_id"));
+    QCOMPARE(grid->model()->index(1, 0).data().toString(), QString("3"));
+    QVERIFY(grid->isColumnHidden(4));
+    QCOMPARE(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QSqlQuery other(folder_->other_workstation());
+    QVERIFY2(other.exec("BEGIN EXCLUSIVE"), qPrintable(other.lastError().text()));
+    QVERIFY(other.exec("ROLLBACK"));
+    QTest::mouseClick(screen_->findChild<QPushButton*>("Command5"), Qt::LeftButton);
+    QVERIFY(!frame->isVisible());
+    QCOMPARE(grid->model()->rowCount(), 0); // the list's memory is given back
+}
+
+void TestTests::failed_print_is_reported_and_the_report_stays() {
+    open(*test_for_screen("Thyroid_hormone_profile")); // prints before the doctor step
+    fill();
+    doctor()->setEditText("Dr. Print");
+    prints_.failure = "The report file \"x.rpt\" cannot be read.";
+    screen_->save();
+    QCOMPARE(messages_->texts(),
+             (QStringList{"New report added", "The report could not be printed. " + prints_.failure}));
+    QVERIFY(find_report(1).value);
+    QCOMPARE(count("select count(*) from doctors"), 0); // the doctor step did not run
+    QVERIFY(!button("cmdAdd")->isEnabled());            // stored once: never a second copy
+}
+
+void TestTests::enter_presses_a_focused_button() {
+    open(*test_for_screen("Serology"));
+    fill();
+    button("cmdAdd")->setFocus();
+    QTest::keyClick(button("cmdAdd"), Qt::Key_Return);
+    QTRY_COMPARE(messages_->texts(), QStringList{"New report added"});
+}
+
+void TestTests::unit_texts_count_as_empty_data() {
+    QTest::addColumn<QString>("screen");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("stored");
+    QTest::newRow("haemoglobin unit") << "Routine_haemotology" << 0 << " gm/dl" << false;
+    QTest::newRow("mm with blanks") << "Routine_haemotology" << 12 << "  mm  " << false;
+    QTest::newRow("percent in the ESR box") << "Routine_haemotology" << 12 << "%" << false;
+    QTest::newRow("unit in capitals") << "Routine_haemotology" << 0 << " GM/DL" << true;
+    QTest::newRow("mm and a full stop") << "Routine_haemotology" << 12 << "mm." << true;
+    QTest::newRow("value before unit") << "Routine_haemotology" << 0 << "12 gm/dl" << true;
+    QTest::newRow("hpf") << "Urinalysis" << 9 << " /hpf " << false;
+    QTest::newRow("HPF") << "Urinalysis" << 9 << "/HPF" << true;
+    QTest::newRow("count before hpf") << "Urinalysis" << 9 << "4-6 /hpf" << true;
+    QTest::newRow("biochemistry mg/dl") << "biochemistry_report" << 14 << " mg/dl" << false;
+    QTest::newRow("biochemistry mg/dL") << "biochemistry_report" << 0 << " mg/dL" << true;
+    QTest::newRow("blank box 38") << "biochemistry_report" << 38 << "x" << true;
+    QTest::newRow("box 39 never counts") << "biochemistry_report" << 39 << "x" << false;
+    QTest::newRow("blood sugar unit is a result") << "Blood_sugar_report" << 0 << "mg/dl" << true;
+}
+
+void TestTests::unit_texts_count_as_empty() {
+    QFETCH(QString, screen);
+    QFETCH(int, index);
+    QFETCH(QString, typed);
+    QFETCH(bool, stored);
+    const TestDefinition& t = *test_for_screen(screen);
+    open(t);
+    line("p_name")->setText("Usha");
+    // Opened untouched, every box shows only its unit or a blank: the report is empty.
+    screen_->save();
+    QCOMPARE(messages_->texts(), QStringList{"The report is empty"});
+    messages_->clear();
+    set_box_text(box(index), typed);
+    screen_->save();
+    QCOMPARE(messages_->texts(), QStringList{stored ? "New report added" : "The report is empty"});
+    if (stored) {
+        const auto rows = report_results(t.table, 1).value;
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].item, QString::fromUtf8(t.items[index].caption));
+        QCOMPARE(rows[0].result, typed); // untrimmed, unit included
+    }
+}
+
+void TestTests::typing_goes_in_front_of_the_unit() {
+    open(*test_for_screen("Routine_haemotology"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); // Age
+    line("Text4")->setFocus();
+    for (int i = 0; i < 3; ++i) // Age, Sex, Ref. by Dr. -> box 0
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), box(0));
+    settle();
+    QTest::keyClicks(box(0), "12");
+    QCOMPARE(text(0), QString("12 gm/dl"));
+    // After Clear the units are gone for good.
+    screen_->clear();
+    for (int i = 0; i < 22; ++i)
+        QCOMPARE(text(i), QString());
+}
+
+void TestTests::biochemistry_pages() {
+    open(*test_for_screen("biochemistry_report"));
+    auto* page1 = screen_->findChild<QGroupBox*>("Frame2");
+    auto* page2 = screen_->findChild<QGroupBox*>("Frame3");
+    QVERIFY(page1->isVisible() && !page2->isVisible());
+    QVERIFY(page2->title().startsWith("--------- Liver Function Test(LFT) -----"));
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    QVERIFY(!page1->isVisible() && page2->isVisible());
+    QCOMPARE(QApplication::focusWidget(), box(20));
+    QCOMPARE(button("Command1")->accessibleName(), QString("Next page"));
+    QCOMPARE(button("Command2")->accessibleName(), QString("Previous page"));
+    screen_->save();
+    QCOMPARE(messages_->texts(), QStringList{"Patient name not given"});
+    screen_->clear(); // back to page 1; boxes 0 to 38 emptied, box 39 keeps its blank
+    QVERIFY(page1->isVisible() && !page2->isVisible());
+    QCOMPARE(text(38), QString());
+    QCOMPARE(text(39), QString(" "));
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    QTest::mouseClick(button("Command2"), Qt::LeftButton);
+    QCOMPARE(QApplication::focusWidget(), button("Command1"));
+    // A stored row with a blank item is shown in box 38.
+    QVERIFY(save_report({std::nullopt,
+                         {50, 1, "", "", "Biochemistry report", "", "N"},
+                         "biochemistry_report",
+                         {{0, "  ", "blank row"}, {0, "Gamma GT (N : 5 - 47 IU/L)", "30 IU/L"}}})
+                .ok());
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    look_up("50");
+    QVERIFY(page1->isVisible());
+    QCOMPARE(text(38), QString("blank row"));
+    QCOMPARE(text(29), QString("30 IU/L"));
+}
+
+void TestTests::smear_templates_and_four_rows() {
+    const TestDefinition& t = *test_for_screen("Peripheral_blood_smear");
+    open(t);
+    QCOMPARE(button("Command1")->accessibleName(), QString("Next template"));
+    QCOMPARE(button("Command2")->accessibleName(), QString("Previous template"));
+    set_box_text(box(0), "edited");
+    button("Command2")->click(); // nothing before template 1
+    QCOMPARE(screen_->template_no(), 1);
+    QCOMPARE(text(0), QString("edited"));
+    for (int n = 2; n <= 9; ++n) {
+        button("Command1")->click();
+        QCOMPARE(screen_->template_no(), n);
+        QCOMPARE(text(3), QString::fromUtf8(t.templates[n - 1].texts[3]));
+    }
+    set_box_text(box(3), "my impression");
+    button("Command1")->click(); // no wrap-around
+    QCOMPARE(screen_->template_no(), 9);
+    QCOMPARE(text(3), QString("my impression"));
+    QCOMPARE(text(0).size(), 120);
+
+    line("p_name")->setText("Anil");
+    for (int i = 0; i < 4; ++i)
+        set_box_text(box(i), " ");
+    screen_->save();
+    QCOMPARE(messages_->texts(), QStringList{"Important data not given"});
+    set_box_text(box(3), "Impression only");
+    screen_->save();
+    const auto rows = report_results(t.table, 1).value;
+    QCOMPARE(rows.size(), 4);
+    QCOMPARE(rows[0].result, QString(" "));
+    QCOMPARE(rows[3].result, QString("Impression only"));
+    screen_->clear(); // the findings and the template number stay
+    QCOMPARE(text(3), QString("Impression only"));
+    QCOMPARE(screen_->template_no(), 9);
+
+    screen_->show_all();
+    auto* image = screen_->findChild<QPushButton*>("Image1");
+    QVERIFY(image && image->isVisible());
+    image->click();
+    QVERIFY(!screen_->findChild<QWidget*>("Frame5")->isVisible());
+}
+
+void TestTests::stool_and_culture_layouts() {
+    open(*test_for_screen("stool_routine"));
+    QVERIFY(!box(7)->isEnabled());
+    QCOMPARE(screen_->findChild<QLabel*>("Label1(7)")->text(), QString(" "));
+    close_all();
+
+    const TestDefinition& culture = *test_for_screen("culture_and_antibiotic_sensitivity_pattern");
+    open(culture);
+    QVERIFY(!box(31)->isEnabled());
+    QCOMPARE(screen_->findChild<QLabel*>("Label7")->text(), QString("R : Resistant       S : Sensitive"));
+    QVERIFY(box(0)->minimumWidth() > box(4)->minimumWidth()); // specimen boxes are wide
+    line("p_name")->setText("Kavya");
+    set_box_text(box(0), "Urine");
+    set_box_text(box(4), "S");
+    screen_->save();
+    const auto rows = report_results(culture.table, 1).value;
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows[0].item, QString("Material"));
+    QCOMPARE(rows[1].item, QString("AMIKACIN"));
+    QCOMPARE(screen_->findChild<QLabel*>("Label1(2)")->text(),
+             QString("Culture yields : Growth :     Heavy/medium/few colonies"));
+}
+
+TAVORA_TEST_MAIN(TestTests)
+#include "test_tests.moc"

@@ -1,0 +1,130 @@
+#include "ten_year_database.h"
+
+#include "schema_setup.h"
+#include "test_definition.h"
+
+#include <QDate>
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <sqlite3.h>
+
+namespace {
+
+// How often each test is asked for, out of 400: routine haematology leads.
+struct Share {
+    const char* screen;
+    int per_400;
+};
+constexpr Share kShares[] = {
+    {"Routine_haemotology", 100},
+    {"Blood_sugar_report", 60},
+    {"Urinalysis", 50},
+    {"biochemistry_report", 40},
+    {"Serology", 30},
+    {"widal_test", 30},
+    {"Thyroid_hormone_profile", 25},
+    {"stool_routine", 20},
+    {"RBC_indices", 15},
+    {"prothrombin_time", 10},
+    {"Peripheral_blood_smear", 10},
+    {"culture_and_antibiotic_sensitivity_pattern", 10},
+};
+
+constexpr const char* kFirst[] = {"Asha", "Ravi", "Meera", "Farah", "Kiran",
+                                  "Lata", "Anil", "Noor",  "Usha",  "Joseph"};
+constexpr const char* kLast[] = {"D'Souza", "Menon", "Iyer", "Khan", "Rao", "Pereira", "Nair", "Shetty"};
+constexpr const char* kDoctors[] = {"Dr. R. Menon", "Dr. D'Souza", "Dr. A. Khan", "Dr. S. Iyer", "Self"};
+
+bool run(sqlite3* db, const char* sql) {
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void bind_text(sqlite3_stmt* s, int i, const QByteArray& text) {
+    sqlite3_bind_text(s, i, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+}
+
+} // namespace
+
+QString make_ten_year_database(const QString& path, TenYearSize size) {
+    if (QFile::exists(path)) return {};
+    const QString building = path + ".building";
+    QFile::remove(building);
+    if (QString failure = create_database(building); !failure.isEmpty()) return failure;
+
+    sqlite3* db = nullptr;
+    if (sqlite3_open(building.toUtf8().constData(), &db) != SQLITE_OK) return "cannot open " + building;
+    run(db, "PRAGMA synchronous = OFF");
+    run(db, "PRAGMA cache_size = -200000");
+    run(db, "BEGIN");
+    QRandomGenerator random(20261209);
+    const QDate first = QDate(2016, 12, 9);
+
+    sqlite3_stmt* patient = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO registration VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", -1,
+                       &patient, nullptr);
+    for (int id = 1; id <= size.patients; ++id) {
+        sqlite3_bind_int64(patient, 1, id);
+        bind_text(patient, 2,
+                  QString("%1 %2 %3").arg(kFirst[id % 10], kLast[(id / 10) % 8]).arg(id).toUtf8());
+        bind_text(patient, 3, QByteArray::number(1 + id % 89));
+        bind_text(patient, 4, id % 2 ? "M" : "F");
+        bind_text(patient, 5, "040-" + QByteArray::number(2000000 + id));
+        bind_text(patient, 6, QByteArray::number(9800000000LL + id));
+        bind_text(patient, 7, "_");
+        bind_text(patient, 8, "-");
+        bind_text(patient, 9, "-");
+        bind_text(patient, 10, "12 Hill Road, Ward " + QByteArray::number(id % 40));
+        bind_text(patient, 11, first.addDays(id * 3650LL / size.patients).toString(Qt::ISODate).toUtf8());
+        bind_text(patient, 12, "-");
+        sqlite3_step(patient);
+        sqlite3_reset(patient);
+    }
+    sqlite3_finalize(patient);
+
+    sqlite3_stmt* report = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO test_main VALUES (?, ?, ?, ?, ?, ?, ?)", -1, &report, nullptr);
+    QList<const TestDefinition*> weighted;
+    for (const Share& s : kShares)
+        for (int i = 0; i < s.per_400; ++i)
+            weighted << test_for_screen(s.screen);
+    QHash<const TestDefinition*, sqlite3_stmt*> result_rows;
+    for (const TestDefinition* t : test_catalogue()) {
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(db, QString("INSERT INTO %1 VALUES (?, ?, ?)").arg(t->table).toUtf8().constData(),
+                           -1, &s, nullptr);
+        result_rows.insert(t, s);
+    }
+    for (int lab = 1; lab <= size.reports; ++lab) {
+        const TestDefinition* t = weighted[lab % weighted.size()];
+        sqlite3_bind_int64(report, 1, lab);
+        sqlite3_bind_int64(report, 2,
+                           1 + (lab * 1LL * size.patients / size.reports + lab % 7) % size.patients);
+        bind_text(report, 3, kDoctors[lab % 5]);
+        bind_text(report, 4, first.addDays(lab * 3650LL / size.reports).toString(Qt::ISODate).toUtf8());
+        bind_text(report, 5, QByteArray(t->caption));
+        bind_text(report, 6, lab % 5 ? "" : "Fasting sample; repeat advised.");
+        bind_text(report, 7, lab % 9 ? "N" : "Y");
+        sqlite3_step(report);
+        sqlite3_reset(report);
+        sqlite3_stmt* rows = result_rows.value(t);
+        for (int i = 0; i < t->box_count; ++i) {
+            if (!t->store_every_box && random.bounded(100) >= 95) continue;
+            sqlite3_bind_int64(rows, 1, lab);
+            bind_text(rows, 2, QByteArray(t->items[i].caption));
+            const QByteArray value = t->multi_line_boxes
+                                         ? QByteArray(t->items[i].initial_text)
+                                         : QByteArray::number(random.bounded(200)) + t->items[i].initial_text;
+            bind_text(rows, 3, value);
+            sqlite3_step(rows);
+            sqlite3_reset(rows);
+        }
+    }
+    sqlite3_finalize(report);
+    for (sqlite3_stmt* s : result_rows)
+        sqlite3_finalize(s);
+    const bool ok = run(db, "COMMIT");
+    sqlite3_close(db);
+    if (!ok) return "building the database failed";
+    return QFile::rename(building, path) ? QString() : "cannot rename " + building;
+}

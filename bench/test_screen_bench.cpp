@@ -1,0 +1,170 @@
+// The test screens at ten years' scale (100,000 patients, 400,000 reports,
+// about six million result rows): opening a screen, Save, the lab-id lookup
+// and modify, and the lists (registration's Show all and Routine
+// haemotology's, about 100,000 rows each): first rows, scrolling to the last
+// row, and the memory a shown list takes.
+//   test_screen_bench [--db FILE]     (default: /tmp/tavora-ten-year.mdb, made on first use)
+//   test_screen_bench --shots FOLDER  also saves a picture of every screen
+
+#include "app_state.h"
+#include "bench_support.h"
+#include "boxes.h"
+#include "message_box.h"
+#include "records.h"
+#include "registration_screen.h"
+#include "report_engine.h"
+#include "tavora_module.h"
+#include "ten_year_database.h"
+#include "test_screen.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+struct SilentEngine : ReportEngine {
+    QString run() override { return {}; }
+};
+
+double resident_mib() {
+    QFile f("/proc/self/statm");
+    f.open(QIODevice::ReadOnly);
+    const QList<QByteArray> fields = f.readAll().split(' ');
+    return fields.value(1).toDouble() * sysconf(_SC_PAGESIZE) / (1024.0 * 1024.0);
+}
+
+double elapsed_ms(const std::function<void()>& work) {
+    QElapsedTimer t;
+    t.start();
+    work();
+    return t.nsecsElapsed() / 1e6;
+}
+
+void settle() {
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+}
+
+// A list on first use: first rows painted, scroll to the last row, memory while shown.
+void measure_list(const char* what, QWidget* screen, const std::function<void()>& show_all) {
+    settle();
+    const double before = resident_mib();
+    const double first = elapsed_ms([&] {
+        show_all();
+        settle();
+    });
+    auto* grid = screen->findChild<QTableView*>();
+    const double last = elapsed_ms([&] {
+        grid->scrollToBottom();
+        settle();
+    });
+    const double shown = resident_mib();
+    std::printf(
+        "  %-34s %7d rows: first rows %6.1f ms (< 100), last row %5.1f ms (< 50), +%5.1f MiB (< 20)\n", what,
+        grid->model()->rowCount(), first, last, shown - before);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const QString db =
+        args.contains("--db") ? args.value(args.indexOf("--db") + 1) : "/tmp/tavora-ten-year.mdb";
+    const QString shots = args.contains("--shots") ? args.value(args.indexOf("--shots") + 1) : QString();
+
+    QElapsedTimer made;
+    made.start();
+    if (const QString failure = make_ten_year_database(db); !failure.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(failure));
+        return 1;
+    }
+    if (made.elapsed() > 1000) std::printf("made the ten-year database in %.0f s\n", made.elapsed() / 1000.0);
+
+    QTemporaryDir dir;
+    QFile::link(QFileInfo(db).absoluteFilePath(), dir.filePath("tavora lab.mdb"));
+    set_program_folder(dir.path());
+    set_message_handler([](const ShownMessage&) { return MessageAnswer::Ok; });
+    set_report_engine_factory([] { return std::make_unique<SilentEngine>(); });
+    open_connection();
+    app_state().register_on_save = true;
+
+    std::printf("test screens on the ten-year database (medians, offscreen; targets 20 ms):\n");
+    for (const char* name : {"Routine_haemotology", "Peripheral_blood_smear",
+                             "culture_and_antibiotic_sensitivity_pattern", "biochemistry_report"}) {
+        const TestDefinition& t = *test_for_screen(name);
+        const double open_ms = median_ms(9, [&] {
+            TestScreen s(t);
+            s.show();
+            settle();
+        });
+        std::vector<double> save;
+        for (int i = 0; i < 9; ++i) {
+            TestScreen s(t);
+            s.findChild<QLineEdit*>("p_name")->setText("Bench Patient");
+            for (int k = 0; k < t.box_count; ++k)
+                if (s.result_box(k)->isEnabled()) set_box_text(s.result_box(k), "12 " + QString::number(k));
+            save.push_back(elapsed_ms([&] { s.save(); }));
+        }
+        std::sort(save.begin(), save.end());
+        const qint64 own_report =
+            select_first("select lab_id from test_main where test = ? order by lab_id desc limit 1",
+                         {QString::fromUtf8(t.caption)})
+                .value->value(0)
+                .toLongLong();
+        TestScreen screen(t);
+        screen.show();
+        settle();
+        int n = 0;
+        auto look_up = [&] {
+            screen.show_mode();
+            screen.findChild<QLineEdit*>("lab_id")->setText(QString::number(1 + (n++ * 7919) % 400000));
+            screen.lab_id_lookup();
+        };
+        const double lookup_ms = median_ms(21, look_up);
+        std::vector<double> modify;
+        for (int i = 0; i < 21; ++i) {
+            screen.show_mode();
+            screen.findChild<QLineEdit*>("lab_id")->setText(QString::number(own_report));
+            screen.lab_id_lookup();
+            modify.push_back(elapsed_ms([&] { screen.modify(); }));
+        }
+        std::sort(modify.begin(), modify.end());
+        std::printf("  %-44s open %5.1f  save %5.2f  lookup %5.2f  modify %5.2f ms\n", name, open_ms,
+                    save[save.size() / 2], lookup_ms, modify[modify.size() / 2]);
+        if (!shots.isEmpty()) {
+            QDir().mkpath(shots);
+            screen.grab().save(QDir(shots).filePath(QString(name) + ".png"));
+        }
+    }
+
+    std::printf("lists on first use:\n");
+    {
+        RegistrationScreen reg;
+        reg.show();
+        measure_list("registration Show all", &reg, [&] { reg.show_all(); });
+    }
+    {
+        TestScreen routine(*test_for_screen("Routine_haemotology"));
+        routine.show();
+        measure_list("Routine haemotology Show all", &routine, [&] { routine.show_all(); });
+    }
+    if (!shots.isEmpty())
+        for (const TestDefinition* t : test_catalogue()) {
+            TestScreen s(*t);
+            s.show();
+            settle();
+            s.grab().save(QDir(shots).filePath(QString(t->screen) + ".png"));
+        }
+    return 0;
+}
