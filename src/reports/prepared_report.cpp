@@ -27,23 +27,46 @@ QString readable(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
-// The report's own read-only connection, closed and removed when it goes.
+bool& reading_through_shared() {
+    static bool on = false;
+    return on;
+}
+
+// The report's own read-only connection, closed and removed when it goes; or,
+// while a build reads its own uncommitted rows back, the shared connection
+// made read-only for as long as the report reads.
 class ReportConnection {
 public:
     explicit ReportConnection(const QString& path) {
+        if (reading_through_shared()) {
+            auto shared = database();
+            if (!shared.ok()) {
+                error_ = shared.error.description;
+                return;
+            }
+            shared_ = shared.value;
+            QSqlQuery(shared_).exec(QStringLiteral("PRAGMA query_only = 1"));
+            return;
+        }
         static int serial = 0;
         name_ = QStringLiteral("report_connection_%1").arg(++serial);
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
         error_ = open_database_file(db, path, true);
     }
     ~ReportConnection() {
+        if (shared_.isValid()) {
+            QSqlQuery(shared_).exec(QStringLiteral("PRAGMA query_only = 0"));
+            return;
+        }
+        if (name_.isEmpty()) return;
         QSqlDatabase::database(name_, false).close();
         QSqlDatabase::removeDatabase(name_);
     }
-    QSqlDatabase db() const { return QSqlDatabase::database(name_, false); }
+    QSqlDatabase db() const { return shared_.isValid() ? shared_ : QSqlDatabase::database(name_, false); }
     const QString& error() const { return error_; }
 
 private:
+    QSqlDatabase shared_;
     QString name_;
     QString error_;
 };
@@ -56,10 +79,13 @@ bool field_exists(const QSqlDatabase& db, const QString& table, const QString& f
     return false;
 }
 
+// Mustache counts an empty text as true: has_x says whether x holds anything.
 mu::data row_object(const QStringList& columns, const QStringList& row) {
     mu::data o{mu::data::type::object};
-    for (int i = 0; i < columns.size(); ++i)
+    for (int i = 0; i < columns.size(); ++i) {
         o.set(s(columns[i]), s(row.value(i)));
+        o.set("has_" + s(columns[i]), !row.value(i).trimmed().isEmpty());
+    }
     return o;
 }
 
@@ -227,4 +253,12 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
         if (QStringLiteral("\\/:*?\"<>|").contains(c)) c = u'-';
     out.suggested_name = name + QStringLiteral(".pdf");
     return {out, {}};
+}
+
+ReportsReadSharedConnection::ReportsReadSharedConnection() {
+    reading_through_shared() = true;
+}
+
+ReportsReadSharedConnection::~ReportsReadSharedConnection() {
+    reading_through_shared() = false;
 }

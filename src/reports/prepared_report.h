@@ -30,3 +30,14 @@ struct Prepared {
 // through a read-only connection of the report's own that is closed again
 // before this returns.
 Prepared prepare_report(const ReportRequest& request, const QString& database_path);
+
+// While one exists, reports read their data through the shared connection
+// (read-only for the time they read) instead of a connection of their own,
+// so they see the rows that the current transaction wrote.
+class ReportsReadSharedConnection {
+public:
+    ReportsReadSharedConnection();
+    ~ReportsReadSharedConnection();
+    ReportsReadSharedConnection(const ReportsReadSharedConnection&) = delete;
+    ReportsReadSharedConnection& operator=(const ReportsReadSharedConnection&) = delete;
+};

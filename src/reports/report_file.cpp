@@ -94,13 +94,14 @@ ParsedReportFile read_report_file(const QString& path) {
                 if (!inc.open(QIODevice::ReadOnly))
                     return fault(
                         QStringLiteral("the included file %1 cannot be read").arg(readable(included)));
-                html = QString::fromUtf8(inc.readAll());
-                xml.skipCurrentElement();
+                // Anything written inside the element follows the included part.
+                html = QString::fromUtf8(inc.readAll()) + xml.readElementText();
             } else {
                 html = xml.readElementText();
             }
             (header ? r.header : r.footer) = html;
             (header ? r.header_min_mm : r.footer_min_mm) = min_mm;
+            if (header) r.header_top_mm = a.value(QLatin1String("top")).toDouble();
         } else if (name == QLatin1String("body")) {
             r.body = xml.readElementText();
             has_body = true;

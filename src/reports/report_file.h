@@ -45,6 +45,7 @@ struct ReportFile {
     QString style;
     QString header;           // mustache HTML, may be empty
     double header_min_mm = 0; // the band's height at least (pre-printed stationery)
+    double header_top_mm = 0; // blank space above the band's content, inside that height
     QString footer;
     double footer_min_mm = 0;
     QString body;

@@ -40,7 +40,8 @@ int paint_report(const PreparedReport& r, QPagedPaintDevice* device) {
     const double gap = 3 * per_mm; // between the bands and the body
 
     auto header = make_document(r, r.header_html, device, width);
-    const double header_h = std::max(header->size().height(), r.file.header_min_mm * per_mm);
+    const double header_top = r.file.header_top_mm * per_mm;
+    const double header_h = std::max(header_top + header->size().height(), r.file.header_min_mm * per_mm);
     // The footer's height does not depend on the page number's digits enough to matter.
     auto footer_probe = make_document(r, r.footer_html(1, 1), device, width);
     const double footer_h = std::max(footer_probe->size().height(), r.file.footer_min_mm * per_mm);
@@ -56,7 +57,10 @@ int paint_report(const PreparedReport& r, QPagedPaintDevice* device) {
     p.setRenderHint(QPainter::Antialiasing);
     for (int page = 0; page < pages; ++page) {
         if (page > 0) device->newPage();
-        header->drawContents(&p, QRectF(0, 0, width, header_h));
+        p.save();
+        p.translate(0, header_top);
+        header->drawContents(&p, QRectF(0, 0, width, header_h - header_top));
+        p.restore();
 
         p.save();
         p.translate(0, body_top - page * body_h);
