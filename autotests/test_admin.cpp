@@ -1,12 +1,14 @@
 #include "test_support.h"
 
 #include "core_tables.h"
+#include "database_copy.h"
 #include "records.h"
 #include "tavora_module.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSqlQuery>
 
 namespace {
 
@@ -23,6 +25,10 @@ Run admin(const QStringList& args) {
             QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
 }
 
+int count_of(const QString& table) {
+    return select_first(QString("select count(*) from %1").arg(table)).value->value(0).toInt();
+}
+
 } // namespace
 
 class TestAdmin : public QObject {
@@ -33,7 +39,54 @@ private slots:
     void render_writes_a_pdf();
     void render_refuses_bad_requests_data();
     void render_refuses_bad_requests();
+    void backup_and_restore_round_trip();
 };
+
+void TestAdmin::backup_and_restore_round_trip() {
+    ProgramFolder folder;
+    QTemporaryDir backups;
+    const QString db = folder.database_path();
+    for (int id = 1; id <= 3; ++id)
+        QVERIFY(add_patient(minimal_patient(id, QString("Patient %1").arg(id), "", "")).ok());
+    QVERIFY(add_row("test_main", {{"lab_id", 1}, {"patient_id", 1}, {"test", "Serology"}}).ok());
+    QVERIFY(
+        add_row("Serology", {{"lab_id", 1}, {"item", "ASLO (N : Negative)"}, {"result", "Positive"}}).ok());
+    close_connection();
+
+    Run made = admin({"backup", "--db", db, "--to", backups.path()});
+    QCOMPARE(made.exit_code, 0);
+    const QStringList files = QDir(backups.path()).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(files.size(), 1);
+    QVERIFY(files[0].startsWith("tavora lab") && files[0].endsWith(".mdb"));
+    const QString copy = backups.filePath(files[0]);
+    QVERIFY(made.out.contains(files[0]));
+
+    // Later work, then a restore while another program holds the file: refused.
+    QVERIFY(add_patient(minimal_patient(4, "After the backup", "", "")).ok());
+    QSqlQuery hold(folder.other_workstation());
+    QVERIFY(hold.exec("BEGIN IMMEDIATE"));
+    close_connection();
+    Run refused = admin({"restore", copy, "--db", db});
+    QVERIFY(refused.exit_code != 0);
+    QVERIFY2(refused.err.contains("in use"), qPrintable(refused.err));
+    QVERIFY(hold.exec("ROLLBACK"));
+
+    // A file that is not a backup of ours is refused too.
+    QFile junk(backups.filePath("junk.mdb"));
+    QVERIFY(junk.open(QIODevice::WriteOnly));
+    junk.write("not a database at all");
+    junk.close();
+    QVERIFY(admin({"restore", junk.fileName(), "--db", db}).exit_code != 0);
+
+    Run restored = admin({"restore", copy, "--db", db});
+    QCOMPARE(restored.exit_code, 0);
+    QCOMPARE(integrity_problems(db), QString());
+    QCOMPARE(count_of("registration"), 3);
+    QCOMPARE(select_first("select result from Serology where lab_id = 1").value->text(0),
+             QString("Positive"));
+    QVERIFY(QFile::exists(db + ".before-restore"));
+    QCOMPARE(integrity_problems(db + ".before-restore"), QString());
+}
 
 void TestAdmin::init_creates_a_database_and_never_overwrites() {
     QTemporaryDir dir;

@@ -8,6 +8,7 @@
 #include "tavora_module.h"
 
 #include <QPointer>
+#include <QPushButton>
 
 // A stand-in screen that only counts how often it was built.
 static int built = 0;
@@ -56,7 +57,7 @@ private slots:
     void background_press_opens_nothing_but_sets_flags();
     void a_test_screen_opens_over_the_menu_once();
     void registration_replaces_the_menu_and_back_resets_it();
-    void missing_screen_keeps_the_menu();
+    void utility_replaces_the_menu_and_exit_brings_it_back();
     void exit_icon_ends_the_program();
     void clicking_a_kind_picture_chooses_it();
 };
@@ -208,9 +209,15 @@ void TestMenu::registration_replaces_the_menu_and_back_resets_it() {
     QVERIFY(!menu_->choosing());
 }
 
-void TestMenu::missing_screen_keeps_the_menu() {
-    menu_->press_at({3200, 4800}); // Utility: not built yet
-    QVERIFY(menu_->isVisible());
+void TestMenu::utility_replaces_the_menu_and_exit_brings_it_back() {
+    menu_->press_at({3200, 4800}); // Utility
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!menu_);
+    QWidget* utility = screens::find("utility");
+    QVERIFY(utility && utility->isVisible());
+    QTest::mouseClick(utility->findChild<QPushButton*>("Command1"), Qt::LeftButton); // Exit
+    menu_ = qobject_cast<MainMenu*>(screens::find(kMainMenu));
+    QVERIFY(menu_ && menu_->isVisible());
     QVERIFY(!menu_->choosing());
 }
 

@@ -5,6 +5,7 @@
 #include "registration_screen.h"
 #include "screen_registry.h"
 #include "test_screen.h"
+#include "utility_screen.h"
 
 #include <QApplication>
 
@@ -13,6 +14,7 @@ void install_screens() {
     screens::add(QString::fromLatin1(kMainMenu), [] { return new MainMenu; });
     register_registration_screen();
     register_test_screens();
+    register_utility_screen();
 }
 
 QWidget* start_program() {

@@ -118,3 +118,61 @@ DbError add_doctor_if_new(const QString& name) {
 ListQuery test_report_list(const QString& test_name) {
     return {QStringLiteral("test_main"), QStringLiteral("rowid"), QStringLiteral("test = ?"), {test_name}};
 }
+
+ListQuery all_reports_list() {
+    return {QStringLiteral("test_main"), QStringLiteral("lab_id"), {}, {}};
+}
+
+ListQuery temporary_reports_list() {
+    return {QStringLiteral("test_main"), QStringLiteral("lab_id"), QStringLiteral("temp_patient = 'Y'"), {}};
+}
+
+namespace {
+
+// A report's table, from its test name with every blank read as "_".
+DbResult<QString> table_of_test(const QString& test) {
+    QString name = test;
+    name.replace(u' ', u'_');
+    return test_table(name);
+}
+
+} // namespace
+
+DbError delete_report(const QVariant& lab_id) {
+    return in_transaction([&]() -> DbError {
+        auto report = find_report(lab_id);
+        if (!report.ok()) return report.error;
+        if (!report.value) return {DbError::Kind::NotFound, 0, QStringLiteral("no report has that lab id")};
+        const auto table = table_of_test(report.value->test);
+        if (!table.ok()) return table.error;
+        if (DbError e = delete_rows(table.value, QStringLiteral("lab_id"), report.value->lab_id); !e.ok())
+            return e;
+        return delete_rows(QStringLiteral("test_main"), QStringLiteral("lab_id"), report.value->lab_id);
+    });
+}
+
+DbError fill_consolidated(qint64 patient_id) {
+    if (DbError e = execute(QStringLiteral("DELETE FROM temp")); !e.ok()) return e;
+    auto reports = select_rows(
+        QStringLiteral(
+            "SELECT lab_id, test FROM test_main WHERE patient_id = ? AND t_date = ? ORDER BY rowid"),
+        {patient_id, today_iso()});
+    if (!reports.ok()) return reports.error;
+    for (const Row& r : reports.value) {
+        QString name = r.text(1);
+        name.replace(u' ', u'_');
+        // The culture and smear reports print on their own pages.
+        if (name == QLatin1String("Culture_and_Antibiotic_sensitivity_pattern") ||
+            name == QLatin1String("Peripheral_blood_smear"))
+            continue;
+        const auto table = test_table(name);
+        if (!table.ok()) return table.error;
+        const DbError e =
+            execute(QStringLiteral("INSERT INTO temp (test_table, lab_id, item, result) "
+                                   "SELECT ?, lab_id, item, result FROM %1 WHERE lab_id = ? ORDER BY rowid")
+                        .arg(table.value),
+                    {name, r.value(0)});
+        if (!e.ok()) return e;
+    }
+    return {};
+}

@@ -66,3 +66,19 @@ DbError add_doctor_if_new(const QString& name);
 // Every report whose test is `test_name` (compared without regard to case), in
 // the order stored, for the list panel.
 ListQuery test_report_list(const QString& test_name);
+
+// Every report in lab-id order, and those of temporary patients.
+ListQuery all_reports_list();
+ListQuery temporary_reports_list();
+
+// Deletes one report, all of it or nothing: its rows in the test table that
+// its test names (blanks read as "_", as the consolidated report does) and its
+// test_main row. NotFound when no report has that lab id; a test that names
+// none of the twelve tables deletes nothing.
+DbError delete_report(const QVariant& lab_id);
+
+// Fills temp with the result rows of the patient's reports dated today
+// (never those of the culture and smear tests), after emptying it. Run it
+// inside the transaction that also reads temp back, so that another
+// workstation's build can never mix its rows into this one.
+DbError fill_consolidated(qint64 patient_id);

@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -104,6 +105,8 @@ ListPanel::ListPanel(QWidget* screen, const char* frame_name, const char* grid_n
     grid_->verticalHeader()->setDefaultSectionSize(20);
     grid_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     grid_->horizontalHeader()->setDefaultSectionSize(120);
+    // Columns fit what the first screenful shows: never a read of the whole list.
+    grid_->horizontalHeader()->setResizeContentsPrecision(0);
     model_ = new PagedListModel(grid_);
     grid_->setModel(model_);
     connect(grid_, &QTableView::clicked, this, [this](const QModelIndex& i) { emit row_clicked(i.row()); });
@@ -121,7 +124,14 @@ ListPanel::ListPanel(QWidget* screen, const char* frame_name, const char* grid_n
     buttons->addStretch();
     buttons->addWidget(cancel_);
     buttons->addStretch();
+    caption_ = new QLabel(this);
+    caption_->setObjectName(QStringLiteral("caption"));
+    QFont bold = caption_->font();
+    bold.setBold(true);
+    caption_->setFont(bold);
+    caption_->hide();
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(caption_);
     layout->addWidget(grid_);
     layout->addLayout(buttons);
 
@@ -137,6 +147,9 @@ bool ListPanel::show_list(const ListQuery& list, const QString& action) {
     setGeometry(parentWidget()->rect());
     show();
     raise();
+    grid_->resizeColumnsToContents();
+    for (int c = 0; c < model_->columnCount(); ++c)
+        grid_->setColumnWidth(c, std::min(grid_->columnWidth(c), 260));
     grid_->setFocus();
     return true;
 }
@@ -154,4 +167,13 @@ bool ListPanel::eventFilter(QObject* watched, QEvent* event) {
 void ListPanel::hideEvent(QHideEvent* event) {
     model_->release();
     QFrame::hideEvent(event);
+}
+
+void ListPanel::set_caption(const QString& caption) {
+    caption_->setText(caption);
+    caption_->setVisible(!caption.isEmpty());
+}
+
+QString ListPanel::caption() const {
+    return caption_->text();
 }

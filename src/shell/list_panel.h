@@ -64,6 +64,9 @@ public:
     // the user as `action` failed, and the panel stays as it was.
     bool show_list(const ListQuery& list, const QString& action);
     void hide_column(int position);
+    // The panel's caption above the grid (none when empty).
+    void set_caption(const QString& caption);
+    QString caption() const;
 
     QTableView* grid() const { return grid_; }
     PagedListModel* model() const { return model_; }
@@ -80,5 +83,6 @@ private:
     QTableView* grid_ = nullptr;
     PagedListModel* model_ = nullptr;
     QPushButton* cancel_ = nullptr;
+    class QLabel* caption_ = nullptr;
     QList<int> hidden_columns_;
 };

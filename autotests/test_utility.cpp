@@ -1,0 +1,359 @@
+// The utility screen: deleting a temporary report, the letter-head option,
+// the consolidated report and the backup.
+#include "test_support.h"
+
+#include "app_state.h"
+#include "backup.h"
+#include "core_tables.h"
+#include "database_copy.h"
+#include "dates.h"
+#include "list_panel.h"
+#include "prepared_report.h"
+#include "report_engine.h"
+#include "report_layout.h"
+#include "screen_registry.h"
+#include "start.h"
+#include "tavora_module.h"
+#include "test_reports.h"
+#include "test_tables.h"
+#include "utility_screen.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTableView>
+
+namespace {
+
+// Records each print, with the rows of temp that the report would read then.
+struct PrintLog {
+    QList<ReportRequest> requests;
+    QList<QStringList> temp_rows;
+    std::function<void()> while_printing;
+};
+
+struct RecordingEngine : ReportEngine {
+    PrintLog* log;
+    explicit RecordingEngine(PrintLog* l) : log(l) {}
+    QString run() override {
+        log->requests.append({file_name(), selection_formula()});
+        QStringList rows;
+        for (const Row& r :
+             select_rows("select test_table, lab_id, item, result from temp order by rowid").value)
+            rows << QStringList{r.text(0), r.text(1), r.text(2), r.text(3)}.join('|');
+        log->temp_rows << rows;
+        if (log->while_printing) log->while_printing();
+        return {};
+    }
+};
+
+void seed(int lab, int patient, const QString& test, const QString& date, const QString& temp,
+          const QList<ResultRow>& results) {
+    QString table = test;
+    table.replace(' ', '_');
+    if (!find_patient(patient).value)
+        QVERIFY(add_patient(minimal_patient(patient, "Asha D'Souza", "34", "F")).ok());
+    QVERIFY(add_row("test_main", {{"lab_id", lab},
+                                  {"patient_id", patient},
+                                  {"t_date", date},
+                                  {"test", test},
+                                  {"temp_patient", temp}})
+                .ok());
+    for (const ResultRow& r : results)
+        QVERIFY(
+            add_row(test_table_named(table)->table, {{"lab_id", lab}, {"item", r.item}, {"result", r.result}})
+                .ok());
+}
+
+int count(const QString& sql) {
+    return select_first(sql).value->value(0).toInt();
+}
+
+} // namespace
+
+class TestUtility : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ProgramFolder> folder_;
+    std::unique_ptr<MessageRecorder> messages_;
+    PrintLog prints_;
+    QPointer<UtilityScreen> screen_;
+    std::unique_ptr<QTemporaryDir> backup_dir_;
+    QString backups() const { return backup_dir_->path(); }
+
+    void open() {
+        screen_ = qobject_cast<UtilityScreen*>(screens::open(kUtilityScreen));
+        QVERIFY(screen_);
+        screen_->set_backup_folder(backups());
+        show_active(screen_);
+    }
+    QPushButton* button(const char* name) { return screen_->findChild<QPushButton*>(name); }
+    ListPanel* list() { return screen_->findChild<ListPanel*>("Frame1"); }
+    void consolidate(const QString& typed) {
+        button("Command3")->click();
+        screen_->findChild<QLineEdit*>("Text1")->setText(typed);
+        button("Command4")->click();
+    }
+
+private slots:
+    void initTestCase() {
+        install_screens();
+        set_report_engine_factory([this] { return std::make_unique<RecordingEngine>(&prints_); });
+    }
+    void init() {
+        folder_ = std::make_unique<ProgramFolder>();
+        messages_ = std::make_unique<MessageRecorder>();
+        prints_ = {};
+        backup_dir_ = std::make_unique<QTemporaryDir>();
+        set_today_for_tests(QDate(2026, 12, 9));
+        app_state() = {};
+        open();
+    }
+    void cleanup() {
+        screens::end_program();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        messages_.reset();
+        folder_.reset();
+        set_today_for_tests({});
+    }
+
+    void deletion_needs_the_password_and_the_temporary_list_data();
+    void deletion_needs_the_password_and_the_temporary_list();
+    void deletion_removes_exactly_one_report();
+    void header_option_and_empty_report();
+    void consolidated_report_of_today();
+    void consolidated_id_must_be_a_whole_number();
+    void two_builds_at_once_print_their_own_rows();
+    void backup_names_a_file_per_day();
+    void backup_while_another_workstation_writes();
+    void keyboard_and_names();
+    void consolidated_pages_repeat_the_patient_and_headings();
+};
+
+void TestUtility::deletion_needs_the_password_and_the_temporary_list_data() {
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("temporary_list");
+    QTest::addColumn<bool>("deleted");
+    QTest::newRow("privileged, temporary list") << "pelun" << true << true;
+    QTest::newRow("capitals and blanks") << "  PELUN " << true << true;
+    QTest::newRow("privileged, all reports") << "pelun" << false << false;
+    QTest::newRow("other password, temporary list") << "lab123" << true << false;
+    QTest::newRow("other password, all reports") << "lab123" << false << false;
+    QTest::newRow("empty password") << "" << true << false;
+}
+
+void TestUtility::deletion_needs_the_password_and_the_temporary_list() {
+    QFETCH(QString, password);
+    QFETCH(bool, temporary_list);
+    QFETCH(bool, deleted);
+    seed(4, 1, "Serology", "2026-12-09", "Y", {{0, "ASLO (N : Negative)", "Positive"}});
+    app_state().login_password = password;
+    temporary_list ? screen_->temporary_reports() : screen_->all_reports();
+    QVERIFY(list()->isVisible());
+    QCOMPARE(list()->grid()->isColumnHidden(6), temporary_list);
+    list()->row_clicked(0);
+    const QStringList expected =
+        deleted ? QStringList{"Are you sure you want to delete Lab. ID 4", "Report is deleted"}
+                : QStringList{};
+    QCOMPARE(messages_->texts(), expected);
+    QCOMPARE(count("select count(*) from test_main"), deleted ? 0 : 1);
+    QCOMPARE(count("select count(*) from Serology"), deleted ? 0 : 1);
+    QCOMPARE(list()->isVisible(), !deleted);
+    QCOMPARE(count("select count(*) from registration"), 1); // the patient stays registered
+}
+
+void TestUtility::deletion_removes_exactly_one_report() {
+    app_state().login_password = "pelun";
+    seed(1, 7, "Routine haemotology", "2026-12-09", "Y", {{0, "Polymorphs", "60%"}, {0, "Blasts", "0%"}});
+    seed(2, 7, "Routine haemotology", "2026-12-09", "Y", {{0, "Polymorphs", "55%"}});
+    seed(3, 7, "No such test", "2026-12-09", "Y", {});
+    screen_->temporary_reports();
+    messages_->answer(MessageAnswer::No);
+    list()->row_clicked(0); // refused at the question
+    QCOMPARE(count("select count(*) from Routine_haemotology"), 3);
+    list()->row_clicked(0);
+    QCOMPARE(count("select count(*) from Routine_haemotology where lab_id = 1"), 0);
+    QCOMPARE(count("select count(*) from Routine_haemotology where lab_id = 2"), 1);
+    QCOMPARE(count("select count(*) from test_main"), 2);
+    // The list was not refreshed: lab id 1 is still on it, and is gone.
+    screen_->temporary_reports();
+    QCOMPARE(list()->model()->rowCount(), 2);
+    messages_->clear();
+    list()->row_clicked(1); // a test that names no table: nothing is deleted
+    QCOMPARE(messages_->shown.size(), 2);
+    QVERIFY(messages_->texts()[1].startsWith("Deleting the report failed."));
+    QCOMPARE(count("select count(*) from test_main where lab_id = 3"), 1);
+    QVERIFY(execute("delete from test_main where lab_id = 2").ok()); // another workstation
+    messages_->clear();
+    list()->row_clicked(0);
+    QCOMPARE(messages_->texts(),
+             (QStringList{"Are you sure you want to delete Lab. ID 2", "Record can not be found"}));
+    QVERIFY(list()->isVisible());
+}
+
+void TestUtility::header_option_and_empty_report() {
+    messages_->answer(MessageAnswer::Ok);
+    screen_->header_option();
+    QVERIFY(app_state().print_with_header);
+    QCOMPARE(messages_->shown[0].buttons, MessageButtons::OkCancel);
+    QCOMPARE(messages_->texts()[0], QString("This action will print all reports with header"));
+    screen_->empty_report();
+    QCOMPARE(prints_.requests.last().file_path, QString("empty.rpt"));
+    QVERIFY(!prints_.requests.last().selection_formula);
+    messages_->answer(MessageAnswer::Cancel);
+    screen_->header_option();
+    QVERIFY(!app_state().print_with_header);
+}
+
+void TestUtility::consolidated_report_of_today() {
+    seed(1, 5, "Routine haemotology", "2026-12-09", "N", {{0, "Haemoglobin (N : x) ", "12 gm/dl"}});
+    seed(2, 5, "Blood sugar report", "2026-12-09", "N", {{0, "Random urine sugar", "Nil"}});
+    seed(3, 5, "Serology", "2026-12-08", "N", {{0, "ASLO (N : Negative)", "Negative"}});        // yesterday
+    seed(4, 5, "Peripheral blood smear", "2026-12-09", "N", {{0, "R.B.C.", "are normocytic"}}); // separate
+    seed(5, 5, "Culture and Antibiotic sensitivity pattern", "2026-12-09", "N", {{0, "Material", "Urine"}});
+    seed(6, 6, "Serology", "2026-12-09", "N", {{0, "ASLO (N : Negative)", "Positive"}}); // another patient
+    consolidate("   ");
+    QCOMPARE(messages_->texts(), QStringList{"No ID given"});
+    QVERIFY(screen_->findChild<QWidget*>("Frame2")->isVisible());
+    consolidate(" 5");
+    const QStringList expected{"Routine_haemotology|1|Haemoglobin (N : x) |12 gm/dl",
+                               "Blood_sugar_report|2|Random urine sugar|Nil"};
+    QCOMPARE(prints_.temp_rows.last(), expected);
+    QCOMPARE(prints_.requests.last().file_path, folder_->path() + "\\consolidated_report.rpt");
+    QVERIFY(!screen_->findChild<QWidget*>("Frame2")->isVisible());
+    QCOMPARE(screen_->findChild<QLineEdit*>("Text1")->text(), QString());
+    // Yesterday's report modified today counts; the second build keeps only its rows.
+    QVERIFY(execute("update test_main set t_date = '2026-12-09' where lab_id = 3").ok());
+    app_state().print_with_header = true;
+    consolidate("6");
+    QCOMPARE(prints_.temp_rows.last(), QStringList{"Serology|6|ASLO (N : Negative)|Positive"});
+    QCOMPARE(count("select count(*) from temp"), 1);
+    QCOMPARE(prints_.requests.last().file_path, folder_->path() + "\\h_consolidated_report.rpt");
+    consolidate("5");
+    QCOMPARE(prints_.temp_rows.last().size(), 3);
+    QCOMPARE(messages_->texts(), QStringList{"No ID given"});
+}
+
+void TestUtility::consolidated_id_must_be_a_whole_number() {
+    seed(1, 5, "Serology", "2026-12-09", "N", {{0, "ASLO (N : Negative)", "Negative"}});
+    consolidate("5");
+    for (const char* typed : {"0 or 1=1", "12abc", "5; delete from temp", "-5", "99999999999999999999"}) {
+        messages_->clear();
+        consolidate(typed);
+        QCOMPARE(messages_->texts(), QStringList{"The patient id must be a whole number."});
+        QVERIFY(screen_->findChild<QWidget*>("Frame2")->isVisible());
+    }
+    QCOMPARE(count("select count(*) from temp"), 1); // untouched
+    QCOMPARE(prints_.requests.size(), 1);
+}
+
+void TestUtility::two_builds_at_once_print_their_own_rows() {
+    seed(1, 5, "Serology", "2026-12-09", "N", {{0, "ASLO (N : Negative)", "Negative"}});
+    seed(2, 6, "Widal test", "2026-12-09", "N", {{0, "S typh1 \"O\"", "1:160"}});
+    // While this workstation prints patient 5, another starts patient 6's build.
+    QSqlDatabase other = folder_->other_workstation();
+    bool other_got_in = true, tried = false;
+    prints_.while_printing = [&] {
+        if (std::exchange(tried, true)) return;
+        QSqlQuery q(other);
+        other_got_in = q.exec("BEGIN IMMEDIATE");
+        if (other_got_in) {
+            q.exec("DELETE FROM temp");
+            q.exec("INSERT INTO temp VALUES ('widal_test', 2, 'S typh1 \"O\"', '1:160')");
+            q.exec("COMMIT");
+        }
+    };
+    consolidate("5");
+    QVERIFY(!other_got_in); // it waits for this build to finish
+    QCOMPARE(prints_.temp_rows.last(), QStringList{"Serology|1|ASLO (N : Negative)|Negative"});
+    consolidate("6");
+    QCOMPARE(prints_.temp_rows.last(), QStringList{"Widal_test|2|S typh1 \"O\"|1:160"});
+}
+
+void TestUtility::backup_names_a_file_per_day() {
+    QVERIFY(add_patient(minimal_patient(1, "Asha", "", "")).ok());
+    screen_->backup();
+    QVERIFY(add_patient(minimal_patient(2, "Ravi", "", "")).ok());
+    screen_->backup(); // the same day: replaced by the later copy
+    set_today_for_tests(QDate(2026, 12, 10));
+    screen_->backup();
+    QCOMPARE(messages_->texts(), QStringList(3, "Backup successful!"));
+    QCOMPARE(QDir(backups()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"tavora lab09-12-2026.mdb", "tavora lab10-12-2026.mdb"}));
+    QCOMPARE(integrity_problems(QDir(backups()).filePath("tavora lab09-12-2026.mdb")), QString());
+    QSqlDatabase copy = QSqlDatabase::addDatabase("QSQLITE", "copy");
+    copy.setDatabaseName(QDir(backups()).filePath("tavora lab09-12-2026.mdb"));
+    QVERIFY(copy.open());
+    QSqlQuery q(copy);
+    QVERIFY(q.exec("select count(*) from registration") && q.next());
+    QCOMPARE(q.value(0).toInt(), 2);
+    q.finish();
+    copy.close();
+    copy = {};
+    QSqlDatabase::removeDatabase("copy");
+    QVERIFY(connection_is_open());
+
+    // A folder that cannot be made: "Accesses denied.", nothing written.
+    messages_->clear();
+    screen_->set_backup_folder(QDir(backups()).filePath("tavora lab09-12-2026.mdb/inside"));
+    screen_->backup();
+    QCOMPARE(messages_->texts(), QStringList{"Accesses denied."});
+}
+
+void TestUtility::backup_while_another_workstation_writes() {
+    open_connection(); // as the menu left it
+    QSqlQuery other(folder_->other_workstation());
+    QVERIFY(other.exec("BEGIN EXCLUSIVE"));
+    screen_->backup(); // waits out the busy timeout
+    QCOMPARE(messages_->texts(),
+             QStringList{"Close Tavora lab application on clients. Try 'Backup' on the server"});
+    QCOMPARE(QDir(backups()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+    QVERIFY(other.exec("ROLLBACK"));
+    QVERIFY(connection_is_open());
+    QVERIFY(next_patient_id().ok());
+}
+
+void TestUtility::keyboard_and_names() {
+    for (const char* name : {"backup", "Image1", "Image2", "Image3", "Image4", "Command3", "Command1"}) {
+        QPushButton* b = button(name);
+        QVERIFY2(b && !b->accessibleName().isEmpty() && b->focusPolicy() & Qt::TabFocus, name);
+    }
+    QCOMPARE(button("Image4")->accessibleName(), QString("Temperory patient list"));
+    button("Command3")->setFocus();
+    QTest::keyClick(button("Command3"), Qt::Key_Return);
+    QTRY_VERIFY(screen_->findChild<QWidget*>("Frame2")->isVisible());
+    QCOMPARE(QApplication::focusWidget(), screen_->findChild<QLineEdit*>("Text1"));
+}
+
+void TestUtility::consolidated_pages_repeat_the_patient_and_headings() {
+    QList<ResultRow> many;
+    for (int i = 0; i < 45; ++i) // two pages
+        many << ResultRow{0, QString("Item %1").arg(i), QString::number(i)};
+    seed(1, 5, "Routine haemotology", "2026-12-09", "N", many);
+    QVERIFY(execute("update test_main set remarks = 'Line one\nline two' where lab_id = 1").ok());
+    seed(2, 5, "Peripheral blood smear", "2026-12-09", "N", {{0, "R.B.C.", "are normocytic"}});
+    QVERIFY(fill_consolidated(5).ok());
+    const Prepared p = prepare_report(
+        {QString(REPORT_FILES_DIR) + "/h_consolidated_report.rpt", std::nullopt}, folder_->database_path());
+    QVERIFY2(p.report, qPrintable(p.error));
+    const QString pdf = QDir(backups()).filePath("consolidated.pdf");
+    QVERIFY(write_pdf(*p.report, pdf).isEmpty());
+    auto page_text = [&](int page) {
+        QProcess t;
+        t.start("pdftotext", {"-f", QString::number(page), "-l", QString::number(page), pdf, "-"});
+        t.waitForFinished();
+        return QString::fromUtf8(t.readAllStandardOutput());
+    };
+    const QString first = page_text(1), second = page_text(2);
+    QVERIFY(first.contains("Asha D'Souza") && second.contains("Asha D'Souza"));
+    QVERIFY(second.contains("Investigation (normal range)"));
+    QVERIFY2(second.contains("Line one\nline two"), qPrintable(second.right(300)));
+    QVERIFY(second.contains("printed separately: Peripheral blood smear (Lab ID 2)"));
+}
+
+TAVORA_TEST_MAIN(TestUtility)
+#include "test_utility.moc"

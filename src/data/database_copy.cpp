@@ -1,0 +1,106 @@
+#include "database_copy.h"
+
+#include "records.h"
+#include "tavora_module.h"
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
+
+#include <sqlite3.h>
+
+DbError snapshot_database(const QString& file, const QString& source) {
+    if (source.isEmpty()) return execute(QStringLiteral("VACUUM INTO ?"), {file});
+    const QString name = QStringLiteral("snapshot-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    DbError e;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        const QString why = open_database_file(db, source, true);
+        if (!why.isEmpty()) {
+            e = {DbError::Kind::Unavailable, 0, cannot_open_message(source, why)};
+        } else {
+            QSqlQuery q(db);
+            q.prepare(QStringLiteral("VACUUM INTO ?"));
+            q.addBindValue(file);
+            if (!q.exec()) e = DbError::from(q.lastError());
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return e;
+}
+
+QString integrity_problems(const QString& path) {
+    const QString name = QStringLiteral("check-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QString problems;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        problems = open_database_file(db, path, true);
+        if (problems.isEmpty()) {
+            QSqlQuery q(db);
+            if (!q.exec(QStringLiteral("PRAGMA integrity_check"))) problems = q.lastError().databaseText();
+            QStringList found;
+            while (q.next())
+                if (q.value(0).toString() != QLatin1String("ok")) found << q.value(0).toString();
+            if (problems.isEmpty()) problems = found.join(u"; ");
+            q.finish();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return problems;
+}
+
+namespace {
+
+// A plain SQLite handle that closes itself.
+struct Handle {
+    sqlite3* db = nullptr;
+    ~Handle() { sqlite3_close(db); }
+    QString error() const { return QString::fromUtf8(sqlite3_errmsg(db)); }
+};
+
+} // namespace
+
+QString restore_database(const QString& backup, const QString& target) {
+    if (const QString problems = integrity_problems(backup); !problems.isEmpty())
+        return QStringLiteral("the backup %1 is damaged or unreadable: %2").arg(backup, problems);
+    Handle source;
+    if (sqlite3_open_v2(backup.toUtf8().constData(), &source.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+        return QStringLiteral("the backup %1 cannot be opened: %2").arg(backup, source.error());
+    sqlite3_stmt* probe = nullptr;
+    sqlite3_prepare_v2(source.db,
+                       "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND "
+                       "name IN ('registration', 'test_main', 'doctors', 'temp')",
+                       -1, &probe, nullptr);
+    const bool ours = probe && sqlite3_step(probe) == SQLITE_ROW && sqlite3_column_int(probe, 0) == 4;
+    sqlite3_finalize(probe);
+    if (!ours) return QStringLiteral("%1 is not a backup of the laboratory's database").arg(backup);
+
+    Handle dest;
+    const int flags = SQLITE_OPEN_READWRITE | (QFile::exists(target) ? 0 : SQLITE_OPEN_CREATE);
+    if (sqlite3_open_v2(target.toUtf8().constData(), &dest.db, flags, nullptr) != SQLITE_OK)
+        return QStringLiteral("the database %1 cannot be opened: %2").arg(target, dest.error());
+    // Nobody else may hold the file: take its exclusive lock, and keep a copy
+    // of what is replaced while holding it.
+    if (sqlite3_exec(dest.db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return QStringLiteral("the database %1 is in use by another program (%2); close the program on "
+                              "every workstation first")
+            .arg(target, dest.error());
+    const QString kept = target + QStringLiteral(".before-restore");
+    QFile::remove(kept);
+    const bool copied = !QFile::exists(target) || QFile::copy(target, kept);
+    sqlite3_exec(dest.db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (!copied) return QStringLiteral("the database %1 cannot be kept as %2").arg(target, kept);
+
+    sqlite3_backup* copy = sqlite3_backup_init(dest.db, "main", source.db, "main");
+    if (!copy) return QStringLiteral("the restore cannot start: %1").arg(dest.error());
+    const int rc = sqlite3_backup_step(copy, -1);
+    sqlite3_backup_finish(copy);
+    if (rc != SQLITE_DONE)
+        return QStringLiteral("the restore failed (%1); the database is as it was")
+            .arg(QString::fromUtf8(sqlite3_errstr(rc)));
+    return {};
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "db_error.h"
+
+#include <QString>
+
+// Copies of the whole database file, made through SQLite so that a copy is
+// always a consistent snapshot, never a file caught half-way through another
+// workstation's save.
+
+// Writes a snapshot into `file`, which must not exist: of the open database,
+// or of the file at `source` when one is named.
+DbError snapshot_database(const QString& file, const QString& source = {});
+
+// PRAGMA integrity_check of the file at `path`, opened read-only: an empty
+// text when it is sound, else what is wrong.
+QString integrity_problems(const QString& path);
+
+// Puts the backup at `backup` in place of the database at `target`: the
+// backup must pass its integrity check and hold the laboratory's tables; the
+// target must not be in use (this takes its exclusive lock), and is kept
+// beside itself as "<target>.before-restore". The copy goes through SQLite's
+// backup interface. Returns an empty text, or why nothing was restored.
+QString restore_database(const QString& backup, const QString& target);

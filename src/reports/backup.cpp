@@ -1,0 +1,63 @@
+#include "backup.h"
+
+#include "database_copy.h"
+#include "dates.h"
+
+#include <QDir>
+#include <QFile>
+#include <QUuid>
+
+#include <filesystem>
+#include <system_error>
+
+QString default_backup_folder() {
+#ifdef Q_OS_WIN
+    return QStringLiteral("c:/back_up");
+#else
+    return QDir::home().filePath(QStringLiteral("back_up"));
+#endif
+}
+
+QString backup_file_name(const QDate& day) {
+    return QStringLiteral("tavora lab") + day.toString(QStringLiteral("dd-MM-yyyy")) + QStringLiteral(".mdb");
+}
+
+BackupResult back_up_database(const QString& folder, const QString& source) {
+    using Outcome = BackupResult::Outcome;
+    if (!QDir().mkpath(folder)) return {Outcome::Denied, {}, QStringLiteral("cannot create %1").arg(folder)};
+    const QDir dir(folder);
+    const QString day_file = dir.filePath(backup_file_name(today()));
+    const QString partial = dir.filePath(
+        QStringLiteral(".partial-%1.mdb").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
+
+    const DbError e = snapshot_database(partial, source);
+    if (!e.ok()) {
+        QFile::remove(partial);
+        return {e.busy() ? Outcome::Busy : Outcome::Denied, {}, e.description};
+    }
+    if (const QString problems = integrity_problems(partial); !problems.isEmpty()) {
+        QFile::remove(partial);
+        return {Outcome::Denied, {}, QStringLiteral("the copy did not pass its check: %1").arg(problems)};
+    }
+    // rename() replaces the day's file in one step.
+    std::error_code ec;
+    std::filesystem::rename(std::filesystem::path(partial.toStdU16String()),
+                            std::filesystem::path(day_file.toStdU16String()), ec);
+    if (ec) {
+        QFile::remove(partial);
+        return {Outcome::Denied, {}, QString::fromStdString(ec.message())};
+    }
+    return {Outcome::Done, day_file, {}};
+}
+
+QString backup_message(const BackupResult& result) {
+    switch (result.outcome) {
+    case BackupResult::Outcome::Done:
+        return QStringLiteral("Backup successful!");
+    case BackupResult::Outcome::Busy:
+        return QStringLiteral("Close Tavora lab application on clients. Try 'Backup' on the server");
+    case BackupResult::Outcome::Denied:
+        break;
+    }
+    return QStringLiteral("Accesses denied.");
+}

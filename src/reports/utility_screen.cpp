@@ -1,0 +1,211 @@
+#include "utility_screen.h"
+
+#include "app_state.h"
+#include "artwork.h"
+#include "backup.h"
+#include "boxes.h"
+#include "credentials.h"
+#include "failure_messages.h"
+#include "list_panel.h"
+#include "message_box.h"
+#include "number_value.h"
+#include "prepared_report.h"
+#include "report_engine.h"
+#include "screen_registry.h"
+#include "test_reports.h"
+
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+// The screen's picture controls: a label drawn on a large tile.
+struct Picture {
+    const char* name;
+    const char* label; // with its Alt accelerator
+    int row, column;
+    void (UtilityScreen::*action)();
+};
+
+constexpr Picture kPictures[] = {
+    {"backup", "&Backup", 0, 0, &UtilityScreen::backup},
+    {"Image1", "&Empty report", 0, 1, &UtilityScreen::empty_report},
+    {"Image2", "print with &Header", 0, 2, &UtilityScreen::header_option},
+    {"Command3", "&Print", 1, 1, &UtilityScreen::show_patient_panel},
+    {"Image4", "&Temperory patient list", 2, 0, &UtilityScreen::temporary_reports},
+    {"Image3", "&All patient list", 2, 2, &UtilityScreen::all_reports},
+    {"Command1", "E&xit", 3, 1, &UtilityScreen::exit},
+};
+
+QPushButton* picture(QWidget* parent, const Picture& p) {
+    auto* b = new QPushButton(QString::fromLatin1(p.label), parent);
+    b->setObjectName(QString::fromLatin1(p.name));
+    b->setAccessibleName(QString::fromLatin1(p.label).remove(u'&'));
+    b->setMinimumSize(200, 72);
+    QFont f = b->font();
+    f.setPixelSize(16);
+    f.setBold(true);
+    b->setFont(f);
+    b->setStyleSheet(QStringLiteral("QPushButton { background: #0f766e; color: white; border-radius: 8px; }"
+                                    "QPushButton:focus { border: 3px solid #f2c14e; }"
+                                    "QPushButton:pressed { background: #0b5a54; }"));
+    return b;
+}
+
+} // namespace
+
+UtilityScreen::UtilityScreen(QWidget* parent)
+    : QWidget(parent), engine_(make_report_engine()), backup_folder_(default_backup_folder()) {
+    setObjectName(QString::fromLatin1(kUtilityScreen));
+    setWindowTitle(QStringLiteral("Utility"));
+    QFont f = font();
+    f.setPixelSize(12);
+    setFont(f);
+    apply_screen_look(this);
+    resize(960, 520);
+
+    auto* grid = new QGridLayout(this);
+    grid->setSpacing(18);
+    grid->setContentsMargins(28, 28, 28, 28);
+    for (const Picture& p : kPictures) {
+        QPushButton* b = picture(this, p);
+        grid->addWidget(b, p.row, p.column);
+        connect(b, &QPushButton::clicked, this, p.action);
+    }
+    print_ = findChild<QPushButton*>(QStringLiteral("Command3"));
+
+    // Frame2 lies over the Print picture when shown.
+    patient_panel_ = new QFrame(this);
+    patient_panel_->setObjectName(QStringLiteral("Frame2"));
+    patient_panel_->setFrameShape(QFrame::StyledPanel);
+    patient_panel_->setAutoFillBackground(true);
+    auto* label = new QLabel(QStringLiteral("Patient id"), patient_panel_);
+    label->setObjectName(QStringLiteral("Label1"));
+    patient_id_ = new QLineEdit(patient_panel_);
+    patient_id_->setObjectName(QStringLiteral("Text1"));
+    patient_id_->setAccessibleName(QStringLiteral("Patient id"));
+    label->setBuddy(patient_id_);
+    auto* ok = new QPushButton(QStringLiteral("&O.K."), patient_panel_);
+    ok->setObjectName(QStringLiteral("Command4"));
+    ok->setAccessibleName(QStringLiteral("O.K."));
+    connect(ok, &QPushButton::clicked, this, &UtilityScreen::build_consolidated);
+    connect(patient_id_, &QLineEdit::returnPressed, ok, &QPushButton::click);
+    auto* row = new QHBoxLayout(patient_panel_);
+    row->addWidget(label);
+    row->addWidget(patient_id_);
+    row->addWidget(ok);
+    grid->addWidget(patient_panel_, 1, 1);
+    patient_panel_->hide();
+
+    list_ = new ListPanel(this, "Frame1", "DataGrid1", "Command2");
+    connect(list_, &ListPanel::row_clicked, this, &UtilityScreen::row_clicked);
+    enter_presses_buttons(this);
+}
+
+UtilityScreen::~UtilityScreen() = default;
+
+void UtilityScreen::backup() {
+    show_message(backup_message(back_up_database(backup_folder_)));
+}
+
+void UtilityScreen::report_print_failure(const QString& failure) {
+    if (!failure.isEmpty()) show_message(QStringLiteral("The report could not be printed. %1").arg(failure));
+}
+
+void UtilityScreen::empty_report() {
+    report_print_failure(run_report(*engine_, empty_report_request()));
+}
+
+void UtilityScreen::header_option() {
+    app_state().print_with_header =
+        show_message(QStringLiteral("This action will print all reports with header"),
+                     MessageButtons::OkCancel) == MessageAnswer::Ok;
+}
+
+void UtilityScreen::all_reports() {
+    show_list(false);
+}
+
+void UtilityScreen::temporary_reports() {
+    show_list(true);
+}
+
+void UtilityScreen::show_list(bool temporary) {
+    list_->set_caption(QString::fromLatin1(temporary ? kTemporaryPatientsCaption : kAllPatientsCaption));
+    list_->grid()->setColumnHidden(6, false);
+    if (!list_->show_list(temporary ? temporary_reports_list() : all_reports_list(),
+                          QStringLiteral("Listing the reports")))
+        return;
+    if (temporary) list_->grid()->setColumnHidden(6, true);
+}
+
+void UtilityScreen::row_clicked(int row) {
+    if (!is_privileged_password(app_state().login_password)) return;
+    if (list_->caption() != QLatin1String(kTemporaryPatientsCaption)) return;
+    const QString lab_id = list_->model()->cell(row, 0);
+    if (show_message(QStringLiteral("Are you sure you want to delete Lab. ID ") + lab_id,
+                     MessageButtons::YesNo) != MessageAnswer::Yes)
+        return;
+    const DbError e = delete_report(key_value(number_value(lab_id)));
+    if (e.kind == DbError::Kind::NotFound) {
+        show_message(QStringLiteral("Record can not be found"));
+        return;
+    }
+    if (report_failure(e, QStringLiteral("Deleting the report"))) return;
+    show_message(QStringLiteral("Report is deleted"));
+    list_->hide();
+}
+
+void UtilityScreen::show_patient_panel() {
+    patient_panel_->show();
+    patient_panel_->raise();
+    patient_id_->setFocus();
+}
+
+void UtilityScreen::build_consolidated() {
+    const QString typed = trim_blanks(patient_id_->text());
+    if (typed.isEmpty()) {
+        show_message(QStringLiteral("No ID given"));
+        return;
+    }
+    bool digits = true, in_range = false;
+    for (QChar c : typed)
+        digits &= c.isDigit() && c.unicode() < 128;
+    const qint64 patient = typed.toLongLong(&in_range, 10);
+    if (!digits || !in_range) {
+        show_message(QStringLiteral("The patient id must be a whole number."));
+        return;
+    }
+    // The fill and the report's reading of temp are one transaction: another
+    // workstation's build waits, so each prints its own patient's rows.
+    QString print_failure;
+    const DbError e = in_transaction([&]() -> DbError {
+        if (DbError fill = fill_consolidated(patient); !fill.ok()) return fill;
+        ReportsReadSharedConnection own_rows;
+        print_failure = run_report(*engine_, consolidated_report_request());
+        return {};
+    });
+    if (report_failure(e, QStringLiteral("Building the consolidated report"))) return;
+    patient_panel_->hide();
+    patient_id_->clear();
+    report_print_failure(print_failure);
+}
+
+void UtilityScreen::exit() {
+    close();
+}
+
+void UtilityScreen::closeEvent(QCloseEvent* event) {
+    if (!screens::ending()) screens::open(QString::fromLatin1(kMainMenu));
+    QWidget::closeEvent(event);
+}
+
+void register_utility_screen() {
+    screens::add(QString::fromLatin1(kUtilityScreen), [] { return new UtilityScreen; });
+}
