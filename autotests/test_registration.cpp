@@ -306,6 +306,12 @@ void TestRegistration::number_taken_by_another_workstation() {
     QCOMPARE(text("text2"), QString("Meena"));
     QCOMPARE(text("Text3"), QString("51"));
     QCOMPARE(find_patient(1).value->patient_name, QString("Elsewhere"));
+    // The next free number is offered, and Save stores what was typed under it.
+    QCOMPARE(text("Text1"), QString("2"));
+    messages_->clear();
+    screen_->save();
+    QCOMPARE(messages_->texts(), QStringList{"New patient added"});
+    QCOMPARE(find_patient(2).value->patient_name, QString("Meena"));
 }
 
 void TestRegistration::save_after_a_look_up_is_a_duplicate() {

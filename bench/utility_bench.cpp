@@ -30,14 +30,16 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const QString db = args.contains("--db") ? args.value(args.indexOf("--db") + 1) : "/tmp/tavora-ten-year.mdb";
+    const QString db =
+        args.contains("--db") ? args.value(args.indexOf("--db") + 1) : "/tmp/tavora-ten-year.mdb";
     if (const QString failure = make_ten_year_database(db); !failure.isEmpty()) {
         std::fprintf(stderr, "%s\n", qPrintable(failure));
         return 1;
     }
     QTemporaryDir dir;
     QFile::link(QFileInfo(db).absoluteFilePath(), dir.filePath("tavora lab.mdb"));
-    for (const QString& f : QDir(QCoreApplication::applicationDirPath() + "/..").entryList({"*.rpt", "letterhead*"}))
+    for (const QString& f :
+         QDir(QCoreApplication::applicationDirPath() + "/..").entryList({"*.rpt", "letterhead*"}))
         QFile::copy(QCoreApplication::applicationDirPath() + "/../" + f, dir.filePath(f));
     set_program_folder(dir.path());
     set_message_handler([](const ShownMessage&) { return MessageAnswer::Ok; });
@@ -77,8 +79,9 @@ int main(int argc, char** argv) {
     const BackupResult b = back_up_database(backups.path());
     const double backup_s = t.elapsed() / 1000.0;
     std::printf("utility on the ten-year database (%.0f MiB):\n", QFileInfo(db).size() / 1048576.0);
-    std::printf("  consolidated report, 12 reports today (%d rows): O.K. to preview %.1f ms (target < 150 ms)\n",
-                rows, build_ms);
+    std::printf(
+        "  consolidated report, 12 reports today (%d rows): O.K. to preview %.1f ms (target < 150 ms)\n",
+        rows, build_ms);
     std::printf("  backup: %.1f s (%s)\n", backup_s, qPrintable(backup_message(b)));
     return 0;
 }

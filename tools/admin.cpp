@@ -9,16 +9,26 @@
 //       the day's backup, as the utility screen takes it, for the server's scheduler
 //   tavora-lab-admin restore BACKUP --db DATABASE
 //       put a backup in place of the database (every workstation's program closed first)
+//   tavora-lab-admin check --db DATABASE
+//       PRAGMA integrity_check; exits non-zero when the file is damaged (for the server's scheduler)
+//   tavora-lab-admin upgrade --db DATABASE
+//       bring a database file of an older version up to this program's, in one transaction
+//   tavora-lab-admin journal --db DATABASE [--patient N | --lab N]
+//       the journal of changes: every modified or deleted patient and report, with its old values
 
 #include "backup.h"
 #include "database_copy.h"
 #include "prepared_report.h"
 #include "report_layout.h"
 #include "schema_setup.h"
+#include "tavora_module.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHash>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTextStream>
 
 namespace {
@@ -28,7 +38,10 @@ int usage(QTextStream& err) {
            "       tavora-lab-admin render FILE.rpt --db DATABASE [--formula \"{test_main.lab_ID} = 12\"] "
            "--pdf OUT.pdf\n"
            "       tavora-lab-admin backup --db DATABASE [--to FOLDER]\n"
-           "       tavora-lab-admin restore BACKUP --db DATABASE\n";
+           "       tavora-lab-admin restore BACKUP --db DATABASE\n"
+           "       tavora-lab-admin check --db DATABASE\n"
+           "       tavora-lab-admin upgrade --db DATABASE\n"
+           "       tavora-lab-admin journal --db DATABASE [--patient N | --lab N]\n";
     return 2;
 }
 
@@ -129,6 +142,83 @@ int restore(const QStringList& args, QTextStream& out, QTextStream& err) {
     return 0;
 }
 
+int check(const QStringList& args, QTextStream& out, QTextStream& err) {
+    const auto o = options(args, {QStringLiteral("--db")}, 0);
+    if (!o || !o->named.contains(QStringLiteral("--db"))) return usage(err);
+    const QString db = o->named.value(QStringLiteral("--db"));
+    const QString problems =
+        QFileInfo::exists(db) ? integrity_problems(db) : QStringLiteral("it does not exist");
+    if (!problems.isEmpty()) {
+        err << "tavora-lab-admin: " << db << " is damaged or unusable: " << problems << "\n";
+        return 1;
+    }
+    out << db << ": ok\n";
+    return 0;
+}
+
+int upgrade(const QStringList& args, QTextStream& out, QTextStream& err) {
+    const auto o = options(args, {QStringLiteral("--db")}, 0);
+    if (!o || !o->named.contains(QStringLiteral("--db"))) return usage(err);
+    const QString db = o->named.value(QStringLiteral("--db"));
+    const Upgrade u = upgrade_database(db);
+    if (!u.error.isEmpty()) {
+        err << "tavora-lab-admin: " << db << " was not changed: " << u.error << "\n";
+        return 1;
+    }
+    out << db << ": " << u.done << "\n";
+    return 0;
+}
+
+int journal(const QStringList& args, QTextStream& out, QTextStream& err) {
+    const auto o =
+        options(args, {QStringLiteral("--db"), QStringLiteral("--patient"), QStringLiteral("--lab")}, 0);
+    if (!o || !o->named.contains(QStringLiteral("--db")) ||
+        (o->named.contains(QStringLiteral("--patient")) && o->named.contains(QStringLiteral("--lab"))))
+        return usage(err);
+    const QString path = o->named.value(QStringLiteral("--db"));
+    QString where;
+    QVariantList binds;
+    if (o->named.contains(QStringLiteral("--patient"))) {
+        const QVariant n = o->named.value(QStringLiteral("--patient")).toLongLong();
+        where = QStringLiteral(" WHERE (table_name = 'registration' AND row_key = ?) OR "
+                               "(table_name = 'test_main' AND json_extract(old_values, '$.patient_id') = ?)");
+        binds = {n, n};
+    } else if (o->named.contains(QStringLiteral("--lab"))) {
+        where = QStringLiteral(" WHERE table_name = 'test_main' AND row_key = ?");
+        binds = {o->named.value(QStringLiteral("--lab")).toLongLong()};
+    }
+    int status = 0;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("journal"));
+        const QString failure = QFileInfo::exists(path) ? open_database_file(db, path, true)
+                                                        : QStringLiteral("it does not exist");
+        if (!failure.isEmpty()) {
+            err << "tavora-lab-admin: " << cannot_open_message(path, failure) << "\n";
+            status = 1;
+        } else {
+            QSqlQuery q(db);
+            q.prepare(
+                QStringLiteral("SELECT changed_at, host, user_name, action, table_name, row_key, old_values "
+                               "FROM change_log%1 ORDER BY id")
+                    .arg(where));
+            for (const QVariant& b : binds)
+                q.addBindValue(b);
+            if (!q.exec()) {
+                err << "tavora-lab-admin: " << q.lastError().text() << "\n";
+                status = 1;
+            }
+            while (q.next())
+                out << q.value(0).toString() << "  " << q.value(1).toString() << "  " << q.value(2).toString()
+                    << "  " << q.value(3).toString() << " " << q.value(4).toString() << " "
+                    << q.value(5).toString() << "  " << q.value(6).toString() << "\n";
+            q.finish();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("journal"));
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -141,5 +231,8 @@ int main(int argc, char* argv[]) {
     if (!args.isEmpty() && args[0] == QLatin1String("render")) return render(args.mid(1), out, err);
     if (!args.isEmpty() && args[0] == QLatin1String("backup")) return backup(args.mid(1), out, err);
     if (!args.isEmpty() && args[0] == QLatin1String("restore")) return restore(args.mid(1), out, err);
+    if (!args.isEmpty() && args[0] == QLatin1String("check")) return check(args.mid(1), out, err);
+    if (!args.isEmpty() && args[0] == QLatin1String("upgrade")) return upgrade(args.mid(1), out, err);
+    if (!args.isEmpty() && args[0] == QLatin1String("journal")) return journal(args.mid(1), out, err);
     return usage(err);
 }

@@ -3,6 +3,7 @@
 #include "app_state.h"
 #include "artwork.h"
 #include "credentials.h"
+#include "journal.h"
 #include "key_filters.h"
 #include "keystrokes.h"
 #include "message_box.h"
@@ -110,6 +111,11 @@ LoginScreen::LoginScreen(QWidget* parent) : QWidget(parent) {
 }
 
 bool LoginScreen::eventFilter(QObject* watched, QEvent* event) {
+    // A middle click pastes the selection: refused like every other paste.
+    if (watched == password_ &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease) &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::MiddleButton)
+        return true;
     if (watched != password_ || event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     // Pasting would put the clipboard into the box in plain sight, and not into
@@ -142,6 +148,7 @@ void LoginScreen::press_at(QPointF twips) {
         return;
     }
     if (!kOk.contains(twips.x(), twips.y())) return;
+    set_journal_user(user_->text()); // who made the changes the journal records
     screens::open(QString::fromLatin1(kMainMenu));
     close();
 }

@@ -1,6 +1,9 @@
 #include "core_tables.h"
 
 #include "dates.h"
+#include "journal.h"
+
+#include <QJsonObject>
 
 namespace {
 
@@ -69,9 +72,54 @@ DbError add_patient(const Patient& patient) {
     return add_row(QStringLiteral("registration"), fields);
 }
 
-DbError modify_patient(const Patient& patient) {
-    return change_rows(QStringLiteral("registration"), patient_fields(patient), QStringLiteral("patient_id"),
-                       patient.patient_id);
+namespace {
+
+constexpr QString Patient::*kPatientText[] = {
+    &Patient::patient_name, &Patient::age,      &Patient::sex,           &Patient::phone,
+    &Patient::mobile,       &Patient::emailid,  &Patient::occupation,    &Patient::next_of_kin,
+    &Patient::address,      &Patient::reg_date, &Patient::brief_history,
+};
+constexpr const char* kPatientColumns[] = {"patient_name", "age",      "sex",          "phone",
+                                           "mobile",       "emailid",  "occupation",   "next_of_kin",
+                                           "address",      "reg_date", "brief_history"};
+
+QJsonObject patient_json(const Patient& p) {
+    QJsonObject o{{QStringLiteral("patient_id"), p.patient_id.toLongLong()}};
+    for (std::size_t i = 0; i < std::size(kPatientText); ++i)
+        o.insert(QLatin1String(kPatientColumns[i]), p.*kPatientText[i]);
+    return o;
+}
+
+} // namespace
+
+bool same_key(const QVariant& a, const QVariant& b) {
+    const bool whole_a = a.typeId() == QMetaType::LongLong || a.typeId() == QMetaType::Int;
+    const bool whole_b = b.typeId() == QMetaType::LongLong || b.typeId() == QMetaType::Int;
+    if (whole_a && whole_b) return a.toLongLong() == b.toLongLong();
+    return a.toDouble() == b.toDouble();
+}
+
+bool same_patient(const Patient& a, const Patient& b) {
+    for (QString Patient::*field : kPatientText)
+        if (a.*field != b.*field) return false;
+    return same_key(a.patient_id, b.patient_id);
+}
+
+DbError modify_patient(const Patient& patient, const Patient& looked_up) {
+    return in_transaction([&]() -> DbError {
+        auto stored = find_patient(patient.patient_id);
+        if (!stored.ok()) return stored.error;
+        if (!stored.value) return {DbError::Kind::NotFound, 0, QStringLiteral("no patient has that number")};
+        if (!same_patient(*stored.value, looked_up))
+            return {DbError::Kind::Changed, 0,
+                    QStringLiteral("the patient was changed since it was looked up")};
+        if (DbError e = journal_change(QStringLiteral("modify"), QStringLiteral("registration"),
+                                       patient.patient_id.toLongLong(), patient_json(*stored.value));
+            !e.ok())
+            return e;
+        return change_rows(QStringLiteral("registration"), patient_fields(patient),
+                           QStringLiteral("patient_id"), patient.patient_id);
+    });
 }
 
 ListQuery patient_list() {

@@ -29,7 +29,14 @@ Patient minimal_patient(const QVariant& patient_id, const QString& name, const Q
 DbResult<std::optional<Patient>> find_patient(const QVariant& patient_id);
 // Adds the patient with today's date as reg_date. A taken number is a duplicate-key error.
 DbError add_patient(const Patient& patient);
-// Rewrites every column but the number, with today's date as reg_date.
-DbError modify_patient(const Patient& patient);
+// Rewrites every column but the number, with today's date as reg_date, only
+// when the stored row is still `looked_up` (compared inside the write
+// transaction): otherwise a Changed error and nothing is stored. The old row
+// goes into the journal of changes.
+DbError modify_patient(const Patient& patient, const Patient& looked_up);
+
+bool same_patient(const Patient& a, const Patient& b);
+// Whether two bound ids name the same row.
+bool same_key(const QVariant& a, const QVariant& b);
 // Every patient in registration-number order, for the list panel.
 ListQuery patient_list();

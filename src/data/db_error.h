@@ -8,7 +8,10 @@ class QSqlError;
 // apart (their "ID already exists" messages) and a database kept busy by other
 // workstations; everything else is "other".
 struct DbError {
-    enum class Kind { None, Duplicate, Busy, Unavailable, NotFound, Other };
+    // Changed: the row is no longer what the screen looked up (another
+    // workstation stored something in between); nothing was written.
+    // Damaged: the file is corrupt; the run writes nothing more to it.
+    enum class Kind { None, Duplicate, Busy, Unavailable, NotFound, Changed, Damaged, Other };
 
     Kind kind = Kind::None;
     int code = 0;        // the engine's (extended) result code
@@ -17,6 +20,7 @@ struct DbError {
     bool ok() const { return kind == Kind::None; }
     bool duplicate() const { return kind == Kind::Duplicate; }
     bool busy() const { return kind == Kind::Busy; }
+    bool changed() const { return kind == Kind::Changed; }
 
     static DbError from(const QSqlError& error);
     // Classifies SQLite's (extended) result code: 1555 and 2067 are duplicate

@@ -1,5 +1,6 @@
 #include "number_value.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -88,4 +89,36 @@ QString plain_number(double value) {
 QVariant key_value(double value) {
     if (value == std::floor(value) && std::fabs(value) < 9.0e18) return QVariant(qint64(value));
     return QVariant(value);
+}
+
+std::optional<QVariant> id_value(const QString& text) {
+    std::string s;
+    for (QChar c : text)
+        if (!ignorable(c)) s += c.unicode() < 128 ? char(c.unicode()) : '?';
+    std::size_t i = 0;
+    const std::size_t sign = (!s.empty() && (s[0] == '+' || s[0] == '-')) ? 1 : 0;
+    i = sign;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+        ++i;
+    const bool digits = i > sign;
+    const bool more =
+        i < s.size() && (s[i] == '.' || s[i] == 'e' || s[i] == 'E' || s[i] == 'd' || s[i] == 'D');
+    if (!digits || more || (!s.empty() && s[0] == '&')) {
+        // Not a plain whole number: as number_value reads it, unless it is
+        // a whole number too large for a 64-bit key.
+        const double v = number_value(text);
+        if (v == std::floor(v) && std::fabs(v) >= 9223372036854775808.0) return std::nullopt;
+        return key_value(v);
+    }
+    qint64 value = 0;
+    const char* first = s.data() + (s[0] == '+' ? 1 : 0);
+    const auto [end, error] = std::from_chars(first, s.data() + i, value);
+    if (error != std::errc() || end != s.data() + i) return std::nullopt;
+    return QVariant(value);
+}
+
+QString id_text(const QVariant& id) {
+    if (id.typeId() == QMetaType::LongLong || id.typeId() == QMetaType::Int)
+        return QString::number(id.toLongLong());
+    return plain_number(id.toDouble());
 }

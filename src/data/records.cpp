@@ -9,6 +9,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QSqlResult>
 
 #include <sqlite3.h>
 
@@ -16,7 +17,7 @@ namespace {
 
 // The shared tables of the schema, spelled as the schema spells them; the
 // test tables come from their own list.
-constexpr const char* kCoreTables[] = {"registration", "test_main", "doctors", "temp"};
+constexpr const char* kCoreTables[] = {"registration", "test_main", "doctors", "temp", "change_log"};
 
 bool plain_identifier(const QString& name) {
     if (name.isEmpty()) return false;
@@ -66,7 +67,11 @@ DbError DbError::from(const QSqlError& error) {
 DbError DbError::from_code(int code, const QString& description) {
     DbError e{Kind::Other, code, description};
     const int primary = e.code & 0xff;
-    if (e.code == 1555 || e.code == 2067)
+    if (primary == 11) { // SQLITE_CORRUPT and its extended forms
+        mark_database_damaged();
+        e.kind = Kind::Damaged;
+        e.description = damaged_message() + QStringLiteral(" (") + description + u')';
+    } else if (e.code == 1555 || e.code == 2067)
         e.kind = Kind::Duplicate;
     else if (primary == 5 || primary == 6)
         e.kind = Kind::Busy;
@@ -186,6 +191,22 @@ DbError read_through(const QString& sql, const QVariantList& binds, QStringList*
     return {};
 }
 
+int reading_only(void*, int action, const char* a, const char* b, const char*, const char*) {
+    switch (action) {
+    case SQLITE_SELECT:
+    case SQLITE_READ:
+    case SQLITE_FUNCTION:
+    case SQLITE_RECURSIVE:
+        return SQLITE_OK;
+    case SQLITE_PRAGMA:
+        // Only a question, never a setting: PRAGMA table_info(x).
+        return a && (qstricmp(a, "table_info") == 0 || qstricmp(a, "table_xinfo") == 0) && b ? SQLITE_OK
+                                                                                             : SQLITE_DENY;
+    default:
+        return SQLITE_DENY;
+    }
+}
+
 QString cell_text(sqlite3_stmt* stmt, int i) {
     if (sqlite3_column_type(stmt, i) == SQLITE_FLOAT) return value_text(sqlite3_column_double(stmt, i));
     const auto* chars = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
@@ -202,6 +223,17 @@ DbResult<QString> list_from(const ListQuery& list) {
 }
 
 } // namespace
+
+void allow_only_reading(const QSqlDatabase& db, bool on) {
+    if (sqlite3* h = sqlite_handle(db)) sqlite3_set_authorizer(h, on ? reading_only : nullptr, nullptr);
+}
+
+bool statement_only_reads(const QSqlQuery& query) {
+    const QVariant handle = query.result() ? query.result()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3_stmt*") != 0) return false;
+    auto* stmt = *static_cast<sqlite3_stmt* const*>(handle.constData());
+    return stmt && sqlite3_stmt_readonly(stmt);
+}
 
 DbResult<QList<qint64>> list_keys(const ListQuery& list) {
     auto from = list_from(list);

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
 
@@ -71,6 +72,14 @@ DbError delete_rows(const QString& table, const QString& key_column, const QVari
 // The schema's name for a table, matched without regard to case; empty when
 // the name is not one of the schema's tables.
 QString known_table(const QString& name);
+
+// While on, `db` runs nothing but reading statements: SELECT, and PRAGMA
+// table_info to learn a table's columns. ATTACH, every write and every
+// statement that could create a file is refused. For the report files'
+// queries, which the laboratory edits.
+void allow_only_reading(const QSqlDatabase& db, bool on);
+// Whether a prepared statement only reads (no write, no VACUUM INTO a file).
+bool statement_only_reads(const QSqlQuery& query);
 
 // BEGIN IMMEDIATE ... COMMIT, or ROLLBACK when it goes out of scope uncommitted.
 // Immediate, because a deferred BEGIN can fail at once with "database is

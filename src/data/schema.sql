@@ -130,3 +130,22 @@ CREATE TABLE culture_and_antibiotic_sensitivity_pattern (
 ) STRICT;
 CREATE INDEX culture_and_antibiotic_sensitivity_pattern_lab_id
     ON culture_and_antibiotic_sensitivity_pattern (lab_id);
+
+-- The before-image of every modified or deleted patient and report: when,
+-- where, who, which row, and its old values as JSON. New rows are not journalled.
+CREATE TABLE change_log (
+    id         INTEGER PRIMARY KEY,
+    changed_at TEXT NOT NULL,
+    host       TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    user_name  TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    action     TEXT COLLATE NOCASE NOT NULL,
+    table_name TEXT COLLATE NOCASE NOT NULL,
+    row_key    INTEGER NOT NULL,
+    old_values TEXT NOT NULL
+) STRICT;
+CREATE INDEX change_log_row ON change_log (table_name, row_key);
+
+-- The file says whose it is and which version of the schema it holds; the
+-- program opens nothing else.
+PRAGMA application_id = 1414941762;
+PRAGMA user_version = 1;

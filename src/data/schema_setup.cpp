@@ -1,5 +1,7 @@
 #include "schema_setup.h"
 
+#include "tavora_module.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -15,10 +17,19 @@ QString schema_sql() {
 }
 
 QString create_database(const QString& path) {
-    if (QFileInfo::exists(path))
-        return QStringLiteral("\"%1\" exists already; it was left untouched.").arg(path);
+    if (path.trimmed().isEmpty()) return QStringLiteral("no file name was given");
+    if (path.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
+        return QStringLiteral("\"%1\" is a URI; give a plain file name").arg(path);
     const QString sql = schema_sql();
     if (sql.isEmpty()) return QStringLiteral("the schema is missing from the program");
+    {
+        // Made exclusively: of two at once, one creates the file, the other is refused.
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return QFileInfo::exists(path)
+                       ? QStringLiteral("\"%1\" exists already; it was left untouched.").arg(path)
+                       : QStringLiteral("\"%1\" cannot be created: %2").arg(path, file.errorString());
+    }
 
     const QString name = QStringLiteral("create-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     QString failure;
@@ -50,4 +61,79 @@ QString create_database(const QString& path) {
     QSqlDatabase::removeDatabase(name);
     if (!failure.isEmpty()) QFile::remove(path);
     return failure;
+}
+
+namespace {
+
+// One step of the schema's history: what brings a file of version - 1 to version.
+struct UpgradeStep {
+    int version;
+    const char* sql;
+};
+
+constexpr UpgradeStep kUpgradeSteps[] = {
+    {1, "CREATE TABLE IF NOT EXISTS change_log ("
+        " id INTEGER PRIMARY KEY, changed_at TEXT NOT NULL,"
+        " host TEXT COLLATE NOCASE NOT NULL DEFAULT '', user_name TEXT COLLATE NOCASE NOT NULL DEFAULT '',"
+        " action TEXT COLLATE NOCASE NOT NULL, table_name TEXT COLLATE NOCASE NOT NULL,"
+        " row_key INTEGER NOT NULL, old_values TEXT NOT NULL) STRICT;"
+        "CREATE INDEX IF NOT EXISTS change_log_row ON change_log (table_name, row_key)"},
+};
+
+static_assert(std::size(kUpgradeSteps) == kSchemaVersion, "every schema version has its upgrade step");
+
+} // namespace
+
+Upgrade upgrade_database(const QString& path) {
+    if (!QFileInfo(path).isFile() || QFileInfo(path).size() == 0)
+        return {{}, QStringLiteral("\"%1\" is not a database file").arg(path)};
+    const QString name = QStringLiteral("upgrade-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    Upgrade out;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        QSqlQuery q(db);
+        auto value = [&q](const QString& sql) { return q.exec(sql) && q.next() ? q.value(0).toInt() : -1; };
+        if (!db.open()) {
+            out.error = db.lastError().text();
+        } else {
+            const int application = value(QStringLiteral("PRAGMA application_id"));
+            const int version = value(QStringLiteral("PRAGMA user_version"));
+            const int tables =
+                value(QStringLiteral("SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND "
+                                     "name IN ('registration', 'test_main')"));
+            if (application != 0 && application != kApplicationId)
+                out.error = QStringLiteral("it is not a Tavora Lab database");
+            else if (tables != 2)
+                out.error = QStringLiteral("it does not hold the laboratory's tables");
+            else if (version > int(std::size(kUpgradeSteps)))
+                out.error = QStringLiteral("it was made by a newer version of the program");
+            else if (application != 0 && version == int(std::size(kUpgradeSteps)))
+                out.done = QStringLiteral("already up to date (version %1)").arg(version);
+            else if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+                out.error = q.lastError().text();
+            else {
+                for (const UpgradeStep& step : kUpgradeSteps) {
+                    if (step.version <= version) continue;
+                    for (const QString& statement :
+                         QString::fromLatin1(step.sql).split(u';', Qt::SkipEmptyParts))
+                        if (out.error.isEmpty() && !q.exec(statement)) out.error = q.lastError().text();
+                }
+                if (out.error.isEmpty() &&
+                    (!q.exec(QStringLiteral("PRAGMA application_id = %1").arg(kApplicationId)) ||
+                     !q.exec(QStringLiteral("PRAGMA user_version = %1").arg(std::size(kUpgradeSteps)))))
+                    out.error = q.lastError().text();
+                q.exec(out.error.isEmpty() ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"));
+                if (out.error.isEmpty())
+                    out.done = QStringLiteral("brought from version %1 to version %2")
+                                   .arg(version)
+                                   .arg(std::size(kUpgradeSteps));
+            }
+            q.finish();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return out;
 }

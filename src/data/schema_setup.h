@@ -5,6 +5,16 @@
 // The schema's SQL text, as shipped with the program.
 QString schema_sql();
 
-// Creates a new database file at `path` with the whole schema. Refuses a path
-// where a file exists already. Returns an empty text on success, else the reason.
+// Creates a new database file at `path` with the whole schema. The file is
+// created exclusively: where a file exists already (or another program
+// creates one at the same moment) nothing is touched. An empty path or an
+// SQLite URI is refused. Returns an empty text on success, else the reason.
 QString create_database(const QString& path);
+
+// Brings a database file of an older schema version up to this program's,
+// in one transaction. Returns what was done, or (error set) why not.
+struct Upgrade {
+    QString done;
+    QString error;
+};
+Upgrade upgrade_database(const QString& path);

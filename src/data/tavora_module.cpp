@@ -14,6 +14,11 @@ QString& folder_override() {
     return folder;
 }
 
+bool& damaged_flag() {
+    static bool damaged = false;
+    return damaged;
+}
+
 QString& last_open_failure() {
     static QString text;
     return text;
@@ -27,6 +32,7 @@ QString program_folder() {
 }
 
 void set_program_folder(const QString& folder) {
+    damaged_flag() = false; // another folder, another file
     QString f = folder;
     while (f.size() > 1 && (f.endsWith(u'/') || f.endsWith(u'\\')))
         f.chop(1);
@@ -41,21 +47,90 @@ bool connection_is_open() {
     return QSqlDatabase::contains(kConnectionName) && QSqlDatabase::database(kConnectionName, false).isOpen();
 }
 
-QString open_database_file(QSqlDatabase& db, const QString& path, bool read_only) {
+namespace {
+
+// What is wrong with the open file, judged from its header alone (no scan of
+// the file): an empty text when it is the laboratory's database.
+QString header_problem(QSqlDatabase& db) {
+    QSqlQuery q(db);
+    auto pragma = [&q](const char* name) {
+        return q.exec(QStringLiteral("PRAGMA %1").arg(QLatin1String(name))) && q.next() ? q.value(0)
+                                                                                        : QVariant();
+    };
+    const QVariant application = pragma("application_id");
+    const QVariant version = pragma("user_version");
+    const QString journal = pragma("journal_mode").toString().toLower();
+    q.finish();
+    if (!application.isValid() || !version.isValid())
+        return QStringLiteral("its header cannot be read: %1").arg(q.lastError().databaseText());
+    if (application.toInt() != kApplicationId) {
+        QSqlQuery tables(db);
+        const bool ours =
+            tables.exec(QStringLiteral("SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND "
+                                       "name IN ('registration', 'test_main')")) &&
+            tables.next() && tables.value(0).toInt() == 2;
+        if (application.toInt() == 0 && ours)
+            return QStringLiteral("it was made by an older version of the program; bring it up to date with "
+                                  "\"tavora-lab-admin upgrade\" before using it");
+        return QStringLiteral("it is not a Tavora Lab database");
+    }
+    if (version.toInt() > kSchemaVersion)
+        return QStringLiteral(
+                   "it was made by a newer version of the program (schema %1; this program knows %2)")
+            .arg(version.toInt())
+            .arg(kSchemaVersion);
+    if (version.toInt() < kSchemaVersion)
+        return QStringLiteral("it was made by an older version of the program; bring it up to date with "
+                              "\"tavora-lab-admin upgrade\" before using it");
+    if (journal == QLatin1String("wal"))
+        return QStringLiteral("it is in write-ahead-log mode, which is not safe on a shared folder; the "
+                              "laboratory's database uses the rollback journal");
+    return {};
+}
+
+} // namespace
+
+void mark_database_damaged() {
+    damaged_flag() = true;
+}
+
+bool database_damaged() {
+    return damaged_flag();
+}
+
+QString damaged_message() {
+    return QStringLiteral(
+               "The database file \"%1\" is damaged. Nothing more is written to it; restore the "
+               "last backup (see \"Backup and restore\" in the README) and start the program again.")
+        .arg(QDir::toNativeSeparators(database_file_path()));
+}
+
+QString open_database_file(QSqlDatabase& db, const QString& path, bool read_only, int* code) {
+    // An empty file would open as an empty database: it is nobody's database.
+    if (QFileInfo(path).isFile() && QFileInfo(path).size() == 0) return QStringLiteral("the file is empty");
     // mode=rw / mode=ro: a missing file is an error, never a new empty database.
     db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) +
                        (read_only ? QStringLiteral("?mode=ro") : QStringLiteral("?mode=rw")));
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
-    if (!db.open()) return db.lastError().databaseText();
+    if (!db.open()) {
+        if (code) *code = db.lastError().nativeErrorCode().toInt();
+        return db.lastError().databaseText();
+    }
     // SQLite opens lazily: reading the schema makes a file that is not a
     // database at all a failed open, not a later puzzling error.
     QSqlQuery probe(db);
     if (!probe.exec(QStringLiteral("PRAGMA synchronous = FULL")) ||
         !probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_schema"))) {
         const QString why = probe.lastError().databaseText();
+        if (code) *code = probe.lastError().nativeErrorCode().toInt();
         probe.finish();
         db.close();
         return why;
+    }
+    probe.finish();
+    if (const QString problem = header_problem(db); !problem.isEmpty()) {
+        db.close();
+        return problem;
     }
     return {};
 }
@@ -71,7 +146,9 @@ void open_connection() {
     QSqlDatabase db = QSqlDatabase::contains(kConnectionName)
                           ? QSqlDatabase::database(kConnectionName, false)
                           : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnectionName);
-    last_open_failure() = open_database_file(db, database_file_path(), false);
+    int code = 0;
+    last_open_failure() = open_database_file(db, database_file_path(), false, &code);
+    if ((code & 0xff) == 11) mark_database_damaged(); // SQLITE_CORRUPT
 }
 
 DbError close_connection() {
@@ -89,7 +166,8 @@ QString database_path_without_extension() {
 }
 
 DbResult<QSqlDatabase> database() {
-    open_connection();
+    if (!database_damaged()) open_connection();
+    if (database_damaged()) return {{}, {DbError::Kind::Damaged, 11, damaged_message()}};
     if (connection_is_open()) return {QSqlDatabase::database(kConnectionName, false), {}};
     return {{},
             {DbError::Kind::Unavailable, 0, cannot_open_message(database_file_path(), last_open_failure())}};

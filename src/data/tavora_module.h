@@ -11,6 +11,11 @@
 inline constexpr char kConnectionName[] = "db_connection";
 inline constexpr char kDatabaseFileName[] = "tavora lab.mdb";
 
+// What the laboratory's database file carries in its header: whose file it is
+// and the version of its schema. The program opens no other file.
+inline constexpr int kApplicationId = 1414941762; // "TVLB"
+inline constexpr int kSchemaVersion = 1;
+
 // The folder the program runs from (the executable's folder), without a
 // trailing separator. Tests point it at a temporary folder.
 QString program_folder();
@@ -34,12 +39,20 @@ QString database_path_without_extension();
 
 // Opens `db` on the database file at `path`, never creating it, read-write or
 // read-only, with the busy timeout every connection of the program uses. The
-// file's schema is read once, so a file that is not a database at all fails
-// here rather than at a later statement. Returns an empty text, or the reason.
-QString open_database_file(QSqlDatabase& db, const QString& path, bool read_only);
+// file is checked before anything is written to it: an empty file, another
+// program's database, a file of a newer or older schema version and a file in
+// write-ahead-log mode are refused. Returns an empty text, or the reason.
+// `code`, when given, receives SQLite's result code of a failed open.
+QString open_database_file(QSqlDatabase& db, const QString& path, bool read_only, int* code = nullptr);
 
 // What the user is told when the database file cannot be opened.
 QString cannot_open_message(const QString& path, const QString& reason);
+
+// A database file found damaged takes no further work in this run: every
+// later action gets the Damaged error that names it.
+void mark_database_damaged();
+bool database_damaged();
+QString damaged_message();
 
 // The open connection for the record operations. When it is closed, one more
 // attempt is made to open it; if that fails too, the error names the file.

@@ -1,7 +1,11 @@
 #include "test_reports.h"
 
 #include "dates.h"
+#include "journal.h"
+
 #include "test_tables.h"
+#include <QJsonArray>
+#include <QJsonObject>
 
 namespace {
 
@@ -18,6 +22,37 @@ DbError add_results(const QString& table, const QVariant& lab_id, const QList<Re
         if (!e.ok()) return e;
     }
     return {};
+}
+
+bool same_header(const ReportHeader& a, const ReportHeader& b) {
+    return a.patient_id.toLongLong() == b.patient_id.toLongLong() && a.ref_by == b.ref_by &&
+           a.t_date == b.t_date && a.test == b.test && a.remarks == b.remarks &&
+           a.temp_patient == b.temp_patient;
+}
+
+bool same_rows(const QList<ResultRow>& a, const QList<ResultRow>& b) {
+    if (a.size() != b.size()) return false;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        if (a[i].rowid != b[i].rowid || a[i].item != b[i].item || a[i].result != b[i].result) return false;
+    return true;
+}
+
+QJsonObject report_json(const ReportHeader& h, const QList<ResultRow>& rows) {
+    QJsonArray results;
+    for (const ResultRow& r : rows)
+        results.append(QJsonObject{{QStringLiteral("item"), r.item}, {QStringLiteral("result"), r.result}});
+    return {{QStringLiteral("lab_id"), h.lab_id.toLongLong()},
+            {QStringLiteral("patient_id"), h.patient_id.toLongLong()},
+            {QStringLiteral("ref_by"), h.ref_by},
+            {QStringLiteral("t_date"), h.t_date},
+            {QStringLiteral("test"), h.test},
+            {QStringLiteral("remarks"), h.remarks},
+            {QStringLiteral("temp_patient"), h.temp_patient},
+            {QStringLiteral("results"), results}};
+}
+
+DbError changed_since_looked_up() {
+    return {DbError::Kind::Changed, 0, QStringLiteral("the report was changed since it was looked up")};
 }
 
 } // namespace
@@ -47,15 +82,23 @@ DbError modify_report(const ReportChange& change) {
     if (!table.ok()) return table.error;
     const ReportHeader& h = change.header;
     return in_transaction([&]() -> DbError {
-        DbError e = change_rows(QStringLiteral("test_main"),
-                                {{QStringLiteral("patient_id"), h.patient_id},
-                                 {QStringLiteral("ref_by"), h.ref_by},
-                                 {QStringLiteral("t_date"), today_iso()},
-                                 {QStringLiteral("test"), h.test},
-                                 {QStringLiteral("remarks"), h.remarks}},
-                                QStringLiteral("lab_id"), h.lab_id);
-        // A report that is gone keeps only its result rows, as it always has.
-        if (!e.ok() && e.kind != DbError::Kind::NotFound) return e;
+        auto stored = report_snapshot(table.value, h.lab_id);
+        if (!stored.ok()) return stored.error;
+        if (!stored.value || !same_header(stored.value->header, change.looked_up.header) ||
+            !same_rows(stored.value->rows, change.looked_up.rows))
+            return changed_since_looked_up();
+        DbError e =
+            journal_change(QStringLiteral("modify"), QStringLiteral("test_main"), h.lab_id.toLongLong(),
+                           report_json(stored.value->header, stored.value->rows));
+        if (!e.ok()) return e;
+        e = change_rows(QStringLiteral("test_main"),
+                        {{QStringLiteral("patient_id"), h.patient_id},
+                         {QStringLiteral("ref_by"), h.ref_by},
+                         {QStringLiteral("t_date"), today_iso()},
+                         {QStringLiteral("test"), h.test},
+                         {QStringLiteral("remarks"), h.remarks}},
+                        QStringLiteral("lab_id"), h.lab_id);
+        if (!e.ok()) return e;
         QStringList kept;
         QVariantList binds{h.lab_id};
         for (qint64 k : change.keep) {
@@ -67,6 +110,14 @@ DbError modify_report(const ReportChange& change) {
         if (e = execute(sql, binds); !e.ok()) return e;
         return add_results(table.value, h.lab_id, change.results);
     });
+}
+
+DbResult<std::optional<ReportSnapshot>> report_snapshot(const QString& table, const QVariant& lab_id) {
+    auto header = find_report(lab_id);
+    if (!header.ok() || !header.value) return {std::nullopt, header.error};
+    auto rows = report_results(table, lab_id);
+    if (!rows.ok()) return {std::nullopt, rows.error};
+    return {ReportSnapshot{*header.value, rows.value}, {}};
 }
 
 DbResult<std::optional<ReportHeader>> find_report(const QVariant& lab_id) {
@@ -138,13 +189,25 @@ DbResult<QString> table_of_test(const QString& test) {
 
 } // namespace
 
-DbError delete_report(const QVariant& lab_id) {
+DbError delete_report(const QVariant& lab_id, const std::optional<QStringList>& shown) {
     return in_transaction([&]() -> DbError {
         auto report = find_report(lab_id);
         if (!report.ok()) return report.error;
         if (!report.value) return {DbError::Kind::NotFound, 0, QStringLiteral("no report has that lab id")};
+        if (shown) {
+            auto now = list_rows(all_reports_list(), {report.value->lab_id.toLongLong()});
+            if (!now.ok()) return now.error;
+            if (now.value.rows.value(0) != *shown) return changed_since_looked_up();
+        }
         const auto table = table_of_test(report.value->test);
         if (!table.ok()) return table.error;
+        auto rows = report_results(table.value, report.value->lab_id);
+        if (!rows.ok()) return rows.error;
+        if (DbError e =
+                journal_change(QStringLiteral("delete"), QStringLiteral("test_main"),
+                               report.value->lab_id.toLongLong(), report_json(*report.value, rows.value));
+            !e.ok())
+            return e;
         if (DbError e = delete_rows(table.value, QStringLiteral("lab_id"), report.value->lab_id); !e.ok())
             return e;
         return delete_rows(QStringLiteral("test_main"), QStringLiteral("lab_id"), report.value->lab_id);

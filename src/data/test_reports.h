@@ -41,15 +41,24 @@ struct NewReport {
 
 DbError save_report(const NewReport& report);
 
-// What modify stores, all of it or nothing: the header is rewritten (when the
-// report still exists, t_date becomes today; temp_patient is kept), every
-// stored row of the report is replaced by `results`, except the rows in
-// `keep` (stored results the screen could not show, which it must not lose).
+// A report as a screen looked it up: its test_main row and its stored rows.
+struct ReportSnapshot {
+    ReportHeader header;
+    QList<ResultRow> rows;
+};
+
+// What modify stores, all of it or nothing, and only when the report is still
+// as it was looked up (`looked_up`, compared inside the write transaction;
+// otherwise a Changed error): the header is rewritten (t_date becomes today;
+// temp_patient is kept), every stored row of the report is replaced by
+// `results`, except the rows in `keep` (stored results the screen could not
+// show, which it must not lose). The old report goes into the journal.
 struct ReportChange {
     ReportHeader header;
     QString table;
     QList<ResultRow> results;
     QList<qint64> keep;
+    ReportSnapshot looked_up;
 };
 
 DbError modify_report(const ReportChange& change);
@@ -75,7 +84,13 @@ ListQuery temporary_reports_list();
 // its test names (blanks read as "_", as the consolidated report does) and its
 // test_main row. NotFound when no report has that lab id; a test that names
 // none of the twelve tables deletes nothing.
-DbError delete_report(const QVariant& lab_id);
+// When `shown` is given (the report's test_main row as a list showed it), the
+// report is deleted only while it still reads so; otherwise a Changed error.
+// The deleted report goes into the journal.
+DbError delete_report(const QVariant& lab_id, const std::optional<QStringList>& shown = std::nullopt);
+
+// The report and its rows as stored now, or nullopt when there is no such report.
+DbResult<std::optional<ReportSnapshot>> report_snapshot(const QString& table, const QVariant& lab_id);
 
 // Fills temp with the result rows of the patient's reports dated today
 // (never those of the culture and smear tests), after emptying it. Run it

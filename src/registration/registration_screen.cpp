@@ -6,7 +6,6 @@
 #include "field_rules.h"
 #include "list_panel.h"
 #include "message_box.h"
-#include "number_value.h"
 #include "screen_registry.h"
 #include "twips.h"
 
@@ -182,11 +181,14 @@ void RegistrationScreen::offer_next_number() {
     report_failure(next.error, QStringLiteral("Reading the next registration number"));
 }
 
-// The patient as the boxes show it.
-static Patient patient_from(const RegistrationScreen* s) {
+// The patient as the boxes show it; nullopt (and said so) when the number is
+// too large to be one.
+static std::optional<Patient> patient_from(const RegistrationScreen* s) {
     auto text = [s](const char* name) { return box_text(s->findChild<QWidget*>(QString::fromLatin1(name))); };
+    const auto id = typed_id(text("Text1"));
+    if (!id) return std::nullopt;
     Patient p;
-    p.patient_id = key_value(number_value(text("Text1")));
+    p.patient_id = *id;
     for (const BoxColumn& b : kBoxColumns)
         p.*b.column = text(b.box);
     return p;
@@ -200,9 +202,14 @@ bool RegistrationScreen::important_data_given() const {
 
 void RegistrationScreen::save() {
     if (!important_data_given()) return;
-    const DbError e = add_patient(patient_from(this));
+    const auto patient = patient_from(this);
+    if (!patient) return;
+    const DbError e = add_patient(*patient);
     if (e.duplicate()) {
         show_message(QStringLiteral("ID already exists. Click 'Modify' to update"));
+        // The number was the program's offer and another workstation took it
+        // first: offer the next one, keeping everything typed.
+        if (!line("Text1")->isEnabled()) offer_next_number();
         return;
     }
     if (report_failure(e, QStringLiteral("Saving the patient"))) return;
@@ -214,9 +221,23 @@ void RegistrationScreen::modify() {
     // Checked as Save checks: a look-up that emptied the name box must not
     // blank the stored name.
     if (!important_data_given()) return;
-    const DbError e = modify_patient(patient_from(this));
+    const auto patient = patient_from(this);
+    if (!patient) return;
+    if (!looked_up_ || !same_key(looked_up_->patient_id, patient->patient_id)) {
+        // Only the patient the screen looked up can be modified.
+        show_message(QStringLiteral("Patient ID does not exist"));
+        return;
+    }
+    const DbError e = modify_patient(*patient, *looked_up_);
     if (e.kind == DbError::Kind::NotFound) {
         show_message(QStringLiteral("Patient ID does not exist"));
+        return;
+    }
+    if (e.changed()) {
+        show_message(
+            QStringLiteral("Another workstation changed this patient since it was looked up. Nothing "
+                           "was stored; the stored details are shown again."));
+        look_up();
         return;
     }
     if (report_failure(e, QStringLiteral("Storing the changes"))) return;
@@ -226,6 +247,7 @@ void RegistrationScreen::modify() {
 
 void RegistrationScreen::clear() {
     list_panel_->hide();
+    looked_up_.reset();
     for (const BoxColumn& b : kBoxColumns)
         set_box_text(box(b.box), QString());
     save_->setEnabled(true);
@@ -250,17 +272,24 @@ void RegistrationScreen::look_up() {
         clear();
         return;
     }
-    auto found = find_patient(key_value(number_value(number->text())));
-    if (report_failure(found.error, QStringLiteral("Looking up the patient"))) {
+    // A look-up that fails leaves nothing of the patient shown before.
+    auto forget_details = [this] {
+        looked_up_.reset();
+        for (const BoxColumn& b : kBoxColumns)
+            set_box_text(box(b.box), QString());
         modify_->setEnabled(false);
-        return;
-    }
+    };
+    const auto id = typed_id(number->text());
+    if (!id) return forget_details();
+    auto found = find_patient(*id);
+    if (report_failure(found.error, QStringLiteral("Looking up the patient"))) return forget_details();
     if (!found.value) {
         show_message(QStringLiteral("Patient ID does not exist"));
         clear();
         return;
     }
     const Patient& p = *found.value;
+    looked_up_ = p;
     for (const BoxColumn& b : kBoxColumns)
         set_box_text(box(b.box), b.column == &Patient::reg_date ? display_date(p.reg_date) : p.*b.column);
     box("text2")->setFocus();

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "core_tables.h"
+
 #include <QWidget>
+
+#include <optional>
 
 class ListPanel;
 class QLineEdit;
@@ -34,6 +38,9 @@ private:
     bool important_data_given() const;
 
     ListPanel* list_panel_ = nullptr;
+    // The patient as the last look-up found it: Modify stores only while the
+    // stored row still reads so.
+    std::optional<Patient> looked_up_;
     QPushButton* save_ = nullptr;
     QPushButton* modify_ = nullptr;
 };

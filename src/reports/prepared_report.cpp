@@ -46,15 +46,19 @@ public:
             }
             shared_ = shared.value;
             QSqlQuery(shared_).exec(QStringLiteral("PRAGMA query_only = 1"));
+            allow_only_reading(shared_, true);
             return;
         }
         static int serial = 0;
         name_ = QStringLiteral("report_connection_%1").arg(++serial);
+        recover_hot_journal(path);
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
         error_ = open_database_file(db, path, true);
+        if (error_.isEmpty()) allow_only_reading(db, true);
     }
     ~ReportConnection() {
         if (shared_.isValid()) {
+            allow_only_reading(shared_, false);
             QSqlQuery(shared_).exec(QStringLiteral("PRAGMA query_only = 0"));
             return;
         }
@@ -66,6 +70,20 @@ public:
     const QString& error() const { return error_; }
 
 private:
+    // A read-only connection cannot roll back what a crashed save left in the
+    // journal: a short read-write look at the file does it first, so a report
+    // prints right after a crash. Where the file cannot be written, the
+    // read-only open says why.
+    static void recover_hot_journal(const QString& path) {
+        const QString name = QStringLiteral("report_recovery");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            open_database_file(db, path, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+
     QSqlDatabase shared_;
     QString name_;
     QString error_;
@@ -127,6 +145,20 @@ mu::data grouped(const ReportQuery& q, const Table& r) {
 QString render(const QString& tmpl, const mu::data& data, const QString& band, const QString& path,
                QString& error) {
     if (tmpl.trimmed().isEmpty()) return {};
+    // Sections nest only so deep: the template engine recurses per level.
+    int depth = 0, deepest = 0;
+    for (qsizetype i = tmpl.indexOf(QLatin1String("{{")); i >= 0;
+         i = tmpl.indexOf(QLatin1String("{{"), i + 2)) {
+        const QChar tag = i + 2 < tmpl.size() ? tmpl[i + 2] : QChar();
+        if (tag == u'#' || tag == u'^') deepest = std::max(deepest, ++depth);
+        if (tag == u'/') --depth;
+    }
+    if (deepest > kMaxTemplateDepth) {
+        error = QStringLiteral("The report file %1 nests sections in its %2 deeper than %3 levels.")
+                    .arg(readable(path), band)
+                    .arg(kMaxTemplateDepth);
+        return {};
+    }
     mu::mustache m{s(tmpl)};
     const std::string out = m.is_valid() ? m.render(data) : std::string();
     if (!m.is_valid()) {
@@ -201,6 +233,14 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
             QSqlQuery query(conn.db());
             query.setForwardOnly(true);
             bool ok = query.prepare(sql);
+            // The laboratory edits its report files: their queries may only read.
+            if (ok && !statement_only_reads(query))
+                return {
+                    std::nullopt,
+                    QStringLiteral("The report file %1 has a query \"%2\" (line %3) that would change the "
+                                   "database or create a file; report queries may only read.")
+                        .arg(readable(path), q.name)
+                        .arg(q.line)};
             for (int i = 0; ok && selection && i < places; ++i)
                 query.addBindValue(selection->value);
             ok = ok && query.exec();

@@ -27,6 +27,14 @@ QString resolve_report_path(const QString& file_path) {
 }
 
 ParsedReportFile read_report_file(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return {std::nullopt, QStringLiteral("The report file %1 is not a file.").arg(readable(path))};
+    if (info.size() > kMaxReportFileBytes)
+        return {std::nullopt,
+                QStringLiteral("The report file %1 is larger than the %2 KiB a report file may be.")
+                    .arg(readable(path))
+                    .arg(kMaxReportFileBytes / 1024)};
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return {std::nullopt,
@@ -90,6 +98,11 @@ ParsedReportFile read_report_file(const QString& path) {
             if (a.hasAttribute(QLatin1String("include"))) {
                 const QString included =
                     QDir(r.folder).filePath(a.value(QLatin1String("include")).toString());
+                const QFileInfo inc_info(included);
+                if (!inc_info.isFile() || inc_info.size() > kMaxIncludedBytes)
+                    return fault(QStringLiteral("the included file %1 is not a file of at most %2 KiB")
+                                     .arg(readable(included))
+                                     .arg(kMaxIncludedBytes / 1024));
                 QFile inc(included);
                 if (!inc.open(QIODevice::ReadOnly))
                     return fault(

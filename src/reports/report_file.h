@@ -61,4 +61,10 @@ struct ParsedReportFile {
 // program folder. Empty when the file is not found.
 QString resolve_report_path(const QString& file_path);
 
+// Limits that keep a damaged or hostile report file from taking the program
+// down: the file, an included file, and the nesting of the body's sections.
+inline constexpr qint64 kMaxReportFileBytes = 1024 * 1024;
+inline constexpr qint64 kMaxIncludedBytes = 256 * 1024;
+inline constexpr int kMaxTemplateDepth = 16;
+
 ParsedReportFile read_report_file(const QString& path);

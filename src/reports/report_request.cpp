@@ -8,7 +8,7 @@ ReportRequest test_report_request(const QString& report_file, const QString& hea
                                   const QString& lab_id_text) {
     const QString file = app_state().print_with_header ? header_report_file : report_file;
     return {program_folder() + file,
-            QStringLiteral("{test_main.lab_ID} = ") + plain_number(number_value(lab_id_text))};
+            QStringLiteral("{test_main.lab_ID} = ") + id_text(id_value(lab_id_text).value_or(QVariant(0)))};
 }
 
 ReportRequest consolidated_report_request() {

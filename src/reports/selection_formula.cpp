@@ -12,5 +12,9 @@ ParsedSelection parse_selection_formula(const QString& formula) {
         return {std::nullopt,
                 QStringLiteral("the selection formula \"%1\" is not of the form {table.field} = number")
                     .arg(formula)};
-    return {Selection{m.captured(1), m.captured(2), key_value(m.captured(3).toDouble())}, {}};
+    const auto value = id_value(m.captured(3));
+    if (!value)
+        return {std::nullopt,
+                QStringLiteral("the number %1 of the selection formula is too large").arg(m.captured(3))};
+    return {Selection{m.captured(1), m.captured(2), *value}, {}};
 }

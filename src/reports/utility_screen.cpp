@@ -8,7 +8,6 @@
 #include "failure_messages.h"
 #include "list_panel.h"
 #include "message_box.h"
-#include "number_value.h"
 #include "prepared_report.h"
 #include "report_engine.h"
 #include "screen_registry.h"
@@ -149,10 +148,21 @@ void UtilityScreen::row_clicked(int row) {
     if (!is_privileged_password(app_state().login_password)) return;
     if (list_->caption() != QLatin1String(kTemporaryPatientsCaption)) return;
     const QString lab_id = list_->model()->cell(row, 0);
+    QStringList shown;
+    for (int c = 0; c < list_->model()->columnCount(); ++c)
+        shown << list_->model()->cell(row, c);
     if (show_message(QStringLiteral("Are you sure you want to delete Lab. ID ") + lab_id,
                      MessageButtons::YesNo) != MessageAnswer::Yes)
         return;
-    const DbError e = delete_report(key_value(number_value(lab_id)));
+    const auto id = typed_id(lab_id);
+    if (!id) return;
+    const DbError e = delete_report(*id, shown);
+    if (e.changed()) {
+        show_message(
+            QStringLiteral("Another workstation changed this report since the list was read. Nothing "
+                           "was deleted."));
+        return;
+    }
     if (e.kind == DbError::Kind::NotFound) {
         show_message(QStringLiteral("Record can not be found"));
         return;

@@ -1,6 +1,7 @@
 #include "failure_messages.h"
 
 #include "message_box.h"
+#include "number_value.h"
 
 bool report_failure(const DbError& error, const QString& action) {
     if (error.ok()) return false;
@@ -9,4 +10,10 @@ bool report_failure(const DbError& error, const QString& action) {
                      : error.description;
     show_message(QStringLiteral("%1 failed. %2").arg(action, cause));
     return true;
+}
+
+std::optional<QVariant> typed_id(const QString& text) {
+    auto id = id_value(text);
+    if (!id) show_message(QStringLiteral("The number %1 is too large to be an id.").arg(text.trimmed()));
+    return id;
 }

@@ -6,7 +6,6 @@
 #include "failure_messages.h"
 #include "list_panel.h"
 #include "message_box.h"
-#include "number_value.h"
 #include "report_engine.h"
 #include "screen_registry.h"
 #include "test_reports.h"
@@ -109,12 +108,14 @@ void TestScreen::save() {
     }
 
     const AppState& state = app_state();
-    const QVariant patient_id = key_value(number_value(patient_id_->text()));
+    const auto patient_id = typed_id(patient_id_->text());
+    const auto lab_id = patient_id ? typed_id(lab_id_->text()) : std::nullopt;
+    if (!lab_id) return;
     NewReport report;
     if (state.register_on_save)
-        report.patient = minimal_patient(patient_id, p_name_->text(), age_->text(), sex_->text());
-    report.header.lab_id = key_value(number_value(lab_id_->text()));
-    report.header.patient_id = patient_id;
+        report.patient = minimal_patient(*patient_id, p_name_->text(), age_->text(), sex_->text());
+    report.header.lab_id = *lab_id;
+    report.header.patient_id = *patient_id;
     report.header.ref_by = doctor_->currentText();
     report.header.test = QString::fromUtf8(test_.caption);
     report.header.remarks = remarks();
@@ -154,6 +155,7 @@ bool TestScreen::save_failed(const DbError& error) {
 }
 
 bool TestScreen::run_print() {
+    if (!typed_id(lab_id_->text())) return false;
     const ReportRequest request =
         test_report_request(QString::fromLatin1(test_.report_file),
                             QString::fromLatin1(test_.header_report_file), lab_id_->text());
@@ -182,6 +184,7 @@ void TestScreen::clear() {
     p_name_->setFocus();
     unshown_rows_.clear();
     emptied_rows_.clear();
+    looked_up_.reset();
     offer_fresh_ids(true);
 }
 
@@ -207,12 +210,25 @@ void TestScreen::lab_id_lookup() {
         clear();
         return;
     }
-    const QVariant lab_id = key_value(number_value(lab_id_->text()));
-    auto found = find_report(lab_id);
-    if (report_failure(found.error, QStringLiteral("Looking up the report"))) {
+    // A lookup that fails leaves nothing of the report shown before.
+    auto forget_report = [this] {
         modify_->setEnabled(false);
-        return;
-    }
+        looked_up_.reset();
+        p_name_->clear();
+        age_->setText(QStringLiteral("-"));
+        sex_->setText(QStringLiteral("-"));
+        patient_id_->clear();
+        doctor_->setEditText(QString());
+        set_remarks(QString());
+        if (!test_.clear_keeps_results)
+            for (int i = 0; i < test_.box_count; ++i)
+                set_box_text(boxes_[i], QString());
+    };
+    const auto typed = typed_id(lab_id_->text());
+    if (!typed) return forget_report();
+    const QVariant lab_id = *typed;
+    auto found = find_report(lab_id);
+    if (report_failure(found.error, QStringLiteral("Looking up the report"))) return forget_report();
     if (!found.value) {
         show_message(QStringLiteral("Lab ID does not exist"));
         clear();
@@ -225,10 +241,8 @@ void TestScreen::lab_id_lookup() {
         return;
     }
     auto rows = report_results(QString::fromLatin1(test_.table), lab_id);
-    if (report_failure(rows.error, QStringLiteral("Looking up the report"))) {
-        modify_->setEnabled(false);
-        return;
-    }
+    if (report_failure(rows.error, QStringLiteral("Looking up the report"))) return forget_report();
+    looked_up_ = ReportSnapshot{h, rows.value};
     patient_id_->setText(value_text(h.patient_id));
     doctor_->setEditText(h.ref_by);
     date_->setText(display_date(h.t_date));
@@ -263,8 +277,15 @@ void TestScreen::lab_id_lookup() {
 }
 
 void TestScreen::patient_lookup() {
-    auto found = find_patient(key_value(number_value(patient_id_->text())));
-    if (report_failure(found.error, QStringLiteral("Looking up the patient"))) return;
+    const auto id = typed_id(patient_id_->text());
+    auto found = id ? find_patient(*id) : DbResult<std::optional<Patient>>{};
+    if (!id || report_failure(found.error, QStringLiteral("Looking up the patient"))) {
+        // Nothing of a patient shown before stays on the screen.
+        p_name_->clear();
+        age_->setText(QStringLiteral("-"));
+        sex_->setText(QStringLiteral("-"));
+        return;
+    }
     if (!found.value) {
         show_message(QStringLiteral("Patient ID does not exist"));
         p_name_->clear();
@@ -281,9 +302,18 @@ void TestScreen::patient_lookup() {
 }
 
 void TestScreen::modify() {
+    const auto lab_id = typed_id(lab_id_->text());
+    const auto patient_id = lab_id ? typed_id(patient_id_->text()) : std::nullopt;
+    if (!patient_id) return;
+    if (!looked_up_ || !same_key(looked_up_->header.lab_id, *lab_id)) {
+        // Only the report the screen looked up can be modified.
+        show_message(QStringLiteral("Lab ID does not exist"));
+        return;
+    }
     ReportChange change;
-    change.header.lab_id = key_value(number_value(lab_id_->text()));
-    change.header.patient_id = key_value(number_value(patient_id_->text()));
+    change.looked_up = *looked_up_;
+    change.header.lab_id = *lab_id;
+    change.header.patient_id = *patient_id;
     change.header.ref_by = doctor_->currentText();
     change.header.test = QString::fromUtf8(test_.caption);
     change.header.remarks = remarks();
@@ -294,7 +324,14 @@ void TestScreen::modify() {
     change.keep = unshown_rows_;
     for (const auto& [rowid, box] : emptied_rows_)
         if (box >= test_.box_count || box_is_empty(box)) change.keep << rowid;
-    if (report_failure(modify_report(change), QStringLiteral("Storing the changes"))) return;
+    const DbError e = modify_report(change);
+    if (e.changed()) {
+        show_message(QStringLiteral("Another workstation changed this report since it was looked up. Nothing "
+                                    "was stored; the stored report is shown again."));
+        lab_id_lookup();
+        return;
+    }
+    if (report_failure(e, QStringLiteral("Storing the changes"))) return;
     const qsizetype kept = change.keep.size();
     show_message(QStringLiteral("Report has been modified"));
     if (kept > 0)

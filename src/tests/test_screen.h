@@ -2,6 +2,7 @@
 
 #include "db_error.h"
 #include "test_definition.h"
+#include "test_reports.h"
 
 #include <QList>
 #include <QWidget>
@@ -90,6 +91,8 @@ private:
     // length rule emptied (with its box). Modify keeps them.
     QList<qint64> unshown_rows_;
     QList<std::pair<qint64, int>> emptied_rows_;
+    // The report as the lookup found it: modify stores only while it still reads so.
+    std::optional<ReportSnapshot> looked_up_;
 };
 
 // Registers the twelve test screens with the menu's screen registry.

@@ -1,0 +1,434 @@
+// Between workstations and against bad files: no lost update, no details of
+// another patient after a failed look-up, exact ids, the journal of changes,
+// and the files the program refuses to trust.
+#include "test_support.h"
+
+#include "core_tables.h"
+#include "database_copy.h"
+#include "number_value.h"
+#include "prepared_report.h"
+#include "registration_screen.h"
+#include "schema_setup.h"
+#include "screen_registry.h"
+#include "start.h"
+#include "tavora_module.h"
+#include "test_reports.h"
+#include "utility_screen.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QtConcurrent/QtConcurrent>
+
+#include <sqlite3.h>
+
+namespace {
+
+struct Run {
+    int exit_code = -1;
+    QString out, err;
+};
+
+Run admin(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(ADMIN_TOOL), args);
+    p.waitForFinished(30000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+QByteArray bytes_of(const QString& path) {
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+int journal_rows() {
+    return select_first("select count(*) from change_log").value->value(0).toInt();
+}
+
+// Runs SQL on a file through SQLite itself, outside the program's checks.
+void raw(const QString& path, const char* sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.toUtf8().constData(), &db);
+    char* error = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) qWarning("%s", error);
+    sqlite3_free(error);
+    sqlite3_close(db);
+}
+
+} // namespace
+
+class TestHardening : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ProgramFolder> folder_;
+    std::unique_ptr<MessageRecorder> messages_;
+
+    QLineEdit* line(QWidget* screen, const char* name) { return screen->findChild<QLineEdit*>(name); }
+    RegistrationScreen* registration() {
+        auto* s = qobject_cast<RegistrationScreen*>(screens::open(kRegistrationScreen));
+        show_active(s);
+        return s;
+    }
+    void look_up(RegistrationScreen* s, const QString& number) {
+        s->show_mode();
+        QTest::keyClicks(line(s, "Text1"), number);
+        QTest::keyClick(line(s, "Text1"), Qt::Key_Return);
+        settle();
+    }
+
+private slots:
+    void initTestCase() { install_screens(); }
+    void init() {
+        folder_ = std::make_unique<ProgramFolder>();
+        messages_ = std::make_unique<MessageRecorder>();
+    }
+    void cleanup() {
+        screens::end_program();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        messages_.reset();
+        folder_.reset();
+    }
+
+    void two_workstations_modify_the_same_patient();
+    void a_failed_look_up_leaves_no_other_patient();
+    void ids_are_exact_data();
+    void ids_are_exact();
+    void exact_ids_on_the_screens_and_in_formulas();
+    void report_modify_and_delete_are_journalled();
+    void bad_files_are_named_and_never_written_data();
+    void bad_files_are_named_and_never_written();
+    void a_damaged_file_takes_no_more_work();
+    void older_files_are_upgraded_in_one_step();
+    void report_queries_can_only_read_data();
+    void report_queries_can_only_read();
+    void report_file_limits_data();
+    void report_file_limits();
+    void a_report_prints_right_after_a_crash();
+    void init_creates_exclusively();
+};
+
+void TestHardening::two_workstations_modify_the_same_patient() {
+    QVERIFY(add_patient(minimal_patient(17, "Zara", "40", "F")).ok());
+    RegistrationScreen* s = registration();
+    look_up(s, "17");
+    // Another workstation looked her up too, and stored first.
+    QSqlQuery other(folder_->other_workstation());
+    QVERIFY(other.exec("update registration set mobile = '98450' where patient_id = 17"));
+    line(s, "Text3")->setText("41");
+    s->modify();
+    QCOMPARE(messages_->texts().value(0).left(60),
+             QString("Another workstation changed this patient since it was looked up. Nothing").left(60));
+    QCOMPARE(find_patient(17).value->age, QString("40"));       // nothing stored
+    QCOMPARE(find_patient(17).value->mobile, QString("98450")); // nothing lost
+    QCOMPARE(line(s, "Text6")->text(), QString("98450"));       // the stored details are shown
+    QCOMPARE(journal_rows(), 0);
+    // Now the screen holds what is stored: the change goes through, journalled.
+    line(s, "Text3")->setText("41");
+    messages_->clear();
+    s->modify();
+    QCOMPARE(messages_->texts(), QStringList{"Information has been modified"});
+    QCOMPARE(find_patient(17).value->age, QString("41"));
+    QCOMPARE(find_patient(17).value->mobile, QString("98450"));
+    const auto entry = select_first("select table_name, row_key, action, json_extract(old_values, '$.age') "
+                                    "from change_log")
+                           .value;
+    QCOMPARE(entry->text(0) + entry->text(1) + entry->text(2) + entry->text(3),
+             QString("registration17modify40"));
+}
+
+void TestHardening::a_failed_look_up_leaves_no_other_patient() {
+    QVERIFY(add_patient(minimal_patient(17, "Zara", "40", "F")).ok());
+    Patient p = minimal_patient(17, "Zara", "40", "F");
+    RegistrationScreen* s = registration();
+    look_up(s, "17");
+    QCOMPARE(line(s, "text2")->text(), QString("Zara"));
+    // The look-up of 5000 fails: the database is busy past its timeout.
+    QSqlQuery other(folder_->other_workstation());
+    QVERIFY(other.exec("BEGIN EXCLUSIVE"));
+    line(s, "Text1")->setFocus();
+    line(s, "Text1")->setText("5000");
+    QTest::keyClick(line(s, "Text1"), Qt::Key_Tab);
+    QVERIFY(messages_->texts().value(0).startsWith("Looking up the patient failed."));
+    QVERIFY(other.exec("ROLLBACK"));
+    for (const char* box : {"text2", "Text3", "Text4", "Text5"})
+        QCOMPARE(line(s, box)->text(), QString());
+    messages_->clear();
+    s->save();
+    QCOMPARE(messages_->texts(), QStringList{"Important data not given"});
+    QVERIFY(!find_patient(5000).value);
+}
+
+void TestHardening::ids_are_exact_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QVariant>("id"); // invalid: refused
+    QTest::newRow("2^53 + 1") << "9007199254740993" << QVariant(qint64(9007199254740993LL));
+    QTest::newRow("64-bit limit") << "9223372036854775807" << QVariant(qint64(9223372036854775807LL));
+    QTest::newRow("lowest") << "-9223372036854775808" << QVariant(qint64(-9223372036854775807LL - 1));
+    QTest::newRow("one beyond") << "9223372036854775808" << QVariant();
+    QTest::newRow("far beyond") << "123456789012345678901234567890" << QVariant();
+    QTest::newRow("beyond with exponent") << "1e30" << QVariant();
+    QTest::newRow("blanks and letters") << " 1 2abc" << QVariant(qint64(12));
+    QTest::newRow("empty") << "" << QVariant(qint64(0));
+    QTest::newRow("hexadecimal") << "&H10" << QVariant(qint64(16));
+    QTest::newRow("exponent") << "1e3" << QVariant(qint64(1000));
+    QTest::newRow("fraction") << "12.5" << QVariant(12.5);
+}
+
+void TestHardening::ids_are_exact() {
+    QFETCH(QString, typed);
+    QFETCH(QVariant, id);
+    const auto value = id_value(typed);
+    QCOMPARE(value.has_value(), id.isValid());
+    if (!id.isValid()) return;
+    QCOMPARE(value->typeId(), id.typeId());
+    QCOMPARE(*value, id);
+}
+
+void TestHardening::exact_ids_on_the_screens_and_in_formulas() {
+    QVERIFY(add_patient(minimal_patient(9007199254740992LL, "Even", "", "")).ok());
+    QVERIFY(add_patient(minimal_patient(9007199254740993LL, "Odd", "", "")).ok());
+    RegistrationScreen* s = registration();
+    look_up(s, "9007199254740993");
+    QCOMPARE(line(s, "text2")->text(), QString("Odd"));
+    look_up(s, "99999999999999999999");
+    QCOMPARE(messages_->texts(), QStringList{"The number 99999999999999999999 is too large to be an id."});
+    QCOMPARE(line(s, "text2")->text(), QString());
+    // The print's formula selects the exact report too.
+    QVERIFY(save_report({std::nullopt, {9007199254740993LL, 1, "", "", "Serology", "", "N"}, "Serology", {}})
+                .ok());
+    QVERIFY(save_report({std::nullopt, {9007199254740992LL, 2, "", "", "Serology", "", "N"}, "Serology", {}})
+                .ok());
+    const ReportRequest r = test_report_request("\\Serology.rpt", "\\h_ serology.rpt", "9007199254740993");
+    QCOMPARE(r.selection_formula.value_or(""), QString("{test_main.lab_ID} = 9007199254740993"));
+}
+
+void TestHardening::report_modify_and_delete_are_journalled() {
+    QVERIFY(save_report({std::nullopt,
+                         {3, 8, "Dr. X", "2026-12-01", "Serology", "", "Y"},
+                         "Serology",
+                         {{0, "ASLO (N : Negative)", "Positive"}}})
+                .ok());
+    auto snapshot = report_snapshot("Serology", 3).value;
+    QVERIFY(snapshot);
+    ReportChange change{{3, 8, "Dr. Y", {}, "Serology", "", {}},
+                        "Serology",
+                        {{0, "ASLO (N : Negative)", "Negative"}},
+                        {},
+                        *snapshot};
+    // A change looked up before another workstation's store is refused.
+    QSqlQuery other(folder_->other_workstation());
+    QVERIFY(other.exec("update Serology set result = 'Weakly positive' where lab_id = 3"));
+    QCOMPARE(modify_report(change).kind, DbError::Kind::Changed);
+    QCOMPARE(journal_rows(), 0);
+    change.looked_up = *report_snapshot("Serology", 3).value;
+    QVERIFY(modify_report(change).ok());
+    QVERIFY(delete_report(3).ok());
+    QCOMPARE(journal_rows(), 2);
+    close_connection();
+    const Run shown = admin({"journal", "--db", folder_->database_path(), "--lab", "3"});
+    QCOMPARE(shown.exit_code, 0);
+    const QStringList lines = shown.out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines[0].contains("modify test_main 3") && lines[0].contains("Weakly positive"));
+    QVERIFY(lines[1].contains("delete test_main 3") && lines[1].contains("Dr. Y"));
+    QCOMPARE(admin({"journal", "--db", folder_->database_path(), "--patient", "8"})
+                 .out.trimmed()
+                 .split('\n')
+                 .size(),
+             2);
+}
+
+void TestHardening::bad_files_are_named_and_never_written_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("zero bytes") << "empty"
+                                << "the file is empty";
+    QTest::newRow("another program's database") << "foreign"
+                                                << "not a Tavora Lab database";
+    QTest::newRow("newer version") << "newer"
+                                   << "newer version";
+    QTest::newRow("write-ahead log") << "wal"
+                                     << "write-ahead-log";
+    QTest::newRow("older version") << "older"
+                                   << "tavora-lab-admin upgrade";
+}
+
+void TestHardening::bad_files_are_named_and_never_written() {
+    QFETCH(QString, kind);
+    QFETCH(QString, said);
+    close_connection();
+    const QString path = folder_->database_path();
+    QFile::remove(path);
+    if (kind == "empty") {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    } else if (kind == "foreign") {
+        raw(path, "create table accounts (id integer primary key, owner text); insert into accounts values "
+                  "(1, 'x')");
+    } else {
+        QVERIFY(create_database(path).isEmpty());
+        if (kind == "newer") raw(path, "PRAGMA user_version = 2");
+        if (kind == "wal") raw(path, "PRAGMA journal_mode = WAL");
+        if (kind == "older") raw(path, "PRAGMA application_id = 0; PRAGMA user_version = 0");
+    }
+    const QByteArray before = bytes_of(path);
+    auto id = next_patient_id();
+    QCOMPARE(id.error.kind, DbError::Kind::Unavailable);
+    QVERIFY2(id.error.description.contains("tavora lab.mdb") && id.error.description.contains(said),
+             qPrintable(id.error.description));
+    QVERIFY(!add_patient(minimal_patient(1, "x", "", "")).ok());
+    QCOMPARE(bytes_of(path), before);
+    const Run checked = admin({"check", "--db", path});
+    QVERIFY(checked.exit_code != 0);
+    QVERIFY2(checked.err.contains(said), qPrintable(checked.err));
+}
+
+void TestHardening::a_damaged_file_takes_no_more_work() {
+    for (int id = 1; id <= 400; ++id)
+        QVERIFY(add_patient(minimal_patient(id, QString("Patient %1 ").arg(id).repeated(8), "", "")).ok());
+    close_connection();
+    QCOMPARE(admin({"check", "--db", folder_->database_path()}).exit_code, 0);
+    {
+        // Scribble over every page but the first (the schema): the tables' pages.
+        QFile f(folder_->database_path());
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        f.seek(4096);
+        f.write(QByteArray(f.size() - 4096, '\x5a'));
+    }
+    const Run checked = admin({"check", "--db", folder_->database_path()});
+    QVERIFY(checked.exit_code != 0);
+    auto list = select_rows("select patient_name from registration order by patient_id");
+    QVERIFY2(list.error.kind == DbError::Kind::Damaged, qPrintable(list.error.description));
+    QVERIFY(list.error.description.contains("tavora lab.mdb"));
+    QVERIFY(list.error.description.contains("restore the last backup"));
+    // The run writes nothing more to it.
+    const QByteArray before = bytes_of(folder_->database_path());
+    QCOMPARE(add_row("doctors", {{"name", "x"}}).kind, DbError::Kind::Damaged);
+    QCOMPARE(bytes_of(folder_->database_path()), before);
+}
+
+void TestHardening::older_files_are_upgraded_in_one_step() {
+    close_connection();
+    const QString path = folder_->database_path();
+    raw(path, "DROP TABLE change_log; PRAGMA application_id = 0; PRAGMA user_version = 0; "
+              "INSERT INTO registration (patient_id, patient_name) VALUES (1, 'Kept')");
+    QVERIFY(next_patient_id().error.description.contains("older version"));
+    const Run up = admin({"upgrade", "--db", path});
+    QCOMPARE(up.exit_code, 0);
+    QVERIFY(up.out.contains("version 0 to version 1"));
+    QCOMPARE(next_patient_id().value, 2);
+    QCOMPARE(journal_rows(), 0); // the journal table is there
+    close_connection();
+    QVERIFY(admin({"upgrade", "--db", path}).out.contains("already up to date"));
+    const QString foreign = QDir(folder_->path()).filePath("foreign.db");
+    raw(foreign, "create table t (x)");
+    QVERIFY(admin({"upgrade", "--db", foreign}).exit_code != 0);
+}
+
+void TestHardening::report_queries_can_only_read_data() {
+    QTest::addColumn<QString>("sql");
+    QTest::newRow("attach the live file") << "ATTACH DATABASE '%1' AS live";
+    QTest::newRow("delete patients") << "DELETE FROM registration";
+    QTest::newRow("create a file") << "VACUUM INTO '%2'";
+    QTest::newRow("a pragma that writes") << "PRAGMA user_version = 7";
+    QTest::newRow("a second statement") << "SELECT 1; DELETE FROM registration";
+}
+
+void TestHardening::report_queries_can_only_read() {
+    QFETCH(QString, sql);
+    QVERIFY(add_patient(minimal_patient(1, "Kept", "", "")).ok());
+    const QString made = QDir(folder_->path()).filePath("made.db");
+    sql = sql.arg(folder_->database_path(), made);
+    const QString file = QDir(folder_->path()).filePath("evil.rpt");
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QString("<report title=\"x\"><query name=\"q\"><![CDATA[%1]]></query>"
+                    "<body><![CDATA[{{#q}}x{{/q}}]]></body></report>")
+                .arg(sql)
+                .toUtf8());
+    f.close();
+    const Prepared p = prepare_report({file, std::nullopt}, folder_->database_path());
+    QVERIFY(!p.report);
+    QVERIFY2(p.error.contains("evil.rpt"), qPrintable(p.error));
+    QVERIFY(!QFile::exists(made));
+    QCOMPARE(select_rows("select * from registration").value.size(), 1);
+}
+
+void TestHardening::report_file_limits_data() {
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("20,000 nested sections")
+        << QString("{{#a}}").repeated(20000) + QString("{{/a}}").repeated(20000) << "deeper than 16 levels";
+    QTest::newRow("a 10 MB body") << QString(10 * 1024 * 1024, 'x') << "larger than";
+    QTest::newRow("include /dev/zero") << QString("@include") << "is not a file";
+}
+
+void TestHardening::report_file_limits() {
+    QFETCH(QString, body);
+    QFETCH(QString, said);
+    const QString file = QDir(folder_->path()).filePath("big.rpt");
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    if (body == "@include")
+        f.write("<report title=\"x\"><header include=\"/dev/zero\"/><body>x</body></report>");
+    else
+        f.write(QString("<report title=\"x\"><body><![CDATA[%1]]></body></report>").arg(body).toUtf8());
+    f.close();
+    const Prepared p = prepare_report({file, std::nullopt}, folder_->database_path());
+    QVERIFY(!p.report);
+    QVERIFY2(p.error.contains("big.rpt") && p.error.contains(said), qPrintable(p.error));
+}
+
+void TestHardening::a_report_prints_right_after_a_crash() {
+    QVERIFY(add_patient(minimal_patient(1, "Before the crash", "", "")).ok());
+    close_connection();
+    // A save half-way through when the machine went down: the file holds some
+    // of its pages, and the journal beside it the old ones.
+    const QString crashed = QDir(folder_->path()).filePath("crashed");
+    QDir().mkpath(crashed);
+    sqlite3* db = nullptr;
+    sqlite3_open(folder_->database_path().toUtf8().constData(), &db);
+    sqlite3_exec(db, "PRAGMA cache_size = 1; BEGIN; UPDATE registration SET patient_name = 'Half written'",
+                 nullptr, nullptr, nullptr);
+    // More than the cache holds, so pages reach the file before the commit.
+    for (int i = 0; i < 300; ++i)
+        sqlite3_exec(db, "INSERT INTO doctors VALUES (hex(randomblob(600)))", nullptr, nullptr, nullptr);
+    QVERIFY(QFile::exists(folder_->database_path() + "-journal"));
+    QVERIFY(QFile::copy(folder_->database_path(), crashed + "/tavora lab.mdb"));
+    QVERIFY(QFile::copy(folder_->database_path() + "-journal", crashed + "/tavora lab.mdb-journal"));
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+
+    const QString file = QDir(crashed).filePath("names.rpt");
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("<report title=\"x\"><query name=\"p\"><![CDATA[SELECT patient_name FROM registration]]></query>"
+            "<body><![CDATA[{{#p}}[{{patient_name}}]{{/p}}]]></body></report>");
+    f.close();
+    const Prepared p = prepare_report({file, std::nullopt}, crashed + "/tavora lab.mdb");
+    QVERIFY2(p.report, qPrintable(p.error));
+    QVERIFY(p.report->body_html.contains("[Before the crash]"));
+    QVERIFY(!p.report->body_html.contains("Half written"));
+}
+
+void TestHardening::init_creates_exclusively() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("new.mdb");
+    QFuture<Run> a = QtConcurrent::run([&] { return admin({"init", path}); });
+    const Run b = admin({"init", path});
+    const Run first = a.result();
+    QCOMPARE(int(first.exit_code == 0) + int(b.exit_code == 0), 1);
+    QVERIFY((first.exit_code == 0 ? b : first).err.contains("exists already"));
+    QCOMPARE(integrity_problems(path), QString());
+    QVERIFY(admin({"init", ""}).exit_code != 0);
+    QVERIFY(admin({"init", "file:" + dir.filePath("uri.mdb")}).exit_code != 0);
+    QVERIFY(!QFile::exists(dir.filePath("uri.mdb")));
+}
+
+TAVORA_TEST_MAIN(TestHardening)
+#include "test_hardening.moc"

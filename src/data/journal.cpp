@@ -1,0 +1,38 @@
+#include "journal.h"
+
+#include "records.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QSysInfo>
+
+namespace {
+
+QString& journal_user() {
+    static QString user;
+    return user;
+}
+
+// An empty text, never a null one (which would bind as NULL).
+QString text_of(const QString& s) {
+    return s.isNull() ? QString::fromLatin1("") : s;
+}
+
+} // namespace
+
+void set_journal_user(const QString& user_name) {
+    journal_user() = user_name.trimmed();
+}
+
+DbError journal_change(const QString& action, const QString& table, qint64 key,
+                       const QJsonObject& old_values) {
+    return add_row(QStringLiteral("change_log"),
+                   {{QStringLiteral("changed_at"), QDateTime::currentDateTime().toString(Qt::ISODate)},
+                    {QStringLiteral("host"), text_of(QSysInfo::machineHostName())},
+                    {QStringLiteral("user_name"), text_of(journal_user())},
+                    {QStringLiteral("action"), action},
+                    {QStringLiteral("table_name"), table},
+                    {QStringLiteral("row_key"), key},
+                    {QStringLiteral("old_values"),
+                     QString::fromUtf8(QJsonDocument(old_values).toJson(QJsonDocument::Compact))}});
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "db_error.h"
+
+#include <QJsonObject>
+#include <QString>
+
+// The journal of changes: before a patient or a report is modified or
+// deleted, its old values go into change_log, in the same transaction.
+
+// Who is working at this workstation (the login user name), for the journal.
+void set_journal_user(const QString& user_name);
+
+// Writes one before-image; call it inside the transaction that changes the row.
+DbError journal_change(const QString& action, const QString& table, qint64 key,
+                       const QJsonObject& old_values);
