@@ -20,6 +20,7 @@
 #include "database_copy.h"
 #include "prepared_report.h"
 #include "report_layout.h"
+#include "result_flags.h"
 #include "schema_setup.h"
 #include "tavora_module.h"
 
@@ -225,6 +226,7 @@ int main(int argc, char* argv[]) {
     // Laying out text needs the GUI library's fonts; no window is ever shown.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    set_result_flagger(stored_result_flag);
     QTextStream out(stdout), err(stderr);
     const QStringList args = app.arguments().mid(1);
     if (args.size() == 2 && args[0] == QLatin1String("init")) return init(args.mid(1), out, err);

@@ -2,7 +2,9 @@
 
 #include "login.h"
 #include "main_menu.h"
+#include "prepared_report.h"
 #include "registration_screen.h"
+#include "result_flags.h"
 #include "screen_registry.h"
 #include "test_screen.h"
 #include "utility_screen.h"
@@ -15,6 +17,7 @@ void install_screens() {
     register_registration_screen();
     register_test_screens();
     register_utility_screen();
+    set_result_flagger(stored_result_flag);
 }
 
 QWidget* start_program() {

@@ -27,6 +27,25 @@ QString readable(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
+ResultFlagger& flagger() {
+    static ResultFlagger f;
+    return f;
+}
+
+// Rows that name their test table, item and result get their flag.
+void add_flags(Table& r) {
+    const qsizetype table = r.columns.indexOf(QLatin1String("test_table")),
+                    item = r.columns.indexOf(QLatin1String("item")),
+                    result = r.columns.indexOf(QLatin1String("result")),
+                    sex = r.columns.indexOf(QLatin1String("sex"));
+    if (!flagger() || table < 0 || item < 0 || result < 0 || r.columns.contains(QLatin1String("flag")))
+        return;
+    r.columns << QStringLiteral("flag");
+    for (QStringList& row : r.rows)
+        row << flagger()(row.value(table), row.value(item), row.value(result),
+                         sex < 0 ? QString() : row.value(sex));
+}
+
 bool& reading_through_shared() {
     static bool on = false;
     return on;
@@ -263,6 +282,7 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
                 r.rows << row;
             }
             query.finish();
+            add_flags(r);
             data.set(s(q.name), q.group_by.isEmpty() ? rows_list(r.columns, r.rows) : grouped(q, r));
             if (q.single) {
                 const QStringList first = r.rows.value(0);
@@ -301,4 +321,8 @@ ReportsReadSharedConnection::ReportsReadSharedConnection() {
 
 ReportsReadSharedConnection::~ReportsReadSharedConnection() {
     reading_through_shared() = false;
+}
+
+void set_result_flagger(ResultFlagger f) {
+    flagger() = std::move(f);
 }

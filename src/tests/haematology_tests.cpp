@@ -5,8 +5,9 @@
 namespace {
 
 constexpr ResultItem kRoutineItems[] = {
-    {"Haemoglobin (N : Male : 12 - 16 gm/dl, Female : 11 - 15 gm/dl) ", " gm/dl", 0, 1, 1},
-    {"WBC (N : 4000 to 10,000 / cumm)", " /cumm", 0, 1, 2},
+    {"Haemoglobin (N : Male : 12 - 16 gm/dl, Female : 11 - 15 gm/dl) ", " gm/dl", 0, 1, 1, false, false,
+     by_sex(12, 16, 11, 15)},
+    {"WBC (N : 4000 to 10,000 / cumm)", " /cumm", 0, 1, 2, false, false, between(4000, 10000)},
     {"Polymorphs", "%", 0, 1, 3},
     {"Lymphocytes", "%", 0, 1, 4},
     {"Eosinophills", "%", 0, 1, 5},
@@ -17,24 +18,27 @@ constexpr ResultItem kRoutineItems[] = {
     {"Myelocytes", "%", 0, 1, 10},
     {"Metamyelocytes", "%", 0, 1, 11},
     {"Band forms", "%", 0, 1, 12},
-    {"ESR (Westergren's) N : M 2-10; F 2 - 15 Half hour", " mm", 0, 2, 1},
-    {"ESR (Westergren's) N : M 2-10; F 2 - 15 One hour", " mm", 0, 2, 2},
-    {"Platelet count (N : 1,40,000 - 4,40,000/- cumm)", " /cumm", 0, 2, 3},
+    {"ESR (Westergren's) N : M 2-10; F 2 - 15 Half hour", " mm", 0, 2, 1, false, false, by_sex(2, 10, 2, 15)},
+    {"ESR (Westergren's) N : M 2-10; F 2 - 15 One hour", " mm", 0, 2, 2, false, false, by_sex(2, 10, 2, 15)},
+    {"Platelet count (N : 1,40,000 - 4,40,000/- cumm)", " /cumm", 0, 2, 3, false, false,
+     between(140000, 440000)},
     {"Smear for Malarial parasite / filarial parasite", " ", 0, 2, 4},
-    {"Absolute Eosinophilcount (N : 40 - 440 / cumm)", " /cumm", 0, 2, 5},
+    {"Absolute Eosinophilcount (N : 40 - 440 / cumm)", " /cumm", 0, 2, 5, false, false, between(40, 440)},
     {"Blood group   Rh factor", " ", 0, 2, 6},
-    {"RBC count (N : male 4.5 - 5.5 million n/cumm; Female 3.5 - 4.5 million/cumm)", " m/cumm", 0, 2, 7},
+    {"RBC count (N : male 4.5 - 5.5 million n/cumm; Female 3.5 - 4.5 million/cumm)", " m/cumm", 0, 2, 7,
+     false, false, by_sex(4.5, 5.5, 3.5, 4.5)},
     {"Packed call volume", " ", 0, 2, 8},
     {"Normal range (32 - 48%)", " ", 0, 2, 9},
-    {"Serum IGE levels N : 0 - 120)", " ", 0, 2, 10},
+    {"Serum IGE levels N : 0 - 120)", " ", 0, 2, 10, false, false, between(0, 120)},
 };
 
 constexpr const char* kRoutineUnits[] = {"", "gm/dl", "%", "mm", "/cumm", "m/cumm"};
 
 constexpr ResultItem kRbcItems[] = {
-    {"Mean cell volume (N : 80 - 97)", "", 0, 1, 1},
-    {"Mean cell haemoglobin (N : 26.5 - 33.5)", "", 0, 1, 2},
-    {"Mean cell haemoglobin concentration         (N : 31.5 - 35.0)", "", 0, 1, 3},
+    {"Mean cell volume (N : 80 - 97)", "", 0, 1, 1, false, false, between(80, 97)},
+    {"Mean cell haemoglobin (N : 26.5 - 33.5)", "", 0, 1, 2, false, false, between(26.5, 33.5)},
+    {"Mean cell haemoglobin concentration         (N : 31.5 - 35.0)", "", 0, 1, 3, false, false,
+     between(31.5, 35.0)},
 };
 
 constexpr ResultItem kProthrombinItems[] = {

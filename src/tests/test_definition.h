@@ -8,6 +8,37 @@
 // generic TestScreen; what differs between the twelve tests is written here
 // as data, one constant definition per test.
 
+// A result's normal range, written by hand from its caption (never parsed at
+// run time). A bound that is absent flags nothing on that side; an item
+// without any bound is never flagged.
+struct Bounds {
+    bool has_low = false;
+    double low = 0;
+    bool has_high = false;
+    double high = 0;
+};
+
+struct NormalRange {
+    Bounds all;
+    Bounds male, female; // when by_sex
+    bool by_sex = false;
+
+    constexpr bool any() const { return by_sex || all.has_low || all.has_high; }
+};
+
+constexpr NormalRange between(double low, double high) {
+    return {{true, low, true, high}};
+}
+constexpr NormalRange up_to(double high) {
+    return {{false, 0, true, high}};
+}
+constexpr NormalRange at_least(double low) {
+    return {{true, low, false, 0}};
+}
+constexpr NormalRange by_sex(double male_low, double male_high, double female_low, double female_high) {
+    return {{}, {true, male_low, true, male_high}, {true, female_low, true, female_high}, true};
+}
+
 // One result item: its box Text1(index) and its caption Label1(index).
 struct ResultItem {
     const char* caption;           // stored verbatim as the item's name, blanks included
@@ -17,6 +48,7 @@ struct ResultItem {
     int row = 1;
     bool wide = false;     // a wide box (free-text specimen details)
     bool disabled = false; // shown but never holds a result
+    NormalRange range = {};
 };
 
 // A part of the result area: a frame with an optional title. On screens with

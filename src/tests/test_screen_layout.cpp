@@ -4,6 +4,7 @@
 
 #include "boxes.h"
 #include "list_panel.h"
+#include "result_flags.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -236,8 +237,29 @@ QWidget* TestScreen::build_section(int s) {
         auto* label = caption_label(QString::fromUtf8(item.caption), QStringLiteral("Label1(%1)").arg(i),
                                     item.wide ? 260 : width, frame);
         grid->addWidget(label, item.row - 1, (item.column - 1) * 2);
-        grid->addWidget(box, item.row - 1, (item.column - 1) * 2 + 1);
         boxes_[i] = box;
+        if (!item.range.any()) {
+            grid->addWidget(box, item.row - 1, (item.column - 1) * 2 + 1);
+            continue;
+        }
+        // A result outside its normal range is flagged beside its box as it is typed.
+        auto* cell = new QHBoxLayout;
+        cell->setSpacing(4);
+        cell->addWidget(box, 1);
+        auto* flag = new QLabel(frame);
+        flag->setObjectName(QStringLiteral("Flag(%1)").arg(i));
+        flag->setFixedWidth(14);
+        flag->setAlignment(Qt::AlignCenter);
+        flag->setStyleSheet(QStringLiteral("QLabel { color: #b42318; font-weight: bold; }"));
+        flag->setAccessibleName(QStringLiteral("Flag for ") + QString::fromUtf8(item.caption).trimmed());
+        cell->addWidget(flag);
+        grid->addLayout(cell, item.row - 1, (item.column - 1) * 2 + 1);
+        auto update = [this, i, box, flag] {
+            flag->setText(result_flag(test_.items[i].range, box_text(box), sex_->text()));
+        };
+        on_text_changed(box, update);
+        connect(sex_, &QLineEdit::textChanged, flag, update);
+        update();
     }
     for (const SectionNote& note : test_.notes) {
         if (note.section != s) continue;

@@ -1,0 +1,213 @@
+// High and low flags: the ranges as written, reading a result, the flag beside
+// a box while typing, and the flag column of printed reports.
+#include "test_support.h"
+
+#include "app_state.h"
+#include "boxes.h"
+#include "core_tables.h"
+#include "prepared_report.h"
+#include "report_layout.h"
+#include "result_flags.h"
+#include "screen_registry.h"
+#include "start.h"
+#include "test_reports.h"
+#include "test_screen.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <cmath>
+
+Q_DECLARE_METATYPE(const ResultItem*)
+
+namespace {
+
+// Every number a caption writes, digit-group commas removed.
+QList<double> caption_numbers(const QString& caption) {
+    QList<double> out;
+    static const QRegularExpression number(QStringLiteral(R"(\d[\d,]*(?:\.\d+)?)"));
+    for (auto it = number.globalMatch(caption); it.hasNext();)
+        out << it.next().captured(0).remove(u',').toDouble();
+    return out;
+}
+
+// A result text for a value, written as the laboratory writes it.
+QString written(double value) {
+    if (value >= 1000 && value == std::floor(value)) return QLocale(QLocale::English).toString(qint64(value));
+    return QString::number(value, 'g', 10);
+}
+
+} // namespace
+
+class TestFlags : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { install_screens(); }
+
+    void every_bound_is_written_in_its_caption();
+    void flags_at_the_bounds_data();
+    void flags_at_the_bounds();
+    void reading_a_result_data();
+    void reading_a_result();
+    void a_flag_shows_while_typing();
+    void printed_reports_carry_the_flag_column();
+};
+
+void TestFlags::every_bound_is_written_in_its_caption() {
+    int ranges = 0;
+    for (const TestDefinition* t : test_catalogue())
+        for (const ResultItem& i : t->items) {
+            if (!i.range.any()) continue;
+            ++ranges;
+            const QList<double> written_numbers = caption_numbers(QString::fromUtf8(i.caption));
+            for (const Bounds& b : {i.range.all, i.range.male, i.range.female}) {
+                if (b.has_low) QVERIFY2(written_numbers.contains(b.low), i.caption);
+                if (b.has_high) QVERIFY2(written_numbers.contains(b.high), i.caption);
+            }
+        }
+    QCOMPARE(ranges, 54); // none lost by accident
+}
+
+void TestFlags::flags_at_the_bounds_data() {
+    QTest::addColumn<const ResultItem*>("item");
+    for (const TestDefinition* t : test_catalogue())
+        for (const ResultItem& i : t->items)
+            if (i.range.any()) QTest::newRow(qPrintable(QString("%1: %2").arg(t->screen, i.caption))) << &i;
+}
+
+void TestFlags::flags_at_the_bounds() {
+    QFETCH(const ResultItem*, item);
+    const NormalRange& r = item->range;
+    const QString unit = QStringLiteral(" ") + QString::fromUtf8(item->initial_text).trimmed();
+    struct Case {
+        const Bounds* bounds;
+        QString sex;
+    };
+    QList<Case> cases;
+    if (r.by_sex)
+        cases = {{&r.male, "M"}, {&r.male, " male "}, {&r.female, "F"}, {&r.female, "Female"}};
+    else
+        cases = {{&r.all, "M"}, {&r.all, "F"}, {&r.all, "unknown"}};
+    for (const Case& c : cases) {
+        const double step = 0.01;
+        if (c.bounds->has_low) {
+            QCOMPARE(result_flag(r, written(c.bounds->low) + unit, c.sex), QString());
+            if (c.bounds->low > 0)
+                QCOMPARE(result_flag(r, written(c.bounds->low - step), c.sex), QString("L"));
+        }
+        if (c.bounds->has_high) {
+            QCOMPARE(result_flag(r, written(c.bounds->high) + unit, c.sex), QString());
+            QCOMPARE(result_flag(r, written(c.bounds->high + step) + unit, c.sex), QString("H"));
+            QCOMPARE(result_flag(r, written(c.bounds->high * 10), c.sex), QString("H"));
+        }
+        QCOMPARE(result_flag(r, "Nil", c.sex), QString());
+        QCOMPARE(result_flag(r, "+", c.sex), QString());
+    }
+    if (r.by_sex) {
+        // Sex unknown: no flag, however far out.
+        for (const char* sex : {"", "-", "X", "Mal"})
+            QCOMPARE(result_flag(r, written(r.male.high * 10), sex), QString());
+    }
+}
+
+void TestFlags::reading_a_result_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("value"); // NaN: no number
+    QTest::newRow("comma groups") << "14,500 /cumm" << 14500.0;
+    QTest::newRow("lakh groups") << "1,20,000" << 120000.0;
+    QTest::newRow("unit after") << "12 gm/dl" << 12.0;
+    QTest::newRow("no blank before unit") << "9.8gm/dl" << 9.8;
+    QTest::newRow("blanks around") << "  7.25  " << 7.25;
+    QTest::newRow("leading point") << ".5" << 0.5;
+    QTest::newRow("text") << "Nil" << qQNaN();
+    QTest::newRow("sign") << "+" << qQNaN();
+    QTest::newRow("negative") << "-5" << qQNaN();
+    QTest::newRow("reactive") << "Reactive 1:80" << qQNaN();
+}
+
+void TestFlags::reading_a_result() {
+    QFETCH(QString, text);
+    QFETCH(double, value);
+    const auto read = leading_number(text);
+    QCOMPARE(read.has_value(), !std::isnan(value));
+    if (read) QCOMPARE(*read, value);
+}
+
+void TestFlags::a_flag_shows_while_typing() {
+    ProgramFolder folder;
+    MessageRecorder messages;
+    app_state().register_on_save = true;
+    auto* screen = qobject_cast<TestScreen*>(screens::open("Routine_haemotology"));
+    show_active(screen);
+    auto* flag = screen->findChild<QLabel*>("Flag(0)");
+    QVERIFY(flag);
+    QVERIFY(!screen->findChild<QLabel*>("Flag(2)")); // the differential counts carry no range
+    screen->findChild<QLineEdit*>("Text3")->setText("F");
+    set_box_text(screen->result_box(0), "9.8 gm/dl");
+    QCOMPARE(flag->text(), QString("L"));
+    set_box_text(screen->result_box(0), "12 gm/dl");
+    QCOMPARE(flag->text(), QString());
+    set_box_text(screen->result_box(0), "15.5 gm/dl");
+    QCOMPARE(flag->text(), QString("H"));
+    screen->findChild<QLineEdit*>("Text3")->setText("M"); // the sex changes the range
+    QCOMPARE(flag->text(), QString());
+    screen->findChild<QLineEdit*>("Text3")->setText("-");
+    set_box_text(screen->result_box(0), "25 gm/dl");
+    QCOMPARE(flag->text(), QString()); // sex unknown
+    screens::end_program();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void TestFlags::printed_reports_carry_the_flag_column() {
+    ProgramFolder folder;
+    QVERIFY(add_patient(minimal_patient(1, "Asha D'Souza", "34", "F")).ok());
+    QVERIFY(save_report({std::nullopt,
+                         {1, 1, "", "", "Routine haemotology", "", "N"},
+                         "Routine_haemotology",
+                         {{0, "Haemoglobin (N : Male : 12 - 16 gm/dl, Female : 11 - 15 gm/dl) ", "9.8 gm/dl"},
+                          {0, "WBC (N : 4000 to 10,000 / cumm)", "14,500 /cumm"},
+                          {0, "Polymorphs", "70%"}}})
+                .ok());
+    QVERIFY(save_report({std::nullopt,
+                         {2, 1, "", "", "Biochemistry report", "", "N"},
+                         "biochemistry_report",
+                         {{0, "Serum Potassiun (N : 3.5 - 5.0 meq / L)", "5.6 meq/L"},
+                          {0, "Serum sodium (N : 136 - 146 meq/L) ", "140 meq/L"}}})
+                .ok());
+    QVERIFY(fill_consolidated(1).ok());
+    const struct {
+        const char* file;
+        const char* formula;
+        QStringList flagged, plain;
+    } cases[] = {
+        {"h_routine_haemotology.rpt", "{test_main.lab_ID} = 1", {"9.8 gm/dl L", "14,500 /cumm H"}, {"70%"}},
+        {"h_biochemistry_report.rpt", "{test_main.lab_ID} = 2", {"5.6 meq/L H"}, {"140 meq/L"}},
+        {"h_consolidated_report.rpt", nullptr, {"9.8 gm/dl L", "5.6 meq/L H"}, {"140 meq/L", "70%"}},
+    };
+    for (const auto& c : cases) {
+        const Prepared p = prepare_report({QString(REPORT_FILES_DIR) + "/" + c.file,
+                                           c.formula ? std::optional<QString>(c.formula) : std::nullopt},
+                                          folder.database_path());
+        QVERIFY2(p.report, qPrintable(p.error));
+        const QString pdf = QDir(folder.path()).filePath("flags.pdf");
+        QVERIFY(write_pdf(*p.report, pdf).isEmpty());
+        QProcess t;
+        t.start("pdftotext", {"-layout", pdf, "-"});
+        t.waitForFinished();
+        QString text = QString::fromUtf8(t.readAllStandardOutput());
+        text.replace(QRegularExpression(" {2,}"), " ");
+        for (const QString& f : c.flagged)
+            QVERIFY2(text.contains(f), qPrintable(QString("%1: %2").arg(c.file, f)));
+        for (const QString& f : c.plain) {
+            QVERIFY2(text.contains(f), qPrintable(f));
+            QVERIFY2(!text.contains(f + " H") && !text.contains(f + " L"), qPrintable(f));
+        }
+    }
+}
+
+TAVORA_TEST_MAIN(TestFlags)
+#include "test_flags.moc"
