@@ -27,13 +27,13 @@ struct NormalRange {
 };
 
 constexpr NormalRange between(double low, double high) {
-    return {{true, low, true, high}};
+    return {{true, low, true, high}, {}, {}, false};
 }
 constexpr NormalRange up_to(double high) {
-    return {{false, 0, true, high}};
+    return {{false, 0, true, high}, {}, {}, false};
 }
 constexpr NormalRange at_least(double low) {
-    return {{true, low, false, 0}};
+    return {{true, low, false, 0}, {}, {}, false};
 }
 constexpr NormalRange by_sex(double male_low, double male_high, double female_low, double female_high) {
     return {{}, {true, male_low, true, male_high}, {true, female_low, true, female_high}, true};
