@@ -5,6 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source ./scripts_common.sh
 
-install_missing "${PACKAGES[@]}" poppler-utils
+install_missing "${PACKAGES[@]}" poppler-utils python3
 build "$@"
 ctest --test-dir build --output-on-failure --timeout 300

@@ -303,8 +303,10 @@ void TestReports::every_report_file_renders_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<bool>("seeded");
     const QStringList files = shipped_reports();
-    QCOMPARE(files.size(), 27);
+    QCOMPARE(files.size(), 29);
     for (const QString& f : files) {
+        // The cumulative report reads the scratch tables its window fills: tested there.
+        if (f.contains("cumulative")) continue;
         QTest::newRow(qPrintable(f + " empty")) << f << false;
         QTest::newRow(qPrintable(f + " seeded")) << f << true;
     }

@@ -9,6 +9,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QShortcut>
 
 #include <cmath>
 #include <functional>
@@ -138,6 +139,15 @@ MainMenu::MainMenu(QWidget* parent) : QWidget(parent) {
                                  kind_tile("Walk-in patient"), [this] { choose(PatientKind::WalkIn); });
     new ClickPicture(this, "Image2", twips_rect(240, 240, 480, 480), paint_exit_icon,
                      [] { screens::end_program(); });
+    // Finding a patient: below the patient-kind pictures, outside the menu
+    // picture, so no region of it changes; Ctrl+F does the same. It opens over
+    // whatever is shown and leaves the menu as it is.
+    auto open_find = [] { screens::open(QStringLiteral("find_patient")); };
+    auto* find = new ClickPicture(this, "find_patient", twips_rect(9000, 5520, 2430, 700),
+                                  kind_tile("Find patient"), open_find);
+    find->setAccessibleName(QStringLiteral("Find patient"));
+    find->setToolTip(QStringLiteral("Find patient (Ctrl+F)"));
+    connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this, open_find);
     new ClickPicture(this, "Image3", twips_rect(7680, 5160, 480, 480), artwork::emblem, nullptr);
     new ClickPicture(this, "Image4", twips_rect(7560, 5160, 480, 480), artwork::emblem, nullptr);
     show_patient_kinds(false);

@@ -1,5 +1,6 @@
 #include "start.h"
 
+#include "find_patient.h"
 #include "login.h"
 #include "main_menu.h"
 #include "prepared_report.h"
@@ -17,6 +18,7 @@ void install_screens() {
     register_registration_screen();
     register_test_screens();
     register_utility_screen();
+    register_find_screens();
     set_result_flagger(stored_result_flag);
 }
 

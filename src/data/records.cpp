@@ -238,18 +238,26 @@ bool statement_only_reads(const QSqlQuery& query) {
 DbResult<QList<qint64>> list_keys(const ListQuery& list) {
     auto from = list_from(list);
     if (!from.ok()) return {{}, from.error};
+    if (!list.order.isEmpty() && !plain_identifier(list.order))
+        return {{}, DbError::other(QStringLiteral("bad column name: %1").arg(list.order))};
+    const QString direction = list.descending ? QStringLiteral(" DESC") : QString();
+    const QString order = list.order.isEmpty()
+                              ? list.key + direction
+                              : list.order + direction + QStringLiteral(", ") + list.key + direction;
     DbResult<QList<qint64>> out;
-    out.error =
-        read_through(QStringLiteral("SELECT %1 FROM %2 ORDER BY %1").arg(list.key, from.value), list.binds,
-                     nullptr, [&](sqlite3_stmt* s) { out.value << sqlite3_column_int64(s, 0); });
+    const QString limit = list.limit > 0 ? QStringLiteral(" LIMIT %1").arg(list.limit) : QString();
+    out.error = read_through(
+        QStringLiteral("SELECT %1 FROM %2 ORDER BY %3%4").arg(list.key, from.value, order, limit), list.binds,
+        nullptr, [&](sqlite3_stmt* s) { out.value << sqlite3_column_int64(s, 0); });
     if (!out.ok()) out.value.clear();
     return out;
 }
 
 DbResult<Table> list_rows(const ListQuery& list, const QList<qint64>& keys) {
     const QString t = known_table(list.table);
-    auto checked = checked_names(list.table, {list.key});
+    auto checked = checked_names(list.table, QStringList{list.key} + list.columns);
     if (!checked.ok()) return {{}, checked.error};
+    const QString shown = list.columns.isEmpty() ? QStringLiteral("*") : list.columns.join(u", ");
     QStringList marks;
     QVariantList binds;
     for (qint64 k : keys) {
@@ -263,8 +271,8 @@ DbResult<Table> list_rows(const ListQuery& list, const QList<qint64>& keys) {
     // Dates repeat a great deal in a long list: format each one once.
     QHash<QString, QString> shown_dates;
     const DbError e = read_through(
-        QStringLiteral("SELECT %1, * FROM %2 WHERE %1 IN (%3)").arg(list.key, t, marks.join(u',')), binds,
-        &names, [&](sqlite3_stmt* s) {
+        QStringLiteral("SELECT %1, %2 FROM %3 WHERE %1 IN (%4)").arg(list.key, shown, t, marks.join(u',')),
+        binds, &names, [&](sqlite3_stmt* s) {
             if (is_date.isEmpty())
                 for (int i = 1; i < names.size(); ++i)
                     is_date << is_date_column(names[i]);

@@ -50,9 +50,13 @@ DbError execute(const QString& sql, const QVariantList& binds = {});
 // once: the ordered keys of every row, then the rows of a screenful of keys.
 struct ListQuery {
     QString table; // a table of the schema
-    QString key;   // the column (or rowid) that orders and identifies the rows
+    QString key;   // the column (or rowid) that identifies the rows, and orders them by default
     QString where; // the program's own condition, with ? for every value; empty: all rows
     QVariantList binds;
+    QStringList columns; // the columns shown; empty: every column
+    QString order;       // a column to order by before the key
+    bool descending = false;
+    int limit = 0; // at most this many rows (0: all)
 };
 
 DbResult<QList<qint64>> list_keys(const ListQuery& list);

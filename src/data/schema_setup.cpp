@@ -10,10 +10,29 @@
 #include <QSqlQuery>
 #include <QUuid>
 
+#include <sqlite3.h>
+
 QString schema_sql() {
     QFile f(QStringLiteral(":/tavora/schema.sql"));
     if (!f.open(QIODevice::ReadOnly)) return {};
     return QString::fromUtf8(f.readAll());
+}
+
+QStringList sql_statements(const QString& sql) {
+    QString text = sql;
+    text.remove(QRegularExpression(QStringLiteral("--[^\n]*")));
+    // A statement ends at a semicolon that completes it (not one inside a
+    // trigger's body or a string): SQLite itself says when that is.
+    QStringList out;
+    QString current;
+    for (const QString& piece : text.split(u';')) {
+        current += piece + u';';
+        if (sqlite3_complete(current.toUtf8().constData())) {
+            if (!current.chopped(1).trimmed().isEmpty()) out << current.trimmed();
+            current.clear();
+        }
+    }
+    return out;
 }
 
 QString create_database(const QString& path) {
@@ -40,10 +59,7 @@ QString create_database(const QString& path) {
             failure = db.lastError().text();
         } else {
             QSqlQuery q(db);
-            // Comments first, then one statement per semicolon: the schema has no triggers.
-            QString text = sql;
-            text.remove(QRegularExpression(QStringLiteral("--[^\n]*")));
-            const QStringList statements = text.split(u';', Qt::SkipEmptyParts);
+            const QStringList statements = sql_statements(sql);
             q.exec(QStringLiteral("PRAGMA journal_mode = DELETE"));
             q.exec(QStringLiteral("BEGIN IMMEDIATE"));
             for (const QString& s : statements) {
@@ -78,6 +94,21 @@ constexpr UpgradeStep kUpgradeSteps[] = {
         " action TEXT COLLATE NOCASE NOT NULL, table_name TEXT COLLATE NOCASE NOT NULL,"
         " row_key INTEGER NOT NULL, old_values TEXT NOT NULL) STRICT;"
         "CREATE INDEX IF NOT EXISTS change_log_row ON change_log (table_name, row_key)"},
+    {2, "CREATE INDEX IF NOT EXISTS registration_reg_date ON registration (reg_date);"
+        "CREATE VIRTUAL TABLE IF NOT EXISTS registration_search USING fts5(patient_name, phone, mobile,"
+        " content = 'registration', content_rowid = 'patient_id', tokenize = 'trigram');"
+        "CREATE TRIGGER IF NOT EXISTS registration_search_insert AFTER INSERT ON registration BEGIN"
+        " INSERT INTO registration_search (rowid, patient_name, phone, mobile)"
+        " VALUES (new.patient_id, new.patient_name, new.phone, new.mobile); END;"
+        "CREATE TRIGGER IF NOT EXISTS registration_search_delete AFTER DELETE ON registration BEGIN"
+        " INSERT INTO registration_search (registration_search, rowid, patient_name, phone, mobile)"
+        " VALUES ('delete', old.patient_id, old.patient_name, old.phone, old.mobile); END;"
+        "CREATE TRIGGER IF NOT EXISTS registration_search_update AFTER UPDATE ON registration BEGIN"
+        " INSERT INTO registration_search (registration_search, rowid, patient_name, phone, mobile)"
+        " VALUES ('delete', old.patient_id, old.patient_name, old.phone, old.mobile);"
+        " INSERT INTO registration_search (rowid, patient_name, phone, mobile)"
+        " VALUES (new.patient_id, new.patient_name, new.phone, new.mobile); END;"
+        "INSERT INTO registration_search (registration_search) VALUES ('rebuild')"},
 };
 
 static_assert(std::size(kUpgradeSteps) == kSchemaVersion, "every schema version has its upgrade step");
@@ -116,9 +147,9 @@ Upgrade upgrade_database(const QString& path) {
             else {
                 for (const UpgradeStep& step : kUpgradeSteps) {
                     if (step.version <= version) continue;
-                    for (const QString& statement :
-                         QString::fromLatin1(step.sql).split(u';', Qt::SkipEmptyParts))
-                        if (out.error.isEmpty() && !q.exec(statement)) out.error = q.lastError().text();
+                    for (const QString& statement : sql_statements(QString::fromLatin1(step.sql)))
+                        if (out.error.isEmpty() && !q.exec(statement))
+                            out.error = q.lastError().text() + QStringLiteral(" in: ") + statement;
                 }
                 if (out.error.isEmpty() &&
                     (!q.exec(QStringLiteral("PRAGMA application_id = %1").arg(kApplicationId)) ||

@@ -5,6 +5,9 @@
 // The schema's SQL text, as shipped with the program.
 QString schema_sql();
 
+// An SQL text cut into its statements (comments dropped; a trigger's body stays whole).
+QStringList sql_statements(const QString& sql);
+
 // Creates a new database file at `path` with the whole schema. The file is
 // created exclusively: where a file exists already (or another program
 // creates one at the same moment) nothing is touched. An empty path or an

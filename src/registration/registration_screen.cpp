@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTextEdit>
 
 namespace {
@@ -155,6 +156,9 @@ RegistrationScreen::RegistrationScreen(QWidget* parent) : QWidget(parent) {
     // cmdPrint is shown and does nothing.
 
     list_panel_ = new ListPanel(this, "Frame3", "DataGrid1", "Command1");
+    // Ctrl+F finds a patient by name or phone, over this screen.
+    connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this,
+            [] { screens::open(QStringLiteral("find_patient")); });
     enter_presses_buttons(this);
 
     // Load.

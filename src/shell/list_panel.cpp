@@ -1,6 +1,8 @@
 #include "list_panel.h"
 
+#include "csv_export.h"
 #include "failure_messages.h"
+#include "file_dialogs.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -85,7 +87,7 @@ QVariant PagedListModel::data(const QModelIndex& index, int role) const {
 
 QVariant PagedListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole) return {};
-    if (orientation == Qt::Horizontal) return columns_.value(section);
+    if (orientation == Qt::Horizontal) return headings().value(section);
     return section + 1;
 }
 
@@ -120,8 +122,18 @@ ListPanel::ListPanel(QWidget* screen, const char* frame_name, const char* grid_n
     cancel_->setAccessibleName(QStringLiteral("Cancel"));
     connect(cancel_, &QPushButton::clicked, this, &QWidget::hide);
 
+    export_ = new QPushButton(QStringLiteral("Save as CS&V"), this);
+    export_->setObjectName(QStringLiteral("export"));
+    export_->setAccessibleName(QStringLiteral("Save as CSV"));
+    connect(export_, &QPushButton::clicked, this, [this] {
+        const QString path = choose_save_file(QStringLiteral("Save as CSV"), QStringLiteral("list.csv"),
+                                              QStringLiteral("CSV files (*.csv)"));
+        if (!path.isEmpty()) export_list_csv(this, model_->list(), model_->headings(), path);
+    });
+
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
+    buttons->addWidget(export_);
     buttons->addWidget(cancel_);
     buttons->addStretch();
     caption_ = new QLabel(this);

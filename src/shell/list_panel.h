@@ -31,6 +31,10 @@ public:
     QString cell(int row, int column) const;
     qint64 key(int row) const { return keys_.value(row); }
     const QStringList& columns() const { return columns_; }
+    const ListQuery& list() const { return list_; }
+    // Readable headings in place of the column names (empty: the names).
+    void set_headings(const QStringList& headings) { headings_ = headings; }
+    QStringList headings() const { return headings_.isEmpty() ? columns_ : headings_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -47,6 +51,7 @@ private:
     ListQuery list_;
     QList<qint64> keys_;
     QStringList columns_;
+    QStringList headings_;
     mutable QHash<int, QList<QStringList>> pages_;
     mutable QList<int> page_order_; // least recently used first
     mutable bool failure_reported_ = false;
@@ -71,6 +76,7 @@ public:
     QTableView* grid() const { return grid_; }
     PagedListModel* model() const { return model_; }
     QPushButton* cancel() const { return cancel_; }
+    QPushButton* export_button() const { return export_; }
 
 signals:
     void row_clicked(int row);
@@ -83,6 +89,7 @@ private:
     QTableView* grid_ = nullptr;
     PagedListModel* model_ = nullptr;
     QPushButton* cancel_ = nullptr;
+    QPushButton* export_ = nullptr;
     class QLabel* caption_ = nullptr;
     QList<int> hidden_columns_;
 };

@@ -1,0 +1,308 @@
+// Finding a patient, the history, the cumulative report and CSV exports.
+#include "test_support.h"
+
+#include "app_state.h"
+#include "boxes.h"
+#include "core_tables.h"
+#include "csv_export.h"
+#include "dates.h"
+#include "find_patient.h"
+#include "list_panel.h"
+#include "main_menu.h"
+#include "patient_history.h"
+#include "patient_search.h"
+#include "prepared_report.h"
+#include "report_engine.h"
+#include "report_layout.h"
+#include "screen_registry.h"
+#include "start.h"
+#include "test_reports.h"
+#include "test_screen.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTableView>
+
+namespace {
+
+struct RecordingEngine : ReportEngine {
+    QList<ReportRequest>* log;
+    explicit RecordingEngine(QList<ReportRequest>* l) : log(l) {}
+    QString run() override {
+        log->append({file_name(), selection_formula()});
+        return {};
+    }
+};
+
+Patient patient(qint64 id, const QString& name, const QString& phone = "-", const QString& mobile = "-") {
+    Patient p = minimal_patient(id, name, "30", "F");
+    p.phone = phone;
+    p.mobile = mobile;
+    return p;
+}
+
+QStringList found_names(const QString& typed) {
+    auto keys = list_keys(patient_search(typed));
+    QStringList names;
+    for (const QStringList& row : list_rows(patient_search(typed), keys.value).value.rows)
+        names << row.value(1);
+    names.sort();
+    return names;
+}
+
+void report(qint64 lab, qint64 patient_id, const QString& date, const QString& test, const QString& table,
+            const QList<ResultRow>& rows) {
+    QVERIFY(save_report({std::nullopt, {lab, patient_id, "Dr. Rao", {}, test, "", "N"}, table, rows}).ok());
+    QVERIFY(execute("update test_main set t_date = ? where lab_id = ?", {date, lab}).ok());
+}
+
+} // namespace
+
+class TestFind : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ProgramFolder> folder_;
+    std::unique_ptr<MessageRecorder> messages_;
+    QList<ReportRequest> prints_;
+
+    void seed_people() {
+        QVERIFY(add_patient(patient(1, "Asha D'Souza", "040-2345678", "9876543210")).ok());
+        QVERIFY(add_patient(patient(2, QString::fromUtf8("José Fernández"))).ok());
+        QVERIFY(add_patient(patient(3, "Ravi  Kumar")).ok());
+        QVERIFY(add_patient(patient(4, "O'Brien'; DROP TABLE registration; --")).ok());
+        QVERIFY(add_patient(patient(5, "Mary %_ Smith")).ok());
+        report(77, 3, "2026-12-01", "Serology", "Serology", {});
+    }
+
+private slots:
+    void initTestCase() {
+        install_screens();
+        set_report_engine_factory([this] { return std::make_unique<RecordingEngine>(&prints_); });
+    }
+    void init() {
+        folder_ = std::make_unique<ProgramFolder>();
+        messages_ = std::make_unique<MessageRecorder>();
+        prints_.clear();
+    }
+    void cleanup() {
+        screens::end_program();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        messages_.reset();
+        folder_.reset();
+    }
+
+    void search_by_every_kind_of_key_data();
+    void search_by_every_kind_of_key();
+    void a_search_lists_the_most_recent_thousand();
+    void the_index_keeps_in_step_with_every_write();
+    void history_newest_first_and_its_actions();
+    void cumulative_grid_with_missing_items_and_dates();
+    void csv_quoting_reads_back();
+    void find_window_from_the_keyboard();
+};
+
+void TestFind::search_by_every_kind_of_key_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("names");
+    const QString jose = QString::fromUtf8("José Fernández");
+    QTest::newRow("middle of a name") << "Souza" << QStringList{"Asha D'Souza"};
+    QTest::newRow("any case") << "sOUZA" << QStringList{"Asha D'Souza"};
+    QTest::newRow("apostrophe") << "D'Sou" << QStringList{"Asha D'Souza"};
+    QTest::newRow("accents") << QString::fromUtf8("Fernández") << QStringList{jose};
+    QTest::newRow("accent, another case") << QString::fromUtf8("josé") << QStringList{jose};
+    QTest::newRow("two blanks kept") << "Ravi  Ku" << QStringList{"Ravi  Kumar"};
+    QTest::newRow("part of a phone") << "2345" << QStringList{"Asha D'Souza"};
+    QTest::newRow("phone with its hyphen") << "040-23" << QStringList{"Asha D'Souza"};
+    QTest::newRow("part of a mobile") << "654321" << QStringList{"Asha D'Souza"};
+    // Patient number 4, and a phone with a 4 in it.
+    QTest::newRow("patient number") << "4"
+                                    << QStringList{"Asha D'Souza", "O'Brien'; DROP TABLE registration; --"};
+    QTest::newRow("lab id") << "77" << QStringList{"Ravi  Kumar"};
+    QTest::newRow("SQL fragment") << "'; DROP" << QStringList{"O'Brien'; DROP TABLE registration; --"};
+    QTest::newRow("quote in the search") << "\"x" << QStringList{};
+    QTest::newRow("LIKE wildcards are letters") << "%_" << QStringList{"Mary %_ Smith"};
+    QTest::newRow("blanks around") << "  Mary  " << QStringList{"Mary %_ Smith"};
+    QTest::newRow("nothing typed") << ""
+                                   << QStringList{"Asha D'Souza", jose, "Mary %_ Smith",
+                                                  "O'Brien'; DROP TABLE registration; --", "Ravi  Kumar"};
+}
+
+void TestFind::search_by_every_kind_of_key() {
+    QFETCH(QString, typed);
+    QFETCH(QStringList, names);
+    seed_people();
+    names.sort();
+    QCOMPARE(found_names(typed), names);
+    QCOMPARE(select_rows("select * from registration").value.size(), 5);
+}
+
+void TestFind::a_search_lists_the_most_recent_thousand() {
+    {
+        Transaction t;
+        for (int id = 1; id <= kMostFound + 50; ++id)
+            QVERIFY(add_patient(patient(id, QString("Same Surname %1").arg(id))).ok());
+        QVERIFY(t.commit().ok());
+    }
+    const auto keys = list_keys(patient_search("Surname")).value;
+    QCOMPARE(keys.size(), kMostFound);
+    QCOMPARE(keys.first(), kMostFound + 50);                                          // the most recent first
+    QCOMPARE(list_keys(patient_search("Same Surname 7")).value.size(), 1 + 10 + 100); // 7, 7x, 7xx
+    QCOMPARE(list_keys(patient_search({})).value.size(), kMostFound + 50);            // no search: everyone
+}
+
+void TestFind::the_index_keeps_in_step_with_every_write() {
+    QVERIFY(add_patient(patient(1, "Zed Quinn", "5551234")).ok());
+    QCOMPARE(found_names("Quinn"), QStringList{"Zed Quinn"});
+    const Patient stored = *find_patient(1).value;
+    Patient changed = stored;
+    changed.patient_name = "Zed Rivers";
+    changed.phone = "5559999";
+    QVERIFY(modify_patient(changed, stored).ok());
+    QCOMPARE(found_names("Quinn"), QStringList{});
+    QCOMPARE(found_names("1234"), QStringList{});
+    QCOMPARE(found_names("Rivers"), QStringList{"Zed Rivers"});
+    QCOMPARE(found_names("9999"), QStringList{"Zed Rivers"});
+    QVERIFY(delete_rows("registration", "patient_id", 1).ok());
+    QCOMPARE(found_names("Rivers"), QStringList{});
+    // A test screen's minimal registration goes in too.
+    QVERIFY(save_report({minimal_patient(2, "Walk In Wanda", "", ""),
+                         {1, 2, "", "", "Serology", "", "Y"},
+                         "Serology",
+                         {}})
+                .ok());
+    QCOMPARE(found_names("Wanda"), QStringList{"Walk In Wanda"});
+}
+
+void TestFind::history_newest_first_and_its_actions() {
+    QVERIFY(add_patient(patient(9, "Farah")).ok());
+    report(1, 9, "2026-11-01", "Serology", "Serology", {{0, "ASLO (N : Negative)", "Positive"}});
+    report(2, 9, "2026-12-05", "Blood sugar report", "blood_sugar_report",
+           {{0, "Fasting blood glucose (N :60 - 100 mg/dl)", "126 mg/dl"}});
+    report(3, 9, "2026-12-05", "Widal test", "widal_test", {});
+    report(4, 8, "2026-12-06", "Serology", "Serology", {}); // another patient
+    auto* history = qobject_cast<PatientHistoryWindow*>(screens::open(kPatientHistoryScreen));
+    QVERIFY(history->show_patient(9));
+    auto* model = history->list()->model();
+    QCOMPARE(model->rowCount(), 3);
+    QCOMPARE(model->key(0), 3); // newest first; the same day, the later report first
+    QCOMPARE(model->key(1), 2);
+    QCOMPARE(model->key(2), 1);
+    QCOMPARE(model->headerData(3, Qt::Horizontal).toString(), QString("Referring doctor"));
+    // Print the selected report on its own file, plain or letter-head.
+    history->list()->grid()->selectRow(1);
+    app_state().print_with_header = true;
+    history->print_selected();
+    app_state().print_with_header = false;
+    QCOMPARE(prints_.last().file_path, folder_->path() + "\\h_blood_sugar_report.rpt");
+    QCOMPARE(prints_.last().selection_formula.value_or(""), QString("{test_main.lab_ID} = 2"));
+    // Open: the test screen shows the report as after Show and its lab id.
+    history->open_selected();
+    auto* screen = qobject_cast<TestScreen*>(screens::find("Blood_sugar_report"));
+    QVERIFY(screen);
+    QCOMPARE(screen->findChild<QLineEdit*>("lab_id")->text(), QString("2"));
+    QCOMPARE(screen->findChild<QLineEdit*>("p_name")->text(), QString("Farah"));
+    QCOMPARE(box_text(screen->result_box(0)), QString("126 mg/dl"));
+    QVERIFY(screen->findChild<QPushButton*>("cmdModify")->isEnabled());
+}
+
+void TestFind::cumulative_grid_with_missing_items_and_dates() {
+    QVERIFY(add_patient(patient(9, "Farah")).ok());
+    const QString hb = "Haemoglobin (N : Male : 12 - 16 gm/dl, Female : 11 - 15 gm/dl) ";
+    const QString wbc = "WBC (N : 4000 to 10,000 / cumm)";
+    report(1, 9, "2026-01-10", "Routine haemotology", "Routine_haemotology", {{0, hb, "9.8 gm/dl"}});
+    report(2, 9, "2026-03-02", "Routine haemotology", "Routine_haemotology",
+           {{0, hb, "11.5 gm/dl"}, {0, wbc, "12,000"}});
+    report(3, 9, "2026-06-20", "Routine haemotology", "Routine_haemotology", {{0, wbc, "8000"}});
+    report(4, 9, "2025-06-20", "Routine haemotology", "Routine_haemotology", {{0, hb, "outside the dates"}});
+    report(5, 9, "2026-02-01", "Serology", "Serology",
+           {{0, "ASLO (N : Negative)", "Negative"}}); // another test
+    auto reports = fill_cumulative(9, "Routine haemotology", QDate(2026, 1, 1), QDate(2026, 12, 31));
+    QVERIFY(reports.ok());
+    QCOMPARE(reports.value, 3);
+    QStringList grid;
+    for (const Row& r :
+         select_rows("select item_order, col, result from cumulative_grid order by item_order, col").value)
+        grid << r.text(0) + "/" + r.text(1) + "=" + r.text(2);
+    QCOMPARE(grid,
+             (QStringList{"1/1=9.8 gm/dl", "1/2=11.5 gm/dl", "1/3=", "2/1=", "2/2=12,000", "2/3=8000"}));
+
+    // Through the history window and the report engine, to a real PDF.
+    set_report_engine_factory(nullptr);
+    auto* history = qobject_cast<PatientHistoryWindow*>(screens::open(kPatientHistoryScreen));
+    QVERIFY(history->show_patient(9));
+    QVERIFY(fill_cumulative(9, "Routine haemotology", QDate(2026, 1, 1), QDate(2026, 12, 31)).ok());
+    set_result_flagger([](const QString& table, const QString& item, const QString& result, const QString&) {
+        return table == "Routine_haemotology" && item.startsWith("Haemoglobin") && result.startsWith("9.8")
+                   ? "L"
+                   : "";
+    });
+    Prepared p;
+    {
+        ReportsReadSharedConnection own_tables;
+        p = prepare_report({QString(REPORT_FILES_DIR) + "/h_cumulative_report.rpt", std::nullopt},
+                           folder_->database_path());
+    }
+    set_result_flagger(nullptr);
+    set_report_engine_factory([this] { return std::make_unique<RecordingEngine>(&prints_); });
+    QVERIFY2(p.report, qPrintable(p.error));
+    const QString pdf = QDir(folder_->path()).filePath("cumulative.pdf");
+    QVERIFY(write_pdf(*p.report, pdf).isEmpty());
+    QProcess t;
+    t.start("pdftotext", {"-layout", pdf, "-"});
+    t.waitForFinished();
+    const QString text = QString::fromUtf8(t.readAllStandardOutput()).simplified();
+    QVERIFY2(text.contains("CUMULATIVE REPORT") && text.contains("Routine haemotology"), qPrintable(text));
+    QVERIFY(text.contains("Farah"));
+    QVERIFY(text.contains("9.8 gm/dl L 11.5 gm/dl"));
+    QVERIFY(!text.contains("outside the dates"));
+    QVERIFY(!text.contains("ASLO"));
+}
+
+void TestFind::csv_quoting_reads_back() {
+    const QString awkward = QString::fromUtf8("Smith, \"Junior\"\nsecond line é");
+    QVERIFY(add_patient(patient(1, awkward, "1,2")).ok());
+    QVERIFY(add_patient(patient(2, "Plain")).ok());
+    const QString path = QDir(folder_->path()).filePath("found.csv");
+    QVERIFY(export_list_csv(nullptr, patient_search({}, "patient_id", false), kFoundColumns, path));
+    QProcess py;
+    py.start("python3", {"-c",
+                         "import csv,sys,json;print(json.dumps(list(csv.reader(open(sys.argv[1], "
+                         "encoding='utf-8-sig', newline='')))))",
+                         path});
+    py.waitForFinished();
+    const QString out = QString::fromUtf8(py.readAllStandardOutput());
+    const QJsonArray rows = QJsonDocument::fromJson(out.toUtf8()).array();
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows[0].toArray()[1].toString(), QString("patient_name"));
+    QCOMPARE(rows[1].toArray()[1].toString(), awkward);
+    QCOMPARE(rows[1].toArray()[4].toString(), QString("1,2"));
+    QCOMPARE(rows[2].toArray()[1].toString(), QString("Plain"));
+}
+
+void TestFind::find_window_from_the_keyboard() {
+    QVERIFY(add_patient(patient(1, "Asha D'Souza")).ok());
+    QVERIFY(add_patient(patient(2, "Meena Rao")).ok());
+    auto* menu = qobject_cast<MainMenu*>(screens::open(kMainMenu));
+    show_active(menu);
+    QTest::keyClick(menu, Qt::Key_F, Qt::ControlModifier);
+    auto* find = qobject_cast<FindPatientWindow*>(screens::find(kFindPatientScreen));
+    QVERIFY(find && find->isVisible());
+    QVERIFY(menu->isVisible()); // the menu stays
+    show_active(find);
+    QCOMPARE(find->list()->model()->rowCount(), 2);
+    auto* search = find->findChild<QLineEdit*>("search");
+    QTest::keyClicks(search, "souza");
+    QCOMPARE(find->list()->model()->rowCount(), 1);
+    QTest::keyClick(search, Qt::Key_Return);
+    auto* history = qobject_cast<PatientHistoryWindow*>(screens::find(kPatientHistoryScreen));
+    QVERIFY(history && history->isVisible());
+    QCOMPARE(history->patient_id(), 1);
+}
+
+TAVORA_TEST_MAIN(TestFind)
+#include "test_find.moc"

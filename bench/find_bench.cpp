@@ -1,0 +1,110 @@
+// Finding patients at ten years' scale (100,000 patients, 400,000 reports):
+// each keystroke of a search as the front desk types it (the list's keys and
+// its first screenful), opening a patient's history, and a cumulative report
+// of twenty dates to the print preview.
+//   find_bench [--db FILE]     (default: /tmp/tavora-ten-year.mdb, made on first use)
+
+#include "bench_support.h"
+#include "find_patient.h"
+#include "list_panel.h"
+#include "message_box.h"
+#include "patient_history.h"
+#include "patient_search.h"
+#include "records.h"
+#include "screen_registry.h"
+#include "tavora_module.h"
+#include "ten_year_database.h"
+#include "test_reports.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const QString db =
+        args.contains("--db") ? args.value(args.indexOf("--db") + 1) : "/tmp/tavora-ten-year.mdb";
+    if (const QString failure = make_ten_year_database(db); !failure.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(failure));
+        return 1;
+    }
+    QTemporaryDir dir;
+    QFile::link(QFileInfo(db).absoluteFilePath(), dir.filePath("tavora lab.mdb"));
+    const QString built = QCoreApplication::applicationDirPath() + "/..";
+    for (const QString& f : QDir(built).entryList({"*.rpt", "letterhead*"}))
+        QFile::copy(built + "/" + f, dir.filePath(f));
+    set_program_folder(dir.path());
+    set_message_handler([](const ShownMessage&) { return MessageAnswer::Ok; });
+    open_connection();
+    register_find_screens();
+
+    FindPatientWindow find;
+    find.show();
+    QCoreApplication::processEvents();
+    auto* search = find.findChild<QLineEdit*>("search");
+    std::printf(
+        "find patient on the ten-year database (medians of 7, offscreen; target 20 ms a keystroke):\n");
+    for (const char* word : {"Souza", "D'Souza 42", "9800012", "4242"}) {
+        const QString typed = QString::fromUtf8(word);
+        std::printf("  typing \"%s\":", word);
+        for (int n = 1; n <= typed.size(); ++n) {
+            std::vector<double> times;
+            for (int run = 0; run < 7; ++run) {
+                search->setText(typed.left(n - 1)); // the text before this keystroke
+                QCoreApplication::processEvents();
+                times.push_back(median_ms(1, [&] {
+                    search->setText(typed.left(n));
+                    QCoreApplication::processEvents(); // painted
+                }));
+            }
+            std::sort(times.begin(), times.end());
+            std::printf(" %.1f", times[times.size() / 2]);
+        }
+        std::printf(" ms (%lld found)\n", static_cast<long long>(find.list()->model()->rowCount()));
+    }
+
+    // A patient with twenty Routine haemotology reports over two years.
+    const qint64 patient = 4243;
+    qint64 lab = select_first("select max(lab_id) from test_main").value->value(0).toLongLong();
+    if (select_first(
+            "select count(*) from test_main where patient_id = ? and test = 'Routine haemotology' and "
+            "remarks = 'cumulative bench'",
+            {patient})
+            .value->value(0)
+            .toInt() < 20)
+        for (int i = 0; i < 20; ++i) {
+            NewReport r;
+            r.header = {++lab, patient, "Dr. R. Menon", {}, "Routine haemotology", "cumulative bench", "N"};
+            r.table = "Routine_haemotology";
+            for (const char* item : {"Haemoglobin (N : Male : 12 - 16 gm/dl, Female : 11 - 15 gm/dl) ",
+                                     "WBC (N : 4000 to 10,000 / cumm)", "Polymorphs", "Lymphocytes",
+                                     "Platelet count (N : 1,40,000 - 4,40,000/- cumm)"})
+                r.results << ResultRow{0, item, QString::number(10 + i % 7)};
+            save_report(r);
+            execute("update test_main set t_date = ? where lab_id = ?",
+                    {QDate(2025, 1, 1).addDays(i * 30).toString(Qt::ISODate), lab});
+        }
+    PatientHistoryWindow history;
+    history.show();
+    const double history_ms = median_ms(7, [&] {
+        history.show_patient(patient);
+        QCoreApplication::processEvents();
+    });
+    history.list()->grid()->selectRow(0);
+    const double cumulative_ms = median_ms(7, [&] {
+        history.cumulative(QDate(2025, 1, 1), QDate(2026, 12, 31)); // to the preview on screen
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w != &history && w != &find) w->close();
+    });
+    std::printf("  opening a history                 %6.1f ms\n", history_ms);
+    std::printf("  cumulative report of 20 dates     %6.1f ms (to the preview)\n", cumulative_ms);
+    return 0;
+}

@@ -1,0 +1,107 @@
+#include "patient_search.h"
+
+#include "test_tables.h"
+
+namespace {
+
+// A LIKE pattern that finds `text` anywhere, its own % and _ taken literally.
+QString anywhere(QString text) {
+    text.replace(u'\\', QLatin1String("\\\\"))
+        .replace(u'%', QLatin1String("\\%"))
+        .replace(u'_', QLatin1String("\\_"));
+    return u'%' + text + u'%';
+}
+
+} // namespace
+
+ListQuery patient_search(const QString& typed, const QString& order, bool descending) {
+    ListQuery q{QStringLiteral("registration"),
+                QStringLiteral("patient_id"),
+                {},
+                {},
+                kFoundColumns,
+                kFoundColumns.contains(order) ? order : QStringLiteral("reg_date"),
+                descending};
+    const QString text = typed.trimmed();
+    if (text.isEmpty()) return q;
+    q.limit = kMostFound;
+    QStringList any;
+    if (text.size() >= 3) {
+        // The trigram index finds any part of three characters or more; it
+        // stops at the most recent patients a search may list.
+        any << QStringLiteral(
+                   "patient_id IN (SELECT rowid FROM registration_search WHERE registration_search MATCH ? "
+                   "ORDER BY rowid DESC LIMIT %1)")
+                   .arg(kMostFound);
+        QString phrase = text;
+        q.binds << u'"' + phrase.replace(u'"', QLatin1String("\"\"")) + u'"';
+    } else {
+        // One or two characters look among the most recent registrations
+        // only, newest first, so that every keystroke answers at once.
+        any << QStringLiteral(
+                   "patient_id IN (SELECT patient_id FROM registration WHERE reg_date >= "
+                   "ifnull((SELECT reg_date FROM registration ORDER BY reg_date DESC LIMIT 1 OFFSET %1), '') "
+                   "AND (patient_name LIKE ? ESCAPE '\\' OR phone LIKE ? ESCAPE '\\' "
+                   "OR mobile LIKE ? ESCAPE '\\') ORDER BY reg_date DESC LIMIT %2)")
+                   .arg(kRecentlyRegistered - 1)
+                   .arg(kMostFound);
+        q.binds << anywhere(text) << anywhere(text) << anywhere(text);
+    }
+    bool digits = false;
+    const qint64 number = text.toLongLong(&digits);
+    if (digits && number >= 0) {
+        any << QStringLiteral("patient_id = ?")
+            << QStringLiteral("patient_id IN (SELECT patient_id FROM test_main WHERE lab_id = ?)");
+        q.binds << number << number;
+    }
+    q.where = any.join(QLatin1String(" OR "));
+    return q;
+}
+
+ListQuery report_history(qint64 patient_id) {
+    return {QStringLiteral("test_main"),
+            QStringLiteral("lab_id"),
+            QStringLiteral("patient_id = ?"),
+            {patient_id},
+            kHistoryColumns,
+            QStringLiteral("t_date"),
+            true};
+}
+
+DbResult<int> fill_cumulative(qint64 patient_id, const QString& test, const QDate& from, const QDate& to) {
+    QString name = test;
+    name.replace(u' ', u'_');
+    const TestTable* table = test_table_named(name);
+    if (!table) return {0, DbError::other(QStringLiteral("\"%1\" is not one of the tests").arg(test))};
+    // Scratch tables of this connection alone: no other workstation sees them.
+    for (const char* sql :
+         {"CREATE TEMP TABLE IF NOT EXISTS cumulative_about (patient_id INTEGER, test TEXT, from_date TEXT, "
+          "to_date TEXT)",
+          "CREATE TEMP TABLE IF NOT EXISTS cumulative_grid (item_order INTEGER, item TEXT, col INTEGER, "
+          "lab_id INTEGER, t_date TEXT, result TEXT, test_table TEXT)",
+          "DELETE FROM cumulative_about", "DELETE FROM cumulative_grid"})
+        if (DbError e = execute(QString::fromLatin1(sql)); !e.ok()) return {0, e};
+    const QString first = from.toString(Qt::ISODate), last = to.toString(Qt::ISODate);
+    if (DbError e = execute(QStringLiteral("INSERT INTO cumulative_about VALUES (?, ?, ?, ?)"),
+                            {patient_id, QString::fromUtf8(table->test), first, last});
+        !e.ok())
+        return {0, e};
+    const DbError e = execute(
+        QStringLiteral("WITH cols AS (SELECT row_number() OVER (ORDER BY t_date, lab_id) AS col, lab_id, "
+                       "t_date FROM test_main "
+                       "              WHERE patient_id = ? AND test = ? AND t_date BETWEEN ? AND ?), "
+                       "     items AS (SELECT r.item, row_number() OVER (ORDER BY min(r.rowid)) AS ord "
+                       "               FROM %1 AS r JOIN cols ON cols.lab_id = r.lab_id GROUP BY r.item) "
+                       "INSERT INTO cumulative_grid "
+                       "SELECT items.ord, items.item, cols.col, cols.lab_id, cols.t_date, "
+                       "       ifnull((SELECT r.result FROM %1 AS r WHERE r.lab_id = cols.lab_id AND r.item "
+                       "= items.item "
+                       "               ORDER BY r.rowid LIMIT 1), ''), ? "
+                       "  FROM items, cols")
+            .arg(QString::fromLatin1(table->table)),
+        {patient_id, QString::fromUtf8(table->test), first, last, QString::fromLatin1(table->table)});
+    if (!e.ok()) return {0, e};
+    auto reports = select_first(QStringLiteral("SELECT count(DISTINCT col) FROM cumulative_grid"));
+    if (!reports.ok()) return {0, reports.error};
+    return {reports.value ? reports.value->value(0).toInt() : 0, {}};
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "db_error.h"
+#include "records.h"
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+
+// Finding patients, their history of reports, and the cumulative view of one
+// test over time. Every query is bound and finishes at once.
+
+// The columns of the found patients, in the order shown.
+inline const QStringList kFoundColumns = {QStringLiteral("patient_id"), QStringLiteral("patient_name"),
+                                          QStringLiteral("age"),        QStringLiteral("sex"),
+                                          QStringLiteral("phone"),      QStringLiteral("mobile"),
+                                          QStringLiteral("reg_date")};
+
+// The patients whose name (any part, any case), phone or mobile number holds
+// `text`, or whose patient id, or one of whose lab ids, is `text`; every
+// patient for an empty text. Ordered by `order` (one of kFoundColumns), newest
+// registration first unless said otherwise. A search lists at most
+// kMostFound patients: more is no help at the front desk, and typing on narrows it.
+inline constexpr int kMostFound = 1000;
+// One or two characters are looked for among this many latest registrations
+// (from three characters on, among every patient).
+inline constexpr int kRecentlyRegistered = 20000;
+ListQuery patient_search(const QString& text, const QString& order = QStringLiteral("reg_date"),
+                         bool descending = true);
+
+// The columns of a patient's history, in the order shown.
+inline const QStringList kHistoryColumns = {QStringLiteral("lab_id"), QStringLiteral("t_date"),
+                                            QStringLiteral("test"), QStringLiteral("ref_by"),
+                                            QStringLiteral("temp_patient")};
+
+// Every report of the patient, newest first.
+ListQuery report_history(qint64 patient_id);
+
+// Fills the connection's own scratch tables for the cumulative report: the
+// patient's reports of `test` dated `from` to `to` (one column each, oldest
+// first) against every item they hold (one row each), a result or nothing in
+// every cell. Returns the number of reports.
+DbResult<int> fill_cumulative(qint64 patient_id, const QString& test, const QDate& from, const QDate& to);

@@ -1,0 +1,126 @@
+#include "find_patient.h"
+
+#include "app_state.h"
+#include "boxes.h"
+#include "list_panel.h"
+#include "patient_history.h"
+#include "patient_search.h"
+#include "screen_registry.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+const QStringList kFoundHeadings = {QStringLiteral("Patient no."), QStringLiteral("Name"),
+                                    QStringLiteral("Age"),         QStringLiteral("Sex"),
+                                    QStringLiteral("Phone"),       QStringLiteral("Mobile"),
+                                    QStringLiteral("Registered")};
+
+} // namespace
+
+FindPatientWindow::FindPatientWindow(QWidget* parent) : QWidget(parent) {
+    setObjectName(QString::fromLatin1(kFindPatientScreen));
+    setWindowTitle(QStringLiteral("Find patient"));
+    QFont f = font();
+    f.setPixelSize(12);
+    setFont(f);
+    apply_screen_look(this);
+    resize(900, 560);
+
+    auto* label = new QLabel(QStringLiteral("&Search (name, phone, patient no. or lab ID)"), this);
+    search_ = new QLineEdit(this);
+    search_->setObjectName(QStringLiteral("search"));
+    search_->setAccessibleName(QStringLiteral("Search"));
+    search_->setClearButtonEnabled(true);
+    label->setBuddy(search_);
+    search_->installEventFilter(this);
+    connect(search_, &QLineEdit::textChanged, this, &FindPatientWindow::search);
+
+    auto* area = new QWidget(this);
+    list_ = new ListPanel(area, "found", "found_list", "close_list");
+    list_->cancel()->hide();
+    list_->model()->set_headings(kFoundHeadings);
+    list_->grid()->setAccessibleName(QStringLiteral("Patients found"));
+    list_->grid()->installEventFilter(this);
+    list_->grid()->horizontalHeader()->setSortIndicatorShown(true);
+    connect(list_->grid()->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &FindPatientWindow::sort_by);
+    connect(list_->grid(), &QTableView::doubleClicked, this,
+            [this](const QModelIndex& i) { open_history(i.row()); });
+
+    auto* open = new QPushButton(QStringLiteral("&Open history"), this);
+    open->setObjectName(QStringLiteral("open_history"));
+    open->setAccessibleName(QStringLiteral("Open history"));
+    connect(open, &QPushButton::clicked, this, [this] {
+        const QModelIndex current = list_->grid()->currentIndex();
+        open_history(current.isValid() ? current.row() : 0);
+    });
+    auto* close_button = new QPushButton(QStringLiteral("&Close"), this);
+    close_button->setObjectName(QStringLiteral("close"));
+    close_button->setAccessibleName(QStringLiteral("Close"));
+    connect(close_button, &QPushButton::clicked, this, &QWidget::close);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(open);
+    buttons->addWidget(close_button);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(label);
+    layout->addWidget(search_);
+    layout->addWidget(area, 1);
+    layout->addLayout(buttons);
+    enter_presses_buttons(this);
+    search({});
+    search_->setFocus();
+}
+
+void FindPatientWindow::search(const QString& text) {
+    if (!list_->show_list(patient_search(text, kFoundColumns.value(sort_column_), descending_),
+                          QStringLiteral("Finding patients")))
+        return;
+    list_->grid()->horizontalHeader()->setSortIndicator(sort_column_, descending_ ? Qt::DescendingOrder
+                                                                                  : Qt::AscendingOrder);
+    search_->setFocus();
+}
+
+void FindPatientWindow::sort_by(int column) {
+    descending_ = column == sort_column_ ? !descending_ : column == 6;
+    sort_column_ = column;
+    search(search_->text());
+}
+
+void FindPatientWindow::open_history(int row) {
+    if (row < 0 || row >= list_->model()->rowCount()) return;
+    const qint64 patient = list_->model()->key(row);
+    auto* history =
+        qobject_cast<PatientHistoryWindow*>(screens::open(QString::fromLatin1(kPatientHistoryScreen)));
+    if (history) history->show_patient(patient);
+}
+
+bool FindPatientWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            const QModelIndex current = list_->grid()->currentIndex();
+            open_history(watched == search_ || !current.isValid() ? 0 : current.row());
+            return true;
+        }
+        if (watched == search_ && key == Qt::Key_Down) {
+            list_->grid()->setFocus();
+            list_->grid()->selectRow(0);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void register_find_screens() {
+    screens::add(QString::fromLatin1(kFindPatientScreen), [] { return new FindPatientWindow; });
+    screens::add(QString::fromLatin1(kPatientHistoryScreen), [] { return new PatientHistoryWindow; });
+}

@@ -1,0 +1,194 @@
+#include "patient_history.h"
+
+#include "app_state.h"
+#include "boxes.h"
+#include "core_tables.h"
+#include "dates.h"
+#include "failure_messages.h"
+#include "find_patient.h"
+#include "list_panel.h"
+#include "message_box.h"
+#include "patient_search.h"
+#include "prepared_report.h"
+#include "report_engine.h"
+#include "screen_registry.h"
+#include "tavora_module.h"
+#include "test_definition.h"
+#include "test_screen.h"
+
+#include <QDateEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+const QStringList kHistoryHeadings = {QStringLiteral("Lab ID"), QStringLiteral("Date"),
+                                      QStringLiteral("Test"), QStringLiteral("Referring doctor"),
+                                      QStringLiteral("Temporary")};
+
+const TestDefinition* test_named(const QString& test) {
+    for (const TestDefinition* t : test_catalogue())
+        if (test.compare(QString::fromUtf8(t->caption), Qt::CaseInsensitive) == 0) return t;
+    return nullptr;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const char* label) {
+    auto* b = new QPushButton(QString::fromUtf8(label), parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setAccessibleName(QString::fromUtf8(label).remove(u'&'));
+    return b;
+}
+
+} // namespace
+
+PatientHistoryWindow::PatientHistoryWindow(QWidget* parent) : QWidget(parent), engine_(make_report_engine()) {
+    setObjectName(QString::fromLatin1(kPatientHistoryScreen));
+    setWindowTitle(QStringLiteral("Patient history"));
+    QFont f = font();
+    f.setPixelSize(12);
+    setFont(f);
+    apply_screen_look(this);
+    resize(860, 520);
+
+    details_ = new QLabel(this);
+    details_->setObjectName(QStringLiteral("details"));
+    details_->setTextFormat(Qt::RichText);
+    details_->setWordWrap(true);
+    auto* area = new QWidget(this);
+    list_ = new ListPanel(area, "reports", "report_list", "close_list");
+    list_->cancel()->hide();
+    list_->model()->set_headings(kHistoryHeadings);
+    list_->grid()->setAccessibleName(QStringLiteral("Reports"));
+    connect(list_->grid(), &QTableView::doubleClicked, this, &PatientHistoryWindow::open_selected);
+
+    auto* print = button(this, "print", "&Print");
+    auto* open = button(this, "open", "&Open");
+    auto* cumulative = button(this, "cumulative", "C&umulative report");
+    auto* close_button = button(this, "close", "&Close");
+    connect(print, &QPushButton::clicked, this, &PatientHistoryWindow::print_selected);
+    connect(open, &QPushButton::clicked, this, &PatientHistoryWindow::open_selected);
+    connect(cumulative, &QPushButton::clicked, this, &PatientHistoryWindow::ask_cumulative);
+    connect(close_button, &QPushButton::clicked, this, &QWidget::close);
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* b : {print, open, cumulative})
+        buttons->addWidget(b);
+    buttons->addStretch();
+    buttons->addWidget(close_button);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(details_);
+    layout->addWidget(area, 1);
+    layout->addLayout(buttons);
+    enter_presses_buttons(this);
+}
+
+PatientHistoryWindow::~PatientHistoryWindow() = default;
+
+bool PatientHistoryWindow::show_patient(qint64 patient_id) {
+    auto found = find_patient(patient_id);
+    if (report_failure(found.error, QStringLiteral("Reading the patient"))) return false;
+    if (!found.value) {
+        show_message(QStringLiteral("Patient ID does not exist"));
+        return false;
+    }
+    patient_id_ = patient_id;
+    const Patient& p = *found.value;
+    auto cell = [](const QString& k, const QString& v) {
+        return QStringLiteral("<td style='color:#4b5c68'>%1</td><td><b>%2</b></td>")
+            .arg(k, v.toHtmlEscaped());
+    };
+    details_->setText(QStringLiteral("<table cellspacing='4'><tr>") +
+                      cell(QStringLiteral("Patient no."), QString::number(patient_id)) +
+                      cell(QStringLiteral("Name"), p.patient_name) +
+                      cell(QStringLiteral("Age / Sex"), p.age + " / " + p.sex) + QStringLiteral("</tr><tr>") +
+                      cell(QStringLiteral("Phone"), p.phone) + cell(QStringLiteral("Mobile"), p.mobile) +
+                      cell(QStringLiteral("Registered"), display_date(p.reg_date)) +
+                      QStringLiteral("</tr><tr>") + cell(QStringLiteral("Address"), p.address) +
+                      QStringLiteral("</tr></table>"));
+    setWindowTitle(QStringLiteral("Patient history - %1").arg(p.patient_name));
+    if (!list_->show_list(report_history(patient_id), QStringLiteral("Reading the reports"))) return false;
+    list_->grid()->selectRow(0);
+    return true;
+}
+
+int PatientHistoryWindow::selected_row() const {
+    const QModelIndex current = list_->grid()->currentIndex();
+    if (!current.isValid()) {
+        show_message(QStringLiteral("Choose a report first."));
+        return -1;
+    }
+    return current.row();
+}
+
+void PatientHistoryWindow::print_selected() {
+    const int row = selected_row();
+    if (row < 0) return;
+    const TestDefinition* test = test_named(list_->model()->cell(row, 2));
+    if (!test) {
+        show_message(QStringLiteral("The test of this report is not one of the laboratory's tests."));
+        return;
+    }
+    const QString failure =
+        run_report(*engine_, test_report_request(QString::fromLatin1(test->report_file),
+                                                 QString::fromLatin1(test->header_report_file),
+                                                 QString::number(list_->model()->key(row))));
+    if (!failure.isEmpty()) show_message(QStringLiteral("The report could not be printed. %1").arg(failure));
+}
+
+void PatientHistoryWindow::open_selected() {
+    const int row = selected_row();
+    if (row < 0) return;
+    const TestDefinition* test = test_named(list_->model()->cell(row, 2));
+    if (!test) {
+        show_message(QStringLiteral("The test of this report is not one of the laboratory's tests."));
+        return;
+    }
+    // As if the user had pressed Show on the test screen and typed the lab id.
+    auto* screen = qobject_cast<TestScreen*>(screens::open(QString::fromLatin1(test->screen)));
+    if (!screen) return;
+    screen->show_mode();
+    screen->findChild<QLineEdit*>(QStringLiteral("lab_id"))
+        ->setText(QString::number(list_->model()->key(row)));
+    screen->lab_id_lookup();
+}
+
+void PatientHistoryWindow::ask_cumulative() {
+    const int row = selected_row();
+    if (row < 0) return;
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Cumulative report"));
+    auto* from = new QDateEdit(today().addYears(-1), &dialog);
+    auto* to = new QDateEdit(today(), &dialog);
+    for (QDateEdit* d : {from, to})
+        d->setCalendarPopup(true);
+    from->setAccessibleName(QStringLiteral("From"));
+    to->setAccessibleName(QStringLiteral("To"));
+    auto* form = new QFormLayout(&dialog);
+    form->addRow(QStringLiteral("&From"), from);
+    form->addRow(QStringLiteral("&To"), to);
+    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(box);
+    if (dialog.exec() == QDialog::Accepted) cumulative(from->date(), to->date());
+}
+
+void PatientHistoryWindow::cumulative(const QDate& from, const QDate& to) {
+    const int row = selected_row();
+    if (row < 0) return;
+    auto filled = fill_cumulative(patient_id_, list_->model()->cell(row, 2), from, to);
+    if (report_failure(filled.error, QStringLiteral("Building the cumulative report"))) return;
+    // The report reads this connection's own scratch tables.
+    ReportsReadSharedConnection own_tables;
+    const char* file =
+        app_state().print_with_header ? "\\h_cumulative_report.rpt" : "\\cumulative_report.rpt";
+    const QString failure =
+        run_report(*engine_, {program_folder() + QString::fromLatin1(file), std::nullopt});
+    if (!failure.isEmpty()) show_message(QStringLiteral("The report could not be printed. %1").arg(failure));
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+class ListPanel;
+class QLabel;
+class ReportEngine;
+
+// A patient's details and every report of the patient, newest first. From a
+// selected report: Print (its own report file), Open (its test screen showing
+// it) and the cumulative report of its test over a range of dates.
+class PatientHistoryWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit PatientHistoryWindow(QWidget* parent = nullptr);
+    ~PatientHistoryWindow() override;
+
+    // Shows the patient; false (and said so) when the patient cannot be read.
+    bool show_patient(qint64 patient_id);
+    qint64 patient_id() const { return patient_id_; }
+    ListPanel* list() const { return list_; }
+
+    void print_selected();
+    void open_selected();
+    // The cumulative report of the selected report's test, from `from` to `to`.
+    void cumulative(const QDate& from, const QDate& to);
+    void ask_cumulative();
+
+private:
+    int selected_row() const;
+
+    std::unique_ptr<ReportEngine> engine_;
+    QLabel* details_ = nullptr;
+    ListPanel* list_ = nullptr;
+    qint64 patient_id_ = 0;
+};

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "records.h"
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// Lists saved as CSV: UTF-8 (with the byte-order mark spreadsheet programs
+// look for), RFC 4180 quoting, a header row, CRLF line ends.
+
+// One line: every field in double quotes, quotes inside doubled.
+QString csv_line(const QStringList& fields);
+
+// Writes the whole list (the rows read a few thousand at a time) to `path`,
+// showing the progress with a Cancel button; the window stays responsive.
+// A cancelled or failed export leaves no file behind. Returns true when written.
+bool export_list_csv(QWidget* parent, const ListQuery& list, const QStringList& headings,
+                     const QString& path);
