@@ -104,6 +104,14 @@ int main(int argc, char** argv) {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w != &history && w != &find) w->close();
     });
+    if (args.contains("--shots")) {
+        const QString folder = args.value(args.indexOf("--shots") + 1);
+        QDir().mkpath(folder);
+        search->setText("D'Souza 424");
+        QCoreApplication::processEvents();
+        find.grab().save(QDir(folder).filePath("find_patient.png"));
+        history.grab().save(QDir(folder).filePath("patient_history.png"));
+    }
     std::printf("  opening a history                 %6.1f ms\n", history_ms);
     std::printf("  cumulative report of 20 dates     %6.1f ms (to the preview)\n", cumulative_ms);
     return 0;
