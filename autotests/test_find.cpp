@@ -252,10 +252,7 @@ void TestFind::cumulative_grid_with_missing_items_and_dates() {
     QVERIFY2(p.report, qPrintable(p.error));
     const QString pdf = QDir(folder_->path()).filePath("cumulative.pdf");
     QVERIFY(write_pdf(*p.report, pdf).isEmpty());
-    QProcess t;
-    t.start("pdftotext", {"-layout", pdf, "-"});
-    t.waitForFinished();
-    const QString text = QString::fromUtf8(t.readAllStandardOutput()).simplified();
+    const QString text = pdf_to_text(pdf, 0, true).simplified();
     QVERIFY2(text.contains("CUMULATIVE REPORT") && text.contains("Routine haemotology"), qPrintable(text));
     QVERIFY(text.contains("Farah"));
     QVERIFY(text.contains("9.8 gm/dl L 11.5 gm/dl"));

@@ -28,17 +28,8 @@
 
 namespace {
 
-struct Run {
-    int exit_code = -1;
-    QString out, err;
-};
-
 Run admin(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral(ADMIN_TOOL), args);
-    p.waitForFinished(30000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    return run_program(QStringLiteral(ADMIN_TOOL), args);
 }
 
 QByteArray bytes_of(const QString& path) {

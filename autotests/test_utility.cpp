@@ -342,13 +342,7 @@ void TestUtility::consolidated_pages_repeat_the_patient_and_headings() {
     QVERIFY2(p.report, qPrintable(p.error));
     const QString pdf = QDir(backups()).filePath("consolidated.pdf");
     QVERIFY(write_pdf(*p.report, pdf).isEmpty());
-    auto page_text = [&](int page) {
-        QProcess t;
-        t.start("pdftotext", {"-f", QString::number(page), "-l", QString::number(page), pdf, "-"});
-        t.waitForFinished();
-        return QString::fromUtf8(t.readAllStandardOutput());
-    };
-    const QString first = page_text(1), second = page_text(2);
+    const QString first = pdf_to_text(pdf, 1), second = pdf_to_text(pdf, 2);
     QVERIFY(first.contains("Asha D'Souza") && second.contains("Asha D'Souza"));
     QVERIFY(second.contains("Investigation (normal range)"));
     QVERIFY2(second.contains("Line one\nline two"), qPrintable(second.right(300)));

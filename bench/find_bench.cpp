@@ -30,18 +30,8 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const QString db =
-        args.contains("--db") ? args.value(args.indexOf("--db") + 1) : "/tmp/tavora-ten-year.mdb";
-    if (const QString failure = make_ten_year_database(db); !failure.isEmpty()) {
-        std::fprintf(stderr, "%s\n", qPrintable(failure));
-        return 1;
-    }
     QTemporaryDir dir;
-    QFile::link(QFileInfo(db).absoluteFilePath(), dir.filePath("tavora lab.mdb"));
-    const QString built = QCoreApplication::applicationDirPath() + "/..";
-    for (const QString& f : QDir(built).entryList({"*.rpt", "letterhead*"}))
-        QFile::copy(built + "/" + f, dir.filePath(f));
-    set_program_folder(dir.path());
+    if (!use_ten_year_program_folder(args, dir.path())) return 1;
     set_message_handler([](const ShownMessage&) { return MessageAnswer::Ok; });
     open_connection();
     register_find_screens();

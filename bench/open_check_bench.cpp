@@ -19,12 +19,8 @@
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const QString db =
-        args.contains("--db") ? args.value(args.indexOf("--db") + 1) : "/tmp/tavora-ten-year.mdb";
-    if (const QString failure = make_ten_year_database(db); !failure.isEmpty()) {
-        std::fprintf(stderr, "%s\n", qPrintable(failure));
-        return 1;
-    }
+    const QString db = ten_year_database(args);
+    if (db.isEmpty()) return 1;
     int n = 0;
     const double open_ms = median_ms(21, [&] {
         const QString name = QString("bench-%1").arg(n++);

@@ -1,13 +1,20 @@
 #include "ten_year_database.h"
 
 #include "schema_setup.h"
+#include "tavora_module.h"
 #include "test_definition.h"
 
+#include <QCoreApplication>
 #include <QDate>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <sqlite3.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -45,6 +52,31 @@ void bind_text(sqlite3_stmt* s, int i, const QByteArray& text) {
 }
 
 } // namespace
+
+QString ten_year_database(const QStringList& args) {
+    const QString db = args.contains("--db") ? args.value(args.indexOf("--db") + 1)
+                                             : QStringLiteral("/tmp/tavora-ten-year.mdb");
+    QElapsedTimer made;
+    made.start();
+    if (const QString failure = make_ten_year_database(db); !failure.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(failure));
+        return {};
+    }
+    if (made.elapsed() > 1000) std::printf("made the ten-year database in %.0f s\n", made.elapsed() / 1000.0);
+    return db;
+}
+
+bool use_ten_year_program_folder(const QStringList& args, const QString& folder) {
+    const QString db = ten_year_database(args);
+    if (db.isEmpty()) return false;
+    QFile::link(QFileInfo(db).absoluteFilePath(), QDir(folder).filePath(QStringLiteral("tavora lab.mdb")));
+    // The benchmarks are built into bench/, one below the program folder.
+    const QString built = QCoreApplication::applicationDirPath() + QStringLiteral("/..");
+    for (const QString& f : QDir(built).entryList({QStringLiteral("*.rpt"), QStringLiteral("letterhead*")}))
+        QFile::copy(built + u'/' + f, QDir(folder).filePath(f));
+    set_program_folder(folder);
+    return true;
+}
 
 QString make_ten_year_database(const QString& path, TenYearSize size) {
     if (QFile::exists(path)) return {};

@@ -14,3 +14,13 @@ struct TenYearSize {
 // Creates the file at `path` unless it exists already. Returns an empty text,
 // or what went wrong.
 QString make_ten_year_database(const QString& path, TenYearSize size = {});
+
+// For a benchmark: the file named by --db in `args` (else
+// /tmp/tavora-ten-year.mdb), made when missing. Empty when it cannot be made
+// (and said so on the standard error).
+QString ten_year_database(const QStringList& args);
+
+// For a benchmark: makes `folder` the program folder, with the ten-year
+// database (a link to it) and the built report files. False when the
+// database cannot be made.
+bool use_ten_year_program_folder(const QStringList& args, const QString& folder);

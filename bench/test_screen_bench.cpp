@@ -79,21 +79,10 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const QString db =
-        args.contains("--db") ? args.value(args.indexOf("--db") + 1) : "/tmp/tavora-ten-year.mdb";
     const QString shots = args.contains("--shots") ? args.value(args.indexOf("--shots") + 1) : QString();
 
-    QElapsedTimer made;
-    made.start();
-    if (const QString failure = make_ten_year_database(db); !failure.isEmpty()) {
-        std::fprintf(stderr, "%s\n", qPrintable(failure));
-        return 1;
-    }
-    if (made.elapsed() > 1000) std::printf("made the ten-year database in %.0f s\n", made.elapsed() / 1000.0);
-
     QTemporaryDir dir;
-    QFile::link(QFileInfo(db).absoluteFilePath(), dir.filePath("tavora lab.mdb"));
-    set_program_folder(dir.path());
+    if (!use_ten_year_program_folder(args, dir.path())) return 1;
     set_message_handler([](const ShownMessage&) { return MessageAnswer::Ok; });
     set_report_engine_factory([] { return std::make_unique<SilentEngine>(); });
     open_connection();

@@ -3,6 +3,7 @@
 #include "schema_setup.h"
 #include "tavora_module.h"
 
+#include <QProcess>
 #include <QUuid>
 
 ProgramFolder::ProgramFolder(bool with_database) {
@@ -61,6 +62,23 @@ QStringList MessageRecorder::texts() const {
     for (const ShownMessage& m : shown)
         t << m.text;
     return t;
+}
+
+Run run_program(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(30000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+QString pdf_to_text(const QString& pdf, int page, bool layout) {
+    QStringList args;
+    if (layout) args << QStringLiteral("-layout");
+    if (page > 0)
+        args << QStringLiteral("-f") << QString::number(page) << QStringLiteral("-l")
+             << QString::number(page);
+    return run_program(QStringLiteral("pdftotext"), args << pdf << QStringLiteral("-")).out;
 }
 
 void settle() {

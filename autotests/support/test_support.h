@@ -53,6 +53,16 @@ private:
     MessageHandler previous_;
 };
 
+// A program run to its end: its exit code (-1 when it crashed) and what it printed.
+struct Run {
+    int exit_code = -1;
+    QString out, err;
+};
+Run run_program(const QString& program, const QStringList& args);
+
+// The text of a PDF (one page, or all with 0), laid out as printed when `layout` is set.
+QString pdf_to_text(const QString& pdf, int page = 0, bool layout = false);
+
 // Lets posted events (synthetic keystrokes) run.
 void settle();
 

@@ -27,9 +27,6 @@ const QStringList kFoundHeadings = {QStringLiteral("Patient no."), QStringLitera
 FindPatientWindow::FindPatientWindow(QWidget* parent) : QWidget(parent) {
     setObjectName(QString::fromLatin1(kFindPatientScreen));
     setWindowTitle(QStringLiteral("Find patient"));
-    QFont f = font();
-    f.setPixelSize(12);
-    setFont(f);
     apply_screen_look(this);
     resize(900, 560);
 

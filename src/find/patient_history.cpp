@@ -50,9 +50,6 @@ QPushButton* button(QWidget* parent, const char* name, const char* label) {
 PatientHistoryWindow::PatientHistoryWindow(QWidget* parent) : QWidget(parent), engine_(make_report_engine()) {
     setObjectName(QString::fromLatin1(kPatientHistoryScreen));
     setWindowTitle(QStringLiteral("Patient history"));
-    QFont f = font();
-    f.setPixelSize(12);
-    setFont(f);
     apply_screen_look(this);
     resize(860, 520);
 
@@ -117,6 +114,14 @@ bool PatientHistoryWindow::show_patient(qint64 patient_id) {
     return true;
 }
 
+const TestDefinition* PatientHistoryWindow::selected_test(int* row) const {
+    *row = selected_row();
+    if (*row < 0) return nullptr;
+    const TestDefinition* test = test_named(list_->model()->cell(*row, 2));
+    if (!test) show_message(QStringLiteral("The test of this report is not one of the laboratory's tests."));
+    return test;
+}
+
 int PatientHistoryWindow::selected_row() const {
     const QModelIndex current = list_->grid()->currentIndex();
     if (!current.isValid()) {
@@ -127,13 +132,9 @@ int PatientHistoryWindow::selected_row() const {
 }
 
 void PatientHistoryWindow::print_selected() {
-    const int row = selected_row();
-    if (row < 0) return;
-    const TestDefinition* test = test_named(list_->model()->cell(row, 2));
-    if (!test) {
-        show_message(QStringLiteral("The test of this report is not one of the laboratory's tests."));
-        return;
-    }
+    int row = -1;
+    const TestDefinition* test = selected_test(&row);
+    if (!test) return;
     const QString failure =
         run_report(*engine_, test_report_request(QString::fromLatin1(test->report_file),
                                                  QString::fromLatin1(test->header_report_file),
@@ -142,13 +143,9 @@ void PatientHistoryWindow::print_selected() {
 }
 
 void PatientHistoryWindow::open_selected() {
-    const int row = selected_row();
-    if (row < 0) return;
-    const TestDefinition* test = test_named(list_->model()->cell(row, 2));
-    if (!test) {
-        show_message(QStringLiteral("The test of this report is not one of the laboratory's tests."));
-        return;
-    }
+    int row = -1;
+    const TestDefinition* test = selected_test(&row);
+    if (!test) return;
     // As if the user had pressed Show on the test screen and typed the lab id.
     auto* screen = qobject_cast<TestScreen*>(screens::open(QString::fromLatin1(test->screen)));
     if (!screen) return;

@@ -30,6 +30,8 @@ public:
 
 private:
     int selected_row() const;
+    // The test of the selected report (its row in `row`); nullptr, said so, when none.
+    const struct TestDefinition* selected_test(int* row) const;
 
     std::unique_ptr<ReportEngine> engine_;
     QLabel* details_ = nullptr;

@@ -87,9 +87,6 @@ RegistrationScreen::RegistrationScreen(QWidget* parent) : QWidget(parent) {
     setObjectName(QString::fromLatin1(kRegistrationScreen));
     setWindowTitle(QStringLiteral("Registration"));
     setFixedSize(twips_rect(0, 0, 8652 + 2 * kFrameLeft, 5160).size());
-    QFont f = font();
-    f.setPixelSize(12);
-    setFont(f);
     apply_screen_look(this);
 
     auto* frame = new QFrame(this);

@@ -63,9 +63,6 @@ UtilityScreen::UtilityScreen(QWidget* parent)
     : QWidget(parent), engine_(make_report_engine()), backup_folder_(default_backup_folder()) {
     setObjectName(QString::fromLatin1(kUtilityScreen));
     setWindowTitle(QStringLiteral("Utility"));
-    QFont f = font();
-    f.setPixelSize(12);
-    setFont(f);
     apply_screen_look(this);
     resize(960, 520);
 

@@ -107,4 +107,7 @@ void apply_screen_look(QWidget* screen) {
     pal.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x8a, 0x96, 0x9c));
     screen->setPalette(pal);
     screen->setAutoFillBackground(true);
+    QFont f = screen->font();
+    f.setPixelSize(12);
+    screen->setFont(f);
 }

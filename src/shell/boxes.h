@@ -33,5 +33,6 @@ void on_left(QWidget* box, std::function<void()> left);
 void enter_presses_buttons(QWidget* screen);
 
 // The look every working screen shares: the palette of the login and the
-// menu, and locked boxes that stay readable (dark text on a light ground).
+// menu, one type size, and locked boxes that stay readable (dark text on a
+// light ground).
 void apply_screen_look(QWidget* screen);

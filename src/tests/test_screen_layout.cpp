@@ -100,9 +100,6 @@ QPushButton* picture_button(QStyle::StandardPixmap arrow, const char* name, cons
 void TestScreen::build() {
     setObjectName(QString::fromLatin1(test_.screen));
     setWindowTitle(QString::fromLatin1(test_.caption));
-    QFont f = font();
-    f.setPixelSize(12);
-    setFont(f);
     apply_screen_look(this);
 
     auto* patient = new QGroupBox(QStringLiteral("Patient Information"), this);
