@@ -291,7 +291,10 @@ QWidget* TestScreen::build_section(int s) {
         arrows->addWidget(previous);
     }
     arrows->addStretch();
-    if (arrows->count() > 2) grid->addLayout(arrows, rows, 0, 1, columns * 2);
+    if (arrows->count() > 2)
+        grid->addLayout(arrows, rows, 0, 1, columns * 2);
+    else
+        delete arrows; // no arrows on this part
     return frame;
 }
 
