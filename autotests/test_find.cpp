@@ -30,15 +30,6 @@
 
 namespace {
 
-struct RecordingEngine : ReportEngine {
-    QList<ReportRequest>* log;
-    explicit RecordingEngine(QList<ReportRequest>* l) : log(l) {}
-    QString run() override {
-        log->append({file_name(), selection_formula()});
-        return {};
-    }
-};
-
 Patient patient(qint64 id, const QString& name, const QString& phone = "-", const QString& mobile = "-") {
     Patient p = minimal_patient(id, name, "30", "F");
     p.phone = phone;
@@ -70,6 +61,12 @@ class TestFind : public QObject {
     std::unique_ptr<MessageRecorder> messages_;
     QList<ReportRequest> prints_;
 
+    void record_prints() {
+        record_report_runs([this](const ReportRequest& request) {
+            prints_ << request;
+            return QString();
+        });
+    }
     void seed_people() {
         QVERIFY(add_patient(patient(1, "Asha D'Souza", "040-2345678", "9876543210")).ok());
         QVERIFY(add_patient(patient(2, QString::fromUtf8("José Fernández"))).ok());
@@ -82,7 +79,7 @@ class TestFind : public QObject {
 private slots:
     void initTestCase() {
         install_screens();
-        set_report_engine_factory([this] { return std::make_unique<RecordingEngine>(&prints_); });
+        record_prints();
     }
     void init() {
         folder_ = std::make_unique<ProgramFolder>();
@@ -90,8 +87,7 @@ private slots:
         prints_.clear();
     }
     void cleanup() {
-        screens::end_program();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        close_screens();
         messages_.reset();
         folder_.reset();
     }
@@ -232,7 +228,7 @@ void TestFind::cumulative_grid_with_missing_items_and_dates() {
              (QStringList{"1/1=9.8 gm/dl", "1/2=11.5 gm/dl", "1/3=", "2/1=", "2/2=12,000", "2/3=8000"}));
 
     // Through the history window and the report engine, to a real PDF.
-    set_report_engine_factory(nullptr);
+    record_report_runs(nullptr);
     auto* history = qobject_cast<PatientHistoryWindow*>(screens::open(kPatientHistoryScreen));
     QVERIFY(history->show_patient(9));
     QVERIFY(fill_cumulative(9, "Routine haemotology", QDate(2026, 1, 1), QDate(2026, 12, 31)).ok());
@@ -248,7 +244,7 @@ void TestFind::cumulative_grid_with_missing_items_and_dates() {
                            folder_->database_path());
     }
     set_result_flagger(nullptr);
-    set_report_engine_factory([this] { return std::make_unique<RecordingEngine>(&prints_); });
+    record_prints();
     QVERIFY2(p.report, qPrintable(p.error));
     const QString pdf = QDir(folder_->path()).filePath("cumulative.pdf");
     QVERIFY(write_pdf(*p.report, pdf).isEmpty());

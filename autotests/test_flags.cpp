@@ -158,8 +158,7 @@ void TestFlags::a_flag_shows_while_typing() {
     screen->findChild<QLineEdit*>("Text3")->setText("-");
     set_box_text(screen->result_box(0), "25 gm/dl");
     QCOMPARE(flag->text(), QString()); // sex unknown
-    screens::end_program();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    close_screens();
 }
 
 void TestFlags::printed_reports_carry_the_flag_column() {

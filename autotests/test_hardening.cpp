@@ -80,8 +80,7 @@ private slots:
         messages_ = std::make_unique<MessageRecorder>();
     }
     void cleanup() {
-        screens::end_program();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        close_screens();
         messages_.reset();
         folder_.reset();
     }

@@ -41,8 +41,7 @@ private slots:
         show_active(menu_);
     }
     void cleanup() {
-        screens::end_program();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        close_screens();
         folder_.reset();
     }
 

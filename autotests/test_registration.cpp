@@ -56,8 +56,7 @@ private slots:
         open_screen();
     }
     void cleanup() {
-        screens::end_program();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        close_screens();
         messages_.reset();
         folder_.reset();
     }
@@ -431,8 +430,7 @@ void TestRegistration::closing_the_window_hands_back_to_the_menu() {
 }
 
 void TestRegistration::unreadable_database_is_reported_and_the_screen_stays() {
-    screens::end_program();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    close_screens();
     folder_ = std::make_unique<ProgramFolder>(false);
     messages_->clear();
     open_screen();

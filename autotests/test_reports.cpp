@@ -56,16 +56,6 @@ QString run_tool(const QString& program, const QStringList& args) {
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
-// Records the requests in place of the print preview.
-struct RecordingEngine : ReportEngine {
-    QList<ReportRequest>* log;
-    explicit RecordingEngine(QList<ReportRequest>* l) : log(l) {}
-    QString run() override {
-        log->append({file_name(), selection_formula()});
-        return {};
-    }
-};
-
 } // namespace
 
 class TestReports : public QObject {
@@ -393,9 +383,12 @@ void TestReports::consolidated_report_has_a_section_per_report() {
 
 void TestReports::engine_keeps_and_replaces_its_settings() {
     QList<ReportRequest> log;
-    set_report_engine_factory([&log] { return std::make_unique<RecordingEngine>(&log); });
+    record_report_runs([&log](const ReportRequest& request) {
+        log << request;
+        return QString();
+    });
     auto engine = make_report_engine();
-    set_report_engine_factory(nullptr);
+    record_report_runs(nullptr);
     QVERIFY(run_report(*engine, test_report_request("\\a.rpt", "\\h_a.rpt", "5")).isEmpty());
     QVERIFY(run_report(*engine, test_report_request("\\a.rpt", "\\h_a.rpt", "5")).isEmpty());
     QCOMPARE(log.size(), 2);

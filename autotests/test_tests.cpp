@@ -40,17 +40,6 @@ struct PrintLog {
     QString failure; // what the next prints answer
 };
 
-struct RecordingEngine : ReportEngine {
-    PrintLog* log;
-    explicit RecordingEngine(PrintLog* l) : log(l) {}
-    QString run() override {
-        const bool stored =
-            !select_rows("select 1 from doctors where name = ?", {log->doctor}).value.isEmpty();
-        log->entries.append({{file_name(), selection_formula()}, stored});
-        return log->failure;
-    }
-};
-
 enum class Kind { New, Old, WalkIn };
 
 int count(const QString& sql, const QVariantList& binds = {}) {
@@ -78,10 +67,6 @@ class TestTests : public QObject {
     QWidget* box(int i) { return screen_->result_box(i); }
     QString text(int i) { return box_text(box(i)); }
 
-    static void close_all() {
-        screens::end_program();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
     void open(const TestDefinition& t, Kind kind = Kind::New) {
         app_state().register_on_save = kind != Kind::Old;
         app_state().mark_temporary = kind == Kind::WalkIn;
@@ -113,7 +98,12 @@ class TestTests : public QObject {
 private slots:
     void initTestCase() {
         install_screens();
-        set_report_engine_factory([this] { return std::make_unique<RecordingEngine>(&prints_); });
+        record_report_runs([this](const ReportRequest& request) {
+            const bool stored =
+                !select_rows("select 1 from doctors where name = ?", {prints_.doctor}).value.isEmpty();
+            prints_.entries.append({request, stored});
+            return prints_.failure;
+        });
     }
     void init() {
         folder_ = std::make_unique<ProgramFolder>();
@@ -122,7 +112,7 @@ private slots:
         set_today_for_tests({});
     }
     void cleanup() {
-        close_all();
+        close_screens();
         messages_.reset();
         folder_.reset();
         set_today_for_tests({});
@@ -211,7 +201,7 @@ void TestTests::opens_with_fresh_ids() {
         QVERIFY(!screen_->findChild<QWidget*>("Frame5")->isVisible());
         for (int i = 0; i < int(t.items.size()); ++i)
             QCOMPARE(text(i), QString::fromUtf8(t.items[i].initial_text));
-        close_all();
+        close_screens();
     }
     QVERIFY(messages_->shown.isEmpty());
 }
@@ -330,7 +320,7 @@ void TestTests::look_up_and_modify() {
     fill("Lata");
     line("Text4")->setText("61");
     screen_->save();
-    close_all();
+    close_screens();
     set_today_for_tests(QDate(2026, 12, 9));
     messages_->clear();
 
@@ -432,7 +422,7 @@ void TestTests::patient_kinds_write_their_rows() {
                 QCOMPARE(v, QString("-"));
             QCOMPARE(p.reg_date, today_iso());
         }
-        close_all();
+        close_screens();
     }
 }
 
@@ -441,7 +431,7 @@ void TestTests::a_failed_modify_changes_nothing() {
     fill();
     set_box_text(box(1), "140");
     screen_->save();
-    close_all();
+    close_screens();
     open(*test_for_screen("Blood_sugar_report"));
     look_up("1");
     set_box_text(box(1), "boom");
@@ -533,7 +523,7 @@ void TestTests::doctor_with_an_apostrophe_is_stored_once() {
         QCOMPARE(doctor()->currentText(), QString("Dr. D'Souza"));
         doctor()->setEditText(n == 0 ? "Dr. D'Souza" : "Dr. O'Brien; drop table doctors");
         screen_->save();
-        close_all();
+        close_screens();
     }
     QCOMPARE(doctor_names().value, (QStringList{"Dr. D'Souza", "Dr. O'Brien; drop table doctors"}));
     QCOMPARE(find_report(2).value->ref_by, QString("Dr. O'Brien; drop table doctors"));
@@ -724,7 +714,7 @@ void TestTests::stool_and_culture_layouts() {
     open(*test_for_screen("stool_routine"));
     QVERIFY(!box(7)->isEnabled());
     QCOMPARE(screen_->findChild<QLabel*>("Label1(7)")->text(), QString(" "));
-    close_all();
+    close_screens();
 
     const TestDefinition& culture = *test_for_screen("culture_and_antibiotic_sensitivity_pattern");
     open(culture);

@@ -36,21 +36,6 @@ struct PrintLog {
     std::function<void()> while_printing;
 };
 
-struct RecordingEngine : ReportEngine {
-    PrintLog* log;
-    explicit RecordingEngine(PrintLog* l) : log(l) {}
-    QString run() override {
-        log->requests.append({file_name(), selection_formula()});
-        QStringList rows;
-        for (const Row& r :
-             select_rows("select test_table, lab_id, item, result from temp order by rowid").value)
-            rows << QStringList{r.text(0), r.text(1), r.text(2), r.text(3)}.join('|');
-        log->temp_rows << rows;
-        if (log->while_printing) log->while_printing();
-        return {};
-    }
-};
-
 void seed(int lab, int patient, const QString& test, const QString& date, const QString& temp,
           const QList<ResultRow>& results) {
     QString table = test;
@@ -102,7 +87,16 @@ class TestUtility : public QObject {
 private slots:
     void initTestCase() {
         install_screens();
-        set_report_engine_factory([this] { return std::make_unique<RecordingEngine>(&prints_); });
+        record_report_runs([this](const ReportRequest& request) {
+            prints_.requests.append(request);
+            QStringList rows;
+            for (const Row& r :
+                 select_rows("select test_table, lab_id, item, result from temp order by rowid").value)
+                rows << QStringList{r.text(0), r.text(1), r.text(2), r.text(3)}.join('|');
+            prints_.temp_rows << rows;
+            if (prints_.while_printing) prints_.while_printing();
+            return QString();
+        });
     }
     void init() {
         folder_ = std::make_unique<ProgramFolder>();
@@ -114,8 +108,7 @@ private slots:
         open();
     }
     void cleanup() {
-        screens::end_program();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        close_screens();
         messages_.reset();
         folder_.reset();
         set_today_for_tests({});

@@ -32,8 +32,6 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     QTemporaryDir dir;
     if (!use_ten_year_program_folder(args, dir.path())) return 1;
-    set_message_handler([](const ShownMessage&) { return MessageAnswer::Ok; });
-    open_connection();
     register_find_screens();
 
     FindPatientWindow find;

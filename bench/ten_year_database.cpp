@@ -1,5 +1,6 @@
 #include "ten_year_database.h"
 
+#include "message_box.h"
 #include "schema_setup.h"
 #include "tavora_module.h"
 #include "test_definition.h"
@@ -75,6 +76,8 @@ bool use_ten_year_program_folder(const QStringList& args, const QString& folder)
     for (const QString& f : QDir(built).entryList({QStringLiteral("*.rpt"), QStringLiteral("letterhead*")}))
         QFile::copy(built + u'/' + f, QDir(folder).filePath(f));
     set_program_folder(folder);
+    set_message_handler([](const ShownMessage&) { return MessageAnswer::Ok; });
+    open_connection();
     return true;
 }
 

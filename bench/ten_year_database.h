@@ -21,6 +21,6 @@ QString make_ten_year_database(const QString& path, TenYearSize size = {});
 QString ten_year_database(const QStringList& args);
 
 // For a benchmark: makes `folder` the program folder, with the ten-year
-// database (a link to it) and the built report files. False when the
-// database cannot be made.
+// database (a link to it) and the built report files, answers every message
+// box with OK and opens the connection. False when the database cannot be made.
 bool use_ten_year_program_folder(const QStringList& args, const QString& folder);

@@ -83,9 +83,7 @@ int main(int argc, char** argv) {
 
     QTemporaryDir dir;
     if (!use_ten_year_program_folder(args, dir.path())) return 1;
-    set_message_handler([](const ShownMessage&) { return MessageAnswer::Ok; });
     set_report_engine_factory([] { return std::make_unique<SilentEngine>(); });
-    open_connection();
     app_state().register_on_save = true;
 
     std::printf("test screens on the ten-year database (medians, offscreen; targets 20 ms):\n");

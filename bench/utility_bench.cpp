@@ -34,8 +34,6 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     if (!use_ten_year_program_folder(args, dir.path())) return 1;
     const QString db = ten_year_database(args);
-    set_message_handler([](const ShownMessage&) { return MessageAnswer::Ok; });
-    open_connection();
 
     // A patient with one report of every test today (an earlier run's are removed first).
     const qint64 patient = 4242;

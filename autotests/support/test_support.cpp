@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include "schema_setup.h"
+#include "screen_registry.h"
 #include "tavora_module.h"
 
 #include <QProcess>
@@ -79,6 +80,19 @@ QString pdf_to_text(const QString& pdf, int page, bool layout) {
         args << QStringLiteral("-f") << QString::number(page) << QStringLiteral("-l")
              << QString::number(page);
     return run_program(QStringLiteral("pdftotext"), args << pdf << QStringLiteral("-")).out;
+}
+
+void record_report_runs(RecordingEngine::OnRun on_run) {
+    if (!on_run) {
+        set_report_engine_factory(nullptr);
+        return;
+    }
+    set_report_engine_factory([on_run] { return std::make_unique<RecordingEngine>(on_run); });
+}
+
+void close_screens() {
+    screens::end_program();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 void settle() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "message_box.h"
+#include "report_engine.h"
 
 #include <QApplication>
 #include <QList>
@@ -52,6 +53,27 @@ private:
     QQueue<MessageAnswer> answers_;
     MessageHandler previous_;
 };
+
+// Records report runs in place of the print preview: `on_run` gets each
+// request while the report would be reading its data (so a test can look at
+// the database then), and its answer is the run's failure (empty: printed).
+class RecordingEngine : public ReportEngine {
+public:
+    using OnRun = std::function<QString(const ReportRequest&)>;
+    explicit RecordingEngine(OnRun on_run) : on_run_(std::move(on_run)) {}
+    QString run() override { return on_run_({file_name(), selection_formula()}); }
+
+private:
+    OnRun on_run_;
+};
+
+// Every report engine made from now on records through `on_run`; an empty
+// one restores the print preview.
+void record_report_runs(RecordingEngine::OnRun on_run);
+
+// Ends the program as the exit icon does and lets the closed screens go, so
+// the next test opens them afresh.
+void close_screens();
 
 // A program run to its end: its exit code (-1 when it crashed) and what it printed.
 struct Run {
