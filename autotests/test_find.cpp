@@ -48,6 +48,8 @@ QStringList found_names(const QString& typed) {
 
 void report(qint64 lab, qint64 patient_id, const QString& date, const QString& test, const QString& table,
             const QList<ResultRow>& rows) {
+    if (!find_patient(patient_id).value)
+        QVERIFY(add_patient(minimal_patient(patient_id, "Patient", "", "")).ok());
     QVERIFY(save_report({std::nullopt, {lab, patient_id, "Dr. Rao", {}, test, "", "N"}, table, rows}).ok());
     QVERIFY(execute("update test_main set t_date = ? where lab_id = ?", {date, lab}).ok());
 }

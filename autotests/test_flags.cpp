@@ -187,6 +187,7 @@ void TestFlags::printed_reports_carry_the_flag_column() {
         {"h_biochemistry_report.rpt", "{test_main.lab_ID} = 2", {"5.6 meq/L H"}, {"140 meq/L"}},
         {"h_consolidated_report.rpt", nullptr, {"9.8 gm/dl L", "5.6 meq/L H"}, {"140 meq/L", "70%"}},
     };
+    ReportsReadSharedConnection with_build;
     for (const auto& c : cases) {
         const Prepared p = prepare_report({QString(REPORT_FILES_DIR) + "/" + c.file,
                                            c.formula ? std::optional<QString>(c.formula) : std::nullopt},

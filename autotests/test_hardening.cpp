@@ -190,6 +190,8 @@ void TestHardening::exact_ids_on_the_screens_and_in_formulas() {
     QCOMPARE(messages_->texts(), QStringList{"The number 99999999999999999999 is too large to be an id."});
     QCOMPARE(line(s, "text2")->text(), QString());
     // The print's formula selects the exact report too.
+    for (qint64 p : {1, 2})
+        QVERIFY(add_patient(minimal_patient(p, "Patient", "", "")).ok());
     QVERIFY(save_report({std::nullopt, {9007199254740993LL, 1, "", "", "Serology", "", "N"}, "Serology", {}})
                 .ok());
     QVERIFY(save_report({std::nullopt, {9007199254740992LL, 2, "", "", "Serology", "", "N"}, "Serology", {}})
@@ -199,6 +201,7 @@ void TestHardening::exact_ids_on_the_screens_and_in_formulas() {
 }
 
 void TestHardening::report_modify_and_delete_are_journalled() {
+    QVERIFY(add_patient(minimal_patient(8, "Patient", "", "")).ok());
     QVERIFY(save_report({std::nullopt,
                          {3, 8, "Dr. X", "2026-12-01", "Serology", "", "Y"},
                          "Serology",

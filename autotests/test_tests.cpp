@@ -129,6 +129,8 @@ private slots:
     void length_rule_at_the_limit();
     void a_lost_race_keeps_the_typed_report_data() { catalogue_rows(); }
     void a_lost_race_keeps_the_typed_report();
+    void a_report_goes_only_to_the_patient_on_screen_data() { catalogue_rows(); }
+    void a_report_goes_only_to_the_patient_on_screen();
     void look_up_and_modify_data() { catalogue_rows(); }
     void look_up_and_modify();
     void every_control_is_named_and_reachable_data() { catalogue_rows(); }
@@ -403,6 +405,7 @@ void TestTests::patient_kinds_write_their_rows() {
     for (const auto& c : cases) {
         for (const char* table : {"registration", "test_main", "Serology"})
             QVERIFY(execute(QString("delete from %1").arg(table)).ok());
+        if (c.kind == Kind::Old) QVERIFY(add_patient(minimal_patient(5, "Kiran", "", "")).ok());
         open(*test_for_screen("Serology"), c.kind);
         if (c.kind == Kind::Old) {
             app_state().mark_temporary = c.temporary == MessageAnswer::Yes;
@@ -410,7 +413,7 @@ void TestTests::patient_kinds_write_their_rows() {
         }
         fill("Kiran");
         screen_->save();
-        QCOMPARE(count("select count(*) from registration"), c.registrations);
+        QCOMPARE(count("select count(*) from registration"), c.kind == Kind::Old ? 1 : c.registrations);
         QCOMPARE(find_report(1).value->temp_patient, QString(c.temp));
         QCOMPARE(find_report(1).value->patient_id.toInt(), c.kind == Kind::Old ? 5 : 1);
         if (c.registrations) {
@@ -483,6 +486,7 @@ void TestTests::modify_keeps_what_the_screen_could_not_show() {
 }
 
 void TestTests::another_tests_lab_id_and_missing_ids() {
+    QVERIFY(add_patient(minimal_patient(1, "Ravi", "", "")).ok());
     QVERIFY(save_report({std::nullopt, {12, 1, "", "", "Serology", "", "N"}, "Serology", {}}).ok());
     open(*test_for_screen("widal_test"));
     look_up("12");
@@ -495,6 +499,45 @@ void TestTests::another_tests_lab_id_and_missing_ids() {
     QVERIFY(!line("lab_id")->isEnabled());
     QCOMPARE(line("lab_id")->text(), QString("13"));
     QVERIFY(!button("cmdModify")->isEnabled());
+}
+
+void TestTests::a_report_goes_only_to_the_patient_on_screen() {
+    const TestDefinition& t = fetched();
+    QVERIFY(add_patient(minimal_patient(7, "Farah", "44", "F")).ok());
+    QVERIFY(add_patient(minimal_patient(8, "Other", "", "")).ok());
+    open(t, Kind::Old);
+    QTest::keyClicks(line("patient_id"), "7");
+    QTest::keyClick(line("patient_id"), Qt::Key_Tab);
+    QCOMPARE(line("p_name")->text(), QString("Farah"));
+    set_box_text(box(0), result_value(t));
+    // Back into the box, emptied, Save pressed without leaving the box: no look-up has run.
+    line("patient_id")->setFocus();
+    line("patient_id")->clear();
+    button("cmdAdd")->click(); // as its Alt key presses it: the focus stays in the box
+    // Another patient's number, or one that is no number, with Farah's name still shown.
+    for (const char* typed : {"8", "7x", " "}) {
+        line("patient_id")->setText(typed);
+        screen_->save();
+    }
+    QCOMPARE(messages_->texts(), QStringList(4, "Patient ID does not exist"));
+    QCOMPARE(count("select count(*) from test_main"), 0);
+    QCOMPARE(count(QString("select count(*) from %1").arg(t.table)), 0);
+    QVERIFY(button("cmdAdd")->isEnabled());
+    QCOMPARE(text(0), result_value(t)); // nothing typed is lost
+    QCOMPARE(QApplication::focusWidget(), line("patient_id"));
+    line("patient_id")->setText("7");
+    messages_->clear();
+    screen_->save();
+    QCOMPARE(messages_->texts(), QStringList{"New report added"});
+    QCOMPARE(find_report(1).value->patient_id.toInt(), 7);
+    // Modify holds to the same rule.
+    look_up("1");
+    line("patient_id")->setText("8");
+    messages_->clear();
+    screen_->modify();
+    QCOMPARE(messages_->texts(), QStringList{"Patient ID does not exist"});
+    QCOMPARE(find_report(1).value->patient_id.toInt(), 7);
+    QCOMPARE(count("select count(*) from change_log"), 0);
 }
 
 void TestTests::patient_lookup_in_old_patient_mode() {
@@ -530,6 +573,7 @@ void TestTests::doctor_with_an_apostrophe_is_stored_once() {
 }
 
 void TestTests::show_all_lists_the_test_and_holds_no_lock() {
+    QVERIFY(add_patient(minimal_patient(1, "Ravi", "", "")).ok());
     for (int lab = 1; lab <= 3; ++lab)
         QVERIFY(save_report({std::nullopt,
                              {lab, 1, "", "", lab == 2 ? "Serology" : "Prothrombin time", "", "N"},
@@ -656,6 +700,7 @@ void TestTests::biochemistry_pages() {
     QTest::mouseClick(button("Command2"), Qt::LeftButton);
     QCOMPARE(QApplication::focusWidget(), button("Command1"));
     // A stored row with a blank item is shown in box 38.
+    QVERIFY(add_patient(minimal_patient(1, "Ravi", "", "")).ok());
     QVERIFY(save_report({std::nullopt,
                          {50, 1, "", "", "Biochemistry report", "", "N"},
                          "biochemistry_report",

@@ -117,6 +117,9 @@ private slots:
     void deletion_needs_the_password_and_the_temporary_list_data();
     void deletion_needs_the_password_and_the_temporary_list();
     void deletion_removes_exactly_one_report();
+    void deletion_refuses_a_report_whose_results_changed_since_listed();
+    void deleted_lab_ids_are_never_offered_again();
+    void consolidated_sections_name_their_doctor_and_an_empty_day_names_the_patient();
     void header_option_and_empty_report();
     void consolidated_report_of_today();
     void consolidated_id_must_be_a_whole_number();
@@ -186,6 +189,81 @@ void TestUtility::deletion_removes_exactly_one_report() {
     QCOMPARE(messages_->texts(),
              (QStringList{"Are you sure you want to delete Lab. ID 2", "Record can not be found"}));
     QVERIFY(list()->isVisible());
+}
+
+void TestUtility::deletion_refuses_a_report_whose_results_changed_since_listed() {
+    app_state().login_password = "pelun";
+    seed(1, 7, "Routine haemotology", "2026-12-09", "Y", {{0, "Polymorphs", "60%"}});
+    screen_->temporary_reports();
+    // Another workstation corrects only the result: the row the list shows reads the same.
+    auto looked_up = report_snapshot("Routine_haemotology", 1).value;
+    QVERIFY(looked_up);
+    ReportChange change{looked_up->header, "Routine_haemotology", {{0, "Polymorphs", "65%"}}, {}, *looked_up};
+    QVERIFY(modify_report(change).ok());
+    QCOMPARE(find_report(1).value->t_date, QString("2026-12-09"));
+    list()->row_clicked(0);
+    QCOMPARE(messages_->texts().last(), QString("Another workstation changed this report since the list was "
+                                                "read. Nothing was deleted."));
+    QCOMPARE(report_results("Routine_haemotology", 1).value.value(0).result, QString("65%"));
+    // Read afresh, the list lets it go.
+    screen_->temporary_reports();
+    list()->row_clicked(0);
+    QCOMPARE(messages_->texts().last(), QString("Report is deleted"));
+    QVERIFY(!find_report(1).value);
+}
+
+void TestUtility::deleted_lab_ids_are_never_offered_again() {
+    app_state().login_password = "pelun";
+    seed(17, 7, "Serology", "2026-12-09", "N", {});
+    seed(18, 7, "Serology", "2026-12-09", "Y", {{0, "RA", "+"}});
+    seed(19, 8, "Serology", "2026-12-09", "Y", {{0, "RA", "-"}});
+    QCOMPARE(next_lab_id().value, 20);
+    screen_->temporary_reports();
+    list()->row_clicked(1); // the newest, 19
+    screen_->temporary_reports();
+    list()->row_clicked(0); // then 18
+    QCOMPARE(count("select count(*) from test_main"), 1);
+    QCOMPARE(next_lab_id().value, 20);
+    // A screen that offered 18 before the deletion cannot store a second "Lab ID 18".
+    NewReport again{std::nullopt, {18, 7, "", "", "Serology", "", "N"}, "Serology", {{0, "RA", "+"}}};
+    QVERIFY(save_report(again).duplicate());
+    QCOMPARE(count("select count(*) from test_main where lab_id = 18"), 0);
+    again.header.lab_id = 20;
+    QVERIFY(save_report(again).ok());
+    QCOMPARE(next_lab_id().value, 21);
+}
+
+void TestUtility::consolidated_sections_name_their_doctor_and_an_empty_day_names_the_patient() {
+    seed(1, 5, "Routine haemotology", "2026-12-09", "N", {{0, "Polymorphs", "60%"}});
+    seed(2, 5, "Blood sugar report", "2026-12-09", "N", {{0, "Random urine sugar", "Nil"}});
+    QVERIFY(execute("update test_main set ref_by = case lab_id when 1 then 'Dr. Menon' else 'Dr. Iyer' end")
+                .ok());
+    seed(3, 6, "Peripheral blood smear", "2026-12-09", "N", {{0, "R.B.C.", "are normocytic"}});
+    QVERIFY(execute("update registration set patient_name = 'Ravi Kumar' where patient_id = 6").ok());
+    QVERIFY(add_patient(minimal_patient(7, "Meena Pillai", "", "")).ok());
+    auto printed = [&](qint64 patient) {
+        [&] { QVERIFY(fill_consolidated(patient).ok()); }();
+        ReportsReadSharedConnection with_build;
+        const Prepared p = prepare_report(
+            {QString(REPORT_FILES_DIR) + "/consolidated_report.rpt", std::nullopt}, folder_->database_path());
+        if (!p.report) return p.error;
+        const QString pdf = QDir(backups()).filePath(QString("consolidated-%1.pdf").arg(patient));
+        return write_pdf(*p.report, pdf).isEmpty() ? pdf_to_text(pdf) : QString("not written");
+    };
+    const QString two = printed(5);
+    const qsizetype haem = two.indexOf("Routine haemotology"), sugar = two.indexOf("Blood sugar report");
+    QVERIFY2(haem > 0 && sugar > haem, qPrintable(two));
+    QVERIFY(two.indexOf("Referred by Dr. Menon") > haem && two.indexOf("Referred by Dr. Menon") < sugar);
+    QVERIFY(two.indexOf("Referred by Dr. Iyer") > sugar);
+    // Only a smear today, and nothing at all: the page still names the patient typed.
+    const QString smear = printed(6);
+    QVERIFY2(smear.contains("Ravi Kumar") && smear.contains("No results were recorded today"),
+             qPrintable(smear));
+    QVERIFY(smear.contains("printed separately: Peripheral blood smear (Lab ID 3)"));
+    const QString none = printed(7);
+    QVERIFY2(none.contains("Meena Pillai") && none.contains("No results were recorded today"),
+             qPrintable(none));
+    QVERIFY(!none.contains("printed separately"));
 }
 
 void TestUtility::header_option_and_empty_report() {
@@ -330,6 +408,7 @@ void TestUtility::consolidated_pages_repeat_the_patient_and_headings() {
     QVERIFY(execute("update test_main set remarks = 'Line one\nline two' where lab_id = 1").ok());
     seed(2, 5, "Peripheral blood smear", "2026-12-09", "N", {{0, "R.B.C.", "are normocytic"}});
     QVERIFY(fill_consolidated(5).ok());
+    ReportsReadSharedConnection with_build;
     const Prepared p = prepare_report(
         {QString(REPORT_FILES_DIR) + "/h_consolidated_report.rpt", std::nullopt}, folder_->database_path());
     QVERIFY2(p.report, qPrintable(p.error));

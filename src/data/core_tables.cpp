@@ -30,14 +30,45 @@ Fields patient_fields(const Patient& p) {
     };
 }
 
+// The largest id stored, or ever journalled (a deleted row's id stays in the
+// journal of changes): an id printed on a report once is never offered again.
+QString largest_id_ever(const char* table, const char* key) {
+    return QStringLiteral("SELECT max(ifnull((SELECT %2 FROM %1 ORDER BY %2 DESC LIMIT 1), 0), "
+                          "ifnull((SELECT row_key FROM change_log WHERE table_name = '%1' "
+                          "ORDER BY row_key DESC LIMIT 1), 0))")
+        .arg(QLatin1String(table), QLatin1String(key));
+}
+
 } // namespace
 
 DbResult<qint64> next_patient_id() {
-    return next_id(QStringLiteral("SELECT patient_id FROM registration ORDER BY patient_id DESC LIMIT 1"));
+    return next_id(largest_id_ever("registration", "patient_id"));
 }
 
 DbResult<qint64> next_lab_id() {
-    return next_id(QStringLiteral("SELECT lab_id FROM test_main ORDER BY lab_id DESC LIMIT 1"));
+    return next_id(largest_id_ever("test_main", "lab_id"));
+}
+
+DbError refuse_journalled_id(const char* table, const QVariant& id) {
+    auto used =
+        select_first(QStringLiteral("SELECT 1 FROM change_log WHERE table_name = ? AND row_key = ? LIMIT 1"),
+                     {QLatin1String(table), id});
+    if (!used.ok()) return used.error;
+    if (used.value)
+        return {DbError::Kind::Duplicate, 0,
+                QStringLiteral("%1 %2 was used before and is kept in the journal of changes")
+                    .arg(QLatin1String(table), value_text(id))};
+    return {};
+}
+
+DbResult<Patient> patient_as_shown(const QVariant& patient_id, const QString& shown_name) {
+    auto stored = find_patient(patient_id);
+    if (!stored.ok()) return {{}, stored.error};
+    if (!stored.value || stored.value->patient_name != shown_name)
+        return {{},
+                {DbError::Kind::NotFound, 0,
+                 QStringLiteral("no patient %1 named \"%2\"").arg(value_text(patient_id), shown_name)}};
+    return {*stored.value, {}};
 }
 
 Patient minimal_patient(const QVariant& patient_id, const QString& name, const QString& age,

@@ -9,8 +9,9 @@
 
 // The tables every screen shares: registration, test_main, doctors and temp.
 
-// The largest stored id plus 1, or 1 for an empty table. Nothing is reserved:
-// two screens may compute the same id, and the unique key refuses the second save.
+// The largest id ever used plus 1 (deleted rows' ids included: the journal of
+// changes remembers them), or 1 for an empty table. Nothing is reserved: two
+// screens may compute the same id, and the unique key refuses the second save.
 DbResult<qint64> next_patient_id();
 DbResult<qint64> next_lab_id();
 
@@ -27,6 +28,13 @@ Patient minimal_patient(const QVariant& patient_id, const QString& name, const Q
                         const QString& sex);
 
 DbResult<std::optional<Patient>> find_patient(const QVariant& patient_id);
+// The patient stored under that number, when its name is exactly the one a
+// screen showed for it; otherwise a NotFound error. Call it inside the write
+// transaction that stores something for the patient.
+DbResult<Patient> patient_as_shown(const QVariant& patient_id, const QString& shown_name);
+// A Duplicate error when the journal of changes holds a row of `table` with
+// this id (a deleted report's lab id, say): such an id is never stored again.
+DbError refuse_journalled_id(const char* table, const QVariant& id);
 // Adds the patient with today's date as reg_date. A taken number is a duplicate-key error.
 DbError add_patient(const Patient& patient);
 // Rewrites every column but the number, with today's date as reg_date, only

@@ -36,3 +36,16 @@ DbError journal_change(const QString& action, const QString& table, qint64 key,
                     {QStringLiteral("old_values"),
                      QString::fromUtf8(QJsonDocument(old_values).toJson(QJsonDocument::Compact))}});
 }
+
+DbResult<qint64> journal_mark() {
+    auto last = select_first(QStringLiteral("SELECT ifnull(max(id), 0) FROM change_log"));
+    if (!last.ok()) return {0, last.error};
+    return {last.value ? last.value->value(0).toLongLong() : 0, {}};
+}
+
+DbResult<bool> changed_after(const QString& table, qint64 key, qint64 mark) {
+    auto found = select_first(
+        QStringLiteral("SELECT 1 FROM change_log WHERE table_name = ? AND row_key = ? AND id > ? LIMIT 1"),
+        {table, key, mark});
+    return {found.ok() && found.value.has_value(), found.error};
+}

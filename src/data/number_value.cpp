@@ -122,3 +122,13 @@ QString id_text(const QVariant& id) {
         return QString::number(id.toLongLong());
     return plain_number(id.toDouble());
 }
+
+std::optional<qint64> whole_number(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.isEmpty()) return std::nullopt;
+    for (QChar c : t)
+        if (c < u'0' || c > u'9') return std::nullopt;
+    bool in_range = false;
+    const qint64 value = t.toLongLong(&in_range, 10);
+    return in_range ? std::optional<qint64>(value) : std::nullopt;
+}

@@ -26,3 +26,8 @@ QVariant key_value(double value);
 std::optional<QVariant> id_value(const QString& text);
 // The same value in plain decimal notation, for a selection formula.
 QString id_text(const QVariant& id);
+
+// A number typed where only a whole number makes sense (a patient number):
+// digits only once the surrounding blanks are dropped, within 64 bits;
+// anything else, the empty text included, is nullopt.
+std::optional<qint64> whole_number(const QString& text);

@@ -51,6 +51,15 @@ QJsonObject report_json(const ReportHeader& h, const QList<ResultRow>& rows) {
             {QStringLiteral("results"), results}};
 }
 
+DbError patient_exists(const QVariant& patient_id, const std::optional<QString>& shown_name) {
+    if (shown_name) return patient_as_shown(patient_id, *shown_name).error;
+    auto stored = find_patient(patient_id);
+    if (!stored.ok()) return stored.error;
+    if (!stored.value)
+        return {DbError::Kind::NotFound, 0, QStringLiteral("no patient %1").arg(value_text(patient_id))};
+    return {};
+}
+
 DbError changed_since_looked_up() {
     return {DbError::Kind::Changed, 0, QStringLiteral("the report was changed since it was looked up")};
 }
@@ -62,8 +71,14 @@ DbError save_report(const NewReport& report) {
     if (!table.ok()) return table.error;
     const ReportHeader& h = report.header;
     return in_transaction([&]() -> DbError {
-        if (report.patient)
+        if (DbError e = refuse_journalled_id("test_main", h.lab_id); !e.ok()) return e;
+        if (report.patient) {
+            if (DbError e = refuse_journalled_id("registration", report.patient->patient_id); !e.ok())
+                return e;
             if (DbError e = add_patient(*report.patient); !e.ok()) return e;
+        } else if (DbError e = patient_exists(h.patient_id, report.shown_name); !e.ok()) {
+            return e;
+        }
         const DbError e =
             add_row(QStringLiteral("test_main"), {{QStringLiteral("lab_id"), h.lab_id},
                                                   {QStringLiteral("patient_id"), h.patient_id},
@@ -87,6 +102,7 @@ DbError modify_report(const ReportChange& change) {
         if (!stored.value || !same_header(stored.value->header, change.looked_up.header) ||
             !same_rows(stored.value->rows, change.looked_up.rows))
             return changed_since_looked_up();
+        if (DbError e = patient_exists(h.patient_id, change.shown_name); !e.ok()) return e;
         DbError e =
             journal_change(QStringLiteral("modify"), QStringLiteral("test_main"), h.lab_id.toLongLong(),
                            report_json(stored.value->header, stored.value->rows));
@@ -189,7 +205,7 @@ DbResult<QString> table_of_test(const QString& test) {
 
 } // namespace
 
-DbError delete_report(const QVariant& lab_id, const std::optional<QStringList>& shown) {
+DbError delete_report(const QVariant& lab_id, const std::optional<ShownReport>& shown) {
     return in_transaction([&]() -> DbError {
         auto report = find_report(lab_id);
         if (!report.ok()) return report.error;
@@ -197,7 +213,11 @@ DbError delete_report(const QVariant& lab_id, const std::optional<QStringList>& 
         if (shown) {
             auto now = list_rows(all_reports_list(), {report.value->lab_id.toLongLong()});
             if (!now.ok()) return now.error;
-            if (now.value.rows.value(0) != *shown) return changed_since_looked_up();
+            if (now.value.rows.value(0) != shown->cells) return changed_since_looked_up();
+            auto changed = changed_after(QStringLiteral("test_main"), report.value->lab_id.toLongLong(),
+                                         shown->journal_mark);
+            if (!changed.ok()) return changed.error;
+            if (changed.value) return changed_since_looked_up();
         }
         const auto table = table_of_test(report.value->test);
         if (!table.ok()) return table.error;
@@ -215,6 +235,17 @@ DbError delete_report(const QVariant& lab_id, const std::optional<QStringList>& 
 }
 
 DbError fill_consolidated(qint64 patient_id) {
+    // Which patient and day the build is for, in a scratch table of this
+    // connection: the report names the patient typed even when no result
+    // was copied (nothing today, or only reports that print on their own).
+    for (const char* sql :
+         {"CREATE TEMP TABLE IF NOT EXISTS consolidated_about (patient_id INTEGER, t_date TEXT)",
+          "DELETE FROM consolidated_about"})
+        if (DbError e = execute(QString::fromLatin1(sql)); !e.ok()) return e;
+    if (DbError e = execute(QStringLiteral("INSERT INTO consolidated_about VALUES (?, ?)"),
+                            {patient_id, today_iso()});
+        !e.ok())
+        return e;
     if (DbError e = execute(QStringLiteral("DELETE FROM temp")); !e.ok()) return e;
     auto reports = select_rows(
         QStringLiteral(

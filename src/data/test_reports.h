@@ -32,11 +32,16 @@ struct ReportHeader {
 };
 
 // What Save stores, all of it or nothing.
+// Without a new patient, the report is stored only under a patient who
+// exists, and, when `shown_name` is given, only while that patient's name is
+// the one the screen showed (a NotFound error otherwise). A lab id that the
+// journal of changes remembers (a deleted report's) is a Duplicate error.
 struct NewReport {
     std::optional<Patient> patient; // a minimal registration row first (new and walk-in patients)
     ReportHeader header;            // t_date is set to today
     QString table;
     QList<ResultRow> results;
+    std::optional<QString> shown_name = std::nullopt;
 };
 
 DbError save_report(const NewReport& report);
@@ -59,6 +64,8 @@ struct ReportChange {
     QList<ResultRow> results;
     QList<qint64> keep;
     ReportSnapshot looked_up;
+    // As for a new report: the patient must exist, with this name when given.
+    std::optional<QString> shown_name = std::nullopt;
 };
 
 DbError modify_report(const ReportChange& change);
@@ -84,16 +91,24 @@ ListQuery temporary_reports_list();
 // its test names (blanks read as "_", as the consolidated report does) and its
 // test_main row. NotFound when no report has that lab id; a test that names
 // none of the twelve tables deletes nothing.
-// When `shown` is given (the report's test_main row as a list showed it), the
-// report is deleted only while it still reads so; otherwise a Changed error.
-// The deleted report goes into the journal.
-DbError delete_report(const QVariant& lab_id, const std::optional<QStringList>& shown = std::nullopt);
+// When `shown` is given (the report's test_main row as a list showed it, and
+// the journal mark taken before the list was read), the report is deleted
+// only while it still reads so and no change of it (its results included) was
+// journalled since; otherwise a Changed error. The deleted report goes into
+// the journal.
+struct ShownReport {
+    QStringList cells;
+    qint64 journal_mark = 0;
+};
+DbError delete_report(const QVariant& lab_id, const std::optional<ShownReport>& shown = std::nullopt);
 
 // The report and its rows as stored now, or nullopt when there is no such report.
 DbResult<std::optional<ReportSnapshot>> report_snapshot(const QString& table, const QVariant& lab_id);
 
 // Fills temp with the result rows of the patient's reports dated today
-// (never those of the culture and smear tests), after emptying it. Run it
+// (never those of the culture and smear tests), after emptying it, and notes
+// the patient and the day in this connection's scratch table
+// consolidated_about (patient_id, t_date), which the report reads. Run it
 // inside the transaction that also reads temp back, so that another
 // workstation's build can never mix its rows into this one.
 DbError fill_consolidated(qint64 patient_id);

@@ -23,10 +23,6 @@ std::string s(const QString& q) {
     return q.toStdString();
 }
 
-QString readable(const QString& path) {
-    return QDir::toNativeSeparators(path);
-}
-
 ResultFlagger& flagger() {
     static ResultFlagger f;
     return f;
@@ -174,7 +170,7 @@ QString render(const QString& tmpl, const mu::data& data, const QString& band, c
     }
     if (deepest > kMaxTemplateDepth) {
         error = QStringLiteral("The report file %1 nests sections in its %2 deeper than %3 levels.")
-                    .arg(readable(path), band)
+                    .arg(readable_path(path), band)
                     .arg(kMaxTemplateDepth);
         return {};
     }
@@ -182,7 +178,7 @@ QString render(const QString& tmpl, const mu::data& data, const QString& band, c
     const std::string out = m.is_valid() ? m.render(data) : std::string();
     if (!m.is_valid()) {
         error = QStringLiteral("The report file %1 has a fault in its %2: %3")
-                    .arg(readable(path), band, QString::fromStdString(m.error_message()));
+                    .arg(readable_path(path), band, QString::fromStdString(m.error_message()));
         return {};
     }
     return QString::fromStdString(out);
@@ -201,7 +197,7 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
     const QString path = resolve_report_path(request.file_path);
     if (path.isEmpty())
         return {std::nullopt,
-                QStringLiteral("The report file %1 cannot be found.").arg(readable(request.file_path))};
+                QStringLiteral("The report file %1 cannot be found.").arg(readable_path(request.file_path))};
     ParsedReportFile parsed = read_report_file(path);
     if (!parsed.file) return {std::nullopt, parsed.error};
     PreparedReport out{*parsed.file, {}, {}, {}, {}};
@@ -213,14 +209,24 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
         ParsedSelection f = parse_selection_formula(*request.selection_formula);
         if (!f.selection)
             return {std::nullopt,
-                    QStringLiteral("The report %1 cannot print: %2.").arg(readable(path), f.error)};
+                    QStringLiteral("The report %1 cannot print: %2.").arg(readable_path(path), f.error)};
         selection = f.selection;
         bool has_place = false;
         for (const ReportQuery& q : file.queries)
             has_place |= q.sql.contains(QLatin1String("{selection}"));
         if (!has_place)
             return {std::nullopt, QStringLiteral("The report %1 has no place for the selection formula %2.")
-                                      .arg(readable(path), *request.selection_formula)};
+                                      .arg(readable_path(path), *request.selection_formula)};
+    } else {
+        // A report that selects one record prints nothing sensible without
+        // saying which: never every record at once.
+        for (const ReportQuery& q : file.queries)
+            if (q.sql.contains(QLatin1String("{selection}")))
+                return {
+                    std::nullopt,
+                    QStringLiteral("The report %1 prints one record and needs a selection formula, such as "
+                                   "{test_main.lab_ID} = 12.")
+                        .arg(readable_path(path))};
     }
 
     mu::data data{mu::data::type::object};
@@ -240,7 +246,7 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
                 return {std::nullopt,
                         QStringLiteral("The report %1 cannot print: the formula names %2.%3, which is not "
                                        "a field of the database.")
-                            .arg(readable(path), selection->table, selection->field)};
+                            .arg(readable_path(path), selection->table, selection->field)};
             selection->table = table;
         }
         for (const ReportQuery& q : file.queries) {
@@ -258,7 +264,7 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
                     std::nullopt,
                     QStringLiteral("The report file %1 has a query \"%2\" (line %3) that would change the "
                                    "database or create a file; report queries may only read.")
-                        .arg(readable(path), q.name)
+                        .arg(readable_path(path), q.name)
                         .arg(q.line)};
             for (int i = 0; ok && selection && i < places; ++i)
                 query.addBindValue(selection->value);
@@ -266,7 +272,7 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
             if (!ok)
                 return {std::nullopt,
                         QStringLiteral("The report file %1 has a fault in its query \"%2\" (line %3): %4")
-                            .arg(readable(path), q.name)
+                            .arg(readable_path(path), q.name)
                             .arg(q.line)
                             .arg(query.lastError().databaseText())};
             Table r;

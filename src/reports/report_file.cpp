@@ -7,13 +7,15 @@
 #include <QFileInfo>
 #include <QXmlStreamReader>
 
-namespace {
+namespace {} // namespace
 
-QString readable(const QString& path) {
-    return QDir::toNativeSeparators(path);
+QString readable_path(const QString& path) {
+    // The program names its report files as folder + "\file.rpt": on this
+    // machine that backslash is a folder separator like any other.
+    QString p = path;
+    p.replace(u'\\', u'/');
+    return QDir::toNativeSeparators(QDir::cleanPath(p));
 }
-
-} // namespace
 
 QString resolve_report_path(const QString& file_path) {
     QString path = file_path;
@@ -29,23 +31,23 @@ QString resolve_report_path(const QString& file_path) {
 ParsedReportFile read_report_file(const QString& path) {
     const QFileInfo info(path);
     if (!info.isFile())
-        return {std::nullopt, QStringLiteral("The report file %1 is not a file.").arg(readable(path))};
+        return {std::nullopt, QStringLiteral("The report file %1 is not a file.").arg(readable_path(path))};
     if (info.size() > kMaxReportFileBytes)
         return {std::nullopt,
                 QStringLiteral("The report file %1 is larger than the %2 KiB a report file may be.")
-                    .arg(readable(path))
+                    .arg(readable_path(path))
                     .arg(kMaxReportFileBytes / 1024)};
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        return {std::nullopt,
-                QStringLiteral("The report file %1 cannot be read: %2").arg(readable(path), f.errorString())};
+        return {std::nullopt, QStringLiteral("The report file %1 cannot be read: %2")
+                                  .arg(readable_path(path), f.errorString())};
     ReportFile r;
     r.path = path;
     r.folder = QFileInfo(path).absolutePath();
     QXmlStreamReader xml(&f);
     auto fault = [&](const QString& what) {
         return ParsedReportFile{std::nullopt, QStringLiteral("The report file %1 is not valid (line %2): %3")
-                                                  .arg(readable(path))
+                                                  .arg(readable_path(path))
                                                   .arg(xml.lineNumber())
                                                   .arg(what)};
     };
@@ -101,12 +103,12 @@ ParsedReportFile read_report_file(const QString& path) {
                 const QFileInfo inc_info(included);
                 if (!inc_info.isFile() || inc_info.size() > kMaxIncludedBytes)
                     return fault(QStringLiteral("the included file %1 is not a file of at most %2 KiB")
-                                     .arg(readable(included))
+                                     .arg(readable_path(included))
                                      .arg(kMaxIncludedBytes / 1024));
                 QFile inc(included);
                 if (!inc.open(QIODevice::ReadOnly))
                     return fault(
-                        QStringLiteral("the included file %1 cannot be read").arg(readable(included)));
+                        QStringLiteral("the included file %1 cannot be read").arg(readable_path(included)));
                 // Anything written inside the element follows the included part.
                 html = QString::fromUtf8(inc.readAll()) + xml.readElementText();
             } else {

@@ -60,6 +60,8 @@ struct ParsedReportFile {
 // system's, and a bare name is looked for in the working folder, then in the
 // program folder. Empty when the file is not found.
 QString resolve_report_path(const QString& file_path);
+// A report file's path as this machine writes paths, for messages.
+QString readable_path(const QString& path);
 
 // Limits that keep a damaged or hostile report file from taking the program
 // down: the file, an included file, and the nesting of the body's sections.

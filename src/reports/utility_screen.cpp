@@ -6,6 +6,7 @@
 #include "boxes.h"
 #include "credentials.h"
 #include "failure_messages.h"
+#include "journal.h"
 #include "list_panel.h"
 #include "message_box.h"
 #include "prepared_report.h"
@@ -135,6 +136,10 @@ void UtilityScreen::temporary_reports() {
 void UtilityScreen::show_list(bool temporary) {
     list_->set_caption(QString::fromLatin1(temporary ? kTemporaryPatientsCaption : kAllPatientsCaption));
     list_->grid()->setColumnHidden(6, false);
+    // Noted before the list is read: a deletion then refuses a report changed since.
+    auto mark = journal_mark();
+    if (report_failure(mark.error, QStringLiteral("Listing the reports"))) return;
+    listed_at_ = mark.value;
     if (!list_->show_list(temporary ? temporary_reports_list() : all_reports_list(),
                           QStringLiteral("Listing the reports")))
         return;
@@ -145,9 +150,9 @@ void UtilityScreen::row_clicked(int row) {
     if (!is_privileged_password(app_state().login_password)) return;
     if (list_->caption() != QLatin1String(kTemporaryPatientsCaption)) return;
     const QString lab_id = list_->model()->cell(row, 0);
-    QStringList shown;
+    ShownReport shown{{}, listed_at_};
     for (int c = 0; c < list_->model()->columnCount(); ++c)
-        shown << list_->model()->cell(row, c);
+        shown.cells << list_->model()->cell(row, c);
     if (show_message(QStringLiteral("Are you sure you want to delete Lab. ID ") + lab_id,
                      MessageButtons::YesNo) != MessageAnswer::Yes)
         return;

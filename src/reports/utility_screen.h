@@ -46,6 +46,7 @@ private:
     QLineEdit* patient_id_ = nullptr;
     QPushButton* print_ = nullptr;
     QString backup_folder_;
+    qint64 listed_at_ = 0; // the journal's mark when the list was read
 };
 
 // Registers the screen with the menu's screen registry.

@@ -6,6 +6,7 @@
 #include "failure_messages.h"
 #include "list_panel.h"
 #include "message_box.h"
+#include "number_value.h"
 #include "report_engine.h"
 #include "screen_registry.h"
 #include "test_reports.h"
@@ -108,12 +109,15 @@ void TestScreen::save() {
     }
 
     const AppState& state = app_state();
-    const auto patient_id = typed_id(patient_id_->text());
-    const auto lab_id = patient_id ? typed_id(lab_id_->text()) : std::nullopt;
+    const auto patient_id = whole_number(patient_id_->text());
+    if (!patient_id) return patient_missing();
+    const auto lab_id = typed_id(lab_id_->text());
     if (!lab_id) return;
     NewReport report;
     if (state.register_on_save)
         report.patient = minimal_patient(*patient_id, p_name_->text(), age_->text(), sex_->text());
+    else
+        report.shown_name = p_name_->text(); // the report goes to the patient on screen, or nowhere
     report.header.lab_id = *lab_id;
     report.header.patient_id = *patient_id;
     report.header.ref_by = doctor_->currentText();
@@ -122,7 +126,9 @@ void TestScreen::save() {
     report.header.temp_patient = state.mark_temporary ? QStringLiteral("Y") : QStringLiteral("N");
     report.table = QString::fromLatin1(test_.table);
     report.results = results_of(test_, boxes_, [this](int i) { return box_is_empty(i); });
-    if (save_failed(save_report(report))) return;
+    const DbError saved = save_report(report);
+    if (saved.kind == DbError::Kind::NotFound) return patient_missing();
+    if (save_failed(saved)) return;
 
     show_message(QStringLiteral("New report added"));
     // The report is stored: Save is done with it whatever the print or the
@@ -134,6 +140,14 @@ void TestScreen::save() {
                                : report_failure(doctor, QStringLiteral("Adding the doctor")))
         return;
     if (!test_.print_before_doctor) run_print();
+}
+
+void TestScreen::patient_missing() {
+    show_message(QStringLiteral("Patient ID does not exist"));
+    if (patient_id_->isEnabled()) {
+        patient_id_->setFocus();
+        patient_id_->selectAll();
+    }
 }
 
 bool TestScreen::save_failed(const DbError& error) {
@@ -303,15 +317,17 @@ void TestScreen::patient_lookup() {
 
 void TestScreen::modify() {
     const auto lab_id = typed_id(lab_id_->text());
-    const auto patient_id = lab_id ? typed_id(patient_id_->text()) : std::nullopt;
-    if (!patient_id) return;
+    if (!lab_id) return;
+    const auto patient_id = whole_number(patient_id_->text());
     if (!looked_up_ || !same_key(looked_up_->header.lab_id, *lab_id)) {
         // Only the report the screen looked up can be modified.
         show_message(QStringLiteral("Lab ID does not exist"));
         return;
     }
+    if (!patient_id) return patient_missing();
     ReportChange change;
     change.looked_up = *looked_up_;
+    change.shown_name = p_name_->text();
     change.header.lab_id = *lab_id;
     change.header.patient_id = *patient_id;
     change.header.ref_by = doctor_->currentText();
@@ -325,6 +341,7 @@ void TestScreen::modify() {
     for (const auto& [rowid, box] : emptied_rows_)
         if (box >= test_.box_count || box_is_empty(box)) change.keep << rowid;
     const DbError e = modify_report(change);
+    if (e.kind == DbError::Kind::NotFound) return patient_missing();
     if (e.changed()) {
         show_message(QStringLiteral("Another workstation changed this report since it was looked up. Nothing "
                                     "was stored; the stored report is shown again."));

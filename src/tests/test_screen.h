@@ -62,6 +62,9 @@ private:
     void offer_fresh_ids(bool patient);
     void fill_doctors();
     void show_template();
+    // Save and modify store nothing for a patient number that does not exist
+    // or whose name is not the one on screen: the user is told so.
+    void patient_missing();
     // Save's failure handler; returns true when Save must end.
     bool save_failed(const DbError& error);
     // Runs the print request; a failure is told to the user. Returns whether it printed.
