@@ -16,6 +16,7 @@
 #include "test_tables.h"
 
 #include <QComboBox>
+#include <QEventLoop>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -25,6 +26,7 @@
 #include <QSqlQuery>
 #include <QTableView>
 #include <QTextEdit>
+#include <QTimer>
 
 namespace {
 
@@ -141,6 +143,7 @@ private slots:
     void modify_keeps_what_the_screen_could_not_show();
     void another_tests_lab_id_and_missing_ids();
     void patient_lookup_in_old_patient_mode();
+    void a_screen_closed_under_its_message_closes_after_it();
     void doctor_with_an_apostrophe_is_stored_once();
     void show_all_lists_the_test_and_holds_no_lock();
     void failed_print_is_reported_and_the_report_stays();
@@ -556,6 +559,28 @@ void TestTests::patient_lookup_in_old_patient_mode() {
     QCOMPARE(line("Text4")->text(), QString("-"));
     QCOMPARE(line("patient_id")->text(), QString());
     QCOMPARE(QApplication::focusWidget(), line("patient_id"));
+}
+
+void TestTests::a_screen_closed_under_its_message_closes_after_it() {
+    open(*test_for_screen("Serology"), Kind::Old);
+    // While the look-up's box is up, the window manager closes the screen:
+    // the close arrives in the box's own event loop, as it does on a desktop.
+    QStringList shown;
+    const MessageHandler recorder = set_message_handler([&](const ShownMessage& m) {
+        shown << m.text;
+        QEventLoop box;
+        QTimer::singleShot(0, screen_, &QWidget::close);
+        QTimer::singleShot(20, &box, &QEventLoop::quit);
+        box.exec();
+        return MessageAnswer::Ok;
+    });
+    QTest::keyClicks(line("patient_id"), "99");
+    QTest::keyClick(line("patient_id"), Qt::Key_Tab);
+    set_message_handler(recorder);
+    QCOMPARE(shown, QStringList{"Patient ID does not exist"});
+    QVERIFY(screen_); // the look-up finished on a screen that was still there
+    QCOMPARE(line("patient_id")->text(), QString());
+    QTRY_VERIFY(!screen_); // and the close was done after the box
 }
 
 void TestTests::doctor_with_an_apostrophe_is_stored_once() {

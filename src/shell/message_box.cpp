@@ -1,7 +1,12 @@
 #include "message_box.h"
 
 #include <QApplication>
+#include <QList>
 #include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+
+#include <utility>
 
 namespace {
 
@@ -29,9 +34,42 @@ MessageAnswer show_real_box(const ShownMessage& m) {
 
 } // namespace
 
+namespace {
+
+int g_running = 0;
+
+struct Deferred {
+    QPointer<QObject> context;
+    std::function<void()> work;
+};
+
+QList<Deferred>& deferred() {
+    static QList<Deferred> d;
+    return d;
+}
+
+} // namespace
+
+bool message_box_running() {
+    return g_running > 0;
+}
+
+void after_message_boxes(QObject* context, std::function<void()> work) {
+    deferred().append({context, std::move(work)});
+}
+
 MessageAnswer show_message(const QString& text, MessageButtons buttons, const QString& title) {
     const ShownMessage m{title, text, buttons};
-    return handler() ? handler()(m) : show_real_box(m);
+    ++g_running;
+    const MessageAnswer answer = handler() ? handler()(m) : show_real_box(m);
+    --g_running;
+    if (g_running == 0 && !deferred().isEmpty()) {
+        // Queued, so the work runs after the code that showed the box has
+        // finished with its screen, not in the middle of it.
+        for (Deferred& d : std::exchange(deferred(), {}))
+            if (d.context) QTimer::singleShot(0, d.context, std::move(d.work));
+    }
+    return answer;
 }
 
 MessageHandler set_message_handler(MessageHandler h) {

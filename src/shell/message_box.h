@@ -6,6 +6,8 @@
 
 #include <functional>
 
+class QObject;
+
 // Every message box of the program goes through here. The program shows a
 // modal box with the given title, text and buttons and no icon; the tests put
 // their own handler in its place to answer the boxes and read them back.
@@ -26,6 +28,12 @@ MessageAnswer show_message(const QString& text, MessageButtons buttons = Message
 inline QString information_title() {
     return QStringLiteral("Information");
 }
+
+// Whether a message box is being shown (its answer not given yet). A screen
+// must not go away under its own box: the code that showed it still runs.
+bool message_box_running();
+// Runs `work` (with `context` still alive) once no message box is shown any more.
+void after_message_boxes(QObject* context, std::function<void()> work);
 
 using MessageHandler = std::function<MessageAnswer(const ShownMessage&)>;
 // Installs a handler in place of the real boxes; an empty one restores them.

@@ -1,11 +1,32 @@
 #include "screen_registry.h"
 
+#include "message_box.h"
+
 #include <QApplication>
+#include <QEvent>
 #include <QHash>
 #include <QPointer>
 
 namespace screens {
 namespace {
+
+// A screen asked to close (by a window manager, a screen reader's press on
+// its Exit) while one of the program's message boxes is up closes once the
+// box is answered: the code that showed the box still works on the screen.
+class CloseAfterMessageBoxes : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Close || !message_box_running() || ending())
+            return QObject::eventFilter(watched, event);
+        event->ignore();
+        auto* w = static_cast<QWidget*>(watched);
+        after_message_boxes(w, [w] { w->close(); });
+        return true;
+    }
+};
 
 struct Entry {
     Factory factory;
@@ -35,6 +56,7 @@ QWidget* open(const QString& name) {
         QWidget* w = it->factory();
         if (!w) return nullptr;
         w->setAttribute(Qt::WA_DeleteOnClose);
+        w->installEventFilter(new CloseAfterMessageBoxes(w));
         if (w->objectName().isEmpty()) w->setObjectName(name);
         it->instance = w;
     }
