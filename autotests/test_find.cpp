@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -102,6 +103,7 @@ private slots:
     void cumulative_grid_with_missing_items_and_dates();
     void csv_quoting_reads_back();
     void find_window_from_the_keyboard();
+    void a_number_typed_goes_to_that_patient();
 };
 
 void TestFind::search_by_every_kind_of_key_data() {
@@ -297,6 +299,41 @@ void TestFind::find_window_from_the_keyboard() {
     auto* history = qobject_cast<PatientHistoryWindow*>(screens::find(kPatientHistoryScreen));
     QVERIFY(history && history->isVisible());
     QCOMPARE(history->patient_id(), 1);
+}
+
+void TestFind::a_number_typed_goes_to_that_patient() {
+    {
+        Transaction t;
+        for (int id = 1; id <= kMostFound + 200; ++id) // every phone holds 112
+            QVERIFY(
+                add_patient(patient(id, QString("Patient %1").arg(id), QString("040-112%1").arg(id))).ok());
+        QVERIFY(t.commit().ok());
+    }
+    QVERIFY(execute("update registration set reg_date = '2016-03-01' where patient_id = 112").ok());
+    report(112, 7, "2026-12-01", "Serology", "Serology", {}); // lab ID 112 is patient 7's
+    auto* find = qobject_cast<FindPatientWindow*>(screens::open(kFindPatientScreen));
+    show_active(find);
+    auto* search = find->findChild<QLineEdit*>("search");
+    auto* count = find->findChild<QLabel*>("found_count");
+    QTest::keyClicks(search, "112");
+    PagedListModel* found = find->list()->model();
+    QCOMPARE(found->key(0), 112);
+    QCOMPARE(found->key(1), 7);
+    QCOMPARE(found->headerData(0, Qt::Vertical).toString(), QString("Exact"));
+    QCOMPARE(found->headerData(1, Qt::Vertical).toString(), QString("Exact"));
+    QCOMPARE(found->headerData(2, Qt::Vertical).toInt(), 3);
+    QCOMPARE(found->rowCount(), kMostFound + 2); // each patient once
+    QCOMPARE(count->text(), QString("1,000 or more patients match: type on to narrow the list; the 2 exact "
+                                    "matches are listed first"));
+    QTest::keyClick(search, Qt::Key_Return);
+    auto* history = qobject_cast<PatientHistoryWindow*>(screens::find(kPatientHistoryScreen));
+    QVERIFY(history && history->isVisible());
+    QCOMPARE(history->patient_id(), 112);
+    search->setText("Patient 1199");
+    QCOMPARE(count->text(), QString("1 patient matches"));
+    search->setText("nobody here");
+    QCOMPARE(count->text(), QString("No patient matches"));
+    QCOMPARE(found->rowCount(), 0);
 }
 
 TAVORA_TEST_MAIN(TestFind)

@@ -1,5 +1,6 @@
 #include "patient_search.h"
 
+#include "number_value.h"
 #include "test_tables.h"
 
 namespace {
@@ -56,6 +57,21 @@ ListQuery patient_search(const QString& typed, const QString& order, bool descen
     }
     q.where = any.join(QLatin1String(" OR "));
     return q;
+}
+
+DbResult<QList<qint64>> exact_patients(const QString& typed) {
+    DbResult<QList<qint64>> out;
+    const auto number = whole_number(typed);
+    if (!number) return out;
+    for (const char* sql : {"SELECT patient_id FROM registration WHERE patient_id = ?",
+                            "SELECT registration.patient_id FROM test_main JOIN registration "
+                            "ON registration.patient_id = test_main.patient_id WHERE test_main.lab_id = ?"}) {
+        auto found = select_first(QString::fromLatin1(sql), {*number});
+        if (!found.ok()) return {{}, found.error};
+        if (found.value && !out.value.contains(found.value->value(0).toLongLong()))
+            out.value << found.value->value(0).toLongLong();
+    }
+    return out;
 }
 
 ListQuery report_history(qint64 patient_id) {

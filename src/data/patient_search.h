@@ -28,6 +28,11 @@ inline constexpr int kRecentlyRegistered = 20000;
 ListQuery patient_search(const QString& text, const QString& order = QStringLiteral("reg_date"),
                          bool descending = true);
 
+// The patients a typed number names exactly: the patient with that number,
+// then the patient of the report with that lab id (each once, only those that
+// exist). Empty for anything but a whole number.
+DbResult<QList<qint64>> exact_patients(const QString& typed);
+
 // The columns of a patient's history, in the order shown.
 inline const QStringList kHistoryColumns = {QStringLiteral("lab_id"), QStringLiteral("t_date"),
                                             QStringLiteral("test"), QStringLiteral("ref_by"),

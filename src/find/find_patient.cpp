@@ -2,6 +2,7 @@
 
 #include "app_state.h"
 #include "boxes.h"
+#include "failure_messages.h"
 #include "list_panel.h"
 #include "patient_history.h"
 #include "patient_search.h"
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -21,6 +23,21 @@ const QStringList kFoundHeadings = {QStringLiteral("Patient no."), QStringLitera
                                     QStringLiteral("Age"),         QStringLiteral("Sex"),
                                     QStringLiteral("Phone"),       QStringLiteral("Mobile"),
                                     QStringLiteral("Registered")};
+
+QString found_count_text(int rows, int exact, bool searched) {
+    if (rows == 0) return QStringLiteral("No patient matches");
+    QString text;
+    if (!searched)
+        text = QStringLiteral("%L1 patients, newest first").arg(rows);
+    else if (rows - exact >= kMostFound)
+        text = QStringLiteral("%L1 or more patients match: type on to narrow the list").arg(kMostFound);
+    else
+        text =
+            rows == 1 ? QStringLiteral("1 patient matches") : QStringLiteral("%L1 patients match").arg(rows);
+    if (exact == 1) text += QStringLiteral("; the exact match is listed first");
+    if (exact > 1) text += QStringLiteral("; the %1 exact matches are listed first").arg(exact);
+    return text;
+}
 
 } // namespace
 
@@ -70,17 +87,27 @@ FindPatientWindow::FindPatientWindow(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(label);
     layout->addWidget(search_);
+    count_ = new QLabel(this);
+    count_->setObjectName(QStringLiteral("found_count"));
+    layout->addWidget(count_);
     layout->addWidget(area, 1);
     layout->addLayout(buttons);
     enter_presses_buttons(this);
-    search({});
     search_->setFocus();
+    // The window shows at once; the list follows, however many patients there are.
+    QTimer::singleShot(0, this, [this] { search(search_->text()); });
 }
 
 void FindPatientWindow::search(const QString& text) {
+    // A number typed is first of all the patient with that number, then the
+    // patient of that lab ID: those come first, marked, and Enter opens them.
+    const auto exact = exact_patients(text);
+    if (report_failure(exact.error, QStringLiteral("Finding patients"))) return;
     if (!list_->show_list(patient_search(text, kFoundColumns.value(sort_column_), descending_),
-                          QStringLiteral("Finding patients")))
+                          QStringLiteral("Finding patients"), exact.value, QStringLiteral("Exact")))
         return;
+    count_->setText(found_count_text(list_->model()->rowCount(), list_->model()->first_rows(),
+                                     !text.trimmed().isEmpty()));
     list_->grid()->horizontalHeader()->setSortIndicator(sort_column_, descending_ ? Qt::DescendingOrder
                                                                                   : Qt::AscendingOrder);
     search_->setFocus();

@@ -25,6 +25,7 @@ protected:
 
 private:
     QLineEdit* search_ = nullptr;
+    class QLabel* count_ = nullptr;
     ListPanel* list_ = nullptr;
     int sort_column_ = 6; // Registered
     bool descending_ = true;

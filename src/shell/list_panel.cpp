@@ -5,6 +5,7 @@
 #include "file_dialogs.h"
 
 #include <QEvent>
+#include <QFont>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -12,8 +13,18 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-DbError PagedListModel::set_list(const ListQuery& list) {
+DbError PagedListModel::set_list(const ListQuery& list, const QList<qint64>& first_keys,
+                                 const QString& first_heading) {
     auto keys = list_keys(list);
+    int put_first = 0;
+    if (keys.ok() && !first_keys.isEmpty()) {
+        QList<qint64> front;
+        for (qint64 k : first_keys)
+            if (!front.contains(k)) front << k;
+        put_first = int(front.size());
+        keys.value.removeIf([&](qint64 k) { return front.contains(k); });
+        keys.value = front + keys.value;
+    }
     DbResult<Table> first;
     if (keys.ok()) first = list_rows(list, keys.value.mid(0, kPageRows));
     const DbError e = keys.ok() ? first.error : keys.error;
@@ -27,7 +38,10 @@ DbError PagedListModel::set_list(const ListQuery& list) {
         columns_ = std::move(first.value.columns);
         pages_.insert(0, std::move(first.value.rows));
         page_order_ << 0;
+        first_rows_ = put_first;
+        first_heading_ = first_heading;
     } else {
+        first_rows_ = 0;
         list_ = {};
         keys_ = {};
         columns_ = {};
@@ -38,6 +52,7 @@ DbError PagedListModel::set_list(const ListQuery& list) {
 
 void PagedListModel::release() {
     beginResetModel();
+    first_rows_ = 0;
     list_ = {};
     keys_ = QList<qint64>();
     columns_ = QStringList();
@@ -81,6 +96,11 @@ int PagedListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant PagedListModel::data(const QModelIndex& index, int role) const {
+    if (index.isValid() && role == Qt::FontRole && index.row() < first_rows_) {
+        QFont bold;
+        bold.setBold(true);
+        return bold;
+    }
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
     return cell(index.row(), index.column());
 }
@@ -88,6 +108,7 @@ QVariant PagedListModel::data(const QModelIndex& index, int role) const {
 QVariant PagedListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole) return {};
     if (orientation == Qt::Horizontal) return headings().value(section);
+    if (section < first_rows_ && !first_heading_.isEmpty()) return first_heading_;
     return section + 1;
 }
 
@@ -152,8 +173,9 @@ ListPanel::ListPanel(QWidget* screen, const char* frame_name, const char* grid_n
     hide();
 }
 
-bool ListPanel::show_list(const ListQuery& list, const QString& action) {
-    if (report_failure(model_->set_list(list), action)) return false;
+bool ListPanel::show_list(const ListQuery& list, const QString& action, const QList<qint64>& first,
+                          const QString& first_heading) {
+    if (report_failure(model_->set_list(list, first, first_heading), action)) return false;
     for (int c : hidden_columns_)
         grid_->setColumnHidden(c, true);
     setGeometry(parentWidget()->rect());

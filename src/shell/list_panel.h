@@ -24,7 +24,10 @@ public:
     using QAbstractTableModel::QAbstractTableModel;
 
     // Reads the keys and the first screenful; on failure the model is empty.
-    DbError set_list(const ListQuery& list);
+    // The rows of `first` (those the list holds) come first, in that order,
+    // their row headings reading `first_heading`.
+    DbError set_list(const ListQuery& list, const QList<qint64>& first = {},
+                     const QString& first_heading = {});
     // Forgets the list and gives its memory back.
     void release();
 
@@ -32,6 +35,8 @@ public:
     qint64 key(int row) const { return keys_.value(row); }
     const QStringList& columns() const { return columns_; }
     const ListQuery& list() const { return list_; }
+    // How many rows were put first.
+    int first_rows() const { return first_rows_; }
     // Readable headings in place of the column names (empty: the names).
     void set_headings(const QStringList& headings) { headings_ = headings; }
     QStringList headings() const { return headings_.isEmpty() ? columns_ : headings_; }
@@ -52,6 +57,8 @@ private:
     QList<qint64> keys_;
     QStringList columns_;
     QStringList headings_;
+    int first_rows_ = 0;
+    QString first_heading_;
     mutable QHash<int, QList<QStringList>> pages_;
     mutable QList<int> page_order_; // least recently used first
     mutable bool failure_reported_ = false;
@@ -67,7 +74,8 @@ public:
 
     // Reads the list and shows the panel over the screen; a failure is told to
     // the user as `action` failed, and the panel stays as it was.
-    bool show_list(const ListQuery& list, const QString& action);
+    bool show_list(const ListQuery& list, const QString& action, const QList<qint64>& first = {},
+                   const QString& first_heading = {});
     void hide_column(int position);
     // The panel's caption above the grid (none when empty).
     void set_caption(const QString& caption);
