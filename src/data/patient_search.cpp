@@ -94,7 +94,7 @@ DbResult<int> fill_cumulative(qint64 patient_id, const QString& test, const QDat
          {"CREATE TEMP TABLE IF NOT EXISTS cumulative_about (patient_id INTEGER, test TEXT, from_date TEXT, "
           "to_date TEXT)",
           "CREATE TEMP TABLE IF NOT EXISTS cumulative_grid (item_order INTEGER, item TEXT, col INTEGER, "
-          "lab_id INTEGER, t_date TEXT, result TEXT, test_table TEXT)",
+          "lab_id INTEGER, t_date TEXT, result TEXT, test_table TEXT, block INTEGER)",
           "DELETE FROM cumulative_about", "DELETE FROM cumulative_grid"})
         if (DbError e = execute(QString::fromLatin1(sql)); !e.ok()) return {0, e};
     const QString first = from.toString(Qt::ISODate), last = to.toString(Qt::ISODate);
@@ -112,9 +112,10 @@ DbResult<int> fill_cumulative(qint64 patient_id, const QString& test, const QDat
                        "SELECT items.ord, items.item, cols.col, cols.lab_id, cols.t_date, "
                        "       ifnull((SELECT r.result FROM %1 AS r WHERE r.lab_id = cols.lab_id AND r.item "
                        "= items.item "
-                       "               ORDER BY r.rowid LIMIT 1), ''), ? "
+                       "               ORDER BY r.rowid LIMIT 1), ''), ?, (cols.col - 1) / %2 + 1 "
                        "  FROM items, cols")
-            .arg(QString::fromLatin1(table->table)),
+            .arg(QString::fromLatin1(table->table))
+            .arg(kCumulativeDatesPerTable),
         {patient_id, QString::fromUtf8(table->test), first, last, QString::fromLatin1(table->table)});
     if (!e.ok()) return {0, e};
     auto reports = select_first(QStringLiteral("SELECT count(DISTINCT col) FROM cumulative_grid"));

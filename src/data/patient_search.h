@@ -44,5 +44,9 @@ ListQuery report_history(qint64 patient_id);
 // Fills the connection's own scratch tables for the cumulative report: the
 // patient's reports of `test` dated `from` to `to` (one column each, oldest
 // first) against every item they hold (one row each), a result or nothing in
-// every cell. Returns the number of reports.
+// every cell. The columns come in blocks of kCumulativeDatesPerTable (block
+// 1, 2, ...), one table each on the page: a page holds so many columns
+// legibly, and laying out one table of every date grows far faster than the
+// dates do. Returns the number of reports.
+inline constexpr int kCumulativeDatesPerTable = 8;
 DbResult<int> fill_cumulative(qint64 patient_id, const QString& test, const QDate& from, const QDate& to);
