@@ -264,6 +264,9 @@ void TestFind::csv_quoting_reads_back() {
     const QString awkward = QString::fromUtf8("Smith, \"Junior\"\nsecond line é");
     QVERIFY(add_patient(patient(1, awkward, "1,2")).ok());
     QVERIFY(add_patient(patient(2, "Plain")).ok());
+    // Cells a spreadsheet would run as formulas go out as text.
+    QVERIFY(add_patient(patient(3, "=HYPERLINK(\"http://x\")", "+1-555", "-2+3")).ok());
+    QVERIFY(add_patient(patient(4, "@SUM(A1)", "\tx", "\ry")).ok());
     const QString path = QDir(folder_->path()).filePath("found.csv");
     QVERIFY(export_list_csv(nullptr, patient_search({}, "patient_id", false), kFoundColumns, path));
     QProcess py;
@@ -274,11 +277,17 @@ void TestFind::csv_quoting_reads_back() {
     py.waitForFinished();
     const QString out = QString::fromUtf8(py.readAllStandardOutput());
     const QJsonArray rows = QJsonDocument::fromJson(out.toUtf8()).array();
-    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows.size(), 5);
     QCOMPARE(rows[0].toArray()[1].toString(), QString("patient_name"));
     QCOMPARE(rows[1].toArray()[1].toString(), awkward);
     QCOMPARE(rows[1].toArray()[4].toString(), QString("1,2"));
     QCOMPARE(rows[2].toArray()[1].toString(), QString("Plain"));
+    QCOMPARE(rows[2].toArray()[6].toString(), today_iso()); // dates as ISO dates
+    const QStringList formulas{"'=HYPERLINK(\"http://x\")", "'+1-555", "'-2+3", "'@SUM(A1)", "'\tx", "'\ry"};
+    QCOMPARE((QStringList{rows[3].toArray()[1].toString(), rows[3].toArray()[4].toString(),
+                          rows[3].toArray()[5].toString(), rows[4].toArray()[1].toString(),
+                          rows[4].toArray()[4].toString(), rows[4].toArray()[5].toString()}),
+             formulas);
 }
 
 void TestFind::find_window_from_the_keyboard() {

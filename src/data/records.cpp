@@ -235,22 +235,55 @@ bool statement_only_reads(const QSqlQuery& query) {
     return stmt && sqlite3_stmt_readonly(stmt);
 }
 
-DbResult<QList<qint64>> list_keys(const ListQuery& list) {
+namespace {
+
+// "FROM ... WHERE ... ORDER BY ... LIMIT ..." of a list, its rows in the order shown.
+DbResult<QString> list_from_in_order(const ListQuery& list) {
     auto from = list_from(list);
-    if (!from.ok()) return {{}, from.error};
+    if (!from.ok()) return from;
     if (!list.order.isEmpty() && !plain_identifier(list.order))
         return {{}, DbError::other(QStringLiteral("bad column name: %1").arg(list.order))};
     const QString direction = list.descending ? QStringLiteral(" DESC") : QString();
     const QString order = list.order.isEmpty()
                               ? list.key + direction
                               : list.order + direction + QStringLiteral(", ") + list.key + direction;
-    DbResult<QList<qint64>> out;
     const QString limit = list.limit > 0 ? QStringLiteral(" LIMIT %1").arg(list.limit) : QString();
-    out.error = read_through(
-        QStringLiteral("SELECT %1 FROM %2 ORDER BY %3%4").arg(list.key, from.value, order, limit), list.binds,
-        nullptr, [&](sqlite3_stmt* s) { out.value << sqlite3_column_int64(s, 0); });
+    return {QStringLiteral("%1 ORDER BY %2%3").arg(from.value, order, limit), {}};
+}
+
+} // namespace
+
+DbResult<QList<qint64>> list_keys(const ListQuery& list) {
+    auto from = list_from_in_order(list);
+    if (!from.ok()) return {{}, from.error};
+    DbResult<QList<qint64>> out;
+    out.error = read_through(QStringLiteral("SELECT %1 FROM %2").arg(list.key, from.value), list.binds,
+                             nullptr, [&](sqlite3_stmt* s) { out.value << sqlite3_column_int64(s, 0); });
     if (!out.ok()) out.value.clear();
     return out;
+}
+
+DbError read_list(const ListQuery& list, QStringList& columns,
+                  const std::function<bool(const QStringList& cells)>& on_row) {
+    auto from = list_from_in_order(list);
+    if (!from.ok()) return from.error;
+    auto checked = checked_names(list.table, QStringList{list.key} + list.columns);
+    if (!checked.ok()) return checked.error;
+    const QString shown = list.columns.isEmpty() ? QStringLiteral("*") : list.columns.join(u", ");
+    QStringList names;
+    QStringList cells;
+    bool stopped = false;
+    const DbError e = read_through(QStringLiteral("SELECT %1, %2 FROM %3").arg(list.key, shown, from.value),
+                                   list.binds, &names, [&](sqlite3_stmt* s) {
+                                       if (stopped) return;
+                                       if (columns.isEmpty()) columns = names.mid(1);
+                                       cells.resize(names.size() - 1);
+                                       for (int i = 1; i < names.size(); ++i)
+                                           cells[i - 1] = cell_text(s, i);
+                                       stopped = !on_row(cells);
+                                   });
+    if (columns.isEmpty()) columns = names.mid(1);
+    return e;
 }
 
 DbResult<Table> list_rows(const ListQuery& list, const QList<qint64>& keys) {

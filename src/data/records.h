@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -64,6 +65,12 @@ DbResult<QList<qint64>> list_keys(const ListQuery& list);
 // (dates in the system's short form); a row deleted since reads as empty cells.
 // The column names come back even when no key is given.
 DbResult<Table> list_rows(const ListQuery& list, const QList<qint64>& keys);
+
+// Every row of the list, in its order, as it is read (one statement, to its
+// end): `columns` receives the column names, `on_row` each row's values as
+// stored (dates as ISO text); it returns false to stop reading.
+DbError read_list(const ListQuery& list, QStringList& columns,
+                  const std::function<bool(const QStringList& cells)>& on_row);
 
 // Row operations on a table of the schema (anything else is refused, so a
 // table name can never carry SQL).

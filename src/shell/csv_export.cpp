@@ -16,41 +16,59 @@ QString csv_line(const QStringList& fields) {
     return quoted.join(u',') + QLatin1String("\r\n");
 }
 
+QString csv_cell(const QString& value) {
+    // A spreadsheet runs a cell that starts like a formula: such a cell goes
+    // out as text, after an apostrophe, as spreadsheet guidance advises.
+    static const QString kFormulaStarts = QStringLiteral("=+-@\t\r");
+    if (!value.isEmpty() && kFormulaStarts.contains(value[0])) return u'\'' + value;
+    return value;
+}
+
 bool export_list_csv(QWidget* parent, const ListQuery& list, const QStringList& headings,
                      const QString& path) {
-    constexpr int kChunk = 2000;
-    auto keys = list_keys(list);
-    if (report_failure(keys.error, QStringLiteral("Saving the list"))) return false;
+    constexpr int kRowsBetweenPaints = 4000;
     QSaveFile file(path); // written beside, renamed over the file only when complete
     if (!file.open(QIODevice::WriteOnly)) {
         show_message(QStringLiteral("The file %1 cannot be written: %2")
                          .arg(QDir::toNativeSeparators(path), file.errorString()));
         return false;
     }
-    QProgressDialog progress(QStringLiteral("Saving the list as CSV..."), QStringLiteral("Cancel"), 0,
-                             int(keys.value.size()), parent);
+    QProgressDialog progress(QStringLiteral("Saving the list as CSV..."), QStringLiteral("Cancel"), 0, 0,
+                             parent);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(300);
     file.write("\xEF\xBB\xBF");
     file.write(csv_line(headings).toUtf8());
-    for (qsizetype at = 0; at < keys.value.size(); at += kChunk) {
-        progress.setValue(int(at));
-        QCoreApplication::processEvents();
-        if (progress.wasCanceled()) {
-            file.cancelWriting();
-            return false;
+    // The one ordered query, written as it is read; the window is painted
+    // (and Cancel heard) every few thousand rows.
+    QByteArray chunk;
+    qint64 written = 0;
+    bool cancelled = false;
+    QStringList columns;
+    const DbError e = read_list(list, columns, [&](const QStringList& row) {
+        for (qsizetype i = 0; i < row.size(); ++i) {
+            if (i > 0) chunk += ',';
+            chunk += '"';
+            QByteArray cell = csv_cell(row[i]).toUtf8();
+            if (cell.contains('"')) cell.replace("\"", "\"\"");
+            chunk += cell;
+            chunk += '"';
         }
-        auto rows = list_rows(list, keys.value.mid(at, kChunk));
-        if (report_failure(rows.error, QStringLiteral("Saving the list"))) {
-            file.cancelWriting();
-            return false;
+        chunk += "\r\n";
+        if (++written % kRowsBetweenPaints == 0) {
+            file.write(chunk);
+            chunk.clear();
+            progress.setLabelText(QStringLiteral("Saving the list as CSV... %L1 rows").arg(written));
+            QCoreApplication::processEvents();
+            cancelled = progress.wasCanceled();
         }
-        QByteArray chunk;
-        for (const QStringList& row : rows.value.rows)
-            chunk += csv_line(row).toUtf8();
-        file.write(chunk);
+        return !cancelled;
+    });
+    if (cancelled || report_failure(e, QStringLiteral("Saving the list"))) {
+        file.cancelWriting();
+        return false;
     }
-    progress.setValue(int(keys.value.size()));
+    file.write(chunk);
     if (!file.commit()) {
         show_message(QStringLiteral("The file %1 cannot be written: %2")
                          .arg(QDir::toNativeSeparators(path), file.errorString()));
