@@ -107,9 +107,11 @@ void TestAdmin::render_writes_a_pdf() {
                 .ok());
     QVERIFY(add_row("widal_test", {{"lab_id", 4}, {"item", "S typh1 \"O\""}, {"result", "1:320"}}).ok());
     const QString pdf = folder.path() + "/out.pdf";
+    qunsetenv("XDG_RUNTIME_DIR"); // as under a scheduler, with no desktop session
     Run r = admin({"render", QStringLiteral(REPORT_FILES_DIR) + "/widal_test.rpt", "--db",
                    folder.database_path(), "--formula", "{test_main.lab_ID} = 4", "--pdf", pdf});
     QCOMPARE(r.exit_code, 0);
+    QCOMPARE(r.err, QString()); // not a word on standard error when all went well
     QVERIFY(QFile(pdf).size() > 1000);
 }
 
@@ -124,6 +126,12 @@ void TestAdmin::render_refuses_bad_requests_data() {
         << QStringList{"render", rpt, "--db", "/nowhere/x.mdb", "--pdf", "x.pdf"} << "does not exist";
     QTest::newRow("missing report file")
         << QStringList{"render", "/nowhere/x.rpt", "--db", "DB", "--pdf", "x.pdf"} << "cannot be found";
+    QTest::newRow("a report of one record, no formula")
+        << QStringList{"render", rpt, "--db", "DB", "--pdf", "x.pdf"} << "needs a selection formula";
+    QTest::newRow("journal of a lab id that is no number")
+        << QStringList{"journal", "--db", "DB", "--lab", "abc"} << "takes a whole number";
+    QTest::newRow("journal of a patient that is no number")
+        << QStringList{"journal", "--db", "DB", "--patient", "7; drop"} << "takes a whole number";
     QTest::newRow("bad formula") << QStringList{"render", rpt,         "--db",
                                                 "DB",     "--formula", "{test_main.lab_ID} = 1 or 1=1",
                                                 "--pdf",  "x.pdf"}

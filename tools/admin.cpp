@@ -18,12 +18,14 @@
 
 #include "backup.h"
 #include "database_copy.h"
+#include "number_value.h"
 #include "prepared_report.h"
 #include "report_layout.h"
 #include "result_flags.h"
 #include "schema_setup.h"
 #include "tavora_module.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHash>
@@ -31,6 +33,10 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTextStream>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -188,6 +194,13 @@ int journal(const QStringList& args, QTextStream& out, QTextStream& err) {
         where = QStringLiteral(" WHERE table_name = 'test_main' AND row_key = ?");
         binds = {o->named.value(QStringLiteral("--lab")).toLongLong()};
     }
+    for (const char* option : {"--patient", "--lab"})
+        if (o->named.contains(QLatin1String(option)) &&
+            !whole_number(o->named.value(QLatin1String(option)))) {
+            err << "tavora-lab-admin: " << option << " takes a whole number, not \""
+                << o->named.value(QLatin1String(option)) << "\"\n";
+            return 2;
+        }
     int status = 0;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("journal"));
@@ -225,6 +238,13 @@ int journal(const QStringList& args, QTextStream& out, QTextStream& err) {
 int main(int argc, char* argv[]) {
     // Laying out text needs the GUI library's fonts; no window is ever shown.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Run from a scheduler there is no desktop session and so no runtime
+    // folder: give Qt a private one rather than a warning on every run.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QByteArray runtime =
+            QDir::tempPath().toLocal8Bit() + "/tavora-lab-admin-" + QByteArray::number(getuid());
+        if (::mkdir(runtime.constData(), 0700) == 0 || errno == EEXIST) qputenv("XDG_RUNTIME_DIR", runtime);
+    }
     QGuiApplication app(argc, argv);
     set_result_flagger(stored_result_flag);
     QTextStream out(stdout), err(stderr);
