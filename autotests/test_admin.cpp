@@ -4,11 +4,14 @@
 #include "database_copy.h"
 #include "records.h"
 #include "tavora_module.h"
+#include "test_reports.h"
+#include "workstations.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSqlQuery>
+#include <QSysInfo>
 
 namespace {
 
@@ -31,6 +34,7 @@ private slots:
     void render_refuses_bad_requests_data();
     void render_refuses_bad_requests();
     void backup_and_restore_round_trip();
+    void restore_never_replaces_a_database_in_use();
 };
 
 void TestAdmin::backup_and_restore_round_trip() {
@@ -54,9 +58,9 @@ void TestAdmin::backup_and_restore_round_trip() {
 
     // Later work, then a restore while another program holds the file: refused.
     QVERIFY(add_patient(minimal_patient(4, "After the backup", "", "")).ok());
+    close_connection(); // this program leaves the registry of running programs
     QSqlQuery hold(folder.other_workstation());
     QVERIFY(hold.exec("BEGIN IMMEDIATE"));
-    close_connection();
     Run refused = admin({"restore", copy, "--db", db});
     QVERIFY(refused.exit_code != 0);
     QVERIFY2(refused.err.contains("in use"), qPrintable(refused.err));
@@ -77,6 +81,76 @@ void TestAdmin::backup_and_restore_round_trip() {
              QString("Positive"));
     QVERIFY(QFile::exists(db + ".before-restore"));
     QCOMPARE(integrity_problems(db + ".before-restore"), QString());
+}
+
+void TestAdmin::restore_never_replaces_a_database_in_use() {
+    // This test process is the program at a workstation: its connection
+    // registers it, and its heartbeat runs. The admin tool is a process of its own.
+    ProgramFolder folder;
+    QTemporaryDir backups;
+    const QString db = folder.database_path();
+    int told = 0;
+    set_on_file_replaced([&told] { ++told; });
+    auto report = [](qint64 lab) {
+        return save_report(
+            {std::nullopt, {lab, 1, "", "", "Serology", "", "N"}, "Serology", {{0, "RA", "+"}}});
+    };
+    QVERIFY(add_patient(minimal_patient(1, "Asha", "", "")).ok());
+    QVERIFY(report(1).ok());
+    QCOMPARE(admin({"backup", "--db", db, "--to", backups.path()}).exit_code, 0);
+    const QString copy = backups.filePath(QDir(backups.path()).entryList(QDir::Files).value(0));
+    QVERIFY(report(2).ok()); // after the backup
+
+    // Idle at the menu, holding no lock: refused, naming where the program runs.
+    Run refused = admin({"restore", copy, "--db", db});
+    QVERIFY(refused.exit_code != 0);
+    QVERIFY2(refused.err.contains("is in use: the program is open on " + QSysInfo::machineHostName()),
+             qPrintable(refused.err));
+    QVERIFY(find_report(2).value);
+
+    // The program closed: restored.
+    close_connection();
+    QCOMPARE(admin({"restore", copy, "--db", db}).exit_code, 0);
+    QVERIFY(!find_report(2).value);        // the connection opens again, on the restored file
+    QCOMPARE(count_of("workstations"), 1); // this program alone, registered afresh
+
+    // Forced while the program runs: its heartbeat finds the file replaced and tells the user,
+    // and its next save goes into the restored file.
+    QVERIFY(report(3).ok());
+    set_heartbeat_ms_for_tests(50);
+    Run forced = admin({"restore", copy, "--db", db, "--force"});
+    QCOMPARE(forced.exit_code, 0);
+    QVERIFY2(forced.out.contains("Forced: the program was open on"), qPrintable(forced.out));
+    QTRY_COMPARE(told, 1);
+    QVERIFY(!find_report(3).value);
+    QVERIFY(report(4).ok());
+    // Without a heartbeat in between, the save itself finds out: nothing stored, and the next one is.
+    set_heartbeat_ms_for_tests(kHeartbeatSeconds * 1000);
+    QCOMPARE(admin({"restore", copy, "--db", db, "--force"}).exit_code, 0);
+    const DbError replaced = report(5);
+    QCOMPARE(replaced.kind, DbError::Kind::Replaced);
+    QVERIFY(replaced.description.contains("restored from a backup"));
+    QVERIFY(!find_report(5).value);
+    QVERIFY(report(5).ok());
+    close_connection();
+    {
+        QSqlDatabase raw = QSqlDatabase::addDatabase("QSQLITE", "restored");
+        raw.setDatabaseName(db);
+        QVERIFY(raw.open());
+        QSqlQuery q(raw);
+        QVERIFY(q.exec("select group_concat(lab_id) from (select lab_id from test_main order by lab_id)"));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toString(), QString("1,5"));
+    }
+    QSqlDatabase::removeDatabase("restored");
+    set_on_file_replaced(nullptr);
+
+    // Into a file that does not exist yet: nothing kept beside it.
+    const QString fresh = QDir(folder.path()).filePath("fresh.mdb");
+    Run made = admin({"restore", copy, "--db", fresh});
+    QCOMPARE(made.exit_code, 0);
+    QVERIFY(!made.out.contains("before-restore"));
+    QVERIFY(QFile::exists(fresh) && !QFile::exists(fresh + ".before-restore"));
 }
 
 void TestAdmin::init_creates_a_database_and_never_overwrites() {

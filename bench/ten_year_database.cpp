@@ -82,7 +82,8 @@ bool use_ten_year_program_folder(const QStringList& args, const QString& folder)
 }
 
 QString make_ten_year_database(const QString& path, TenYearSize size) {
-    if (QFile::exists(path)) return {};
+    // A file made by an earlier version of the program is brought up to date.
+    if (QFile::exists(path)) return upgrade_database(path).error;
     const QString building = path + ".building";
     QFile::remove(building);
     if (QString failure = create_database(building); !failure.isEmpty()) return failure;

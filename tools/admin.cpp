@@ -7,8 +7,9 @@
 //       edited report file or letter-head without the program
 //   tavora-lab-admin backup --db DATABASE [--to FOLDER]
 //       the day's backup, as the utility screen takes it, for the server's scheduler
-//   tavora-lab-admin restore BACKUP --db DATABASE
-//       put a backup in place of the database (every workstation's program closed first)
+//   tavora-lab-admin restore BACKUP --db DATABASE [--force]
+//       put a backup in place of the database (every workstation's program closed first;
+//       --force restores while programs are open, and they are told)
 //   tavora-lab-admin check --db DATABASE
 //       PRAGMA integrity_check; exits non-zero when the file is damaged (for the server's scheduler)
 //   tavora-lab-admin upgrade --db DATABASE
@@ -45,7 +46,7 @@ int usage(QTextStream& err) {
            "       tavora-lab-admin render FILE.rpt --db DATABASE [--formula \"{test_main.lab_ID} = 12\"] "
            "--pdf OUT.pdf\n"
            "       tavora-lab-admin backup --db DATABASE [--to FOLDER]\n"
-           "       tavora-lab-admin restore BACKUP --db DATABASE\n"
+           "       tavora-lab-admin restore BACKUP --db DATABASE [--force]\n"
            "       tavora-lab-admin check --db DATABASE\n"
            "       tavora-lab-admin upgrade --db DATABASE\n"
            "       tavora-lab-admin journal --db DATABASE [--patient N | --lab N]\n";
@@ -136,16 +137,25 @@ int backup(const QStringList& args, QTextStream& out, QTextStream& err) {
     return 0;
 }
 
-int restore(const QStringList& args, QTextStream& out, QTextStream& err) {
+int restore(QStringList args, QTextStream& out, QTextStream& err) {
+    const bool force = args.removeAll(QStringLiteral("--force")) > 0;
     const auto o = options(args, {QStringLiteral("--db")}, 1);
     if (!o || o->plain.size() != 1 || !o->named.contains(QStringLiteral("--db"))) return usage(err);
-    const QString failure = restore_database(o->plain[0], o->named.value(QStringLiteral("--db")));
+    const QString db = o->named.value(QStringLiteral("--db"));
+    const bool existed = QFileInfo::exists(db);
+    QStringList overridden;
+    const QString failure = restore_database(o->plain[0], db, force, &overridden);
     if (!failure.isEmpty()) {
         err << "tavora-lab-admin: nothing was restored: " << failure << "\n";
         return 1;
     }
-    out << "Restored " << o->named.value(QStringLiteral("--db")) << " from " << o->plain[0]
-        << "; the replaced file is " << o->named.value(QStringLiteral("--db")) << ".before-restore\n";
+    if (!overridden.isEmpty())
+        out << "Forced: the program was open on " << overridden.join(QStringLiteral("; "))
+            << ". Work saved there since the backup is not in the restored file (it is in " << db
+            << ".before-restore); each of those programs tells its user when it next touches the file.\n";
+    out << "Restored " << db << " from " << o->plain[0];
+    if (existed) out << "; the replaced file is " << db << ".before-restore";
+    out << "\n";
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "records.h"
 #include "tavora_module.h"
+#include "workstations.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -64,7 +65,7 @@ struct Handle {
 
 } // namespace
 
-QString restore_database(const QString& backup, const QString& target) {
+QString restore_database(const QString& backup, const QString& target, bool force, QStringList* overridden) {
     if (const QString problems = integrity_problems(backup); !problems.isEmpty())
         return QStringLiteral("the backup %1 is damaged or unreadable: %2").arg(backup, problems);
     Handle source;
@@ -79,8 +80,23 @@ QString restore_database(const QString& backup, const QString& target) {
     sqlite3_finalize(probe);
     if (!ours) return QStringLiteral("%1 is not a backup of the laboratory's database").arg(backup);
 
+    const bool existed = QFile::exists(target);
+    if (existed) {
+        auto running = live_workstations(target);
+        if (!running.ok())
+            return QStringLiteral("the database %1 cannot be read: %2")
+                .arg(target, running.error.description);
+        if (!running.value.isEmpty() && !force)
+            return QStringLiteral(
+                       "the database %1 is in use: the program is open on %2; close the program on "
+                       "every workstation first (--force restores all the same, and each of those "
+                       "programs is told when it next touches the file)")
+                .arg(target, running.value.join(QStringLiteral("; ")));
+        if (overridden) *overridden = running.value;
+    }
+
     Handle dest;
-    const int flags = SQLITE_OPEN_READWRITE | (QFile::exists(target) ? 0 : SQLITE_OPEN_CREATE);
+    const int flags = SQLITE_OPEN_READWRITE | (existed ? 0 : SQLITE_OPEN_CREATE);
     if (sqlite3_open_v2(target.toUtf8().constData(), &dest.db, flags, nullptr) != SQLITE_OK)
         return QStringLiteral("the database %1 cannot be opened: %2").arg(target, dest.error());
     // Nobody else may hold the file: take its exclusive lock, and keep a copy
@@ -91,7 +107,7 @@ QString restore_database(const QString& backup, const QString& target) {
             .arg(target, dest.error());
     const QString kept = target + QStringLiteral(".before-restore");
     QFile::remove(kept);
-    const bool copied = !QFile::exists(target) || QFile::copy(target, kept);
+    const bool copied = !existed || QFile::copy(target, kept);
     sqlite3_exec(dest.db, "ROLLBACK", nullptr, nullptr, nullptr);
     if (!copied) return QStringLiteral("the database %1 cannot be kept as %2").arg(target, kept);
 
@@ -102,5 +118,8 @@ QString restore_database(const QString& backup, const QString& target) {
     if (rc != SQLITE_DONE)
         return QStringLiteral("the restore failed (%1); the database is as it was")
             .arg(QString::fromUtf8(sqlite3_errstr(rc)));
+    // The programs registered when the backup was taken are not running on
+    // the restored file; a program still running finds its row gone.
+    sqlite3_exec(dest.db, "DELETE FROM workstations", nullptr, nullptr, nullptr);
     return {};
 }

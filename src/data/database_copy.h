@@ -17,8 +17,13 @@ DbError snapshot_database(const QString& file, const QString& source = {});
 QString integrity_problems(const QString& path);
 
 // Puts the backup at `backup` in place of the database at `target`: the
-// backup must pass its integrity check and hold the laboratory's tables; the
-// target must not be in use (this takes its exclusive lock), and is kept
-// beside itself as "<target>.before-restore". The copy goes through SQLite's
-// backup interface. Returns an empty text, or why nothing was restored.
-QString restore_database(const QString& backup, const QString& target);
+// backup must pass its integrity check and hold the laboratory's tables; no
+// program may have the target open (its registry of running programs, idle
+// or not, unless `force`: the programs overridden are named in `overridden`,
+// and each is told when it next touches the file), nor hold a lock on it. An
+// existing target is kept beside itself as "<target>.before-restore". The
+// copy goes through SQLite's backup interface, which holds the target's lock
+// for the whole copy; the registry of the restored file starts empty.
+// Returns an empty text, or why nothing was restored.
+QString restore_database(const QString& backup, const QString& target, bool force = false,
+                         QStringList* overridden = nullptr);

@@ -11,7 +11,8 @@ struct DbError {
     // Changed: the row is no longer what the screen looked up (another
     // workstation stored something in between); nothing was written.
     // Damaged: the file is corrupt; the run writes nothing more to it.
-    enum class Kind { None, Duplicate, Busy, Unavailable, NotFound, Changed, Damaged, Other };
+    // Replaced: the file was restored from a backup under the running program.
+    enum class Kind { None, Duplicate, Busy, Unavailable, NotFound, Changed, Damaged, Replaced, Other };
 
     Kind kind = Kind::None;
     int code = 0;        // the engine's (extended) result code

@@ -24,6 +24,10 @@ void set_journal_user(const QString& user_name) {
     journal_user() = user_name.trimmed();
 }
 
+QString journal_user_name() {
+    return journal_user();
+}
+
 DbError journal_change(const QString& action, const QString& table, qint64 key,
                        const QJsonObject& old_values) {
     return add_row(QStringLiteral("change_log"),

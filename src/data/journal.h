@@ -10,6 +10,7 @@
 
 // Who is working at this workstation (the login user name), for the journal.
 void set_journal_user(const QString& user_name);
+QString journal_user_name();
 
 // Writes one before-image; call it inside the transaction that changes the row.
 DbError journal_change(const QString& action, const QString& table, qint64 key,

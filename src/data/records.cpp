@@ -3,6 +3,7 @@
 #include "dates.h"
 #include "tavora_module.h"
 #include "test_tables.h"
+#include "workstations.h"
 
 #include <QHash>
 #include <QSqlDriver>
@@ -387,6 +388,14 @@ Transaction::Transaction() {
         return;
     }
     active_ = true;
+    // A file restored under the running program takes nothing the screen
+    // prepared against the file it had before.
+    if (DbError e = check_still_registered(); !e.ok()) {
+        begin_error_ = e;
+        q.exec(QStringLiteral("ROLLBACK"));
+        active_ = false;
+        register_workstation(); // the error tells the user
+    }
 }
 
 Transaction::~Transaction() {

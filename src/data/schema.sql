@@ -165,7 +165,19 @@ CREATE TRIGGER registration_search_update AFTER UPDATE ON registration BEGIN
         VALUES (new.patient_id, new.patient_name, new.phone, new.mobile);
 END;
 
+-- Every running program, and when it last said it was still there (seconds
+-- since 1970): a restore refuses while one is alive, and a program whose row
+-- is gone knows its file was replaced under it.
+CREATE TABLE workstations (
+    id         INTEGER PRIMARY KEY,
+    host       TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    pid        INTEGER NOT NULL,
+    user_name  TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    started_at TEXT NOT NULL,
+    seen_at    INTEGER NOT NULL
+) STRICT;
+
 -- The file says whose it is and which version of the schema it holds; the
 -- program opens nothing else.
 PRAGMA application_id = 1414941762;
-PRAGMA user_version = 2;
+PRAGMA user_version = 3;

@@ -109,6 +109,10 @@ constexpr UpgradeStep kUpgradeSteps[] = {
         " INSERT INTO registration_search (rowid, patient_name, phone, mobile)"
         " VALUES (new.patient_id, new.patient_name, new.phone, new.mobile); END;"
         "INSERT INTO registration_search (registration_search) VALUES ('rebuild')"},
+    {3, "CREATE TABLE IF NOT EXISTS workstations ("
+        " id INTEGER PRIMARY KEY, host TEXT COLLATE NOCASE NOT NULL DEFAULT '', pid INTEGER NOT NULL,"
+        " user_name TEXT COLLATE NOCASE NOT NULL DEFAULT '', started_at TEXT NOT NULL,"
+        " seen_at INTEGER NOT NULL) STRICT"},
 };
 
 static_assert(std::size(kUpgradeSteps) == kSchemaVersion, "every schema version has its upgrade step");

@@ -1,5 +1,7 @@
 #include "tavora_module.h"
 
+#include "workstations.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -149,11 +151,13 @@ void open_connection() {
     int code = 0;
     last_open_failure() = open_database_file(db, database_file_path(), false, &code);
     if ((code & 0xff) == 11) mark_database_damaged(); // SQLITE_CORRUPT
+    if (db.isOpen()) register_workstation();
 }
 
 DbError close_connection() {
     if (!QSqlDatabase::contains(kConnectionName)) return {};
     QSqlDatabase db = QSqlDatabase::database(kConnectionName, false);
+    if (db.isOpen()) unregister_workstation();
     db.close();
     if (db.isOpen()) return DbError::from(db.lastError());
     return {};

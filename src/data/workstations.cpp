@@ -1,0 +1,153 @@
+#include "workstations.h"
+
+#include "journal.h"
+#include "records.h"
+#include "tavora_module.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSysInfo>
+#include <QTimer>
+#include <QUuid>
+
+namespace {
+
+struct Registration {
+    qint64 id = 0; // 0: not registered
+    QTimer* heartbeat = nullptr;
+    std::function<void()> tell;
+    int heartbeat_ms = kHeartbeatSeconds * 1000;
+};
+
+Registration& me() {
+    static Registration r;
+    return r;
+}
+
+qint64 now_seconds() {
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+QSqlDatabase open_shared() {
+    return QSqlDatabase::database(kConnectionName, false);
+}
+
+void start_heartbeat() {
+    if (!QCoreApplication::instance()) return;
+    if (!me().heartbeat) {
+        me().heartbeat = new QTimer(QCoreApplication::instance());
+        QObject::connect(me().heartbeat, &QTimer::timeout, [] {
+            if (me().id != 0 && connection_is_open() && !renew_workstation()) {
+                register_workstation();
+                if (me().tell) me().tell();
+            }
+        });
+    }
+    me().heartbeat->start(me().heartbeat_ms);
+}
+
+} // namespace
+
+void register_workstation() {
+    QSqlDatabase db = open_shared();
+    if (!db.isOpen()) return;
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("INSERT INTO workstations (host, pid, user_name, started_at, seen_at) "
+                             "VALUES (?, ?, ?, ?, ?)"));
+    // Empty texts, never null ones (which would bind as NULL).
+    q.addBindValue(QSysInfo::machineHostName() + QLatin1String(""));
+    q.addBindValue(QCoreApplication::applicationPid());
+    q.addBindValue(journal_user_name() + QLatin1String(""));
+    q.addBindValue(QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
+    q.addBindValue(now_seconds());
+    // A file kept busy at this moment is registered by the next heartbeat.
+    me().id = q.exec() ? q.lastInsertId().toLongLong() : 0;
+    start_heartbeat();
+}
+
+void unregister_workstation() {
+    if (me().heartbeat) me().heartbeat->stop();
+    if (me().id == 0) return;
+    QSqlDatabase db = open_shared();
+    if (db.isOpen()) {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("DELETE FROM workstations WHERE id = ?"));
+        q.addBindValue(me().id);
+        q.exec();
+    }
+    me().id = 0;
+}
+
+bool renew_workstation() {
+    QSqlDatabase db = open_shared();
+    if (!db.isOpen()) return true;
+    if (me().id == 0) {
+        register_workstation();
+        return true;
+    }
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("UPDATE workstations SET seen_at = ? WHERE id = ?"));
+    q.addBindValue(now_seconds());
+    q.addBindValue(me().id);
+    if (!q.exec()) return true; // busy: the next beat tries again
+    return q.numRowsAffected() > 0;
+}
+
+DbError check_still_registered() {
+    if (me().id == 0) return {};
+    auto found = select_first(QStringLiteral("SELECT 1 FROM workstations WHERE id = ?"), {me().id});
+    if (!found.ok() || found.value) return found.error;
+    me().id = 0;
+    return {DbError::Kind::Replaced, 0,
+            QStringLiteral("The database file %1 was restored from a backup while this program was running, "
+                           "so nothing was stored. The program now works on the restored file: check what "
+                           "the screen shows, then try again.")
+                .arg(database_file_path())};
+}
+
+void set_on_file_replaced(std::function<void()> tell) {
+    me().tell = std::move(tell);
+}
+
+void set_heartbeat_ms_for_tests(int ms) {
+    me().heartbeat_ms = ms;
+    if (me().heartbeat && me().heartbeat->isActive()) me().heartbeat->start(ms);
+}
+
+DbResult<QStringList> live_workstations(const QString& path) {
+    const QString name = QStringLiteral("workstations-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    DbResult<QStringList> out;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+        if (!db.open()) {
+            out.error = DbError::from(db.lastError());
+        } else {
+            QSqlQuery q(db);
+            const bool has_registry =
+                q.exec(QStringLiteral("SELECT 1 FROM sqlite_schema WHERE name = 'workstations'")) && q.next();
+            q.finish();
+            if (has_registry) {
+                q.prepare(QStringLiteral("SELECT host, pid, user_name, started_at FROM workstations "
+                                         "WHERE seen_at >= ? ORDER BY id"));
+                q.addBindValue(now_seconds() - kWorkstationAliveSeconds);
+                if (!q.exec()) out.error = DbError::from(q.lastError());
+                while (q.next())
+                    out.value << QStringLiteral("%1 (process %2%3, since %4)")
+                                     .arg(q.value(0).toString(), q.value(1).toString(),
+                                          q.value(2).toString().isEmpty()
+                                              ? QString()
+                                              : QStringLiteral(", user ") + q.value(2).toString(),
+                                          q.value(3).toString());
+                q.finish();
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return out;
+}

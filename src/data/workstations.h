@@ -1,0 +1,42 @@
+#pragma once
+
+#include "db_error.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// Every running program registers itself in the database it opens and says
+// every half minute that it is still there. A restore refuses while any
+// program is registered and alive (idle at the menu or not), and a program
+// whose file was replaced under it (a forced restore) finds its registration
+// gone: it is told, and registers afresh on the restored file.
+
+// A registration not renewed for this long belongs to a workstation that
+// stopped without saying so (a crash, a power cut).
+inline constexpr int kWorkstationAliveSeconds = 120;
+inline constexpr int kHeartbeatSeconds = 30;
+
+// Called by the connection when it opens and before it closes.
+void register_workstation();
+void unregister_workstation();
+
+// Renews this program's registration (the heartbeat does it on its own).
+// Returns false when the registration is gone: the file was replaced.
+bool renew_workstation();
+
+// Inside a write transaction: a Replaced error when this program's
+// registration is gone from the file, after which it registers afresh.
+DbError check_still_registered();
+
+// What the program does when it finds its file replaced (the shell tells the user).
+void set_on_file_replaced(std::function<void()> tell);
+
+// The programs that have the database file at `path` open now ("host, pid N,
+// user, since ..."), read through a connection of its own; empty when none.
+// A file without the registry (an older version) counts as unused.
+DbResult<QStringList> live_workstations(const QString& path);
+
+// Tests: the heartbeat's period in milliseconds.
+void set_heartbeat_ms_for_tests(int ms);
