@@ -2,6 +2,8 @@
 // of the catalogue; then only what a screen does differently.
 #include "test_support.h"
 
+#include "expected_catalogue.h"
+
 #include "app_state.h"
 #include "boxes.h"
 #include "core_tables.h"
@@ -121,6 +123,8 @@ private slots:
     }
 
     void catalogue_agrees_with_schema_menu_and_report_files();
+    void catalogue_holds_the_laboratorys_own_texts_data();
+    void catalogue_holds_the_laboratorys_own_texts();
     void opens_with_fresh_ids_data() { catalogue_rows(); }
     void opens_with_fresh_ids();
     void save_stores_the_report_once_data() { catalogue_rows(); }
@@ -180,6 +184,33 @@ void TestTests::catalogue_agrees_with_schema_menu_and_report_files() {
     for (const MenuRegion& r : kTestRegions)
         menu << r.screen;
     QCOMPARE(menu, screens_named);
+}
+
+void TestTests::catalogue_holds_the_laboratorys_own_texts_data() {
+    QTest::addColumn<int>("expected");
+    for (int i = 0; i < int(kExpectedTests.size()); ++i)
+        QTest::newRow(kExpectedTests[i].caption) << i;
+}
+
+void TestTests::catalogue_holds_the_laboratorys_own_texts() {
+    QFETCH(int, expected);
+    const ExpectedTest& e = kExpectedTests[expected];
+    const TestDefinition* found = nullptr;
+    for (const TestDefinition* t : test_catalogue())
+        if (QString::fromUtf8(t->caption) == QString::fromUtf8(e.caption)) found = t;
+    QVERIFY2(found, e.caption);
+    const TestDefinition& t = *found;
+    QCOMPARE(t.box_count, e.box_count);
+    QCOMPARE(t.lookup_count, e.lookup_count);
+    QCOMPARE(t.max_length, e.max_length);
+    QCOMPARE(QString::fromLatin1(t.report_file), QString::fromLatin1(e.report_file));
+    QCOMPARE(QString::fromLatin1(t.header_report_file), QString::fromLatin1(e.header_report_file));
+    QVERIFY(t.items.size() >= e.items.size());
+    for (std::size_t i = 0; i < e.items.size(); ++i) {
+        QCOMPARE(QString::fromUtf8(t.items[i].caption), QString::fromUtf8(e.items[i].caption));
+        if (e.items[i].unit)
+            QCOMPARE(QString::fromUtf8(t.items[i].initial_text), QString::fromUtf8(e.items[i].unit));
+    }
 }
 
 void TestTests::opens_with_fresh_ids() {
