@@ -14,6 +14,7 @@
 #include "screen_registry.h"
 #include "start.h"
 #include "tavora_module.h"
+#include "test_definition.h"
 #include "test_reports.h"
 #include "test_tables.h"
 #include "utility_screen.h"
@@ -23,6 +24,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTableView>
@@ -120,6 +122,8 @@ private slots:
     void deletion_refuses_a_report_whose_results_changed_since_listed();
     void deleted_lab_ids_are_never_offered_again();
     void consolidated_sections_name_their_doctor_and_an_empty_day_names_the_patient();
+    void consolidated_pages_of_ten_tests_a_pathologist_would_sign_data();
+    void consolidated_pages_of_ten_tests_a_pathologist_would_sign();
     void header_option_and_empty_report();
     void consolidated_report_of_today();
     void consolidated_id_must_be_a_whole_number();
@@ -264,6 +268,69 @@ void TestUtility::consolidated_sections_name_their_doctor_and_an_empty_day_names
     QVERIFY2(none.contains("Meena Pillai") && none.contains("No results were recorded today"),
              qPrintable(none));
     QVERIFY(!none.contains("printed separately"));
+}
+
+void TestUtility::consolidated_pages_of_ten_tests_a_pathologist_would_sign_data() {
+    QTest::addColumn<QString>("file");
+    QTest::newRow("plain") << "consolidated_report.rpt";
+    QTest::newRow("letter-head") << "h_consolidated_report.rpt";
+}
+
+void TestUtility::consolidated_pages_of_ten_tests_a_pathologist_would_sign() {
+    QFETCH(QString, file);
+    // Every box of the ten tests that print together, and remarks on each.
+    int lab = 0;
+    for (const TestDefinition* t : test_catalogue()) {
+        if (QString(t->table).contains("smear") || QString(t->table).contains("culture")) continue;
+        QList<ResultRow> rows;
+        for (int b = 0; b < t->box_count; ++b)
+            if (!QString::fromUtf8(t->items[b].caption).trimmed().isEmpty())
+                rows << ResultRow{0, QString::fromUtf8(t->items[b].caption), QString("1%1").arg(b)};
+        seed(++lab, 5, QString::fromUtf8(t->caption), "2026-12-09", "N", rows);
+        QVERIFY(execute("update test_main set remarks = 'Sample received at 9 am.' where lab_id = ?", {lab})
+                    .ok());
+    }
+    QCOMPARE(lab, 10);
+    QVERIFY(fill_consolidated(5).ok());
+    ReportsReadSharedConnection with_build;
+    const Prepared p =
+        prepare_report({QString(REPORT_FILES_DIR) + "/" + file, std::nullopt}, folder_->database_path());
+    QVERIFY2(p.report, qPrintable(p.error));
+    const QString pdf = QDir(backups()).filePath("ten.pdf");
+    QVERIFY(write_pdf(*p.report, pdf).isEmpty());
+    int pages = 0;
+    while (!pdf_to_text(pdf, pages + 1).isEmpty())
+        ++pages;
+    QVERIFY(pages >= 3);
+    const QRegularExpression heading("· Lab ID \\d+");
+    for (int page = 1; page <= pages; ++page) {
+        QStringList lines = pdf_to_text(pdf, page).split('\n', Qt::SkipEmptyParts);
+        // The bands: drop everything up to the last line of the patient block, and the footer.
+        const qsizetype band = lines.indexOf(QRegularExpression("^Age / Sex.*|^Date$|^Reported.*"));
+        QVERIFY(band >= 0);
+        while (!lines.isEmpty() && lines.last().contains(QRegularExpression("Page \\d+ of|printed")))
+            lines.removeLast();
+        const QString text = lines.join('\n');
+        // No heading without rows after it on its page.
+        const qsizetype last_heading = text.lastIndexOf(heading);
+        if (last_heading >= 0) {
+            const QString after = text.mid(last_heading);
+            QVERIFY2(after.count('\n') >= 4,
+                     qPrintable(QString("page %1 ends with a heading:\n%2").arg(page).arg(after)));
+        }
+        // A page that begins inside a section says so.
+        const qsizetype first_heading = text.indexOf(heading);
+        const qsizetype first_item = text.indexOf("Investigation (normal range)");
+        if (page > 1 && first_heading >= 0 && text.indexOf("(continued)") >= 0)
+            QVERIFY(text.indexOf("(continued)") < first_item || first_item < 0);
+        if (page == pages) // the signature never alone on the last page
+            QVERIFY2(first_heading >= 0, qPrintable(QString("last page:\n%1").arg(text)));
+    }
+    // At least one section runs on to another page, and says so there.
+    bool continued = false;
+    for (int page = 2; page <= pages; ++page)
+        continued |= pdf_to_text(pdf, page).contains("(continued)");
+    QVERIFY(continued);
 }
 
 void TestUtility::header_option_and_empty_report() {

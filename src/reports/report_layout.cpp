@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QTextDocument>
+#include <QTextTable>
 #include <QUrl>
 
 #include <memory>
@@ -24,6 +25,89 @@ std::unique_ptr<QTextDocument> make_document(const PreparedReport& r, const QStr
     doc->setHtml(html);
     doc->setTextWidth(width);
     return doc;
+}
+
+// The tables of a body whose heading rows repeat on every page they run on
+// (a results table: its section heading and column headings in <thead>).
+QList<QTextTable*> headed_tables(QTextDocument* doc) {
+    QList<QTextTable*> tables;
+    for (QTextFrame* f : doc->rootFrame()->childFrames())
+        if (auto* t = qobject_cast<QTextTable*>(f); t && t->format().headerRowCount() > 0) tables << t;
+    return tables;
+}
+
+double row_top(QTextDocument* doc, QTextTable* t, int row) {
+    return doc->documentLayout()->blockBoundingRect(t->cellAt(row, 0).firstCursorPosition().block()).top();
+}
+
+int page_of(double y, double page_h) {
+    return int(y / page_h);
+}
+
+void break_before(QTextFrame* f) {
+    QTextFrameFormat format = f->frameFormat();
+    format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+    f->setFrameFormat(format);
+}
+
+// Pages a pathologist would sign: a table's heading rows never stand alone
+// at the foot of a page (the table starts on the next page), and what follows
+// the last table (remarks, the end note, the signature) never fills a last
+// page on its own (the last table goes over with it, when it can).
+void keep_headings_with_their_rows(QTextDocument* doc, double page_h) {
+    const QList<QTextTable*> tables = headed_tables(doc);
+    for (int pass = 0; pass < 8; ++pass) {
+        bool moved = false;
+        for (QTextTable* t : tables) {
+            const int headers = t->format().headerRowCount();
+            if (t->rows() <= headers ||
+                t->frameFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore)
+                continue;
+            if (page_of(row_top(doc, t, headers), page_h) > page_of(row_top(doc, t, 0), page_h)) {
+                break_before(t);
+                moved = true;
+                break; // the pages after it move too: measure again
+            }
+        }
+        if (!moved) break;
+    }
+    if (tables.isEmpty()) return;
+    QTextTable* last = tables.last();
+    if (last->frameFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore) return;
+    const QTextBlock after = last->lastCursorPosition().block().next();
+    if (!after.isValid()) return;
+    const double end_of_rows = row_top(doc, last, last->rows() - 1);
+    const double rest = doc->documentLayout()->blockBoundingRect(after).top();
+    const double first = row_top(doc, last, 0);
+    if (page_of(rest, page_h) > page_of(end_of_rows, page_h) && page_of(first, page_h) > 0 &&
+        page_of(first, page_h) == page_of(end_of_rows, page_h))
+        break_before(last);
+}
+
+// Where a table runs on to a page, its repeated first heading row (the
+// heading's rectangle in that page's body coordinates; only its top and height count).
+struct ContinuedHeading {
+    int page;
+    QRectF heading;
+};
+
+QList<ContinuedHeading> continued_headings(QTextDocument* doc, double page_h) {
+    QList<ContinuedHeading> out;
+    for (QTextTable* t : headed_tables(doc)) {
+        const int headers = t->format().headerRowCount();
+        if (t->rows() <= headers) continue;
+        const double top = row_top(doc, t, 0);
+        const double heading_h = row_top(doc, t, 1) - top;
+        const double headers_h = row_top(doc, t, headers) - top;
+        int page = page_of(row_top(doc, t, headers), page_h);
+        for (int r = headers + 1; r < t->rows(); ++r) {
+            const double y = row_top(doc, t, r);
+            if (page_of(y, page_h) == page) continue;
+            page = page_of(y, page_h);
+            out << ContinuedHeading{page, QRectF(0, y - headers_h - page * page_h, 0, heading_h)};
+        }
+    }
+    return out;
 }
 
 } // namespace
@@ -50,7 +134,9 @@ int paint_report(const PreparedReport& r, QPagedPaintDevice* device) {
     const double body_h = area.height() - body_top - (footer_h > 0 ? footer_h + gap : 0);
     auto body = make_document(r, r.body_html, device, width);
     body->setPageSize(QSizeF(width, body_h));
+    keep_headings_with_their_rows(body.get(), body_h);
     const int pages = std::max(1, body->pageCount());
+    const QList<ContinuedHeading> continued = continued_headings(body.get(), body_h);
 
     QPainter p;
     if (!p.begin(device)) return 0;
@@ -66,6 +152,18 @@ int paint_report(const PreparedReport& r, QPagedPaintDevice* device) {
         p.translate(0, body_top - page * body_h);
         body->drawContents(&p, QRectF(0, page * body_h, width, body_h));
         p.restore();
+        // A table's heading repeated at the top of a page it runs on to.
+        for (const ContinuedHeading& c : continued) {
+            if (c.page != page) continue;
+            p.save();
+            QFont italic(QStringLiteral("DejaVu Sans"), 9);
+            italic.setItalic(true);
+            p.setFont(italic);
+            p.setPen(QColor(0x4b, 0x5c, 0x68));
+            p.drawText(QRectF(0, body_top + c.heading.top(), width, c.heading.height()),
+                       Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("(continued)"));
+            p.restore();
+        }
 
         auto footer = make_document(r, r.footer_html(page + 1, pages), device, width);
         p.save();
