@@ -143,6 +143,9 @@ int main(int argc, char** argv) {
         search->setText("D'Souza 424");
         QCoreApplication::processEvents();
         find.grab().save(QDir(folder).filePath("find_patient.png"));
+        search->setText("4242"); // a patient number: that patient first, then the patient of lab ID 4242
+        QCoreApplication::processEvents();
+        find.grab().save(QDir(folder).filePath("find_patient_number.png"));
         history.grab().save(QDir(folder).filePath("patient_history.png"));
     }
     std::printf("  opening a history                 %6.1f ms\n", history_ms);
