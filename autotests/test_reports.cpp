@@ -213,6 +213,12 @@ void TestReports::file_names_resolve_as_written() {
     QVERIFY(!missing.report);
     QVERIFY(missing.error.contains("widal_test.rpt"));
     QVERIFY(missing.error.contains("cannot be found"));
+    // The path reads as this machine writes paths: the folder's "\\" is a separator here.
+    QVERIFY2(missing.error.contains(QDir::toNativeSeparators(folder + "/widal_test.rpt")),
+             qPrintable(missing.error));
+#ifndef Q_OS_WIN
+    QVERIFY(!missing.error.contains('\\'));
+#endif
 }
 
 void TestReports::faults_in_a_report_file_name_the_file_and_line_data() {
