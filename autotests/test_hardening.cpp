@@ -337,6 +337,10 @@ void TestHardening::report_queries_can_only_read_data() {
     QTest::newRow("create a file") << "VACUUM INTO '%2'";
     QTest::newRow("a pragma that writes") << "PRAGMA user_version = 7";
     QTest::newRow("a second statement") << "SELECT 1; DELETE FROM registration";
+    QTest::newRow("a code address") << "SELECT fts3_tokenizer('simple')";
+    QTest::newRow("a memory bomb") << "SELECT randomblob(900000000)";
+    QTest::newRow("zeroed memory") << "SELECT zeroblob(900000000)";
+    QTest::newRow("an extension") << "SELECT load_extension('/tmp/x.so')";
 }
 
 void TestHardening::report_queries_can_only_read() {
@@ -365,18 +369,36 @@ void TestHardening::report_file_limits_data() {
     QTest::newRow("20,000 nested sections")
         << QString("{{#a}}").repeated(20000) + QString("{{/a}}").repeated(20000) << "deeper than 16 levels";
     QTest::newRow("a 10 MB body") << QString(10 * 1024 * 1024, 'x') << "larger than";
-    QTest::newRow("include /dev/zero") << QString("@include") << "is not a file";
+    QTest::newRow("include /dev/zero") << QString("@include/dev/zero") << "not in the report files' folder";
+    QTest::newRow("include the password file")
+        << QString("@include/etc/passwd") << "not in the report files' folder";
+    QTest::newRow("include the environment")
+        << QString("@include/proc/self/environ") << "not in the report files' folder";
+    QTest::newRow("include by climbing out")
+        << QString("@include../outside.html") << "not in the report files' folder";
+    QTest::newRow("sections behind a blank")
+        << QString("{{ #a}}").repeated(20000) + QString("{{ /a}}").repeated(20000) << "deeper than 16 levels";
+    QTest::newRow("other delimiters")
+        << "{{=<% %>=}}" + QString("<%#a%>").repeated(20000) + QString("<%/a%>").repeated(20000)
+        << "changes the tag delimiters";
 }
 
 void TestHardening::report_file_limits() {
     QFETCH(QString, body);
     QFETCH(QString, said);
-    const QString file = QDir(folder_->path()).filePath("big.rpt");
+    // The report file in a folder of its own, another file beside that folder.
+    QDir(folder_->path()).mkpath("files");
+    const QString file = QDir(folder_->path()).filePath("files/big.rpt");
     QFile f(file);
     QVERIFY(f.open(QIODevice::WriteOnly));
-    if (body == "@include")
-        f.write("<report title=\"x\"><header include=\"/dev/zero\"/><body>x</body></report>");
-    else
+    if (body.startsWith("@include")) {
+        QFile outside(QDir(folder_->path()).filePath("outside.html"));
+        QVERIFY(outside.open(QIODevice::WriteOnly));
+        outside.write("<p>outside</p>");
+        f.write(QString("<report title=\"x\"><header include=\"%1\"/><body>x</body></report>")
+                    .arg(body.mid(8))
+                    .toUtf8());
+    } else
         f.write(QString("<report title=\"x\"><body><![CDATA[%1]]></body></report>").arg(body).toUtf8());
     f.close();
     const Prepared p = prepare_report({file, std::nullopt}, folder_->database_path());
@@ -404,6 +426,13 @@ void TestHardening::a_report_prints_right_after_a_crash() {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(db);
 
+    // Fresh copies of the crashed pair for the admin tool's commands below.
+    std::vector<std::unique_ptr<QTemporaryDir>> copies;
+    for (int i = 0; i < 3; ++i) {
+        copies.push_back(std::make_unique<QTemporaryDir>());
+        for (const char* name : {"/tavora lab.mdb", "/tavora lab.mdb-journal"})
+            QVERIFY(QFile::copy(crashed + name, copies.back()->path() + name));
+    }
     const QString file = QDir(crashed).filePath("names.rpt");
     QFile f(file);
     QVERIFY(f.open(QIODevice::WriteOnly));
@@ -414,6 +443,18 @@ void TestHardening::a_report_prints_right_after_a_crash() {
     QVERIFY2(p.report, qPrintable(p.error));
     QVERIFY(p.report->body_html.contains("[Before the crash]"));
     QVERIFY(!p.report->body_html.contains("Half written"));
+
+    // The admin tool's commands let SQLite roll the crashed save back first, each on a fresh copy.
+    const QStringList commands[] = {{"check"}, {"journal"}, {"backup", "--to", "@/backups"}};
+    for (int i = 0; i < 3; ++i) {
+        const QString copy = copies[i]->path();
+        QStringList args = commands[i];
+        args.replaceInStrings("@", copy);
+        args << "--db" << copy + "/tavora lab.mdb";
+        const Run r = admin(args);
+        QVERIFY2(r.exit_code == 0, qPrintable(args.join(' ') + ": " + r.err));
+        QVERIFY(!QFile::exists(copy + "/tavora lab.mdb-journal"));
+    }
 }
 
 void TestHardening::init_creates_exclusively() {

@@ -107,9 +107,21 @@ QString damaged_message() {
         .arg(QDir::toNativeSeparators(database_file_path()));
 }
 
+void roll_back_a_crashed_save(const QString& path) {
+    if (!QFileInfo::exists(path + QStringLiteral("-journal"))) return;
+    const QString name = QStringLiteral("recovery-") + QString::number(quintptr(&path));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        open_database_file(db, path, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
 QString open_database_file(QSqlDatabase& db, const QString& path, bool read_only, int* code) {
     // An empty file would open as an empty database: it is nobody's database.
     if (QFileInfo(path).isFile() && QFileInfo(path).size() == 0) return QStringLiteral("the file is empty");
+    if (read_only) roll_back_a_crashed_save(path);
     // mode=rw / mode=ro: a missing file is an error, never a new empty database.
     db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) +
                        (read_only ? QStringLiteral("?mode=ro") : QStringLiteral("?mode=rw")));

@@ -45,6 +45,12 @@ QString database_path_without_extension();
 // `code`, when given, receives SQLite's result code of a failed open.
 QString open_database_file(QSqlDatabase& db, const QString& path, bool read_only, int* code = nullptr);
 
+// A read-only connection cannot roll back what a crashed save left in the
+// journal beside the file, and fails on it: a short read-write open does it
+// (only when a journal is there). Every read-only open calls it first; where
+// the file cannot be written, the read-only open then says why.
+void roll_back_a_crashed_save(const QString& path);
+
 // What the user is told when the database file cannot be opened.
 QString cannot_open_message(const QString& path, const QString& reason);
 

@@ -121,6 +121,7 @@ DbResult<QStringList> live_workstations(const QString& path) {
     const QString name = QStringLiteral("workstations-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     DbResult<QStringList> out;
     {
+        roll_back_a_crashed_save(path);
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));

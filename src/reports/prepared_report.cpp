@@ -66,7 +66,6 @@ public:
         }
         static int serial = 0;
         name_ = QStringLiteral("report_connection_%1").arg(++serial);
-        recover_hot_journal(path);
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
         error_ = open_database_file(db, path, true);
         if (error_.isEmpty()) allow_only_reading(db, true);
@@ -85,20 +84,6 @@ public:
     const QString& error() const { return error_; }
 
 private:
-    // A read-only connection cannot roll back what a crashed save left in the
-    // journal: a short read-write look at the file does it first, so a report
-    // prints right after a crash. Where the file cannot be written, the
-    // read-only open says why.
-    static void recover_hot_journal(const QString& path) {
-        const QString name = QStringLiteral("report_recovery");
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            open_database_file(db, path, false);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(name);
-    }
-
     QSqlDatabase shared_;
     QString name_;
     QString error_;
@@ -162,9 +147,22 @@ QString render(const QString& tmpl, const mu::data& data, const QString& band, c
     if (tmpl.trimmed().isEmpty()) return {};
     // Sections nest only so deep: the template engine recurses per level.
     int depth = 0, deepest = 0;
+    // A tag is read as the template engine reads it: blanks after "{{" do
+    // not count. Other delimiters would hide the sections from this count,
+    // and a report file has no need of them: they are refused.
     for (qsizetype i = tmpl.indexOf(QLatin1String("{{")); i >= 0;
          i = tmpl.indexOf(QLatin1String("{{"), i + 2)) {
-        const QChar tag = i + 2 < tmpl.size() ? tmpl[i + 2] : QChar();
+        qsizetype at = i + 2;
+        while (at < tmpl.size() && tmpl[at].isSpace())
+            ++at;
+        const QChar tag = at < tmpl.size() ? tmpl[at] : QChar();
+        if (tag == u'=') {
+            error =
+                QStringLiteral("The report file %1 changes the tag delimiters in its %2; report files keep "
+                               "{{ and }}.")
+                    .arg(readable_path(path), band);
+            return {};
+        }
         if (tag == u'#' || tag == u'^') deepest = std::max(deepest, ++depth);
         if (tag == u'/') --depth;
     }

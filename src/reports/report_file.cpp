@@ -101,6 +101,12 @@ ParsedReportFile read_report_file(const QString& path) {
                 const QString included =
                     QDir(r.folder).filePath(a.value(QLatin1String("include")).toString());
                 const QFileInfo inc_info(included);
+                // Only the report files' own folder: never the system's files.
+                const QString folder = QDir(r.folder).canonicalPath();
+                if (inc_info.canonicalFilePath().isEmpty() || folder.isEmpty() ||
+                    !inc_info.canonicalFilePath().startsWith(folder + u'/'))
+                    return fault(QStringLiteral("the included file %1 is not in the report files' folder %2")
+                                     .arg(readable_path(included), readable_path(r.folder)));
                 if (!inc_info.isFile() || inc_info.size() > kMaxIncludedBytes)
                     return fault(QStringLiteral("the included file %1 is not a file of at most %2 KiB")
                                      .arg(readable_path(included))
