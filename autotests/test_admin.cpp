@@ -7,6 +7,7 @@
 #include "test_reports.h"
 #include "workstations.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -48,12 +49,25 @@ void TestAdmin::backup_and_restore_round_trip() {
         add_row("Serology", {{"lab_id", 1}, {"item", "ASLO (N : Negative)"}, {"result", "Positive"}}).ok());
     close_connection();
 
+    // What a killed backup left behind an hour ago goes; another backup's copy in the making stays.
+    for (const char* name : {".partial-killed.mdb", ".partial-killed.mdb-journal", ".partial-running.mdb"}) {
+        QFile f(backups.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("part of a copy");
+        f.flush();
+        if (QString(name).contains("killed"))
+            f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime);
+    }
     Run made = admin({"backup", "--db", db, "--to", backups.path()});
     QCOMPARE(made.exit_code, 0);
+    QVERIFY(!QFile::exists(backups.filePath(".partial-killed.mdb")));
+    QVERIFY(!QFile::exists(backups.filePath(".partial-killed.mdb-journal")));
+    QVERIFY(QFile::remove(backups.filePath(".partial-running.mdb")));
     const QStringList files = QDir(backups.path()).entryList(QDir::Files | QDir::Hidden);
     QCOMPARE(files.size(), 1);
     QVERIFY(files[0].startsWith("tavora lab") && files[0].endsWith(".mdb"));
     const QString copy = backups.filePath(files[0]);
+    QCOMPARE(QFile::permissions(copy) & 0x0777, QFileDevice::Permissions(0x0640));
     QVERIFY(made.out.contains(files[0]));
 
     // Later work, then a restore while another program holds the file: refused.
@@ -159,6 +173,7 @@ void TestAdmin::init_creates_a_database_and_never_overwrites() {
     Run first = admin({"init", path});
     QCOMPARE(first.exit_code, 0);
     QVERIFY(QFile::exists(path));
+    QCOMPARE(QFile::permissions(path) & 0x0777, QFileDevice::Permissions(0x0660)); // owner and group only
     set_program_folder(dir.path());
     QCOMPARE(next_patient_id().value, 1);
     QVERIFY(add_patient(minimal_patient(1, "Kept", "", "")).ok());

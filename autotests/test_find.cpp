@@ -269,6 +269,7 @@ void TestFind::csv_quoting_reads_back() {
     QVERIFY(add_patient(patient(4, "@SUM(A1)", "\tx", "\ry")).ok());
     const QString path = QDir(folder_->path()).filePath("found.csv");
     QVERIFY(export_list_csv(nullptr, patient_search({}, "patient_id", false), kFoundColumns, path));
+    QCOMPARE(QFile::permissions(path) & 0x0777, QFileDevice::Permissions(0x0640)); // patient data
     QProcess py;
     py.start("python3", {"-c",
                          "import csv,sys,json;print(json.dumps(list(csv.reader(open(sys.argv[1], "

@@ -43,11 +43,14 @@ QString create_database(const QString& path) {
     if (sql.isEmpty()) return QStringLiteral("the schema is missing from the program");
     {
         // Made exclusively: of two at once, one creates the file, the other is refused.
+        // Patient data: the owner and the laboratory's group (who share the
+        // folder) read and write it, nobody else reads it.
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, kSharedDatabaseMode))
             return QFileInfo::exists(path)
                        ? QStringLiteral("\"%1\" exists already; it was left untouched.").arg(path)
                        : QStringLiteral("\"%1\" cannot be created: %2").arg(path, file.errorString());
+        file.setPermissions(kSharedDatabaseMode); // whatever the umask took away
     }
 
     const QString name = QStringLiteral("create-") + QUuid::createUuid().toString(QUuid::WithoutBraces);

@@ -2,6 +2,16 @@
 
 #include <QString>
 
+#include <QFileDevice>
+
+// Files that hold patient data are not for everyone: the database is read and
+// written by its owner and the laboratory's group (0660, for a shared folder);
+// backups and exports are read by the group only (0640).
+inline constexpr QFileDevice::Permissions kSharedDatabaseMode =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::WriteGroup;
+inline constexpr QFileDevice::Permissions kPatientCopyMode =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+
 // The schema's SQL text, as shipped with the program.
 QString schema_sql();
 

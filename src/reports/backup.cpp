@@ -2,6 +2,9 @@
 
 #include "database_copy.h"
 #include "dates.h"
+#include "schema_setup.h"
+
+#include <QDateTime>
 
 #include <QDir>
 #include <QFile>
@@ -27,16 +30,28 @@ BackupResult back_up_database(const QString& folder, const QString& source) {
     if (!QDir().mkpath(folder)) return {Outcome::Denied, {}, QStringLiteral("cannot create %1").arg(folder)};
     const QDir dir(folder);
     const QString day_file = dir.filePath(backup_file_name(today()));
+    // Partial copies that an interrupted backup left behind (its process
+    // killed, the machine down) go first: a copy still being written is
+    // younger than that, so a backup running at the same moment keeps its own.
+    for (const QFileInfo& stale :
+         dir.entryInfoList({QStringLiteral(".partial-*.mdb*")}, QDir::Files | QDir::Hidden | QDir::System))
+        if (stale.lastModified().secsTo(QDateTime::currentDateTime()) > kStalePartialSeconds)
+            QFile::remove(stale.filePath());
     const QString partial = dir.filePath(
         QStringLiteral(".partial-%1.mdb").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
+    auto remove_partial = [&partial] {
+        QFile::remove(partial);
+        QFile::remove(partial + QStringLiteral("-journal"));
+    };
 
     const DbError e = snapshot_database(partial, source);
     if (!e.ok()) {
-        QFile::remove(partial);
+        remove_partial();
         return {e.busy() ? Outcome::Busy : Outcome::Denied, {}, e.description};
     }
+    QFile::setPermissions(partial, kPatientCopyMode);
     if (const QString problems = integrity_problems(partial); !problems.isEmpty()) {
-        QFile::remove(partial);
+        remove_partial();
         return {Outcome::Denied, {}, QStringLiteral("the copy did not pass its check: %1").arg(problems)};
     }
     // rename() replaces the day's file in one step.
@@ -44,7 +59,7 @@ BackupResult back_up_database(const QString& folder, const QString& source) {
     std::filesystem::rename(std::filesystem::path(partial.toStdU16String()),
                             std::filesystem::path(day_file.toStdU16String()), ec);
     if (ec) {
-        QFile::remove(partial);
+        remove_partial();
         return {Outcome::Denied, {}, QString::fromStdString(ec.message())};
     }
     return {Outcome::Done, day_file, {}};

@@ -9,6 +9,9 @@
 // beside it, checked, and only then renamed over the day's file, so a failed
 // backup never leaves a half-written day file.
 
+// A partial copy untouched for this long was left by a backup that died.
+inline constexpr int kStalePartialSeconds = 600;
+
 // c:\back_up on Windows; the folder back_up in the user's home folder elsewhere.
 QString default_backup_folder();
 

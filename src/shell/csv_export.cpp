@@ -2,6 +2,7 @@
 
 #include "failure_messages.h"
 #include "message_box.h"
+#include "schema_setup.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -69,6 +70,7 @@ bool export_list_csv(QWidget* parent, const ListQuery& list, const QStringList& 
         return false;
     }
     file.write(chunk);
+    file.setPermissions(kPatientCopyMode); // patient data: not for everyone on the machine
     if (!file.commit()) {
         show_message(QStringLiteral("The file %1 cannot be written: %2")
                          .arg(QDir::toNativeSeparators(path), file.errorString()));
