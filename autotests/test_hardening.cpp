@@ -20,8 +20,10 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSysInfo>
 #include <QtConcurrent/QtConcurrent>
 
 #include <sqlite3.h>
@@ -38,8 +40,9 @@ QByteArray bytes_of(const QString& path) {
     return f.readAll();
 }
 
+// The before-images: modifications and deletions (creations are journalled too).
 int journal_rows() {
-    return select_first("select count(*) from change_log").value->value(0).toInt();
+    return select_first("select count(*) from change_log where action <> 'create'").value->value(0).toInt();
 }
 
 // Runs SQL on a file through SQLite itself, outside the program's checks.
@@ -126,7 +129,7 @@ void TestHardening::two_workstations_modify_the_same_patient() {
     QCOMPARE(find_patient(17).value->age, QString("41"));
     QCOMPARE(find_patient(17).value->mobile, QString("98450"));
     const auto entry = select_first("select table_name, row_key, action, json_extract(old_values, '$.age') "
-                                    "from change_log")
+                                    "from change_log where action <> 'create'")
                            .value;
     QCOMPARE(entry->text(0) + entry->text(1) + entry->text(2) + entry->text(3),
              QString("registration17modify40"));
@@ -227,14 +230,38 @@ void TestHardening::report_modify_and_delete_are_journalled() {
     const Run shown = admin({"journal", "--db", folder_->database_path(), "--lab", "3"});
     QCOMPARE(shown.exit_code, 0);
     const QStringList lines = shown.out.trimmed().split('\n');
-    QCOMPARE(lines.size(), 2);
-    QVERIFY(lines[0].contains("modify test_main 3") && lines[0].contains("Weakly positive"));
-    QVERIFY(lines[1].contains("delete test_main 3") && lines[1].contains("Dr. Y"));
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(lines[0].contains("create test_main 3") && lines[0].contains("Positive"));
+    QVERIFY(lines[1].contains("modify test_main 3") && lines[1].contains("Weakly positive"));
+    QVERIFY(lines[2].contains("delete test_main 3") && lines[2].contains("Dr. Y"));
+    // Who and where, at a time that carries its offset from UTC.
+    QVERIFY2(lines[0].contains(
+                 QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(Z|[+-]\\d\\d:\\d\\d)  " +
+                                    QRegularExpression::escape(QSysInfo::machineHostName()))),
+             qPrintable(lines[0]));
+    // The patient's journal: its creation, and the report's three rows.
     QCOMPARE(admin({"journal", "--db", folder_->database_path(), "--patient", "8"})
                  .out.trimmed()
                  .split('\n')
                  .size(),
-             2);
+             4);
+
+    // The chain holds; an edited row, or a deleted one, is named.
+    const Run intact = admin({"journal", "--verify", "--db", folder_->database_path()});
+    QCOMPARE(intact.exit_code, 0);
+    QVERIFY2(intact.out.contains("intact (4 rows)"), qPrintable(intact.out));
+    const std::pair<const char*, const char*> tampered[] = {
+        {"update change_log set old_values = replace(old_values, 'Dr. Y', 'Dr. Z') where id = 4", "row 4"},
+        {"delete from change_log where id = 2", "row 3"}};
+    for (const auto& [tamper, named] : tampered) {
+        const QString copy = QDir(folder_->path()).filePath("tampered.mdb");
+        QFile::remove(copy);
+        QVERIFY(QFile::copy(folder_->database_path(), copy));
+        raw(copy, tamper);
+        const Run broken = admin({"journal", "--verify", "--db", copy});
+        QVERIFY(broken.exit_code != 0);
+        QVERIFY2(broken.err.contains(QString(named) + " does not match"), qPrintable(broken.err));
+    }
 }
 
 void TestHardening::bad_files_are_named_and_never_written_data() {

@@ -14,11 +14,13 @@
 //       PRAGMA integrity_check; exits non-zero when the file is damaged (for the server's scheduler)
 //   tavora-lab-admin upgrade --db DATABASE
 //       bring a database file of an older version up to this program's, in one transaction
-//   tavora-lab-admin journal --db DATABASE [--patient N | --lab N]
-//       the journal of changes: every modified or deleted patient and report, with its old values
+//   tavora-lab-admin journal --db DATABASE [--patient N | --lab N] [--verify]
+//       the journal of changes: every created, modified or deleted patient and report, with its
+//       values; --verify walks its hash chain and names the first row that was edited or deleted
 
 #include "backup.h"
 #include "database_copy.h"
+#include "journal.h"
 #include "number_value.h"
 #include "prepared_report.h"
 #include "report_layout.h"
@@ -49,7 +51,7 @@ int usage(QTextStream& err) {
            "       tavora-lab-admin restore BACKUP --db DATABASE [--force]\n"
            "       tavora-lab-admin check --db DATABASE\n"
            "       tavora-lab-admin upgrade --db DATABASE\n"
-           "       tavora-lab-admin journal --db DATABASE [--patient N | --lab N]\n";
+           "       tavora-lab-admin journal --db DATABASE [--patient N | --lab N] [--verify]\n";
     return 2;
 }
 
@@ -186,7 +188,8 @@ int upgrade(const QStringList& args, QTextStream& out, QTextStream& err) {
     return 0;
 }
 
-int journal(const QStringList& args, QTextStream& out, QTextStream& err) {
+int journal(QStringList args, QTextStream& out, QTextStream& err) {
+    const bool verify = args.removeAll(QStringLiteral("--verify")) > 0;
     const auto o =
         options(args, {QStringLiteral("--db"), QStringLiteral("--patient"), QStringLiteral("--lab")}, 0);
     if (!o || !o->named.contains(QStringLiteral("--db")) ||
@@ -219,6 +222,16 @@ int journal(const QStringList& args, QTextStream& out, QTextStream& err) {
         if (!failure.isEmpty()) {
             err << "tavora-lab-admin: " << cannot_open_message(path, failure) << "\n";
             status = 1;
+        } else if (verify) {
+            qint64 rows = 0;
+            const QString broken = verify_journal(db, &rows);
+            if (broken.isEmpty()) {
+                out << path << ": the journal of changes is intact (" << rows << " rows)\n";
+            } else {
+                err << "tavora-lab-admin: " << path
+                    << ": the journal of changes was tampered with: " << broken << "\n";
+                status = 1;
+            }
         } else {
             QSqlQuery q(db);
             q.prepare(

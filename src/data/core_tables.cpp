@@ -49,10 +49,10 @@ DbResult<qint64> next_lab_id() {
     return next_id(largest_id_ever("test_main", "lab_id"));
 }
 
-DbError refuse_journalled_id(const char* table, const QVariant& id) {
-    auto used =
-        select_first(QStringLiteral("SELECT 1 FROM change_log WHERE table_name = ? AND row_key = ? LIMIT 1"),
-                     {QLatin1String(table), id});
+DbError refuse_reused_id(const char* table, const QVariant& id) {
+    auto used = select_first(QStringLiteral("SELECT 1 FROM change_log WHERE table_name = ? AND row_key = ? "
+                                            "AND action = 'delete' LIMIT 1"),
+                             {QLatin1String(table), id});
     if (!used.ok()) return used.error;
     if (used.value)
         return {DbError::Kind::Duplicate, 0,
@@ -97,12 +97,6 @@ DbResult<std::optional<Patient>> find_patient(const QVariant& patient_id) {
     return {p, {}};
 }
 
-DbError add_patient(const Patient& patient) {
-    Fields fields = patient_fields(patient);
-    fields.prepend({QStringLiteral("patient_id"), patient.patient_id});
-    return add_row(QStringLiteral("registration"), fields);
-}
-
 namespace {
 
 constexpr QString Patient::*kPatientText[] = {
@@ -122,6 +116,17 @@ QJsonObject patient_json(const Patient& p) {
 }
 
 } // namespace
+
+DbError add_patient(const Patient& patient) {
+    Fields fields = patient_fields(patient);
+    fields.prepend({QStringLiteral("patient_id"), patient.patient_id});
+    if (DbError e = add_row(QStringLiteral("registration"), fields); !e.ok()) return e;
+    if (DbError e = refuse_reused_id("registration", patient.patient_id); !e.ok()) return e;
+    auto stored = find_patient(patient.patient_id);
+    if (!stored.ok() || !stored.value) return stored.error;
+    return journal_change(QStringLiteral("create"), QStringLiteral("registration"),
+                          patient.patient_id.toLongLong(), patient_json(*stored.value));
+}
 
 bool same_key(const QVariant& a, const QVariant& b) {
     const bool whole_a = a.typeId() == QMetaType::LongLong || a.typeId() == QMetaType::Int;

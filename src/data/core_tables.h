@@ -32,10 +32,13 @@ DbResult<std::optional<Patient>> find_patient(const QVariant& patient_id);
 // screen showed for it; otherwise a NotFound error. Call it inside the write
 // transaction that stores something for the patient.
 DbResult<Patient> patient_as_shown(const QVariant& patient_id, const QString& shown_name);
-// A Duplicate error when the journal of changes holds a row of `table` with
-// this id (a deleted report's lab id, say): such an id is never stored again.
-DbError refuse_journalled_id(const char* table, const QVariant& id);
-// Adds the patient with today's date as reg_date. A taken number is a duplicate-key error.
+// A Duplicate error when the journal of changes holds the deletion of a row
+// of `table` with this id (a deleted report's lab id, say): such an id is
+// never stored again.
+DbError refuse_reused_id(const char* table, const QVariant& id);
+// Adds the patient with today's date as reg_date, and journals its creation;
+// call it inside a transaction. A taken number, or the number of a deleted
+// patient, is a duplicate-key error.
 DbError add_patient(const Patient& patient);
 // Rewrites every column but the number, with today's date as reg_date, only
 // when the stored row is still `looked_up` (compared inside the write

@@ -2,8 +2,11 @@
 
 #include "records.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QJsonDocument>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QSysInfo>
 
 namespace {
@@ -28,17 +31,41 @@ QString journal_user_name() {
     return journal_user();
 }
 
+QString journal_row_hash(const QString& previous_hash, const QStringList& row) {
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    h.addData(previous_hash.toUtf8());
+    for (const QString& field : row) {
+        h.addData(QByteArrayView("\x1f", 1)); // a separator no field holds
+        h.addData(field.toUtf8());
+    }
+    return QString::fromLatin1(h.result().toHex());
+}
+
 DbError journal_change(const QString& action, const QString& table, qint64 key,
                        const QJsonObject& old_values) {
+    // Local time with its offset from UTC: unambiguous across a change of
+    // clocks and between workstations.
+    const QDateTime now = QDateTime::currentDateTime();
+    const QStringList row{now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate),
+                          text_of(QSysInfo::machineHostName()),
+                          text_of(journal_user()),
+                          action,
+                          table,
+                          QString::number(key),
+                          QString::fromUtf8(QJsonDocument(old_values).toJson(QJsonDocument::Compact))};
+    // Inside the caller's write transaction, so no other row comes between.
+    auto previous = select_first(QStringLiteral("SELECT row_hash FROM change_log ORDER BY id DESC LIMIT 1"));
+    if (!previous.ok()) return previous.error;
+    const QString previous_hash = previous.value ? previous.value->text(0) : QString();
     return add_row(QStringLiteral("change_log"),
-                   {{QStringLiteral("changed_at"), QDateTime::currentDateTime().toString(Qt::ISODate)},
-                    {QStringLiteral("host"), text_of(QSysInfo::machineHostName())},
-                    {QStringLiteral("user_name"), text_of(journal_user())},
+                   {{QStringLiteral("changed_at"), row[0]},
+                    {QStringLiteral("host"), row[1]},
+                    {QStringLiteral("user_name"), row[2]},
                     {QStringLiteral("action"), action},
                     {QStringLiteral("table_name"), table},
                     {QStringLiteral("row_key"), key},
-                    {QStringLiteral("old_values"),
-                     QString::fromUtf8(QJsonDocument(old_values).toJson(QJsonDocument::Compact))}});
+                    {QStringLiteral("old_values"), row[6]},
+                    {QStringLiteral("row_hash"), journal_row_hash(previous_hash, row)}});
 }
 
 DbResult<qint64> journal_mark() {
@@ -52,4 +79,31 @@ DbResult<bool> changed_after(const QString& table, qint64 key, qint64 mark) {
         QStringLiteral("SELECT 1 FROM change_log WHERE table_name = ? AND row_key = ? AND id > ? LIMIT 1"),
         {table, key, mark});
     return {found.ok() && found.value.has_value(), found.error};
+}
+
+QString verify_journal(const QSqlDatabase& db, qint64* rows) {
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(
+            QStringLiteral("SELECT id, changed_at, host, user_name, action, table_name, row_key, old_values, "
+                           "row_hash FROM change_log ORDER BY id")))
+        return q.lastError().databaseText();
+    QString previous;
+    bool chained = false;
+    qint64 count = 0;
+    while (q.next()) {
+        ++count;
+        const QString stored = q.value(8).toString();
+        if (stored.isEmpty() && !chained) continue; // written before the journal was chained
+        QStringList row;
+        for (int i = 1; i <= 7; ++i)
+            row << q.value(i).toString();
+        if (stored.isEmpty() || journal_row_hash(previous, row) != stored)
+            return QStringLiteral("row %1 does not match: it, or a row before it, was edited or deleted")
+                .arg(q.value(0).toLongLong());
+        previous = stored;
+        chained = true;
+    }
+    if (rows) *rows = count;
+    return {};
 }

@@ -4,6 +4,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 // The journal of changes: before a patient or a report is modified or
 // deleted, its old values go into change_log, in the same transaction.
@@ -12,7 +13,20 @@
 void set_journal_user(const QString& user_name);
 QString journal_user_name();
 
-// Writes one before-image; call it inside the transaction that changes the row.
+class QSqlDatabase;
+
+// Walks the journal's chain on `db`: an empty text when every row matches its
+// hash (rows from before the chain began excepted), else which row is the
+// first that does not. `rows` receives the number of rows read.
+QString verify_journal(const QSqlDatabase& db, qint64* rows = nullptr);
+
+// The chain hash of a journal row: SHA-256 over the hash of the row before it
+// and the row's fields (changed_at, host, user_name, action, table_name,
+// row_key, old_values), as hexadecimal text.
+QString journal_row_hash(const QString& previous_hash, const QStringList& row);
+
+// Writes one before-image (or, for a creation, the row as created) with its
+// chain hash; call it inside the transaction that changes the row.
 DbError journal_change(const QString& action, const QString& table, qint64 key,
                        const QJsonObject& old_values);
 

@@ -141,7 +141,10 @@ CREATE TABLE change_log (
     action     TEXT COLLATE NOCASE NOT NULL,
     table_name TEXT COLLATE NOCASE NOT NULL,
     row_key    INTEGER NOT NULL,
-    old_values TEXT NOT NULL
+    old_values TEXT NOT NULL,
+    -- SHA-256 over the row and the row_hash of the row before it: an edited
+    -- or deleted row breaks the chain from there on.
+    row_hash   TEXT NOT NULL DEFAULT ''
 ) STRICT;
 CREATE INDEX change_log_row ON change_log (table_name, row_key);
 

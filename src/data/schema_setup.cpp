@@ -115,7 +115,8 @@ constexpr UpgradeStep kUpgradeSteps[] = {
     {3, "CREATE TABLE IF NOT EXISTS workstations ("
         " id INTEGER PRIMARY KEY, host TEXT COLLATE NOCASE NOT NULL DEFAULT '', pid INTEGER NOT NULL,"
         " user_name TEXT COLLATE NOCASE NOT NULL DEFAULT '', started_at TEXT NOT NULL,"
-        " seen_at INTEGER NOT NULL) STRICT"},
+        " seen_at INTEGER NOT NULL) STRICT;"
+        "ALTER TABLE change_log ADD COLUMN row_hash TEXT NOT NULL DEFAULT ''"},
 };
 
 static_assert(std::size(kUpgradeSteps) == kSchemaVersion, "every schema version has its upgrade step");

@@ -71,24 +71,27 @@ DbError save_report(const NewReport& report) {
     if (!table.ok()) return table.error;
     const ReportHeader& h = report.header;
     return in_transaction([&]() -> DbError {
-        if (DbError e = refuse_journalled_id("test_main", h.lab_id); !e.ok()) return e;
         if (report.patient) {
-            if (DbError e = refuse_journalled_id("registration", report.patient->patient_id); !e.ok())
-                return e;
             if (DbError e = add_patient(*report.patient); !e.ok()) return e;
         } else if (DbError e = patient_exists(h.patient_id, report.shown_name); !e.ok()) {
             return e;
         }
-        const DbError e =
-            add_row(QStringLiteral("test_main"), {{QStringLiteral("lab_id"), h.lab_id},
-                                                  {QStringLiteral("patient_id"), h.patient_id},
-                                                  {QStringLiteral("ref_by"), h.ref_by},
-                                                  {QStringLiteral("t_date"), today_iso()},
-                                                  {QStringLiteral("test"), h.test},
-                                                  {QStringLiteral("remarks"), h.remarks},
-                                                  {QStringLiteral("temp_patient"), h.temp_patient}});
+        DbError e = add_row(QStringLiteral("test_main"), {{QStringLiteral("lab_id"), h.lab_id},
+                                                          {QStringLiteral("patient_id"), h.patient_id},
+                                                          {QStringLiteral("ref_by"), h.ref_by},
+                                                          {QStringLiteral("t_date"), today_iso()},
+                                                          {QStringLiteral("test"), h.test},
+                                                          {QStringLiteral("remarks"), h.remarks},
+                                                          {QStringLiteral("temp_patient"), h.temp_patient}});
         if (!e.ok()) return e;
-        return add_results(table.value, h.lab_id, report.results);
+        // A taken lab id fails above as the duplicate key it is; one whose
+        // report was deleted is never stored again.
+        if (e = refuse_reused_id("test_main", h.lab_id); !e.ok()) return e;
+        if (e = add_results(table.value, h.lab_id, report.results); !e.ok()) return e;
+        ReportHeader created = h;
+        created.t_date = today_iso();
+        return journal_change(QStringLiteral("create"), QStringLiteral("test_main"), h.lab_id.toLongLong(),
+                              report_json(created, report.results));
     });
 }
 

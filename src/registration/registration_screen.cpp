@@ -205,7 +205,7 @@ void RegistrationScreen::save() {
     if (!important_data_given()) return;
     const auto patient = patient_from(this);
     if (!patient) return;
-    const DbError e = add_patient(*patient);
+    const DbError e = in_transaction([&] { return add_patient(*patient); });
     if (e.duplicate()) {
         show_message(QStringLiteral("ID already exists. Click 'Modify' to update"));
         // The number was the program's offer and another workstation took it
