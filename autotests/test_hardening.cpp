@@ -27,6 +27,7 @@
 #include <QtConcurrent/QtConcurrent>
 
 #include <sqlite3.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -102,6 +103,8 @@ private slots:
     void report_queries_can_only_read();
     void report_file_limits_data();
     void report_file_limits();
+    void hostile_report_files_end_in_a_named_refusal_data();
+    void hostile_report_files_end_in_a_named_refusal();
     void a_report_prints_right_after_a_crash();
     void init_creates_exclusively();
 };
@@ -431,6 +434,53 @@ void TestHardening::report_file_limits() {
     const Prepared p = prepare_report({file, std::nullopt}, folder_->database_path());
     QVERIFY(!p.report);
     QVERIFY2(p.error.contains("big.rpt") && p.error.contains(said), qPrintable(p.error));
+}
+
+void TestHardening::hostile_report_files_end_in_a_named_refusal_data() {
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("said");
+    const QString endless = "WITH RECURSIVE r(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM r) ";
+    QTest::newRow("rows without end") << endless + "SELECT x FROM r"
+                                      << "{{#q}}{{x}}{{/q}}"
+                                      << "more than 100,000 rows";
+    QTest::newRow("a query without end") << endless + "SELECT count(*) AS n FROM r"
+                                         << "{{#q}}{{n}}{{/q}}"
+                                         << "longer than 10 seconds";
+    QTest::newRow("a memory bomb") << "SELECT randomblob(900000000) AS b"
+                                   << "{{#q}}{{b}}{{/q}}"
+                                   << "not authorized";
+    QTest::newRow("sixty rows four deep") << endless + "SELECT x FROM r LIMIT 60"
+                                          << "{{#q}}{{#q}}{{#q}}{{#q}}.{{/q}}{{/q}}{{/q}}{{/q}}"
+                                          << "repeats sections";
+    QTest::newRow("a word of a megabyte") << "SELECT printf('%.*c', 1000000, 'x') AS w"
+                                          << "{{#q}}{{w}}{{/q}}"
+                                          << "a word of more than";
+    QTest::newRow("pages without end")
+        << endless + "SELECT printf('%.*c', 150, 'y') || ' ' || x AS t FROM r LIMIT 90000"
+        << "{{#q}}<p>{{t}} {{t}} {{t}}</p>{{/q}}"
+        << "more than 16 MB of text";
+}
+
+void TestHardening::hostile_report_files_end_in_a_named_refusal() {
+    QFETCH(QString, sql);
+    QFETCH(QString, body);
+    QFETCH(QString, said);
+    const QString file = QDir(folder_->path()).filePath("hostile.rpt");
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QString("<report title=\"x\"><query name=\"q\"><![CDATA[%1]]></query>"
+                    "<body><![CDATA[%2]]></body></report>")
+                .arg(sql, body)
+                .toUtf8());
+    f.close();
+    const Prepared p = prepare_report({file, std::nullopt}, folder_->database_path());
+    QVERIFY(!p.report);
+    QVERIFY2(p.error.contains("hostile.rpt") && p.error.contains(said), qPrintable(p.error));
+    // Alive, and within bounds: the largest this process ever grew.
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    QVERIFY2(usage.ru_maxrss < 1024 * 1024, qPrintable(QString("%1 KiB at most").arg(usage.ru_maxrss)));
 }
 
 void TestHardening::a_report_prints_right_after_a_crash() {

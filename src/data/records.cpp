@@ -5,6 +5,7 @@
 #include "test_tables.h"
 #include "workstations.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -245,6 +246,35 @@ DbResult<QString> list_from(const ListQuery& list) {
 }
 
 } // namespace
+
+namespace {
+
+struct Deadline {
+    QElapsedTimer started;
+    qint64 limit_ms = 0;
+};
+
+int past_deadline(void* deadline) {
+    const auto* d = static_cast<const Deadline*>(deadline);
+    return d->started.elapsed() > d->limit_ms ? 1 : 0;
+}
+
+} // namespace
+
+void limit_statement_time(const QSqlDatabase& db, int milliseconds) {
+    static QHash<sqlite3*, Deadline> deadlines;
+    sqlite3* h = sqlite_handle(db);
+    if (!h) return;
+    if (milliseconds <= 0) {
+        sqlite3_progress_handler(h, 0, nullptr, nullptr);
+        deadlines.remove(h);
+        return;
+    }
+    Deadline& d = deadlines[h];
+    d.started.start();
+    d.limit_ms = milliseconds;
+    sqlite3_progress_handler(h, 10000, past_deadline, &d);
+}
 
 void allow_only_reading(const QSqlDatabase& db, bool on) {
     if (sqlite3* h = sqlite_handle(db)) sqlite3_set_authorizer(h, on ? reading_only : nullptr, nullptr);

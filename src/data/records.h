@@ -89,6 +89,11 @@ QString known_table(const QString& name);
 // statement that could create a file is refused. For the report files'
 // queries, which the laboratory edits.
 void allow_only_reading(const QSqlDatabase& db, bool on);
+// From now on, every statement on `db` is interrupted (SQLite's "interrupted"
+// error) once `milliseconds` have passed; 0 lifts the limit. For the report
+// files' queries: a query without end never hangs the program.
+void limit_statement_time(const QSqlDatabase& db, int milliseconds);
+
 // Whether a prepared statement only reads (no write, no VACUUM INTO a file).
 bool statement_only_reads(const QSqlQuery& query);
 

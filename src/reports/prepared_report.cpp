@@ -62,21 +62,27 @@ public:
             shared_ = shared.value;
             QSqlQuery(shared_).exec(QStringLiteral("PRAGMA query_only = 1"));
             allow_only_reading(shared_, true);
+            limit_statement_time(shared_, kMaxQueryMilliseconds);
             return;
         }
         static int serial = 0;
         name_ = QStringLiteral("report_connection_%1").arg(++serial);
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
         error_ = open_database_file(db, path, true);
-        if (error_.isEmpty()) allow_only_reading(db, true);
+        if (error_.isEmpty()) {
+            allow_only_reading(db, true);
+            limit_statement_time(db, kMaxQueryMilliseconds);
+        }
     }
     ~ReportConnection() {
         if (shared_.isValid()) {
+            limit_statement_time(shared_, 0);
             allow_only_reading(shared_, false);
             QSqlQuery(shared_).exec(QStringLiteral("PRAGMA query_only = 0"));
             return;
         }
         if (name_.isEmpty()) return;
+        limit_statement_time(QSqlDatabase::database(name_, false), 0);
         QSqlDatabase::database(name_, false).close();
         QSqlDatabase::removeDatabase(name_);
     }
@@ -142,11 +148,34 @@ mu::data grouped(const ReportQuery& q, const Table& r) {
     return list;
 }
 
-QString render(const QString& tmpl, const mu::data& data, const QString& band, const QString& path,
-               QString& error) {
+// The longest run of characters without a blank in the text of some HTML
+// (tags aside): a word that long never finds a line it fits on.
+qsizetype longest_word(const QString& html) {
+    qsizetype longest = 0, run = 0;
+    bool in_tag = false;
+    for (QChar c : html) {
+        if (c == u'<') in_tag = true;
+        if (in_tag || c.isSpace()) {
+            run = 0;
+        } else {
+            longest = std::max(longest, ++run);
+        }
+        if (c == u'>') in_tag = false;
+    }
+    return longest;
+}
+
+struct TooMuchText {};
+
+QString render(const QString& tmpl, const mu::data& data, const QHash<QString, qsizetype>& list_sizes,
+               const QString& band, const QString& path, QString& error) {
     if (tmpl.trimmed().isEmpty()) return {};
     // Sections nest only so deep: the template engine recurses per level.
+    // And they repeat only so often: a section over a list repeats once per
+    // row for every repeat of the sections around it.
     int depth = 0, deepest = 0;
+    QList<double> repeats{1.0};
+    double most_repeats = 1.0;
     // A tag is read as the template engine reads it: blanks after "{{" do
     // not count. Other delimiters would hide the sections from this count,
     // and a report file has no need of them: they are refused.
@@ -163,8 +192,26 @@ QString render(const QString& tmpl, const mu::data& data, const QString& band, c
                     .arg(readable_path(path), band);
             return {};
         }
-        if (tag == u'#' || tag == u'^') deepest = std::max(deepest, ++depth);
-        if (tag == u'/') --depth;
+        if (tag == u'#' || tag == u'^') {
+            deepest = std::max(deepest, ++depth);
+            const qsizetype end = tmpl.indexOf(QLatin1String("}}"), at);
+            const QString name = tmpl.mid(at + 1, end < 0 ? -1 : end - at - 1).trimmed();
+            repeats << repeats.last() *
+                           double(tag == u'#' ? std::max<qsizetype>(1, list_sizes.value(name, 1)) : 1);
+            most_repeats = std::max(most_repeats, repeats.last());
+        }
+        if (tag == u'/') {
+            --depth;
+            if (repeats.size() > 1) repeats.removeLast();
+        }
+    }
+    if (most_repeats > kMaxSectionRepeats) {
+        error = QStringLiteral("The report file %1 repeats sections in its %2 over its rows about %L3 times, "
+                               "more than the %L4 a report may.")
+                    .arg(readable_path(path), band)
+                    .arg(most_repeats, 0, 'g', 3)
+                    .arg(kMaxSectionRepeats, 0, 'g', 3);
+        return {};
     }
     if (deepest > kMaxTemplateDepth) {
         error = QStringLiteral("The report file %1 nests sections in its %2 deeper than %3 levels.")
@@ -173,13 +220,33 @@ QString render(const QString& tmpl, const mu::data& data, const QString& band, c
         return {};
     }
     mu::mustache m{s(tmpl)};
-    const std::string out = m.is_valid() ? m.render(data) : std::string();
     if (!m.is_valid()) {
         error = QStringLiteral("The report file %1 has a fault in its %2: %3")
                     .arg(readable_path(path), band, QString::fromStdString(m.error_message()));
         return {};
     }
-    return QString::fromStdString(out);
+    std::string out;
+    try {
+        m.render(data, [&out](const std::string& part) {
+            out += part;
+            if (qint64(out.size()) > kMaxRenderedBytes) throw TooMuchText{};
+        });
+    } catch (const TooMuchText&) {
+        error = QStringLiteral("The report file %1 makes more than %L2 MB of text in its %3.")
+                    .arg(readable_path(path))
+                    .arg(kMaxRenderedBytes / (1024 * 1024))
+                    .arg(band);
+        return {};
+    }
+    const QString html = QString::fromStdString(out);
+    if (longest_word(html) > kMaxWordLength) {
+        error = QStringLiteral("The report file %1 prints, in its %2, a word of more than %L3 characters, "
+                               "which no page can lay out.")
+                    .arg(readable_path(path), band)
+                    .arg(kMaxWordLength);
+        return {};
+    }
+    return html;
 }
 
 } // namespace
@@ -233,7 +300,9 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
     // Page numbers are known only when the pages are laid out: keep their tags.
     data.set("page", "{{page}}");
     data.set("pages", "{{pages}}");
-    QHash<QString, QString> top; // fields of the single-row queries, for the file name
+    QHash<QString, QString> top;          // fields of the single-row queries, for the file name
+    QHash<QString, qsizetype> list_sizes; // rows of every list the template may repeat over
+    qint64 data_bytes = 0;
 
     if (!file.queries.isEmpty()) {
         ReportConnection conn(database_path);
@@ -267,6 +336,14 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
             for (int i = 0; ok && selection && i < places; ++i)
                 query.addBindValue(selection->value);
             ok = ok && query.exec();
+            if (!ok && query.lastError().nativeErrorCode() == QLatin1String("9")) // SQLITE_INTERRUPT
+                return {
+                    std::nullopt,
+                    QStringLiteral("The report file %1 asks too much of its query \"%2\" (line %3): it ran "
+                                   "longer than %L4 seconds.")
+                        .arg(readable_path(path), q.name)
+                        .arg(q.line)
+                        .arg(kMaxQueryMilliseconds / 1000)};
             if (!ok)
                 return {std::nullopt,
                         QStringLiteral("The report file %1 has a fault in its query \"%2\" (line %3): %4")
@@ -281,11 +358,30 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
                 QStringList row;
                 for (int i = 0; i < r.columns.size(); ++i) {
                     const QString text = value_text(query.value(i));
+                    data_bytes += text.size() * 2;
                     row << (is_date_column(r.columns[i]) ? display_date(text) : text);
                 }
                 r.rows << row;
+                if (r.rows.size() > kMaxReportRows || data_bytes > kMaxReportDataBytes) break;
             }
+            const bool interrupted = query.lastError().isValid();
             query.finish();
+            if (r.rows.size() > kMaxReportRows || data_bytes > kMaxReportDataBytes || interrupted)
+                return {std::nullopt,
+                        QStringLiteral("The report file %1 asks too much of its query \"%2\" (line %3): %4.")
+                            .arg(readable_path(path), q.name)
+                            .arg(q.line)
+                            .arg(interrupted
+                                     ? QStringLiteral("it ran longer than %L1 seconds, or failed (%2)")
+                                           .arg(kMaxQueryMilliseconds / 1000)
+                                           .arg(query.lastError().databaseText())
+                                 : r.rows.size() > kMaxReportRows
+                                     ? QStringLiteral("more than %L1 rows").arg(kMaxReportRows)
+                                     : QStringLiteral("more than %L1 MB of data")
+                                           .arg(kMaxReportDataBytes / (1024 * 1024)))};
+            list_sizes[q.name] = r.rows.size();
+            if (!q.children.isEmpty())
+                list_sizes[q.children] = std::max(list_sizes.value(q.children), r.rows.size());
             add_flags(r);
             data.set(s(q.name), q.group_by.isEmpty() ? rows_list(r.columns, r.rows) : grouped(q, r));
             if (q.single) {
@@ -301,10 +397,11 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
     }
 
     QString error;
-    out.header_html = render(file.header, data, QStringLiteral("header"), path, error);
-    if (error.isEmpty()) out.body_html = render(file.body, data, QStringLiteral("body"), path, error);
+    out.header_html = render(file.header, data, list_sizes, QStringLiteral("header"), path, error);
     if (error.isEmpty())
-        out.footer_template = render(file.footer, data, QStringLiteral("footer"), path, error);
+        out.body_html = render(file.body, data, list_sizes, QStringLiteral("body"), path, error);
+    if (error.isEmpty())
+        out.footer_template = render(file.footer, data, list_sizes, QStringLiteral("footer"), path, error);
     if (!error.isEmpty()) return {std::nullopt, error};
 
     QStringList name_parts;
