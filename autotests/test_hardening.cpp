@@ -98,6 +98,7 @@ private slots:
     void bad_files_are_named_and_never_written_data();
     void bad_files_are_named_and_never_written();
     void a_damaged_file_takes_no_more_work();
+    void a_file_found_damaged_is_refused_by_every_workstation();
     void older_files_are_upgraded_in_one_step();
     void report_queries_can_only_read_data();
     void report_queries_can_only_read();
@@ -335,6 +336,44 @@ void TestHardening::a_damaged_file_takes_no_more_work() {
     const QByteArray before = bytes_of(folder_->database_path());
     QCOMPARE(add_row("doctors", {{"name", "x"}}).kind, DbError::Kind::Damaged);
     QCOMPARE(bytes_of(folder_->database_path()), before);
+}
+
+void TestHardening::a_file_found_damaged_is_refused_by_every_workstation() {
+    for (int id = 1; id <= 400; ++id)
+        QVERIFY(add_patient(minimal_patient(id, QString("Patient %1").arg(id), "", "")).ok());
+    QTemporaryDir backups;
+    QCOMPARE(admin({"backup", "--db", folder_->database_path(), "--to", backups.path()}).exit_code, 0);
+    const QString backup = backups.filePath(QDir(backups.path()).entryList(QDir::Files).value(0));
+    // One damaged page, of an index: the program itself would notice nothing on a save.
+    const int page = select_first("select rootpage from sqlite_schema where name = 'registration_reg_date'")
+                         .value->value(0)
+                         .toInt();
+    {
+        QFile f(folder_->database_path());
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        f.seek(qint64(page - 1) * 4096 + 8);
+        f.write(QByteArray(4000, '\x5a'));
+    }
+    const Run checked = admin({"check", "--db", folder_->database_path()});
+    QVERIFY(checked.exit_code != 0);
+    QVERIFY(QFile::exists(folder_->database_path() + ".damaged"));
+    // This workstation opened the file before: its next save is refused, naming the file.
+    const DbError refused = in_transaction([] { return add_patient(minimal_patient(401, "After", "", "")); });
+    QCOMPARE(refused.kind, DbError::Kind::Damaged);
+    QVERIFY(refused.description.contains("tavora lab.mdb") &&
+            refused.description.contains("restore the last backup"));
+    QVERIFY(!find_patient(401).value);
+    // Restored (the program still running): the mark goes, and work goes on.
+    QCOMPARE(admin({"restore", backup, "--db", folder_->database_path(), "--force"}).exit_code, 0);
+    QVERIFY(!QFile::exists(folder_->database_path() + ".damaged"));
+    QVERIFY(in_transaction([] { return add_patient(minimal_patient(401, "After", "", "")); }).ok());
+    // A mark on a file that checks clean is removed by the check.
+    write_damage_marker(folder_->database_path(), "by hand");
+    close_connection();
+    const Run clean = admin({"check", "--db", folder_->database_path()});
+    QCOMPARE(clean.exit_code, 0);
+    QVERIFY(clean.out.contains("the mark is removed"));
+    QVERIFY(!QFile::exists(folder_->database_path() + ".damaged"));
 }
 
 void TestHardening::older_files_are_upgraded_in_one_step() {

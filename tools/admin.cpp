@@ -168,8 +168,18 @@ int check(const QStringList& args, QTextStream& out, QTextStream& err) {
     const QString problems =
         QFileInfo::exists(db) ? integrity_problems(db) : QStringLiteral("it does not exist");
     if (!problems.isEmpty()) {
-        err << "tavora-lab-admin: " << db << " is damaged or unusable: " << problems << "\n";
+        // Every workstation refuses the file from now on, until it is restored or checked clean.
+        if (QFileInfo::exists(db) && !problems.startsWith(QLatin1String("it ")) &&
+            problems != QLatin1String("the file is empty"))
+            write_damage_marker(db, problems);
+        err << "tavora-lab-admin: " << db << " is damaged or unusable: " << problems
+            << "\nEvery workstation now refuses to write to it; restore the last backup.\n";
         return 1;
+    }
+    if (damage_marked(db)) {
+        remove_damage_marker(db);
+        out << db << ": ok (it was marked damaged; the mark is removed)\n";
+        return 0;
     }
     out << db << ": ok\n";
     return 0;

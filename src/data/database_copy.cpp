@@ -121,5 +121,6 @@ QString restore_database(const QString& backup, const QString& target, bool forc
     // The programs registered when the backup was taken are not running on
     // the restored file; a program still running finds its row gone.
     sqlite3_exec(dest.db, "DELETE FROM workstations", nullptr, nullptr, nullptr);
+    remove_damage_marker(target); // the file is the sound backup now
     return {};
 }

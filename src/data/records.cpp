@@ -427,6 +427,9 @@ DbError delete_rows(const QString& table, const QString& key_column, const QVari
 }
 
 Transaction::Transaction() {
+    // Another workstation (or the admin tool's check) may have found the file
+    // damaged since this one opened it.
+    if (!database_damaged() && damage_marked(database_file_path())) close_connection();
     auto db = database();
     if (!db.ok()) {
         begin_error_ = db.error;

@@ -3,7 +3,9 @@
 #include "workstations.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -92,8 +94,29 @@ QString header_problem(QSqlDatabase& db) {
 
 } // namespace
 
+QString damage_marker(const QString& path) {
+    return path + QStringLiteral(".damaged");
+}
+
+bool damage_marked(const QString& path) {
+    return QFileInfo::exists(damage_marker(path));
+}
+
+void write_damage_marker(const QString& path, const QString& reason) {
+    QFile marker(damage_marker(path));
+    if (marker.exists()) return;
+    if (marker.open(QIODevice::WriteOnly))
+        marker.write((QDateTime::currentDateTime().toString(Qt::ISODate) + u' ' + reason + u'\n').toUtf8());
+}
+
+void remove_damage_marker(const QString& path) {
+    QFile::remove(damage_marker(path));
+}
+
 void mark_database_damaged() {
     damaged_flag() = true;
+    // Every workstation refuses the file from now on, not only this one.
+    write_damage_marker(database_file_path(), QStringLiteral("SQLite found the file damaged"));
 }
 
 bool database_damaged() {
@@ -157,6 +180,10 @@ QString cannot_open_message(const QString& path, const QString& reason) {
 
 void open_connection() {
     if (connection_is_open()) return;
+    if (damage_marked(database_file_path())) {
+        damaged_flag() = true;
+        return;
+    }
     QSqlDatabase db = QSqlDatabase::contains(kConnectionName)
                           ? QSqlDatabase::database(kConnectionName, false)
                           : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnectionName);
@@ -182,6 +209,8 @@ QString database_path_without_extension() {
 }
 
 DbResult<QSqlDatabase> database() {
+    // Restored from a backup (or checked clean) since: the file takes work again.
+    if (damaged_flag() && !damage_marked(database_file_path())) damaged_flag() = false;
     if (!database_damaged()) open_connection();
     if (database_damaged()) return {{}, {DbError::Kind::Damaged, 11, damaged_message()}};
     if (connection_is_open()) return {QSqlDatabase::database(kConnectionName, false), {}};

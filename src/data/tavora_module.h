@@ -54,8 +54,15 @@ void roll_back_a_crashed_save(const QString& path);
 // What the user is told when the database file cannot be opened.
 QString cannot_open_message(const QString& path, const QString& reason);
 
-// A database file found damaged takes no further work in this run: every
-// later action gets the Damaged error that names it.
+// A database file found damaged takes no further work: every later action
+// gets the Damaged error that names it, on every workstation. The finding is
+// kept in a marker file beside the database ("<file>.damaged", with when and
+// why), which each program reads when it opens the file and before each write;
+// a clean "tavora-lab-admin check" or a restore removes it.
+QString damage_marker(const QString& path);
+bool damage_marked(const QString& path);
+void write_damage_marker(const QString& path, const QString& reason);
+void remove_damage_marker(const QString& path);
 void mark_database_damaged();
 bool database_damaged();
 QString damaged_message();

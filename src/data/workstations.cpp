@@ -40,7 +40,7 @@ void start_heartbeat() {
     if (!me().heartbeat) {
         me().heartbeat = new QTimer(QCoreApplication::instance());
         QObject::connect(me().heartbeat, &QTimer::timeout, [] {
-            if (me().id != 0 && connection_is_open() && !renew_workstation()) {
+            if (me().id != 0 && connection_is_open() && !database_damaged() && !renew_workstation()) {
                 register_workstation();
                 if (me().tell) me().tell();
             }
