@@ -165,8 +165,7 @@ int check(const QStringList& args, QTextStream& out, QTextStream& err) {
     const auto o = options(args, {QStringLiteral("--db")}, 0);
     if (!o || !o->named.contains(QStringLiteral("--db"))) return usage(err);
     const QString db = o->named.value(QStringLiteral("--db"));
-    const QString problems =
-        QFileInfo::exists(db) ? integrity_problems(db) : QStringLiteral("it does not exist");
+    const QString problems = QFileInfo::exists(db) ? check_by_copy(db) : QStringLiteral("it does not exist");
     if (!problems.isEmpty()) {
         // Every workstation refuses the file from now on, until it is restored or checked clean.
         if (QFileInfo::exists(db) && !problems.startsWith(QLatin1String("it ")) &&

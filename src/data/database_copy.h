@@ -8,9 +8,18 @@
 // always a consistent snapshot, never a file caught half-way through another
 // workstation's save.
 
-// Writes a snapshot into `file`, which must not exist: of the open database,
-// or of the file at `source` when one is named.
+// Writes a snapshot into `file`, which must not exist: of the program's
+// database, or of the file at `source` when one is named. The file's bytes are
+// copied under a shared lock, which holds writers off only for the copy.
 DbError snapshot_database(const QString& file, const QString& source = {});
+
+// What the file's header and open say is wrong (another program's file, a
+// newer or older version, a file that is no database); empty when it opens.
+QString integrity_problems_of_header(const QString& path);
+
+// The integrity check of the file at `path`, run on a snapshot beside it (so
+// the live file is locked only for the copy); an empty text when it is sound.
+QString check_by_copy(const QString& path);
 
 // PRAGMA integrity_check of the file at `path`, opened read-only: an empty
 // text when it is sound, else what is wrong.
