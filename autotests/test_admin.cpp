@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QProcess>
 #include <QSqlQuery>
 #include <QSysInfo>
@@ -63,6 +64,26 @@ void TestAdmin::backup_and_restore_round_trip() {
     QVERIFY(!QFile::exists(backups.filePath(".partial-killed.mdb")));
     QVERIFY(!QFile::exists(backups.filePath(".partial-killed.mdb-journal")));
     QVERIFY(QFile::remove(backups.filePath(".partial-running.mdb")));
+    // Killed a moment ago: its lock file names a process that is gone, so its copy goes at once;
+    // a backup at work holds its lock, and its copy stays.
+    for (const char* name : {".partial-dead.mdb", ".partial-working.mdb"}) {
+        QFile f(backups.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("part of a copy");
+    }
+    {
+        QFile dead_lock(backups.filePath(".partial-dead.mdb.lock"));
+        QVERIFY(dead_lock.open(QIODevice::WriteOnly));
+        dead_lock.write(QString("999999\ntavora-lab-admin\n%1\n").arg(QSysInfo::machineHostName()).toUtf8());
+    }
+    QLockFile working(backups.filePath(".partial-working.mdb.lock"));
+    QVERIFY(working.tryLock(0));
+    QCOMPARE(admin({"backup", "--db", db, "--to", backups.path()}).exit_code, 0);
+    QVERIFY(!QFile::exists(backups.filePath(".partial-dead.mdb")));
+    QVERIFY(QFile::exists(backups.filePath(".partial-working.mdb")));
+    working.unlock();
+    QVERIFY(QFile::remove(backups.filePath(".partial-working.mdb")));
+    QFile::remove(backups.filePath(".partial-dead.mdb.lock"));
     const QStringList files = QDir(backups.path()).entryList(QDir::Files | QDir::Hidden);
     QCOMPARE(files.size(), 1);
     QVERIFY(files[0].startsWith("tavora lab") && files[0].endsWith(".mdb"));

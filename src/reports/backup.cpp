@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QUuid>
 
 #include <filesystem>
@@ -31,14 +32,28 @@ BackupResult back_up_database(const QString& folder, const QString& source) {
     const QDir dir(folder);
     const QString day_file = dir.filePath(backup_file_name(today()));
     // Partial copies that an interrupted backup left behind (its process
-    // killed, the machine down) go first: a copy still being written is
-    // younger than that, so a backup running at the same moment keeps its own.
-    for (const QFileInfo& stale :
-         dir.entryInfoList({QStringLiteral(".partial-*.mdb*")}, QDir::Files | QDir::Hidden | QDir::System))
-        if (stale.lastModified().secsTo(QDateTime::currentDateTime()) > kStalePartialSeconds)
-            QFile::remove(stale.filePath());
+    // killed, the machine down) go first. A backup holds a lock file beside
+    // its copy while it works: a copy whose lock can be taken (its owner is
+    // gone) is stale; one without a lock file, once it is old enough.
+    for (const QFileInfo& found :
+         dir.entryInfoList({QStringLiteral(".partial-*.mdb")}, QDir::Files | QDir::Hidden | QDir::System)) {
+        const QString lock_path = found.filePath() + QStringLiteral(".lock");
+        QLockFile owner(lock_path);
+        const bool stale =
+            QFileInfo::exists(lock_path)
+                ? owner.tryLock(0)
+                : found.lastModified().secsTo(QDateTime::currentDateTime()) > kStalePartialSeconds;
+        if (!stale) continue;
+        QFile::remove(found.filePath());
+        QFile::remove(found.filePath() + QStringLiteral("-journal"));
+    }
+    for (const QFileInfo& orphan : dir.entryInfoList({QStringLiteral(".partial-*.mdb-journal")},
+                                                     QDir::Files | QDir::Hidden | QDir::System))
+        if (!QFileInfo::exists(orphan.filePath().chopped(8))) QFile::remove(orphan.filePath());
     const QString partial = dir.filePath(
         QStringLiteral(".partial-%1.mdb").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
+    QLockFile working(partial + QStringLiteral(".lock")); // released, and removed, on return
+    working.tryLock(0);
     auto remove_partial = [&partial] {
         QFile::remove(partial);
         QFile::remove(partial + QStringLiteral("-journal"));
