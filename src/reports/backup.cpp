@@ -50,6 +50,14 @@ BackupResult back_up_database(const QString& folder, const QString& source) {
     for (const QFileInfo& orphan : dir.entryInfoList({QStringLiteral(".partial-*.mdb-journal")},
                                                      QDir::Files | QDir::Hidden | QDir::System))
         if (!QFileInfo::exists(orphan.filePath().chopped(8))) QFile::remove(orphan.filePath());
+    // A lock file whose backup died before its copy began: taking it over
+    // removes it when `owner` goes.
+    for (const QFileInfo& orphan : dir.entryInfoList({QStringLiteral(".partial-*.mdb.lock")},
+                                                     QDir::Files | QDir::Hidden | QDir::System)) {
+        if (QFileInfo::exists(orphan.filePath().chopped(5))) continue;
+        QLockFile owner(orphan.filePath());
+        owner.tryLock(0);
+    }
     const QString partial = dir.filePath(
         QStringLiteral(".partial-%1.mdb").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
     QLockFile working(partial + QStringLiteral(".lock")); // released, and removed, on return
