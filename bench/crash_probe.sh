@@ -23,6 +23,16 @@ failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 pause() { sleep "0.$(printf '%03d' $((RANDOM % ${1:-300})))"; }
 checked() { "$admin" check --db "$db" > /dev/null 2>&1 || fail "check after $1"; }
+# Runs the admin tool in the background and kills it within $1 ms.
+killed_admin() {
+    local within=$1
+    shift
+    "$admin" "$@" > /dev/null 2>&1 &
+    local pid=$!
+    pause "$within"
+    kill -9 "$pid" 2> /dev/null || true
+    wait "$pid" 2> /dev/null || true
+}
 
 # Saves: every confirmed one must survive the kill.
 for i in $(seq "$runs"); do
@@ -46,11 +56,7 @@ echo "saves: $runs killed, $(sqlite3 "$db" 'select count(*) from test_main') rep
 
 # Backups: killed at random; the next backup leaves no partial copy behind.
 for i in $(seq "$runs"); do
-    "$admin" backup --db "$db" --to "$backups" > /dev/null 2>&1 &
-    pid=$!
-    pause 60
-    kill -9 "$pid" 2> /dev/null || true
-    wait "$pid" 2> /dev/null || true
+    killed_admin 60 backup --db "$db" --to "$backups"
     checked "killed backup $i"
 done
 "$admin" backup --db "$db" --to "$backups" > /dev/null || fail "backup after the kills"
@@ -61,11 +67,7 @@ echo "backups: $runs killed, $left partial files left after the next backup"
 # Restores: killed at random; the file is the old or the restored one, whole.
 backup=$(find "$backups" -name 'tavora lab*.mdb' | head -n 1)
 for i in $(seq "$runs"); do
-    "$admin" restore "$backup" --db "$db" --force > /dev/null 2>&1 &
-    pid=$!
-    pause 60
-    kill -9 "$pid" 2> /dev/null || true
-    wait "$pid" 2> /dev/null || true
+    killed_admin 60 restore "$backup" --db "$db" --force
     checked "killed restore $i"
 done
 echo "restores: $runs killed"

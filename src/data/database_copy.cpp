@@ -16,6 +16,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <functional>
 #include <system_error>
 
 DbError snapshot_database(const QString& file, const QString& source) {
@@ -76,37 +77,39 @@ QString check_by_copy(const QString& path) {
     return problems;
 }
 
-QString integrity_problems_of_header(const QString& path) {
-    const QString name = QStringLiteral("header-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+namespace {
+
+// Opens the file read-only on a connection of its own, runs `work` on it when
+// it opened, and removes the connection. Returns why it did not open, or what
+// `work` found.
+QString on_own_connection(const QString& path, const std::function<QString(QSqlDatabase&)>& work) {
+    const QString name = QStringLiteral("own-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     QString problems;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         problems = open_database_file(db, path, true);
+        if (problems.isEmpty() && work) problems = work(db);
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
     return problems;
 }
 
+} // namespace
+
+QString integrity_problems_of_header(const QString& path) {
+    return on_own_connection(path, nullptr);
+}
+
 QString integrity_problems(const QString& path) {
-    const QString name = QStringLiteral("check-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    QString problems;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        problems = open_database_file(db, path, true);
-        if (problems.isEmpty()) {
-            QSqlQuery q(db);
-            if (!q.exec(QStringLiteral("PRAGMA integrity_check"))) problems = q.lastError().databaseText();
-            QStringList found;
-            while (q.next())
-                if (q.value(0).toString() != QLatin1String("ok")) found << q.value(0).toString();
-            if (problems.isEmpty()) problems = found.join(u"; ");
-            q.finish();
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return problems;
+    return on_own_connection(path, [](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("PRAGMA integrity_check"))) return q.lastError().databaseText();
+        QStringList found;
+        while (q.next())
+            if (q.value(0).toString() != QLatin1String("ok")) found << q.value(0).toString();
+        return found.join(u"; ");
+    });
 }
 
 namespace {

@@ -8,10 +8,17 @@
 
 #include <QDir>
 #include <QFile>
-#include <QLockFile>
+#include <QSet>
 #include <QUuid>
 
 #include <filesystem>
+#include <optional>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 #include <system_error>
 
 QString default_backup_folder() {
@@ -26,42 +33,79 @@ QString backup_file_name(const QDate& day) {
     return QStringLiteral("tavora lab") + day.toString(QStringLiteral("dd-MM-yyyy")) + QStringLiteral(".mdb");
 }
 
+namespace {
+
+// An exclusive lock on a lock file, held while the object lives. The system
+// releases it when the process ends, however it ends, so a lock that can be
+// taken belongs to nobody. The lock file goes with the object that made it.
+class HeldLock {
+public:
+    explicit HeldLock(const QString& path, bool create = true) : path_(path) {
+#ifdef Q_OS_UNIX
+        fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0640);
+        if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+#endif
+    }
+    ~HeldLock() {
+#ifdef Q_OS_UNIX
+        if (fd_ < 0) return;
+        QFile::remove(path_);
+        ::close(fd_);
+#endif
+    }
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+    bool held() const {
+        return fd_ >= 0;
+    }
+
+private:
+    QString path_;
+    int fd_ = -1;
+};
+
+// Partial copies that an interrupted backup left behind (its process killed,
+// the machine down) go before a backup makes its own. A backup holds the lock
+// of "<copy>.lock" while it works: a copy whose lock can be taken is stale;
+// one without a lock file (a backup that died before it took the lock, or
+// one of an earlier version), once it is old enough.
+void remove_stale_partials(const QDir& dir) {
+    QSet<QString> copies;
+    for (const QString& name :
+         dir.entryList({QStringLiteral(".partial-*")}, QDir::Files | QDir::Hidden | QDir::System))
+        copies << name.left(name.indexOf(QLatin1String(".mdb")) + 4);
+    for (const QString& copy : copies) {
+        const QString path = dir.filePath(copy);
+        const QString lock_path = path + QStringLiteral(".lock");
+        const QFileInfo info(path);
+        std::optional<HeldLock> owner;
+        if (QFileInfo::exists(lock_path)) {
+            owner.emplace(lock_path, false);
+            if (!owner->held()) continue; // a backup at work
+        } else if (info.exists() &&
+                   info.lastModified().secsTo(QDateTime::currentDateTime()) <= kStalePartialSeconds) {
+            continue;
+        }
+        for (const QString& leftover :
+             dir.entryList({copy + QStringLiteral("*")}, QDir::Files | QDir::Hidden | QDir::System))
+            if (dir.filePath(leftover) != lock_path) QFile::remove(dir.filePath(leftover));
+    }
+}
+
+} // namespace
+
 BackupResult back_up_database(const QString& folder, const QString& source) {
     using Outcome = BackupResult::Outcome;
     if (!QDir().mkpath(folder)) return {Outcome::Denied, {}, QStringLiteral("cannot create %1").arg(folder)};
     const QDir dir(folder);
     const QString day_file = dir.filePath(backup_file_name(today()));
-    // Partial copies that an interrupted backup left behind (its process
-    // killed, the machine down) go first. A backup holds a lock file beside
-    // its copy while it works: a copy whose lock can be taken (its owner is
-    // gone) is stale; one without a lock file, once it is old enough.
-    for (const QFileInfo& found :
-         dir.entryInfoList({QStringLiteral(".partial-*.mdb")}, QDir::Files | QDir::Hidden | QDir::System)) {
-        const QString lock_path = found.filePath() + QStringLiteral(".lock");
-        QLockFile owner(lock_path);
-        const bool stale =
-            QFileInfo::exists(lock_path)
-                ? owner.tryLock(0)
-                : found.lastModified().secsTo(QDateTime::currentDateTime()) > kStalePartialSeconds;
-        if (!stale) continue;
-        QFile::remove(found.filePath());
-        QFile::remove(found.filePath() + QStringLiteral("-journal"));
-    }
-    for (const QFileInfo& orphan : dir.entryInfoList({QStringLiteral(".partial-*.mdb-journal")},
-                                                     QDir::Files | QDir::Hidden | QDir::System))
-        if (!QFileInfo::exists(orphan.filePath().chopped(8))) QFile::remove(orphan.filePath());
-    // A lock file whose backup died before its copy began: taking it over
-    // removes it when `owner` goes.
-    for (const QFileInfo& orphan : dir.entryInfoList({QStringLiteral(".partial-*.mdb.lock")},
-                                                     QDir::Files | QDir::Hidden | QDir::System)) {
-        if (QFileInfo::exists(orphan.filePath().chopped(5))) continue;
-        QLockFile owner(orphan.filePath());
-        owner.tryLock(0);
-    }
+    remove_stale_partials(dir);
     const QString partial = dir.filePath(
         QStringLiteral(".partial-%1.mdb").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
-    QLockFile working(partial + QStringLiteral(".lock")); // released, and removed, on return
-    working.tryLock(0);
+    const HeldLock working(partial + QStringLiteral(".lock")); // the system lets go if this process dies
     auto remove_partial = [&partial] {
         QFile::remove(partial);
         QFile::remove(partial + QStringLiteral("-journal"));
