@@ -8,6 +8,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -103,26 +105,38 @@ bool field_exists(const QSqlDatabase& db, const QString& table, const QString& f
     return false;
 }
 
+// The columns whose has_x the report's templates ask for: only those are made
+// for every row (a long report has thousands of rows).
+QSet<QString> has_names_used(const ReportFile& file) {
+    QSet<QString> used;
+    static const QRegularExpression has(QStringLiteral("has_(\\w+)"));
+    for (const QString* band : {&file.header, &file.body, &file.footer})
+        for (auto m = has.globalMatch(*band); m.hasNext();)
+            used << m.next().captured(1);
+    return used;
+}
+
 // Mustache counts an empty text as true: has_x says whether x holds anything.
-mu::data row_object(const QStringList& columns, const QStringList& row) {
+mu::data row_object(const QStringList& columns, const QStringList& row, const QSet<QString>& has_used) {
     mu::data o{mu::data::type::object};
     for (int i = 0; i < columns.size(); ++i) {
         o.set(s(columns[i]), s(row.value(i)));
-        o.set("has_" + s(columns[i]), !row.value(i).trimmed().isEmpty());
+        if (has_used.contains(columns[i])) o.set("has_" + s(columns[i]), !row.value(i).trimmed().isEmpty());
     }
     return o;
 }
 
-mu::data rows_list(const QStringList& columns, const QList<QStringList>& rows) {
+mu::data rows_list(const QStringList& columns, const QList<QStringList>& rows,
+                   const QSet<QString>& has_used) {
     mu::data list{mu::data::type::list};
     for (const QStringList& row : rows)
-        list.push_back(row_object(columns, row));
+        list.push_back(row_object(columns, row, has_used));
     return list;
 }
 
 // Consecutive rows that agree on the grouping columns become one entry with
 // those columns and the rows themselves under `children`.
-mu::data grouped(const ReportQuery& q, const Table& r) {
+mu::data grouped(const ReportQuery& q, const Table& r, const QSet<QString>& has_used) {
     QList<int> keys;
     for (const QString& g : q.group_by)
         keys << int(r.columns.indexOf(g));
@@ -131,8 +145,8 @@ mu::data grouped(const ReportQuery& q, const Table& r) {
     QList<QStringList> members;
     auto flush = [&] {
         if (members.isEmpty()) return;
-        mu::data entry = row_object(r.columns, members.first());
-        entry.set(s(q.children), rows_list(r.columns, members));
+        mu::data entry = row_object(r.columns, members.first(), has_used);
+        entry.set(s(q.children), rows_list(r.columns, members, has_used));
         list.push_back(entry);
         members.clear();
     };
@@ -302,6 +316,7 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
     data.set("pages", "{{pages}}");
     QHash<QString, QString> top;          // fields of the single-row queries, for the file name
     QHash<QString, qsizetype> list_sizes; // rows of every list the template may repeat over
+    const QSet<QString> has_used = has_names_used(file);
     qint64 data_bytes = 0;
 
     if (!file.queries.isEmpty()) {
@@ -383,7 +398,8 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
             if (!q.children.isEmpty())
                 list_sizes[q.children] = std::max(list_sizes.value(q.children), r.rows.size());
             add_flags(r);
-            data.set(s(q.name), q.group_by.isEmpty() ? rows_list(r.columns, r.rows) : grouped(q, r));
+            data.set(s(q.name),
+                     q.group_by.isEmpty() ? rows_list(r.columns, r.rows, has_used) : grouped(q, r, has_used));
             if (q.single) {
                 const QStringList first = r.rows.value(0);
                 for (int i = 0; i < r.columns.size(); ++i) {

@@ -14,16 +14,18 @@
 
 namespace {
 
+// A band or the body, laid out once: the width (and for the body the page
+// height) is set before the text, since each change of size lays it all out again.
 std::unique_ptr<QTextDocument> make_document(const PreparedReport& r, const QString& html,
-                                             QPaintDevice* device, double width) {
+                                             QPaintDevice* device, double width, double page_height = -1) {
     auto doc = std::make_unique<QTextDocument>();
     doc->documentLayout()->setPaintDevice(device);
     doc->setDocumentMargin(0);
     doc->setDefaultFont(QFont(QStringLiteral("DejaVu Sans"), 10));
     doc->setBaseUrl(QUrl::fromLocalFile(r.file.folder + u'/'));
     doc->setDefaultStyleSheet(r.file.style);
+    doc->setPageSize(QSizeF(width, page_height));
     doc->setHtml(html);
-    doc->setTextWidth(width);
     return doc;
 }
 
@@ -132,8 +134,7 @@ int paint_report(const PreparedReport& r, QPagedPaintDevice* device) {
 
     const double body_top = header_h > 0 ? header_h + gap : 0;
     const double body_h = area.height() - body_top - (footer_h > 0 ? footer_h + gap : 0);
-    auto body = make_document(r, r.body_html, device, width);
-    body->setPageSize(QSizeF(width, body_h));
+    auto body = make_document(r, r.body_html, device, width, body_h);
     keep_headings_with_their_rows(body.get(), body_h);
     const int pages = std::max(1, body->pageCount());
     const QList<ContinuedHeading> continued = continued_headings(body.get(), body_h);
