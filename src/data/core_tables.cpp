@@ -159,5 +159,8 @@ DbError modify_patient(const Patient& patient, const Patient& looked_up) {
 }
 
 ListQuery patient_list() {
-    return {QStringLiteral("registration"), QStringLiteral("patient_id"), {}, {}};
+    ListQuery q;
+    q.table = QStringLiteral("registration");
+    q.key = QStringLiteral("patient_id");
+    return q;
 }

@@ -186,15 +186,25 @@ DbError add_doctor_if_new(const QString& name) {
 }
 
 ListQuery test_report_list(const QString& test_name) {
-    return {QStringLiteral("test_main"), QStringLiteral("rowid"), QStringLiteral("test = ?"), {test_name}};
+    ListQuery q;
+    q.table = QStringLiteral("test_main");
+    q.key = QStringLiteral("rowid");
+    q.where = QStringLiteral("test = ?");
+    q.binds = {test_name};
+    return q;
 }
 
 ListQuery all_reports_list() {
-    return {QStringLiteral("test_main"), QStringLiteral("lab_id"), {}, {}};
+    ListQuery q;
+    q.table = QStringLiteral("test_main");
+    q.key = QStringLiteral("lab_id");
+    return q;
 }
 
 ListQuery temporary_reports_list() {
-    return {QStringLiteral("test_main"), QStringLiteral("lab_id"), QStringLiteral("temp_patient = 'Y'"), {}};
+    ListQuery q = all_reports_list();
+    q.where = QStringLiteral("temp_patient = 'Y'");
+    return q;
 }
 
 namespace {
