@@ -165,14 +165,13 @@ int check(const QStringList& args, QTextStream& out, QTextStream& err) {
     const auto o = options(args, {QStringLiteral("--db")}, 0);
     if (!o || !o->named.contains(QStringLiteral("--db"))) return usage(err);
     const QString db = o->named.value(QStringLiteral("--db"));
-    const QString problems = QFileInfo::exists(db) ? check_by_copy(db) : QStringLiteral("it does not exist");
-    if (!problems.isEmpty()) {
-        // Every workstation refuses the file from now on, until it is restored or checked clean.
-        if (QFileInfo::exists(db) && !problems.startsWith(QLatin1String("it ")) &&
-            problems != QLatin1String("the file is empty"))
-            write_damage_marker(db, problems);
-        err << "tavora-lab-admin: " << db << " is damaged or unusable: " << problems
-            << "\nEvery workstation now refuses to write to it; restore the last backup.\n";
+    const FileCheck checked = check_by_copy(db);
+    if (!checked.problems.isEmpty()) {
+        // Every workstation refuses a damaged file from now on, until it is restored or checked clean.
+        if (checked.damaged) write_damage_marker(db, checked.problems);
+        err << "tavora-lab-admin: " << db << " is damaged or unusable: " << checked.problems << "\n";
+        if (checked.damaged)
+            err << "Every workstation now refuses to write to it; restore the last backup.\n";
         return 1;
     }
     if (damage_marked(db)) {
@@ -205,24 +204,27 @@ int journal(QStringList args, QTextStream& out, QTextStream& err) {
         (o->named.contains(QStringLiteral("--patient")) && o->named.contains(QStringLiteral("--lab"))))
         return usage(err);
     const QString path = o->named.value(QStringLiteral("--db"));
-    QString where;
-    QVariantList binds;
-    if (o->named.contains(QStringLiteral("--patient"))) {
-        const QVariant n = o->named.value(QStringLiteral("--patient")).toLongLong();
-        where = QStringLiteral(" WHERE (table_name = 'registration' AND row_key = ?) OR "
-                               "(table_name = 'test_main' AND json_extract(old_values, '$.patient_id') = ?)");
-        binds = {n, n};
-    } else if (o->named.contains(QStringLiteral("--lab"))) {
-        where = QStringLiteral(" WHERE table_name = 'test_main' AND row_key = ?");
-        binds = {o->named.value(QStringLiteral("--lab")).toLongLong()};
-    }
-    for (const char* option : {"--patient", "--lab"})
-        if (o->named.contains(QLatin1String(option)) &&
-            !whole_number(o->named.value(QLatin1String(option)))) {
+    // --patient N or --lab N: a whole number, read once.
+    std::optional<qint64> number;
+    for (const char* option : {"--patient", "--lab"}) {
+        if (!o->named.contains(QLatin1String(option))) continue;
+        number = whole_number(o->named.value(QLatin1String(option)));
+        if (!number) {
             err << "tavora-lab-admin: " << option << " takes a whole number, not \""
                 << o->named.value(QLatin1String(option)) << "\"\n";
             return 2;
         }
+    }
+    QString where;
+    QVariantList binds;
+    if (o->named.contains(QStringLiteral("--patient"))) {
+        where = QStringLiteral(" WHERE (table_name = 'registration' AND row_key = ?) OR "
+                               "(table_name = 'test_main' AND json_extract(old_values, '$.patient_id') = ?)");
+        binds = {*number, *number};
+    } else if (number) {
+        where = QStringLiteral(" WHERE table_name = 'test_main' AND row_key = ?");
+        binds = {*number};
+    }
     int status = 0;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("journal"));

@@ -61,14 +61,15 @@ DbError refuse_reused_id(const char* table, const QVariant& id) {
     return {};
 }
 
-DbResult<Patient> patient_as_shown(const QVariant& patient_id, const QString& shown_name) {
+DbError patient_on_record(const QVariant& patient_id, const std::optional<QString>& shown_name) {
     auto stored = find_patient(patient_id);
-    if (!stored.ok()) return {{}, stored.error};
-    if (!stored.value || stored.value->patient_name != shown_name)
-        return {{},
-                {DbError::Kind::NotFound, 0,
-                 QStringLiteral("no patient %1 named \"%2\"").arg(value_text(patient_id), shown_name)}};
-    return {*stored.value, {}};
+    if (!stored.ok()) return stored.error;
+    if (!stored.value || (shown_name && stored.value->patient_name != *shown_name))
+        return {DbError::Kind::NotFound, 0,
+                QStringLiteral("no patient %1%2")
+                    .arg(value_text(patient_id),
+                         shown_name ? QStringLiteral(" named \"%1\"").arg(*shown_name) : QString())};
+    return {};
 }
 
 Patient minimal_patient(const QVariant& patient_id, const QString& name, const QString& age,
@@ -122,10 +123,10 @@ DbError add_patient(const Patient& patient) {
     fields.prepend({QStringLiteral("patient_id"), patient.patient_id});
     if (DbError e = add_row(QStringLiteral("registration"), fields); !e.ok()) return e;
     if (DbError e = refuse_reused_id("registration", patient.patient_id); !e.ok()) return e;
-    auto stored = find_patient(patient.patient_id);
-    if (!stored.ok() || !stored.value) return stored.error;
+    Patient stored = patient;
+    stored.reg_date = today_iso(); // as patient_fields wrote it
     return journal_change(QStringLiteral("create"), QStringLiteral("registration"),
-                          patient.patient_id.toLongLong(), patient_json(*stored.value));
+                          patient.patient_id.toLongLong(), patient_json(stored));
 }
 
 bool same_key(const QVariant& a, const QVariant& b) {

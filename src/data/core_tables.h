@@ -28,10 +28,10 @@ Patient minimal_patient(const QVariant& patient_id, const QString& name, const Q
                         const QString& sex);
 
 DbResult<std::optional<Patient>> find_patient(const QVariant& patient_id);
-// The patient stored under that number, when its name is exactly the one a
-// screen showed for it; otherwise a NotFound error. Call it inside the write
-// transaction that stores something for the patient.
-DbResult<Patient> patient_as_shown(const QVariant& patient_id, const QString& shown_name);
+// Nothing when a patient is stored under that number (with exactly the name a
+// screen showed for it, when one is given); otherwise a NotFound error. Call
+// it inside the write transaction that stores something for the patient.
+DbError patient_on_record(const QVariant& patient_id, const std::optional<QString>& shown_name);
 // A Duplicate error when the journal of changes holds the deletion of a row
 // of `table` with this id (a deleted report's lab id, say): such an id is
 // never stored again.

@@ -63,31 +63,18 @@ DbError snapshot_database(const QString& file, const QString& source) {
     return e;
 }
 
-QString check_by_copy(const QString& path) {
-    if (!QFileInfo::exists(path)) return QStringLiteral("it does not exist");
-    const QFileInfo info(path);
-    const QString copy = info.absoluteDir().filePath(
-        QStringLiteral(".check-%1.mdb").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
-    // Open problems (a file of another version, another program's file) are told as they are.
-    if (const QString problems = integrity_problems_of_header(path); !problems.isEmpty()) return problems;
-    const DbError e = snapshot_database(copy, path);
-    QString problems = e.ok() ? integrity_problems(copy) : e.description;
-    QFile::remove(copy);
-    QFile::remove(copy + QStringLiteral("-journal"));
-    return problems;
-}
-
 namespace {
 
 // Opens the file read-only on a connection of its own, runs `work` on it when
-// it opened, and removes the connection. Returns why it did not open, or what
-// `work` found.
-QString on_own_connection(const QString& path, const std::function<QString(QSqlDatabase&)>& work) {
+// it opened, and removes the connection. Returns why it did not open (with
+// SQLite's code in `code`), or what `work` found.
+QString on_own_connection(const QString& path, const std::function<QString(QSqlDatabase&)>& work,
+                          int* code = nullptr) {
     const QString name = QStringLiteral("own-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     QString problems;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        problems = open_database_file(db, path, true);
+        problems = open_database_file(db, path, true, code);
         if (problems.isEmpty() && work) problems = work(db);
         db.close();
     }
@@ -97,8 +84,21 @@ QString on_own_connection(const QString& path, const std::function<QString(QSqlD
 
 } // namespace
 
-QString integrity_problems_of_header(const QString& path) {
-    return on_own_connection(path, nullptr);
+FileCheck check_by_copy(const QString& path) {
+    if (!QFileInfo::exists(path)) return {QStringLiteral("it does not exist"), false};
+    // What the open says (another program's file, another version, no
+    // database at all) is told as it is; only a file SQLite finds corrupt or
+    // unreadable as a database counts as damaged.
+    int code = 0;
+    if (const QString problems = on_own_connection(path, nullptr, &code); !problems.isEmpty())
+        return {problems, (code & 0xff) == SQLITE_CORRUPT || (code & 0xff) == SQLITE_NOTADB};
+    const QString copy = QFileInfo(path).absoluteDir().filePath(
+        QStringLiteral(".check-%1.mdb").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
+    const DbError e = snapshot_database(copy, path);
+    const FileCheck found =
+        e.ok() ? FileCheck{integrity_problems(copy), true} : FileCheck{e.description, false};
+    QFile::remove(copy);
+    return {found.problems, found.damaged && !found.problems.isEmpty()};
 }
 
 QString integrity_problems(const QString& path) {

@@ -13,13 +13,15 @@
 // copied under a shared lock, which holds writers off only for the copy.
 DbError snapshot_database(const QString& file, const QString& source = {});
 
-// What the file's header and open say is wrong (another program's file, a
-// newer or older version, a file that is no database); empty when it opens.
-QString integrity_problems_of_header(const QString& path);
-
-// The integrity check of the file at `path`, run on a snapshot beside it (so
-// the live file is locked only for the copy); an empty text when it is sound.
-QString check_by_copy(const QString& path);
+// The check of the file at `path`: what its open says is wrong (another
+// program's file, another version), or what the integrity check finds on a
+// snapshot beside it (so the live file is locked only for the copy). Empty
+// problems when it is sound; `damaged` when SQLite finds it corrupt.
+struct FileCheck {
+    QString problems;
+    bool damaged = false;
+};
+FileCheck check_by_copy(const QString& path);
 
 // PRAGMA integrity_check of the file at `path`, opened read-only: an empty
 // text when it is sound, else what is wrong.

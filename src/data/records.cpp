@@ -15,6 +15,8 @@
 
 #include <sqlite3.h>
 
+#include <type_traits>
+
 namespace {
 
 // The shared tables of the schema, spelled as the schema spells them; the
@@ -151,7 +153,8 @@ sqlite3* sqlite_handle(const QSqlDatabase& db) {
 // Runs one query to its end straight through SQLite's own interface on the
 // shared connection (Qt's per-value QVariant round trip costs more than the
 // read itself on long lists) and finishes it before returning. `names`
-// receives the column names; `row` is called with the statement on each row.
+// receives the column names; `row` is called with the statement on each row,
+// and may return false to stop reading there.
 template <typename OnRow>
 DbError read_through(const QString& sql, const QVariantList& binds, QStringList* names, OnRow&& row) {
     auto db = database();
@@ -186,8 +189,16 @@ DbError read_through(const QString& sql, const QVariantList& binds, QStringList*
         for (int i = 0; i < sqlite3_column_count(stmt); ++i)
             *names << QString::fromUtf8(sqlite3_column_name(stmt, i));
     int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
-        row(stmt);
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        if constexpr (std::is_same_v<decltype(row(stmt)), bool>) {
+            if (!row(stmt)) {
+                rc = SQLITE_DONE;
+                break;
+            }
+        } else {
+            row(stmt);
+        }
+    }
     if (rc != SQLITE_DONE) return fail();
     sqlite3_finalize(stmt);
     return {};
@@ -315,8 +326,7 @@ DbResult<QList<qint64>> list_keys(const ListQuery& list) {
     return out;
 }
 
-DbError read_list(const ListQuery& list, QStringList& columns,
-                  const std::function<bool(const QStringList& cells)>& on_row) {
+DbError read_list(const ListQuery& list, const std::function<bool(const QStringList& cells)>& on_row) {
     auto from = list_from_in_order(list);
     if (!from.ok()) return from.error;
     auto checked = checked_names(list.table, QStringList{list.key} + list.columns);
@@ -324,18 +334,13 @@ DbError read_list(const ListQuery& list, QStringList& columns,
     const QString shown = list.columns.isEmpty() ? QStringLiteral("*") : list.columns.join(u", ");
     QStringList names;
     QStringList cells;
-    bool stopped = false;
-    const DbError e = read_through(QStringLiteral("SELECT %1, %2 FROM %3").arg(list.key, shown, from.value),
-                                   list.binds, &names, [&](sqlite3_stmt* s) {
-                                       if (stopped) return;
-                                       if (columns.isEmpty()) columns = names.mid(1);
-                                       cells.resize(names.size() - 1);
-                                       for (int i = 1; i < names.size(); ++i)
-                                           cells[i - 1] = cell_text(s, i);
-                                       stopped = !on_row(cells);
-                                   });
-    if (columns.isEmpty()) columns = names.mid(1);
-    return e;
+    return read_through(QStringLiteral("SELECT %1, %2 FROM %3").arg(list.key, shown, from.value), list.binds,
+                        &names, [&](sqlite3_stmt* s) {
+                            cells.resize(names.size() - 1);
+                            for (int i = 1; i < names.size(); ++i)
+                                cells[i - 1] = cell_text(s, i);
+                            return on_row(cells);
+                        });
 }
 
 DbResult<Table> list_rows(const ListQuery& list, const QList<qint64>& keys) {
@@ -429,7 +434,7 @@ DbError delete_rows(const QString& table, const QString& key_column, const QVari
 Transaction::Transaction() {
     // Another workstation (or the admin tool's check) may have found the file
     // damaged since this one opened it.
-    if (!database_damaged() && damage_marked(database_file_path())) close_connection();
+    notice_damage_marker();
     auto db = database();
     if (!db.ok()) {
         begin_error_ = db.error;

@@ -67,10 +67,9 @@ DbResult<QList<qint64>> list_keys(const ListQuery& list);
 DbResult<Table> list_rows(const ListQuery& list, const QList<qint64>& keys);
 
 // Every row of the list, in its order, as it is read (one statement, to its
-// end): `columns` receives the column names, `on_row` each row's values as
-// stored (dates as ISO text); it returns false to stop reading.
-DbError read_list(const ListQuery& list, QStringList& columns,
-                  const std::function<bool(const QStringList& cells)>& on_row);
+// end): `on_row` gets each row's values as stored (dates as ISO text), and
+// returns false to stop reading.
+DbError read_list(const ListQuery& list, const std::function<bool(const QStringList& cells)>& on_row);
 
 // Row operations on a table of the schema (anything else is refused, so a
 // table name can never carry SQL).

@@ -10,6 +10,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
+#include <QUuid>
 
 namespace {
 
@@ -132,7 +133,7 @@ QString damaged_message() {
 
 void roll_back_a_crashed_save(const QString& path) {
     if (!QFileInfo::exists(path + QStringLiteral("-journal"))) return;
-    const QString name = QStringLiteral("recovery-") + QString::number(quintptr(&path));
+    const QString name = QStringLiteral("recovery-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         open_database_file(db, path, false);
@@ -178,12 +179,16 @@ QString cannot_open_message(const QString& path, const QString& reason) {
              reason.isEmpty() ? QStringLiteral("unable to open database file") : reason);
 }
 
+void notice_damage_marker() {
+    if (damaged_flag() || !damage_marked(database_file_path())) return;
+    damaged_flag() = true;
+    close_connection(); // writes nothing more: once repaired, the file is opened afresh
+}
+
 void open_connection() {
     if (connection_is_open()) return;
-    if (damage_marked(database_file_path())) {
-        damaged_flag() = true;
-        return;
-    }
+    notice_damage_marker();
+    if (database_damaged()) return;
     QSqlDatabase db = QSqlDatabase::contains(kConnectionName)
                           ? QSqlDatabase::database(kConnectionName, false)
                           : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnectionName);

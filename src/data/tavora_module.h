@@ -63,6 +63,9 @@ QString damage_marker(const QString& path);
 bool damage_marked(const QString& path);
 void write_damage_marker(const QString& path, const QString& reason);
 void remove_damage_marker(const QString& path);
+// Takes note of a marker another program left (a stat of the marker file: not
+// for every statement, for every open and every write transaction).
+void notice_damage_marker();
 void mark_database_damaged();
 bool database_damaged();
 QString damaged_message();

@@ -51,15 +51,6 @@ QJsonObject report_json(const ReportHeader& h, const QList<ResultRow>& rows) {
             {QStringLiteral("results"), results}};
 }
 
-DbError patient_exists(const QVariant& patient_id, const std::optional<QString>& shown_name) {
-    if (shown_name) return patient_as_shown(patient_id, *shown_name).error;
-    auto stored = find_patient(patient_id);
-    if (!stored.ok()) return stored.error;
-    if (!stored.value)
-        return {DbError::Kind::NotFound, 0, QStringLiteral("no patient %1").arg(value_text(patient_id))};
-    return {};
-}
-
 DbError changed_since_looked_up() {
     return {DbError::Kind::Changed, 0, QStringLiteral("the report was changed since it was looked up")};
 }
@@ -73,7 +64,7 @@ DbError save_report(const NewReport& report) {
     return in_transaction([&]() -> DbError {
         if (report.patient) {
             if (DbError e = add_patient(*report.patient); !e.ok()) return e;
-        } else if (DbError e = patient_exists(h.patient_id, report.shown_name); !e.ok()) {
+        } else if (DbError e = patient_on_record(h.patient_id, report.shown_name); !e.ok()) {
             return e;
         }
         DbError e = add_row(QStringLiteral("test_main"), {{QStringLiteral("lab_id"), h.lab_id},
@@ -105,7 +96,7 @@ DbError modify_report(const ReportChange& change) {
         if (!stored.value || !same_header(stored.value->header, change.looked_up.header) ||
             !same_rows(stored.value->rows, change.looked_up.rows))
             return changed_since_looked_up();
-        if (DbError e = patient_exists(h.patient_id, change.shown_name); !e.ok()) return e;
+        if (DbError e = patient_on_record(h.patient_id, change.shown_name); !e.ok()) return e;
         DbError e =
             journal_change(QStringLiteral("modify"), QStringLiteral("test_main"), h.lab_id.toLongLong(),
                            report_json(stored.value->header, stored.value->rows));

@@ -35,16 +35,32 @@ QSqlDatabase open_shared() {
     return QSqlDatabase::database(kConnectionName, false);
 }
 
+// Says this program is still there. False when its registration is gone:
+// the file was replaced under it.
+bool renew_registration() {
+    QSqlQuery q(open_shared());
+    q.prepare(QStringLiteral("UPDATE workstations SET seen_at = ? WHERE id = ?"));
+    q.addBindValue(now_seconds());
+    q.addBindValue(me().id);
+    if (!q.exec()) return true; // busy: the next beat tries again
+    return q.numRowsAffected() > 0;
+}
+
+void heartbeat() {
+    if (!connection_is_open() || database_damaged()) return;
+    if (me().id == 0) {
+        register_workstation(); // the file was busy when the connection opened
+    } else if (!renew_registration()) {
+        register_workstation();
+        if (me().tell) me().tell();
+    }
+}
+
 void start_heartbeat() {
     if (!QCoreApplication::instance()) return;
     if (!me().heartbeat) {
         me().heartbeat = new QTimer(QCoreApplication::instance());
-        QObject::connect(me().heartbeat, &QTimer::timeout, [] {
-            if (me().id != 0 && connection_is_open() && !database_damaged() && !renew_workstation()) {
-                register_workstation();
-                if (me().tell) me().tell();
-            }
-        });
+        QObject::connect(me().heartbeat, &QTimer::timeout, heartbeat);
     }
     me().heartbeat->start(me().heartbeat_ms);
 }
@@ -72,28 +88,13 @@ void unregister_workstation() {
     if (me().heartbeat) me().heartbeat->stop();
     if (me().id == 0) return;
     QSqlDatabase db = open_shared();
-    if (db.isOpen()) {
+    if (db.isOpen() && !database_damaged()) { // nothing more is written to a damaged file
         QSqlQuery q(db);
         q.prepare(QStringLiteral("DELETE FROM workstations WHERE id = ?"));
         q.addBindValue(me().id);
         q.exec();
     }
     me().id = 0;
-}
-
-bool renew_workstation() {
-    QSqlDatabase db = open_shared();
-    if (!db.isOpen()) return true;
-    if (me().id == 0) {
-        register_workstation();
-        return true;
-    }
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("UPDATE workstations SET seen_at = ? WHERE id = ?"));
-    q.addBindValue(now_seconds());
-    q.addBindValue(me().id);
-    if (!q.exec()) return true; // busy: the next beat tries again
-    return q.numRowsAffected() > 0;
 }
 
 DbError check_still_registered() {

@@ -22,12 +22,9 @@ inline constexpr int kHeartbeatSeconds = 30;
 void register_workstation();
 void unregister_workstation();
 
-// Renews this program's registration (the heartbeat does it on its own).
-// Returns false when the registration is gone: the file was replaced.
-bool renew_workstation();
-
 // Inside a write transaction: a Replaced error when this program's
-// registration is gone from the file, after which it registers afresh.
+// registration is gone from the file (the caller rolls back and registers
+// afresh). The heartbeat finds it too, and tells the user.
 DbError check_still_registered();
 
 // What the program does when it finds its file replaced (the shell tells the user).

@@ -2,7 +2,6 @@
 
 #include "database_copy.h"
 #include "dates.h"
-#include "schema_setup.h"
 
 #include <QDateTime>
 
@@ -106,19 +105,14 @@ BackupResult back_up_database(const QString& folder, const QString& source) {
     const QString partial = dir.filePath(
         QStringLiteral(".partial-%1.mdb").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
     const HeldLock working(partial + QStringLiteral(".lock")); // the system lets go if this process dies
-    auto remove_partial = [&partial] {
-        QFile::remove(partial);
-        QFile::remove(partial + QStringLiteral("-journal"));
-    };
 
     const DbError e = snapshot_database(partial, source);
     if (!e.ok()) {
-        remove_partial();
+        QFile::remove(partial);
         return {e.busy() ? Outcome::Busy : Outcome::Denied, {}, e.description};
     }
-    QFile::setPermissions(partial, kPatientCopyMode);
     if (const QString problems = integrity_problems(partial); !problems.isEmpty()) {
-        remove_partial();
+        QFile::remove(partial);
         return {Outcome::Denied, {}, QStringLiteral("the copy did not pass its check: %1").arg(problems)};
     }
     // rename() replaces the day's file in one step.
@@ -126,7 +120,7 @@ BackupResult back_up_database(const QString& folder, const QString& source) {
     std::filesystem::rename(std::filesystem::path(partial.toStdU16String()),
                             std::filesystem::path(day_file.toStdU16String()), ec);
     if (ec) {
-        remove_partial();
+        QFile::remove(partial);
         return {Outcome::Denied, {}, QString::fromStdString(ec.message())};
     }
     return {Outcome::Done, day_file, {}};

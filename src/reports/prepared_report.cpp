@@ -350,50 +350,48 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
                         .arg(q.line)};
             for (int i = 0; ok && selection && i < places; ++i)
                 query.addBindValue(selection->value);
-            ok = ok && query.exec();
-            if (!ok && query.lastError().nativeErrorCode() == QLatin1String("9")) // SQLITE_INTERRUPT
-                return {
+            // Every way a query can fail or ask too much ends in one of two
+            // refusals that name the file, the query and its line.
+            auto asks_too_much = [&](const QString& what) {
+                return Prepared{
                     std::nullopt,
-                    QStringLiteral("The report file %1 asks too much of its query \"%2\" (line %3): it ran "
-                                   "longer than %L4 seconds.")
+                    QStringLiteral("The report file %1 asks too much of its query \"%2\" (line %3): %4.")
                         .arg(readable_path(path), q.name)
                         .arg(q.line)
-                        .arg(kMaxQueryMilliseconds / 1000)};
-            if (!ok)
+                        .arg(what)};
+            };
+            Table r;
+            ok = ok && query.exec();
+            if (ok) {
+                const QSqlRecord rec = query.record();
+                for (int i = 0; i < rec.count(); ++i)
+                    r.columns << rec.fieldName(i);
+                while (r.rows.size() <= kMaxReportRows && data_bytes <= kMaxReportDataBytes && query.next()) {
+                    QStringList row;
+                    for (int i = 0; i < r.columns.size(); ++i) {
+                        const QString text = value_text(query.value(i));
+                        data_bytes += text.size() * 2;
+                        row << (is_date_column(r.columns[i]) ? display_date(text) : text);
+                    }
+                    r.rows << row;
+                }
+            }
+            const QSqlError failure = query.lastError();
+            query.finish();
+            if (failure.nativeErrorCode() == QLatin1String("9")) // SQLITE_INTERRUPT: past the time allowed
+                return asks_too_much(
+                    QStringLiteral("it ran longer than %L1 seconds").arg(kMaxQueryMilliseconds / 1000));
+            if (!ok || failure.isValid())
                 return {std::nullopt,
                         QStringLiteral("The report file %1 has a fault in its query \"%2\" (line %3): %4")
                             .arg(readable_path(path), q.name)
                             .arg(q.line)
-                            .arg(query.lastError().databaseText())};
-            Table r;
-            const QSqlRecord rec = query.record();
-            for (int i = 0; i < rec.count(); ++i)
-                r.columns << rec.fieldName(i);
-            while (query.next()) {
-                QStringList row;
-                for (int i = 0; i < r.columns.size(); ++i) {
-                    const QString text = value_text(query.value(i));
-                    data_bytes += text.size() * 2;
-                    row << (is_date_column(r.columns[i]) ? display_date(text) : text);
-                }
-                r.rows << row;
-                if (r.rows.size() > kMaxReportRows || data_bytes > kMaxReportDataBytes) break;
-            }
-            const bool interrupted = query.lastError().isValid();
-            query.finish();
-            if (r.rows.size() > kMaxReportRows || data_bytes > kMaxReportDataBytes || interrupted)
-                return {std::nullopt,
-                        QStringLiteral("The report file %1 asks too much of its query \"%2\" (line %3): %4.")
-                            .arg(readable_path(path), q.name)
-                            .arg(q.line)
-                            .arg(interrupted
-                                     ? QStringLiteral("it ran longer than %L1 seconds, or failed (%2)")
-                                           .arg(kMaxQueryMilliseconds / 1000)
-                                           .arg(query.lastError().databaseText())
-                                 : r.rows.size() > kMaxReportRows
-                                     ? QStringLiteral("more than %L1 rows").arg(kMaxReportRows)
-                                     : QStringLiteral("more than %L1 MB of data")
-                                           .arg(kMaxReportDataBytes / (1024 * 1024)))};
+                            .arg(failure.databaseText())};
+            if (r.rows.size() > kMaxReportRows)
+                return asks_too_much(QStringLiteral("more than %L1 rows").arg(kMaxReportRows));
+            if (data_bytes > kMaxReportDataBytes)
+                return asks_too_much(
+                    QStringLiteral("more than %L1 MB of data").arg(kMaxReportDataBytes / (1024 * 1024)));
             list_sizes[q.name] = r.rows.size();
             if (!q.children.isEmpty())
                 list_sizes[q.children] = std::max(list_sizes.value(q.children), r.rows.size());

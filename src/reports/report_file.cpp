@@ -7,8 +7,6 @@
 #include <QFileInfo>
 #include <QXmlStreamReader>
 
-namespace {} // namespace
-
 QString readable_path(const QString& path) {
     // The program names its report files as folder + "\file.rpt": on this
     // machine that backslash is a folder separator like any other.

@@ -9,21 +9,27 @@
 #include <QProgressDialog>
 #include <QSaveFile>
 
-QString csv_line(const QStringList& fields) {
-    QStringList quoted;
-    quoted.reserve(fields.size());
-    for (QString f : fields)
-        quoted << u'"' + f.replace(u'"', QLatin1String("\"\"")) + u'"';
-    return quoted.join(u',') + QLatin1String("\r\n");
+namespace {
+
+// One line: every field in double quotes, quotes inside doubled; a field that
+// a spreadsheet would run as a formula (starting with =, +, -, @, a tab or a
+// carriage return) goes out as text, after an apostrophe, as spreadsheet
+// guidance advises.
+void append_csv_line(QByteArray& out, const QStringList& fields) {
+    static const QString kFormulaStarts = QStringLiteral("=+-@\t\r");
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i > 0) out += ',';
+        out += '"';
+        if (!fields[i].isEmpty() && kFormulaStarts.contains(fields[i][0])) out += '\'';
+        QByteArray cell = fields[i].toUtf8();
+        if (cell.contains('"')) cell.replace("\"", "\"\"");
+        out += cell;
+        out += '"';
+    }
+    out += "\r\n";
 }
 
-QString csv_cell(const QString& value) {
-    // A spreadsheet runs a cell that starts like a formula: such a cell goes
-    // out as text, after an apostrophe, as spreadsheet guidance advises.
-    static const QString kFormulaStarts = QStringLiteral("=+-@\t\r");
-    if (!value.isEmpty() && kFormulaStarts.contains(value[0])) return u'\'' + value;
-    return value;
-}
+} // namespace
 
 bool export_list_csv(QWidget* parent, const ListQuery& list, const QStringList& headings,
                      const QString& path) {
@@ -38,24 +44,15 @@ bool export_list_csv(QWidget* parent, const ListQuery& list, const QStringList& 
                              parent);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(300);
-    file.write("\xEF\xBB\xBF");
-    file.write(csv_line(headings).toUtf8());
-    // The one ordered query, written as it is read; the window is painted
-    // (and Cancel heard) every few thousand rows.
-    QByteArray chunk;
+    // The byte-order mark, the headings, then the one ordered query, written
+    // as it is read; the window is painted (and Cancel heard) every few
+    // thousand rows.
+    QByteArray chunk("\xEF\xBB\xBF");
+    append_csv_line(chunk, headings);
     qint64 written = 0;
     bool cancelled = false;
-    QStringList columns;
-    const DbError e = read_list(list, columns, [&](const QStringList& row) {
-        for (qsizetype i = 0; i < row.size(); ++i) {
-            if (i > 0) chunk += ',';
-            chunk += '"';
-            QByteArray cell = csv_cell(row[i]).toUtf8();
-            if (cell.contains('"')) cell.replace("\"", "\"\"");
-            chunk += cell;
-            chunk += '"';
-        }
-        chunk += "\r\n";
+    const DbError e = read_list(list, [&](const QStringList& row) {
+        append_csv_line(chunk, row);
         if (++written % kRowsBetweenPaints == 0) {
             file.write(chunk);
             chunk.clear();

@@ -8,14 +8,8 @@
 class QWidget;
 
 // Lists saved as CSV: UTF-8 (with the byte-order mark spreadsheet programs
-// look for), RFC 4180 quoting, a header row, CRLF line ends.
-
-// One line: every field in double quotes, quotes inside doubled.
-QString csv_line(const QStringList& fields);
-
-// A value as a CSV cell: one that a spreadsheet would take for a formula
-// (starting with =, +, -, @, a tab or a carriage return) gets a leading apostrophe.
-QString csv_cell(const QString& value);
+// look for), RFC 4180 quoting, a header row, CRLF line ends; a cell that a
+// spreadsheet would run as a formula goes out as text, after an apostrophe.
 
 // Writes the whole list to `path` as one ordered read, dates as ISO dates
 // (2026-12-09, which every spreadsheet reads as a date), showing the progress

@@ -32,11 +32,7 @@ MessageAnswer show_real_box(const ShownMessage& m) {
     }
 }
 
-} // namespace
-
-namespace {
-
-int g_running = 0;
+int g_running = 0; // message boxes up now
 
 struct Deferred {
     QPointer<QObject> context;
