@@ -2,9 +2,9 @@
 
 #include "core_tables.h"
 #include "database_copy.h"
+#include "lab_reports.h"
 #include "records.h"
 #include "tavora_module.h"
-#include "test_reports.h"
 #include "workstations.h"
 
 #include <QDateTime>

@@ -7,6 +7,7 @@
 #include "csv_export.h"
 #include "dates.h"
 #include "find_patient.h"
+#include "lab_reports.h"
 #include "list_panel.h"
 #include "main_menu.h"
 #include "patient_history.h"
@@ -14,10 +15,9 @@
 #include "prepared_report.h"
 #include "report_engine.h"
 #include "report_layout.h"
+#include "result_screen.h"
 #include "screen_registry.h"
 #include "start.h"
-#include "test_reports.h"
-#include "test_screen.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -199,7 +199,7 @@ void TestFind::history_newest_first_and_its_actions() {
     history->print_selected();
     app_state().print_with_header = false;
     QCOMPARE(prints_.last().file_path, folder_->path() + "\\h_blood_sugar_report.rpt");
-    QCOMPARE(prints_.last().selection_formula.value_or(""), QString("{test_main.lab_ID} = 2"));
+    QCOMPARE(prints_.last().selection->text(), QString("{test_main.lab_ID} = 2"));
     // Open: the test screen shows the report as after Show and its lab id.
     history->open_selected();
     auto* screen = qobject_cast<TestScreen*>(screens::find("Blood_sugar_report"));
@@ -236,18 +236,12 @@ void TestFind::cumulative_grid_with_missing_items_and_dates() {
     auto* history = qobject_cast<PatientHistoryWindow*>(screens::open(kPatientHistoryScreen));
     QVERIFY(history->show_patient(9));
     QVERIFY(fill_cumulative(9, "Routine haemotology", QDate(2026, 1, 1), QDate(2026, 12, 31)).ok());
-    set_result_flagger([](const QString& table, const QString& item, const QString& result, const QString&) {
-        return table == "Routine_haemotology" && item.startsWith("Haemoglobin") && result.startsWith("9.8")
-                   ? "L"
-                   : "";
-    });
     Prepared p;
     {
         ReportsReadSharedConnection own_tables;
         p = prepare_report({QString(REPORT_FILES_DIR) + "/h_cumulative_report.rpt", std::nullopt},
                            folder_->database_path());
     }
-    set_result_flagger(nullptr);
     record_prints();
     QVERIFY2(p.report, qPrintable(p.error));
     const QString pdf = QDir(folder_->path()).filePath("cumulative.pdf");

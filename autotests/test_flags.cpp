@@ -5,13 +5,13 @@
 #include "app_state.h"
 #include "boxes.h"
 #include "core_tables.h"
+#include "lab_reports.h"
+#include "normal_ranges.h"
 #include "prepared_report.h"
 #include "report_layout.h"
-#include "result_flags.h"
+#include "result_screen.h"
 #include "screen_registry.h"
 #include "start.h"
-#include "test_reports.h"
-#include "test_screen.h"
 
 #include <QDir>
 #include <QLabel>
@@ -21,7 +21,7 @@
 
 #include <cmath>
 
-Q_DECLARE_METATYPE(const ResultItem*)
+Q_DECLARE_METATYPE(const ItemRange*)
 
 namespace {
 
@@ -58,31 +58,29 @@ private slots:
 };
 
 void TestFlags::every_bound_is_written_in_its_caption() {
-    int ranges = 0;
-    for (const TestDefinition* t : test_catalogue())
-        for (const ResultItem& i : t->items) {
-            if (!i.range.any()) continue;
-            ++ranges;
-            const QList<double> written_numbers = caption_numbers(QString::fromUtf8(i.caption));
-            for (const Bounds& b : {i.range.all, i.range.male, i.range.female}) {
-                if (b.has_low) QVERIFY2(written_numbers.contains(b.low), i.caption);
-                if (b.has_high) QVERIFY2(written_numbers.contains(b.high), i.caption);
-            }
+    for (const ItemRange& i : normal_ranges()) {
+        const QList<double> written_numbers = caption_numbers(QString::fromUtf8(i.item));
+        for (const Bounds& b : {i.range.all, i.range.male, i.range.female}) {
+            if (b.has_low) QVERIFY2(written_numbers.contains(b.low), i.item);
+            if (b.has_high) QVERIFY2(written_numbers.contains(b.high), i.item);
         }
-    QCOMPARE(ranges, 54); // none lost by accident
+    }
+    QCOMPARE(int(normal_ranges().size()), 54); // none lost by accident
 }
 
 void TestFlags::flags_at_the_bounds_data() {
-    QTest::addColumn<const ResultItem*>("item");
-    for (const TestDefinition* t : test_catalogue())
-        for (const ResultItem& i : t->items)
-            if (i.range.any()) QTest::newRow(qPrintable(QString("%1: %2").arg(t->screen, i.caption))) << &i;
+    QTest::addColumn<const ItemRange*>("item");
+    for (const ItemRange& i : normal_ranges())
+        QTest::newRow(qPrintable(QString("%1: %2").arg(i.test->screen, i.item))) << &i;
 }
 
 void TestFlags::flags_at_the_bounds() {
-    QFETCH(const ResultItem*, item);
+    QFETCH(const ItemRange*, item);
     const NormalRange& r = item->range;
-    const QString unit = QStringLiteral(" ") + QString::fromUtf8(item->initial_text).trimmed();
+    QString unit = " ";
+    for (const ResultItem& shown : definition_of(*item->test).items)
+        if (QString::fromUtf8(shown.caption) == QString::fromUtf8(item->item))
+            unit += QString::fromUtf8(shown.initial_text).trimmed();
     struct Case {
         const Bounds* bounds;
         QString sex;
@@ -180,18 +178,19 @@ void TestFlags::printed_reports_carry_the_flag_column() {
     QVERIFY(fill_consolidated(1).ok());
     const struct {
         const char* file;
-        const char* formula;
+        qint64 lab_id; // 0: the consolidated report, no selection
         QStringList flagged, plain;
     } cases[] = {
-        {"h_routine_haemotology.rpt", "{test_main.lab_ID} = 1", {"9.8 gm/dl L", "14,500 /cumm H"}, {"70%"}},
-        {"h_biochemistry_report.rpt", "{test_main.lab_ID} = 2", {"5.6 meq/L H"}, {"140 meq/L"}},
-        {"h_consolidated_report.rpt", nullptr, {"9.8 gm/dl L", "5.6 meq/L H"}, {"140 meq/L", "70%"}},
+        {"h_routine_haemotology.rpt", 1, {"9.8 gm/dl L", "14,500 /cumm H"}, {"70%"}},
+        {"h_biochemistry_report.rpt", 2, {"5.6 meq/L H"}, {"140 meq/L"}},
+        {"h_consolidated_report.rpt", 0, {"9.8 gm/dl L", "5.6 meq/L H"}, {"140 meq/L", "70%"}},
     };
     ReportsReadSharedConnection with_build;
     for (const auto& c : cases) {
-        const Prepared p = prepare_report({QString(REPORT_FILES_DIR) + "/" + c.file,
-                                           c.formula ? std::optional<QString>(c.formula) : std::nullopt},
-                                          folder.database_path());
+        const Prepared p =
+            prepare_report({QString(REPORT_FILES_DIR) + "/" + c.file,
+                            c.lab_id ? std::optional<Selection>(lab_id_selection(c.lab_id)) : std::nullopt},
+                           folder.database_path());
         QVERIFY2(p.report, qPrintable(p.error));
         const QString pdf = QDir(folder.path()).filePath("flags.pdf");
         QVERIFY(write_pdf(*p.report, pdf).isEmpty());

@@ -5,6 +5,8 @@
 
 #include "core_tables.h"
 #include "database_copy.h"
+#include "investigations.h"
+#include "lab_reports.h"
 #include "number_value.h"
 #include "patient_search.h"
 #include "prepared_report.h"
@@ -13,7 +15,6 @@
 #include "screen_registry.h"
 #include "start.h"
 #include "tavora_module.h"
-#include "test_reports.h"
 #include "utility_screen.h"
 
 #include <QDir>
@@ -203,8 +204,8 @@ void TestHardening::exact_ids_on_the_screens_and_in_formulas() {
                 .ok());
     QVERIFY(save_report({std::nullopt, {9007199254740992LL, 2, "", "", "Serology", "", "N"}, "Serology", {}})
                 .ok());
-    const ReportRequest r = test_report_request("\\Serology.rpt", "\\h_ serology.rpt", "9007199254740993");
-    QCOMPARE(r.selection_formula.value_or(""), QString("{test_main.lab_ID} = 9007199254740993"));
+    const ReportRequest r = test_report_request(catalogue::kSerology, 9007199254740993LL);
+    QCOMPARE(r.selection->value.toLongLong(), 9007199254740993LL);
 }
 
 void TestHardening::report_modify_and_delete_are_journalled() {

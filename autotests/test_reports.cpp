@@ -3,6 +3,8 @@
 #include "app_state.h"
 #include "core_tables.h"
 #include "file_dialogs.h"
+#include "investigations.h"
+#include "lab_reports.h"
 #include "prepared_report.h"
 #include "records.h"
 #include "report_engine.h"
@@ -11,7 +13,6 @@
 #include "report_request.h"
 #include "selection_formula.h"
 #include "tavora_module.h"
-#include "test_reports.h"
 
 #include <QDir>
 #include <QFile>
@@ -69,7 +70,12 @@ class TestReports : public QObject {
         // The consolidated report is read with the build that filled it, as the program prints it.
         std::optional<ReportsReadSharedConnection> with_build;
         if (file.contains("consolidated")) with_build.emplace();
-        return prepare_report({folder_->path() + "\\" + file, formula}, folder_->database_path());
+        std::optional<Selection> selection;
+        if (formula) {
+            selection = parse_selection_formula(*formula).selection;
+            if (!selection) return {std::nullopt, "unreadable formula " + *formula};
+        }
+        return prepare_report({folder_->path() + "\\" + file, selection}, folder_->database_path());
     }
     QString pdf_text(const PreparedReport& r, const QString& name) {
         const QString pdf = out_.filePath(name);
@@ -157,37 +163,36 @@ void TestReports::formula_must_name_a_field_and_have_a_place() {
 }
 
 void TestReports::request_builder_data() {
-    QTest::addColumn<QString>("lab_id");
+    QTest::addColumn<qint64>("lab_id");
     QTest::addColumn<QString>("formula");
-    QTest::newRow("empty") << ""
-                           << "{test_main.lab_ID} = 0";
-    QTest::newRow("trailing letters") << "12abc"
-                                      << "{test_main.lab_ID} = 12";
-    QTest::newRow("leading zeros") << "007"
-                                   << "{test_main.lab_ID} = 7";
-    QTest::newRow("blanks") << " 4 2 "
-                            << "{test_main.lab_ID} = 42";
+    QTest::newRow("zero") << qint64(0) << "{test_main.lab_ID} = 0";
+    QTest::newRow("small") << qint64(7) << "{test_main.lab_ID} = 7";
+    QTest::newRow("past a double's precision")
+        << qint64(9007199254740993LL) << "{test_main.lab_ID} = 9007199254740993";
 }
 
 void TestReports::request_builder() {
-    QFETCH(QString, lab_id);
+    QFETCH(qint64, lab_id);
     QFETCH(QString, formula);
-    const ReportRequest r = test_report_request("\\Serology.rpt", "\\h_ serology.rpt", lab_id);
-    QCOMPARE(r.selection_formula.value_or(QString()), formula);
+    const ReportRequest r = test_report_request(catalogue::kSerology, lab_id);
+    QVERIFY(r.selection);
+    QCOMPARE(r.selection->text(), formula);
+    QCOMPARE(r.selection->value.toLongLong(), lab_id);
+    // The formula as written reads back as the same selection.
+    const ParsedSelection read = parse_selection_formula(formula);
+    QCOMPARE(read.selection->value.toLongLong(), lab_id);
     QCOMPARE(r.file_path, program_folder() + "\\Serology.rpt");
 }
 
 void TestReports::letter_head_is_read_at_every_request() {
     app_state().print_with_header = true;
-    QCOMPARE(test_report_request("\\Serology.rpt", "\\h_ serology.rpt", "1").file_path,
-             program_folder() + "\\h_ serology.rpt");
+    QCOMPARE(test_report_request(catalogue::kSerology, 1).file_path, program_folder() + "\\h_ serology.rpt");
     QCOMPARE(consolidated_report_request().file_path, program_folder() + "\\h_consolidated_report.rpt");
-    QVERIFY(!consolidated_report_request().selection_formula);
+    QVERIFY(!consolidated_report_request().selection);
     QCOMPARE(empty_report_request().file_path, QString("empty.rpt"));
-    QVERIFY(!empty_report_request().selection_formula);
+    QVERIFY(!empty_report_request().selection);
     app_state().print_with_header = false;
-    QCOMPARE(test_report_request("\\Serology.rpt", "\\h_ serology.rpt", "1").file_path,
-             program_folder() + "\\Serology.rpt");
+    QCOMPARE(test_report_request(catalogue::kSerology, 1).file_path, program_folder() + "\\Serology.rpt");
     QCOMPARE(consolidated_report_request().file_path, program_folder() + "\\consolidated_report.rpt");
     QCOMPARE(empty_report_request().file_path, QString("empty.rpt"));
 }
@@ -402,13 +407,13 @@ void TestReports::engine_keeps_and_replaces_its_settings() {
     });
     auto engine = make_report_engine();
     record_report_runs(nullptr);
-    QVERIFY(run_report(*engine, test_report_request("\\a.rpt", "\\h_a.rpt", "5")).isEmpty());
-    QVERIFY(run_report(*engine, test_report_request("\\a.rpt", "\\h_a.rpt", "5")).isEmpty());
+    QVERIFY(run_report(*engine, test_report_request(catalogue::kSerology, 5)).isEmpty());
+    QVERIFY(run_report(*engine, test_report_request(catalogue::kSerology, 5)).isEmpty());
     QCOMPARE(log.size(), 2);
-    QCOMPARE(log[1].selection_formula.value_or(QString()), QString("{test_main.lab_ID} = 5"));
-    QCOMPARE(engine->selection_formula().value_or(QString()), QString("{test_main.lab_ID} = 5"));
+    QCOMPARE(log[1].selection->text(), QString("{test_main.lab_ID} = 5"));
+    QCOMPARE(engine->selection()->text(), QString("{test_main.lab_ID} = 5"));
     run_report(*engine, empty_report_request());
-    QVERIFY(!engine->selection_formula()); // nothing of the earlier run carries over
+    QVERIFY(!engine->selection()); // nothing of the earlier run carries over
     QCOMPARE(engine->file_name(), QString("empty.rpt"));
 }
 
@@ -423,13 +428,12 @@ void TestReports::preview_appears_only_when_the_report_can_print() {
     PreviewEngine engine;
     QFile::remove(folder_->path() + "/h_widal_test.rpt");
     app_state().print_with_header = true;
-    const QString failure =
-        run_report(engine, test_report_request("\\widal_test.rpt", "\\h_widal_test.rpt", "8"));
+    const QString failure = run_report(engine, test_report_request(catalogue::kWidalTest, 8));
     QVERIFY(failure.contains("h_widal_test.rpt"));
     QCOMPARE(previews(), 0);
 
     app_state().print_with_header = false;
-    QVERIFY(run_report(engine, test_report_request("\\widal_test.rpt", "\\h_widal_test.rpt", "8")).isEmpty());
+    QVERIFY(run_report(engine, test_report_request(catalogue::kWidalTest, 8)).isEmpty());
     QCOMPARE(previews(), 1);
     QPrintPreviewDialog* preview = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets())

@@ -7,6 +7,9 @@
 #include "core_tables.h"
 #include "database_copy.h"
 #include "dates.h"
+#include "definition.h"
+#include "investigations.h"
+#include "lab_reports.h"
 #include "list_panel.h"
 #include "prepared_report.h"
 #include "report_engine.h"
@@ -14,9 +17,6 @@
 #include "screen_registry.h"
 #include "start.h"
 #include "tavora_module.h"
-#include "test_definition.h"
-#include "test_reports.h"
-#include "test_tables.h"
 #include "utility_screen.h"
 
 #include <QDir>
@@ -51,9 +51,9 @@ void seed(int lab, int patient, const QString& test, const QString& date, const 
                                   {"temp_patient", temp}})
                 .ok());
     for (const ResultRow& r : results)
-        QVERIFY(
-            add_row(test_table_named(table)->table, {{"lab_id", lab}, {"item", r.item}, {"result", r.result}})
-                .ok());
+        QVERIFY(add_row(catalogue::by_table(table)->table,
+                        {{"lab_id", lab}, {"item", r.item}, {"result", r.result}})
+                    .ok());
 }
 
 int count(const QString& sql) {
@@ -281,12 +281,12 @@ void TestUtility::consolidated_pages_of_ten_tests_a_pathologist_would_sign() {
     // Every box of the ten tests that print together, and remarks on each.
     int lab = 0;
     for (const TestDefinition* t : test_catalogue()) {
-        if (QString(t->table).contains("smear") || QString(t->table).contains("culture")) continue;
+        if (t->investigation->prints_separately) continue;
         QList<ResultRow> rows;
         for (int b = 0; b < t->box_count; ++b)
             if (!QString::fromUtf8(t->items[b].caption).trimmed().isEmpty())
                 rows << ResultRow{0, QString::fromUtf8(t->items[b].caption), QString("1%1").arg(b)};
-        seed(++lab, 5, QString::fromUtf8(t->caption), "2026-12-09", "N", rows);
+        seed(++lab, 5, QString::fromUtf8(t->investigation->test), "2026-12-09", "N", rows);
         QVERIFY(execute("update test_main set remarks = 'Sample received at 9 am.' where lab_id = ?", {lab})
                     .ok());
     }
@@ -341,7 +341,7 @@ void TestUtility::header_option_and_empty_report() {
     QCOMPARE(messages_->texts()[0], QString("This action will print all reports with header"));
     screen_->empty_report();
     QCOMPARE(prints_.requests.last().file_path, QString("empty.rpt"));
-    QVERIFY(!prints_.requests.last().selection_formula);
+    QVERIFY(!prints_.requests.last().selection);
     messages_->answer(MessageAnswer::Cancel);
     screen_->header_option();
     QVERIFY(!app_state().print_with_header);

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -18,3 +19,23 @@ inline double median_ms(int runs, const std::function<void()>& work) {
     std::sort(ms.begin(), ms.end());
     return ms[ms.size() / 2];
 }
+
+// The figures a benchmark promises: each printed beside its target, and the
+// benchmark exits non-zero when any is missed.
+class Targets {
+public:
+    // Prints "name  figure ms (target < limit ms)" and notes a miss.
+    void check(const char* name, double ms, double limit_ms) {
+        const bool met = ms < limit_ms;
+        std::printf("  %-40s %8.1f ms (target < %g ms)%s\n", name, ms, limit_ms, met ? "" : "  MISSED");
+        missed_ += !met;
+    }
+    int missed() const { return missed_; }
+    int exit_code() const {
+        if (missed_) std::printf("%d target(s) missed\n", missed_);
+        return missed_ ? 1 : 0;
+    }
+
+private:
+    int missed_ = 0;
+};

@@ -4,8 +4,8 @@
 //   crash_writer PROGRAM_FOLDER
 
 #include "core_tables.h"
+#include "lab_reports.h"
 #include "tavora_module.h"
-#include "test_reports.h"
 
 #include <QCoreApplication>
 

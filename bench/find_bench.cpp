@@ -5,7 +5,9 @@
 //   find_bench [--db FILE]     (default: /tmp/tavora-ten-year.mdb, made on first use)
 
 #include "bench_support.h"
+#include "definition.h"
 #include "find_patient.h"
+#include "lab_reports.h"
 #include "list_panel.h"
 #include "message_box.h"
 #include "patient_history.h"
@@ -14,8 +16,6 @@
 #include "screen_registry.h"
 #include "tavora_module.h"
 #include "ten_year_database.h"
-#include "test_definition.h"
-#include "test_reports.h"
 
 #include <QApplication>
 #include <QDir>
@@ -99,9 +99,7 @@ int main(int argc, char** argv) {
     // A patient with forty full Routine haemotology reports (every item), a month apart.
     const qint64 patient = 4243;
     qint64 lab = next_lab_id().value - 1; // ids of deleted reports are never used again
-    const TestDefinition* routine = nullptr;
-    for (const TestDefinition* t : test_catalogue())
-        if (QLatin1String(t->table) == QLatin1String("Routine_haemotology")) routine = t;
+    const TestDefinition* routine = &definition_of(catalogue::kRoutineHaemotology);
     if (select_first(
             "select count(*) from test_main where patient_id = ? and test = 'Routine haemotology' and "
             "remarks = 'cumulative bench 40'",

@@ -1,9 +1,9 @@
 #include "ten_year_database.h"
 
+#include "definition.h"
 #include "message_box.h"
 #include "schema_setup.h"
 #include "tavora_module.h"
-#include "test_definition.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -127,8 +127,9 @@ QString make_ten_year_database(const QString& path, TenYearSize size) {
     QHash<const TestDefinition*, sqlite3_stmt*> result_rows;
     for (const TestDefinition* t : test_catalogue()) {
         sqlite3_stmt* s = nullptr;
-        sqlite3_prepare_v2(db, QString("INSERT INTO %1 VALUES (?, ?, ?)").arg(t->table).toUtf8().constData(),
-                           -1, &s, nullptr);
+        sqlite3_prepare_v2(
+            db, QString("INSERT INTO %1 VALUES (?, ?, ?)").arg(t->investigation->table).toUtf8().constData(),
+            -1, &s, nullptr);
         result_rows.insert(t, s);
     }
     for (int lab = 1; lab <= size.reports; ++lab) {
@@ -138,7 +139,7 @@ QString make_ten_year_database(const QString& path, TenYearSize size) {
                            1 + (lab * 1LL * size.patients / size.reports + lab % 7) % size.patients);
         bind_text(report, 3, kDoctors[lab % 5]);
         bind_text(report, 4, first.addDays(lab * 3650LL / size.reports).toString(Qt::ISODate).toUtf8());
-        bind_text(report, 5, QByteArray(t->caption));
+        bind_text(report, 5, QByteArray(t->investigation->test));
         bind_text(report, 6, lab % 5 ? "" : "Fasting sample; repeat advised.");
         bind_text(report, 7, lab % 9 ? "N" : "Y");
         sqlite3_step(report);

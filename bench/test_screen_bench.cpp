@@ -13,9 +13,9 @@
 #include "records.h"
 #include "registration_screen.h"
 #include "report_engine.h"
+#include "result_screen.h"
 #include "tavora_module.h"
 #include "ten_year_database.h"
-#include "test_screen.h"
 
 #include <QApplication>
 #include <QDir>
@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
         std::sort(save.begin(), save.end());
         const qint64 own_report =
             select_first("select lab_id from test_main where test = ? order by lab_id desc limit 1",
-                         {QString::fromUtf8(t.caption)})
+                         {QString::fromUtf8(t.investigation->test)})
                 .value->value(0)
                 .toLongLong();
         TestScreen screen(t);
@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
             TestScreen s(*t);
             s.show();
             settle();
-            s.grab().save(QDir(shots).filePath(QString(t->screen) + ".png"));
+            s.grab().save(QDir(shots).filePath(QString(t->investigation->screen) + ".png"));
         }
     return 0;
 }

@@ -8,12 +8,12 @@
 #include "boxes.h"
 #include "csv_export.h"
 #include "dates.h"
+#include "definition.h"
+#include "lab_reports.h"
 #include "message_box.h"
 #include "records.h"
 #include "tavora_module.h"
 #include "ten_year_database.h"
-#include "test_definition.h"
-#include "test_reports.h"
 #include "utility_screen.h"
 
 #include <QApplication>
@@ -50,12 +50,13 @@ int main(int argc, char** argv) {
     qint64 lab = next_lab_id().value - 1; // ids of deleted reports are never used again
     for (const TestDefinition* t : test_catalogue()) {
         NewReport r;
-        r.header = {++lab, patient, "Dr. R. Menon", {}, QString::fromUtf8(t->caption), "Bench remarks", "N"};
-        r.table = t->table;
+        r.header = {++lab,           patient, "Dr. R. Menon", {}, QString::fromUtf8(t->investigation->test),
+                    "Bench remarks", "N"};
+        r.table = t->investigation->table;
         for (int i = 0; i < t->box_count; ++i)
             r.results << ResultRow{0, QString::fromUtf8(t->items[i].caption), QString("1%1").arg(i)};
         if (const DbError e = save_report(r); !e.ok())
-            std::printf("  the bench's report of %s was not stored: %s\n", t->caption,
+            std::printf("  the bench's report of %s was not stored: %s\n", t->investigation->test,
                         qPrintable(e.description));
     }
 

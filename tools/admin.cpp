@@ -24,8 +24,8 @@
 #include "number_value.h"
 #include "prepared_report.h"
 #include "report_layout.h"
-#include "result_flags.h"
 #include "schema_setup.h"
+#include "selection_formula.h"
 #include "tavora_module.h"
 
 #include <QDir>
@@ -87,7 +87,16 @@ int render(const QStringList& args, QTextStream& out, QTextStream& err) {
         err << "tavora-lab-admin: the database file " << db << " does not exist\n";
         return 1;
     }
-    const Prepared prepared = prepare_report({QFileInfo(file).absoluteFilePath(), formula}, db);
+    std::optional<Selection> selection;
+    if (formula) {
+        const ParsedSelection parsed = parse_selection_formula(*formula);
+        if (!parsed.selection) {
+            err << "tavora-lab-admin: " << parsed.error << "\n";
+            return 1;
+        }
+        selection = parsed.selection;
+    }
+    const Prepared prepared = prepare_report({QFileInfo(file).absoluteFilePath(), selection}, db);
     if (!prepared.report) {
         err << "tavora-lab-admin: " << prepared.error << "\n";
         return 1;
@@ -280,7 +289,6 @@ int main(int argc, char* argv[]) {
         if (::mkdir(runtime.constData(), 0700) == 0 || errno == EEXIST) qputenv("XDG_RUNTIME_DIR", runtime);
     }
     QGuiApplication app(argc, argv);
-    set_result_flagger(stored_result_flag);
     QTextStream out(stdout), err(stderr);
     const QStringList args = app.arguments().mid(1);
     if (args.size() == 2 && args[0] == QLatin1String("init")) return init(args.mid(1), out, err);

@@ -61,7 +61,7 @@ class RecordingEngine : public ReportEngine {
 public:
     using OnRun = std::function<QString(const ReportRequest&)>;
     explicit RecordingEngine(OnRun on_run) : on_run_(std::move(on_run)) {}
-    QString run() override { return on_run_({file_name(), selection_formula()}); }
+    QString run() override { return on_run_({file_name(), selection()}); }
 
 private:
     OnRun on_run_;

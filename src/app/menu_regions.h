@@ -1,5 +1,6 @@
 #pragma once
 
+#include "investigations.h"
 #include "twips.h"
 
 // The click regions of the main menu picture, in twips from its top-left
@@ -16,22 +17,21 @@ struct MenuRegion {
 inline constexpr MenuRegion kRegistrationRegion{"patient_reg", "registration", {4500, 5800, 4700, 5000}};
 inline constexpr MenuRegion kUtilityRegion{"utility", "Utility", {2900, 3600, 4700, 5000}};
 
-// The test names, tested in this order against the stored point; the first match wins.
+// The test names, tested in this order against the stored point; the first
+// match wins. Each opens the screen of its row of the catalogue.
 inline constexpr MenuRegion kTestRegions[] = {
-    {"culture_and_antibiotic_sensitivity_pattern",
-     "Culture & Antibiotic sensitivity",
-     {4000, 8250, 200, 650}},
-    {"Peripheral_blood_smear", "Peripheral blood smear", {5400, 8100, 1200, 1630}},
-    {"biochemistry_report", "Biochemistry", {2800, 5400, 600, 1100}},
-    {"Blood_sugar_report", "Blood sugar", {300, 2350, 900, 1250}},
-    {"Urinalysis", "Urinalysis", {400, 1900, 1600, 2000}},
-    {"Routine_haemotology", "Routine haemotology", {400, 2600, 250, 600}},
-    {"Thyroid_hormone_profile", "Thyroid hormone profile", {2900, 5700, 1600, 2100}},
-    {"Serology", "Serology", {300, 1700, 4000, 4300}},
-    {"stool_routine", "Stool routine", {3100, 5000, 3100, 3400}},
-    {"RBC_indices", "RBC indices", {350, 1750, 2900, 3250}},
-    {"widal_test", "Widal test", {3300, 4600, 4000, 4350}},
-    {"prothrombin_time", "Prothrombin time", {5900, 8100, 3300, 3600}},
+    {catalogue::kCulture.screen, "Culture & Antibiotic sensitivity", {4000, 8250, 200, 650}},
+    {catalogue::kPeripheralBloodSmear.screen, "Peripheral blood smear", {5400, 8100, 1200, 1630}},
+    {catalogue::kBiochemistryReport.screen, "Biochemistry", {2800, 5400, 600, 1100}},
+    {catalogue::kBloodSugarReport.screen, "Blood sugar", {300, 2350, 900, 1250}},
+    {catalogue::kUrinalysis.screen, "Urinalysis", {400, 1900, 1600, 2000}},
+    {catalogue::kRoutineHaemotology.screen, "Routine haemotology", {400, 2600, 250, 600}},
+    {catalogue::kThyroidHormoneProfile.screen, "Thyroid hormone profile", {2900, 5700, 1600, 2100}},
+    {catalogue::kSerology.screen, "Serology", {300, 1700, 4000, 4300}},
+    {catalogue::kStoolRoutine.screen, "Stool routine", {3100, 5000, 3100, 3400}},
+    {catalogue::kRbcIndices.screen, "RBC indices", {350, 1750, 2900, 3250}},
+    {catalogue::kWidalTest.screen, "Widal test", {3300, 4600, 4000, 4350}},
+    {catalogue::kProthrombinTime.screen, "Prothrombin time", {5900, 8100, 3300, 3600}},
 };
 
 // The test screen whose region holds the point, or nullptr.

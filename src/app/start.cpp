@@ -4,12 +4,12 @@
 #include "login.h"
 #include "main_menu.h"
 #include "message_box.h"
+#include "normal_ranges.h"
 #include "prepared_report.h"
 #include "registration_screen.h"
-#include "result_flags.h"
+#include "result_screen.h"
 #include "screen_registry.h"
 #include "tavora_module.h"
-#include "test_screen.h"
 #include "utility_screen.h"
 #include "workstations.h"
 
@@ -23,7 +23,6 @@ void install_screens() {
     register_test_screens();
     register_utility_screen();
     register_find_screens();
-    set_result_flagger(stored_result_flag);
     // A restore forced while this program ran: the user hears it at once,
     // and the program goes on with the restored file.
     set_on_file_replaced([] {

@@ -1,7 +1,7 @@
 #include "patient_search.h"
 
+#include "investigations.h"
 #include "number_value.h"
-#include "test_tables.h"
 
 namespace {
 
@@ -85,9 +85,7 @@ ListQuery report_history(qint64 patient_id) {
 }
 
 DbResult<int> fill_cumulative(qint64 patient_id, const QString& test, const QDate& from, const QDate& to) {
-    QString name = test;
-    name.replace(u' ', u'_');
-    const TestTable* table = test_table_named(name);
+    const Investigation* table = catalogue::by_test(test);
     if (!table) return {0, DbError::other(QStringLiteral("\"%1\" is not one of the tests").arg(test))};
     // Scratch tables of this connection alone: no other workstation sees them.
     for (const char* sql :

@@ -1,8 +1,8 @@
 #include "records.h"
 
 #include "dates.h"
+#include "investigations.h"
 #include "tavora_module.h"
-#include "test_tables.h"
 #include "workstations.h"
 
 #include <QElapsedTimer>
@@ -61,27 +61,6 @@ DbResult<QString> checked_names(const QString& table, const QStringList& columns
 
 } // namespace
 
-DbError DbError::from(const QSqlError& error) {
-    bool numeric = false;
-    const int code = error.nativeErrorCode().toInt(&numeric);
-    return from_code(numeric ? code : 0,
-                     error.databaseText().isEmpty() ? error.text() : error.databaseText());
-}
-
-DbError DbError::from_code(int code, const QString& description) {
-    DbError e{Kind::Other, code, description};
-    const int primary = e.code & 0xff;
-    if (primary == 11) { // SQLITE_CORRUPT and its extended forms
-        mark_database_damaged();
-        e.kind = Kind::Damaged;
-        e.description = damaged_message() + QStringLiteral(" (") + description + u')';
-    } else if (e.code == 1555 || e.code == 2067)
-        e.kind = Kind::Duplicate;
-    else if (primary == 5 || primary == 6)
-        e.kind = Kind::Busy;
-    return e;
-}
-
 QVariant Row::value(const QString& name) const {
     for (int i = 0; i < names.size(); ++i)
         if (names[i].compare(name, Qt::CaseInsensitive) == 0) return values[i];
@@ -104,7 +83,7 @@ QString Row::text(const QString& name) const {
 QString known_table(const QString& name) {
     for (const char* t : kCoreTables)
         if (name.compare(QLatin1String(t), Qt::CaseInsensitive) == 0) return QString::fromLatin1(t);
-    if (const TestTable* t = test_table_named(name)) return QString::fromLatin1(t->table);
+    if (const Investigation* t = catalogue::by_table(name)) return QString::fromLatin1(t->table);
     return {};
 }
 

@@ -34,4 +34,3 @@ private:
 void register_find_screens();
 
 inline constexpr char kFindPatientScreen[] = "find_patient";
-inline constexpr char kPatientHistoryScreen[] = "patient_history";

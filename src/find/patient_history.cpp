@@ -5,16 +5,15 @@
 #include "core_tables.h"
 #include "dates.h"
 #include "failure_messages.h"
-#include "find_patient.h"
+#include "investigations.h"
 #include "list_panel.h"
 #include "message_box.h"
 #include "patient_search.h"
 #include "prepared_report.h"
 #include "report_engine.h"
+#include "result_screen.h"
 #include "screen_registry.h"
 #include "tavora_module.h"
-#include "test_definition.h"
-#include "test_screen.h"
 
 #include <QDateEdit>
 #include <QDialog>
@@ -31,12 +30,6 @@ namespace {
 const QStringList kHistoryHeadings = {QStringLiteral("Lab ID"), QStringLiteral("Date"),
                                       QStringLiteral("Test"), QStringLiteral("Referring doctor"),
                                       QStringLiteral("Temporary")};
-
-const TestDefinition* test_named(const QString& test) {
-    for (const TestDefinition* t : test_catalogue())
-        if (test.compare(QString::fromUtf8(t->caption), Qt::CaseInsensitive) == 0) return t;
-    return nullptr;
-}
 
 QPushButton* button(QWidget* parent, const char* name, const char* label) {
     auto* b = new QPushButton(QString::fromUtf8(label), parent);
@@ -114,10 +107,10 @@ bool PatientHistoryWindow::show_patient(qint64 patient_id) {
     return true;
 }
 
-const TestDefinition* PatientHistoryWindow::selected_test(int* row) const {
+const Investigation* PatientHistoryWindow::selected_test(int* row) const {
     *row = selected_row();
     if (*row < 0) return nullptr;
-    const TestDefinition* test = test_named(list_->model()->cell(*row, 2));
+    const Investigation* test = catalogue::by_test(list_->model()->cell(*row, 2));
     if (!test) show_message(QStringLiteral("The test of this report is not one of the laboratory's tests."));
     return test;
 }
@@ -133,26 +126,19 @@ int PatientHistoryWindow::selected_row() const {
 
 void PatientHistoryWindow::print_selected() {
     int row = -1;
-    const TestDefinition* test = selected_test(&row);
+    const Investigation* test = selected_test(&row);
     if (!test) return;
-    const QString failure =
-        run_report(*engine_, test_report_request(QString::fromLatin1(test->report_file),
-                                                 QString::fromLatin1(test->header_report_file),
-                                                 QString::number(list_->model()->key(row))));
-    if (!failure.isEmpty()) show_message(QStringLiteral("The report could not be printed. %1").arg(failure));
+    print_report(*engine_, test_report_request(*test, list_->model()->key(row)));
 }
 
 void PatientHistoryWindow::open_selected() {
     int row = -1;
-    const TestDefinition* test = selected_test(&row);
+    const Investigation* test = selected_test(&row);
     if (!test) return;
     // As if the user had pressed Show on the test screen and typed the lab id.
     auto* screen = qobject_cast<TestScreen*>(screens::open(QString::fromLatin1(test->screen)));
     if (!screen) return;
-    screen->show_mode();
-    screen->findChild<QLineEdit*>(QStringLiteral("lab_id"))
-        ->setText(QString::number(list_->model()->key(row)));
-    screen->lab_id_lookup();
+    screen->look_up(list_->model()->key(row));
 }
 
 void PatientHistoryWindow::ask_cumulative() {
@@ -185,7 +171,5 @@ void PatientHistoryWindow::cumulative(const QDate& from, const QDate& to) {
     ReportsReadSharedConnection own_tables;
     const char* file =
         app_state().print_with_header ? "\\h_cumulative_report.rpt" : "\\cumulative_report.rpt";
-    const QString failure =
-        run_report(*engine_, {program_folder() + QString::fromLatin1(file), std::nullopt});
-    if (!failure.isEmpty()) show_message(QStringLiteral("The report could not be printed. %1").arg(failure));
+    print_report(*engine_, {program_folder() + QString::fromLatin1(file), std::nullopt});
 }

@@ -31,10 +31,12 @@ public:
 private:
     int selected_row() const;
     // The test of the selected report (its row in `row`); nullptr, said so, when none.
-    const struct TestDefinition* selected_test(int* row) const;
+    const struct Investigation* selected_test(int* row) const;
 
     std::unique_ptr<ReportEngine> engine_;
     QLabel* details_ = nullptr;
     ListPanel* list_ = nullptr;
     qint64 patient_id_ = 0;
 };
+
+inline constexpr char kPatientHistoryScreen[] = "patient_history";

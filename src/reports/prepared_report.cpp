@@ -2,6 +2,7 @@
 #include "prepared_report.h"
 
 #include "dates.h"
+#include "normal_ranges.h"
 #include "records.h"
 #include "selection_formula.h"
 #include "tavora_module.h"
@@ -25,23 +26,17 @@ std::string s(const QString& q) {
     return q.toStdString();
 }
 
-ResultFlagger& flagger() {
-    static ResultFlagger f;
-    return f;
-}
-
 // Rows that name their test table, item and result get their flag.
 void add_flags(Table& r) {
     const qsizetype table = r.columns.indexOf(QLatin1String("test_table")),
                     item = r.columns.indexOf(QLatin1String("item")),
                     result = r.columns.indexOf(QLatin1String("result")),
                     sex = r.columns.indexOf(QLatin1String("sex"));
-    if (!flagger() || table < 0 || item < 0 || result < 0 || r.columns.contains(QLatin1String("flag")))
-        return;
+    if (table < 0 || item < 0 || result < 0 || r.columns.contains(QLatin1String("flag"))) return;
     r.columns << QStringLiteral("flag");
     for (QStringList& row : r.rows)
-        row << flagger()(row.value(table), row.value(item), row.value(result),
-                         sex < 0 ? QString() : row.value(sex));
+        row << stored_result_flag(row.value(table), row.value(item), row.value(result),
+                                  sex < 0 ? QString() : row.value(sex));
 }
 
 bool& reading_through_shared() {
@@ -284,18 +279,14 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
 
     // The formula, checked against the schema and the report's queries.
     std::optional<Selection> selection;
-    if (request.selection_formula) {
-        ParsedSelection f = parse_selection_formula(*request.selection_formula);
-        if (!f.selection)
-            return {std::nullopt,
-                    QStringLiteral("The report %1 cannot print: %2.").arg(readable_path(path), f.error)};
-        selection = f.selection;
+    if (request.selection) {
+        selection = request.selection;
         bool has_place = false;
         for (const ReportQuery& q : file.queries)
             has_place |= q.sql.contains(QLatin1String("{selection}"));
         if (!has_place)
             return {std::nullopt, QStringLiteral("The report %1 has no place for the selection formula %2.")
-                                      .arg(readable_path(path), *request.selection_formula)};
+                                      .arg(readable_path(path), request.selection->text())};
     } else {
         // A report that selects one record prints nothing sensible without
         // saying which: never every record at once.
@@ -436,8 +427,4 @@ ReportsReadSharedConnection::ReportsReadSharedConnection() {
 
 ReportsReadSharedConnection::~ReportsReadSharedConnection() {
     reading_through_shared() = false;
-}
-
-void set_result_flagger(ResultFlagger f) {
-    flagger() = std::move(f);
 }

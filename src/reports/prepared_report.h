@@ -42,11 +42,3 @@ public:
     ReportsReadSharedConnection(const ReportsReadSharedConnection&) = delete;
     ReportsReadSharedConnection& operator=(const ReportsReadSharedConnection&) = delete;
 };
-
-// The flag of a result outside its normal range ("H", "L" or empty), from its
-// test table, item caption, result text and the patient's sex. The test
-// catalogue installs it at start; rows of a report query that carry the
-// columns test_table, item and result (and sex) then get a `flag` field.
-using ResultFlagger = std::function<QString(const QString& table, const QString& item, const QString& result,
-                                            const QString& sex)>;
-void set_result_flagger(ResultFlagger flagger);

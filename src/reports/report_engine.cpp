@@ -56,8 +56,18 @@ private:
 
 QString run_report(ReportEngine& engine, const ReportRequest& request) {
     engine.set_file_name(request.file_path);
-    engine.set_selection_formula(request.selection_formula);
+    engine.set_selection(request.selection);
     return engine.run();
+}
+
+bool print_report(ReportEngine& engine, const ReportRequest& request) {
+    const QString failure = run_report(engine, request);
+    tell_print_failure(failure);
+    return failure.isEmpty();
+}
+
+void tell_print_failure(const QString& failure) {
+    if (!failure.isEmpty()) show_message(QStringLiteral("The report could not be printed. %1").arg(failure));
 }
 
 std::unique_ptr<ReportEngine> make_report_engine() {
@@ -72,7 +82,7 @@ ReportEngineFactory set_report_engine_factory(ReportEngineFactory f) {
 }
 
 QString PreviewEngine::run() {
-    Prepared prepared = prepare_report({file_name(), selection_formula()}, database_file_path());
+    Prepared prepared = prepare_report({file_name(), selection()}, database_file_path());
     if (!prepared.report) return prepared.error;
     auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
     printer->setDocName(prepared.report->suggested_name);

@@ -9,18 +9,18 @@
 #include <optional>
 
 // The report engine: one instance per printing screen. A request sets the
-// file name and the selection formula on the instance (no formula when the
-// request has none), then runs it. The last file name and formula stay set on
-// the instance, as they were on the laboratory's old engine.
+// file name and the selection on the instance (none when the request has
+// none), then runs it. The last file name and selection stay set on the
+// instance, as they were on the laboratory's old engine.
 class ReportEngine {
 public:
     virtual ~ReportEngine() = default;
 
     const QString& file_name() const { return file_name_; }
-    const std::optional<QString>& selection_formula() const { return formula_; }
+    const std::optional<Selection>& selection() const { return selection_; }
 
     void set_file_name(const QString& name) { file_name_ = name; }
-    void set_selection_formula(std::optional<QString> formula) { formula_ = std::move(formula); }
+    void set_selection(std::optional<Selection> selection) { selection_ = std::move(selection); }
 
     // Runs the report as set: everything that can fail is done before any
     // window appears. Returns an empty text, or what went wrong.
@@ -28,11 +28,16 @@ public:
 
 private:
     QString file_name_;
-    std::optional<QString> formula_;
+    std::optional<Selection> selection_;
 };
 
 // Sets the request on the engine and runs it.
 QString run_report(ReportEngine& engine, const ReportRequest& request);
+// Runs the request; a failure is told to the user ("The report could not be
+// printed." and why). Returns whether it printed.
+bool print_report(ReportEngine& engine, const ReportRequest& request);
+// Tells the user why a report could not be printed (nothing when `failure` is empty).
+void tell_print_failure(const QString& failure);
 
 // The engine a printing screen gets: the print preview, unless a test has put
 // another factory in its place.

@@ -1,14 +1,21 @@
 #include "report_request.h"
 
 #include "app_state.h"
+#include "investigations.h"
 #include "number_value.h"
 #include "tavora_module.h"
 
-ReportRequest test_report_request(const QString& report_file, const QString& header_report_file,
-                                  const QString& lab_id_text) {
-    const QString file = app_state().print_with_header ? header_report_file : report_file;
-    return {program_folder() + file,
-            QStringLiteral("{test_main.lab_ID} = ") + id_text(id_value(lab_id_text).value_or(QVariant(0)))};
+QString Selection::text() const {
+    return QStringLiteral("{%1.%2} = %3").arg(table, field, id_text(value));
+}
+
+Selection lab_id_selection(qint64 lab_id) {
+    return {QStringLiteral("test_main"), QStringLiteral("lab_ID"), lab_id};
+}
+
+ReportRequest test_report_request(const Investigation& test, qint64 lab_id) {
+    const char* file = app_state().print_with_header ? test.header_report_file : test.report_file;
+    return {program_folder() + QString::fromLatin1(file), lab_id_selection(lab_id)};
 }
 
 ReportRequest consolidated_report_request() {

@@ -1,23 +1,37 @@
 #pragma once
 
 #include <QString>
+#include <QVariant>
 
 #include <optional>
 
-// One request to the report engine: the report file, and the record-selection
-// formula when the report is to print one record only.
-struct ReportRequest {
-    QString file_path;
-    std::optional<QString> selection_formula;
+struct Investigation;
+
+// The one record a report prints when it prints one only: {table.field} = value.
+struct Selection {
+    QString table; // as the formula names it
+    QString field;
+    QVariant value; // a whole number binds as an integer
+
+    // As a formula is written ("{test_main.lab_ID} = 12"): for messages.
+    QString text() const;
 };
 
-// A test report: the program folder + the letter-head or the plain file name,
-// after `print_with_header` as it stands now, selecting the report whose lab
-// id is the number value of `lab_id_text` ("{test_main.lab_ID} = 12").
-ReportRequest test_report_request(const QString& report_file, const QString& header_report_file,
-                                  const QString& lab_id_text);
+// The report with this lab id.
+Selection lab_id_selection(qint64 lab_id);
 
-// The consolidated report of the rows in `temp`; no formula.
+// One request to the report engine: the report file, and the record it
+// selects when the report is to print one record only.
+struct ReportRequest {
+    QString file_path;
+    std::optional<Selection> selection;
+};
+
+// A test's report: the program folder + its letter-head or plain file name,
+// after `print_with_header` as it stands now, selecting the report `lab_id`.
+ReportRequest test_report_request(const Investigation& test, qint64 lab_id);
+
+// The consolidated report of the rows in `temp`; no selection.
 ReportRequest consolidated_report_request();
 
 // The blank report form "empty.rpt", whatever `print_with_header` says.

@@ -1,18 +1,15 @@
 #pragma once
 
+#include "report_request.h"
+
 #include <QString>
-#include <QVariant>
 
 #include <optional>
 
-// The one record-selection formula the engine accepts: "{table.field} = number",
-// blanks allowed around each part, any letter case in the names. Anything
-// else (a second clause, quotes, text values) is refused.
-struct Selection {
-    QString table; // as written in the formula
-    QString field;
-    QVariant value; // a whole number binds as an integer
-};
+// The one record-selection formula people write (in report files and on the
+// admin tool's command line): "{table.field} = number", blanks allowed around
+// each part, any letter case in the names. Anything else (a second clause,
+// quotes, text values) is refused.
 
 // The formula read, or the reason it cannot be.
 struct ParsedSelection {

@@ -7,12 +7,12 @@
 #include "credentials.h"
 #include "failure_messages.h"
 #include "journal.h"
+#include "lab_reports.h"
 #include "list_panel.h"
 #include "message_box.h"
 #include "prepared_report.h"
 #include "report_engine.h"
 #include "screen_registry.h"
-#include "test_reports.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -111,12 +111,8 @@ void UtilityScreen::backup() {
     show_message(backup_message(back_up_database(backup_folder_)));
 }
 
-void UtilityScreen::report_print_failure(const QString& failure) {
-    if (!failure.isEmpty()) show_message(QStringLiteral("The report could not be printed. %1").arg(failure));
-}
-
 void UtilityScreen::empty_report() {
-    report_print_failure(run_report(*engine_, empty_report_request()));
+    print_report(*engine_, empty_report_request());
 }
 
 void UtilityScreen::header_option() {
@@ -206,7 +202,7 @@ void UtilityScreen::build_consolidated() {
     if (report_failure(e, QStringLiteral("Building the consolidated report"))) return;
     patient_panel_->hide();
     patient_id_->clear();
-    report_print_failure(print_failure);
+    tell_print_failure(print_failure);
 }
 
 void UtilityScreen::exit() {

@@ -38,7 +38,6 @@ protected:
 
 private:
     void show_list(bool temporary);
-    void report_print_failure(const QString& failure);
 
     std::unique_ptr<ReportEngine> engine_;
     ListPanel* list_ = nullptr;

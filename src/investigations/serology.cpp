@@ -1,5 +1,5 @@
 // Serology: the serology panel and the Widal test.
-#include "catalogue_parts.h"
+#include "definition_parts.h"
 
 namespace {
 
@@ -20,37 +20,27 @@ constexpr ResultItem kWidalItems[] = {
 } // namespace
 
 const TestDefinition kSerology{
-    .screen = "Serology",
-    .caption = "Serology",
-    .table = "Serology",
+    .investigation = &catalogue::kSerology,
     .items = kSerologyItems,
     .box_count = 7,
     .lookup_count = 7,
     .max_length = 19,
     .empty_texts = kOnlyEmpty,
     .missing_name_message = kImportantDataNotGiven,
-    .report_file = "\\Serology.rpt",
-    .header_report_file = "\\h_ serology.rpt",
     .print_before_doctor = true,
     .show_save_errors = true,
-    .list_test_name = "Serology",
     .sections = kOneSection,
 };
 
 const TestDefinition kWidalTest{
-    .screen = "widal_test",
-    .caption = "Widal test",
-    .table = "widal_test",
+    .investigation = &catalogue::kWidalTest,
     .items = kWidalItems,
     .box_count = 4,
     .lookup_count = 4,
     .max_length = 19,
     .empty_texts = kOnlyEmpty,
     .missing_name_message = kImportantDataNotGiven,
-    .report_file = "\\widal_test.rpt",
-    .header_report_file = "\\h_widal_test.rpt",
     .print_before_doctor = true,
     .show_save_errors = true,
-    .list_test_name = "Widal test",
     .sections = kOneSection,
 };

@@ -1,6 +1,6 @@
 // The peripheral blood smear: four findings in words, filled from nine
 // standard wordings that the user steps through and edits.
-#include "catalogue_parts.h"
+#include "definition_parts.h"
 
 namespace {
 
@@ -51,20 +51,15 @@ constexpr ResultSection kMicroscopy[] = {{"Frame2", "Microscopy"}};
 } // namespace
 
 const TestDefinition kPeripheralBloodSmear{
-    .screen = "Peripheral_blood_smear",
-    .caption = "Peripheral blood smear",
-    .table = "peripheral_blood_smear",
+    .investigation = &catalogue::kPeripheralBloodSmear,
     .items = kSmearItems,
     .box_count = 4,
     .lookup_count = 4,
     .max_length = 245,
     .empty_texts = kOnlyEmpty,
     .missing_name_message = kImportantDataNotGiven,
-    .report_file = "\\peripheral_blood_smear.rpt",
-    .header_report_file = "\\h_peripheral_blood_smear.rpt",
     .print_before_doctor = false,
     .show_save_errors = false,
-    .list_test_name = "peripheral blood smear",
     .sections = kMicroscopy,
     .templates = kTemplates,
     .box_name = "text1",

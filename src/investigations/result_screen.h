@@ -1,13 +1,10 @@
 #pragma once
 
-#include "db_error.h"
-#include "test_definition.h"
-#include "test_reports.h"
+#include "definition.h"
+#include "result_workflow.h"
 
 #include <QList>
 #include <QWidget>
-
-#include <memory>
 
 class ListPanel;
 class QComboBox;
@@ -15,11 +12,13 @@ class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QTextEdit;
-class ReportEngine;
 
 // The screen every laboratory test is entered on, run by its TestDefinition:
 // a new report gets fresh ids and is saved once; Show and a lab id bring a
 // stored report back to modify or print it; Show all lists the test's reports.
+// What each button does is decided by its ResultWorkflow; the screen lays the
+// boxes out, copies them into the workflow's form before an action and shows
+// the form after it.
 class TestScreen : public QWidget {
     Q_OBJECT
 public:
@@ -39,15 +38,18 @@ public:
     void patient_lookup();        // when patient_id is left
     void show_page(int page);     // screens with pages (from 1)
     void step_template(int step); // screens with finding templates: +1 or -1
-    int template_no() const { return template_no_; }
+    int template_no() const { return workflow_.template_no(); }
+    // As Show, the lab id typed and the box left.
+    void look_up(qint64 lab_id);
 
     QWidget* result_box(int index) const { return boxes_.value(index); }
+    const ResultWorkflow& workflow() const { return workflow_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // Building the screen (test_screen_layout.cpp).
+    // Building the screen (result_screen_layout.cpp).
     void build();
     QWidget* build_results();
     QWidget* build_section(int section);
@@ -55,23 +57,13 @@ private:
     void build_buttons();
     void fit_to_screen();
 
-    bool box_is_empty(int index) const;
-    QString remarks() const;
-    void set_remarks(const QString& text);
-    // Fresh locked ids: the next lab id, and the next patient id when `patient` is set.
-    void offer_fresh_ids(bool patient);
-    void fill_doctors();
-    void show_template();
-    // Save and modify store nothing for a patient number that does not exist
-    // or whose name is not the one on screen: the user is told so.
-    void patient_missing();
-    // Save's failure handler; returns true when Save must end.
-    bool save_failed(const DbError& error);
-    // Runs the print request; a failure is told to the user. Returns whether it printed.
-    bool run_print();
+    // What the user typed, into the form; the form, onto the screen.
+    void read_form();
+    void show_form();
+    // Runs one action of the workflow between the two.
+    void act(const std::function<void()>& action);
 
     const TestDefinition& test_;
-    std::unique_ptr<ReportEngine> engine_;
 
     QLineEdit* lab_id_ = nullptr;
     QLineEdit* patient_id_ = nullptr;
@@ -87,15 +79,8 @@ private:
     QPushButton* modify_ = nullptr;
     ListPanel* list_ = nullptr;
 
-    int template_no_ = 1;
-    bool in_lookup_ = false;
-    // Stored rows of the looked-up report that its boxes do not show: a row
-    // whose caption matches no box (and every row after it), and a result the
-    // length rule emptied (with its box). Modify keeps them.
-    QList<qint64> unshown_rows_;
-    QList<std::pair<qint64, int>> emptied_rows_;
-    // The report as the lookup found it: modify stores only while it still reads so.
-    std::optional<ReportSnapshot> looked_up_;
+    ResultWorkflow workflow_;
+    bool showing_form_ = false; // the program, not the user, moves the focus
 };
 
 // Registers the twelve test screens with the menu's screen registry.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "investigations.h"
+
 #include <QString>
 
 #include <span>
@@ -7,37 +9,6 @@
 // One laboratory test as its screen runs it. Every test screen is the one
 // generic TestScreen; what differs between the twelve tests is written here
 // as data, one constant definition per test.
-
-// A result's normal range, written by hand from its caption (never parsed at
-// run time). A bound that is absent flags nothing on that side; an item
-// without any bound is never flagged.
-struct Bounds {
-    bool has_low = false;
-    double low = 0;
-    bool has_high = false;
-    double high = 0;
-};
-
-struct NormalRange {
-    Bounds all;
-    Bounds male, female; // when by_sex
-    bool by_sex = false;
-
-    constexpr bool any() const { return by_sex || all.has_low || all.has_high; }
-};
-
-constexpr NormalRange between(double low, double high) {
-    return {{true, low, true, high}, {}, {}, false};
-}
-constexpr NormalRange up_to(double high) {
-    return {{false, 0, true, high}, {}, {}, false};
-}
-constexpr NormalRange at_least(double low) {
-    return {{true, low, false, 0}, {}, {}, false};
-}
-constexpr NormalRange by_sex(double male_low, double male_high, double female_low, double female_high) {
-    return {{}, {true, male_low, true, male_high}, {true, female_low, true, female_high}, true};
-}
 
 // One result item: its box Text1(index) and its caption Label1(index).
 struct ResultItem {
@@ -48,7 +19,6 @@ struct ResultItem {
     int row = 1;
     bool wide = false;     // a wide box (free-text specimen details)
     bool disabled = false; // shown but never holds a result
-    NormalRange range = {};
 };
 
 // A part of the result area: a frame with an optional title. On screens with
@@ -73,20 +43,15 @@ struct FindingTemplate {
 };
 
 struct TestDefinition {
-    const char* screen;  // the screen's name, as the menu opens it
-    const char* caption; // title; test_main.test of its reports
-    const char* table;   // its own table of results
+    const Investigation* investigation; // its row of the catalogue: names, table, report files
     std::span<const ResultItem> items;
     int box_count;                            // boxes 0..box_count-1 are checked, saved, modified and cleared
     int lookup_count;                         // a stored row is matched against captions 0..lookup_count-1
     int max_length;                           // longest result text accepted
     std::span<const char* const> empty_texts; // texts that, trimmed, count as empty
     const char* missing_name_message;
-    const char* report_file;        // plain paper, appended to the program folder
-    const char* header_report_file; // letter-head
     bool print_before_doctor;
     bool show_save_errors;
-    const char* list_test_name; // the test name as its Show all list spells it
     std::span<const ResultSection> sections;
     std::span<const SectionNote> notes = {};
 
@@ -101,8 +66,10 @@ struct TestDefinition {
     const char* empty_report_message = "The report is empty";
 };
 
-// The twelve tests, in the order of the menu's regions.
+// The twelve tests, in the order of the menu's regions (the catalogue's order).
 std::span<const TestDefinition* const> test_catalogue();
+// The definition of a row of the catalogue.
+const TestDefinition& definition_of(const Investigation& test);
 // The test whose screen has this name, or nullptr.
 const TestDefinition* test_for_screen(const QString& screen);
 

@@ -1,8 +1,8 @@
-#include "catalogue_parts.h"
+#include "definition_parts.h"
 
 namespace {
 
-// In the order of the menu's regions.
+// In the catalogue's order (the menu's).
 constexpr const TestDefinition* kCatalogue[] = {
     &kCulture,
     &kPeripheralBloodSmear,
@@ -24,8 +24,13 @@ std::span<const TestDefinition* const> test_catalogue() {
     return kCatalogue;
 }
 
-const TestDefinition* test_for_screen(const QString& screen) {
+const TestDefinition& definition_of(const Investigation& test) {
     for (const TestDefinition* t : kCatalogue)
-        if (screen == QLatin1String(t->screen)) return t;
-    return nullptr;
+        if (t->investigation == &test) return *t;
+    Q_UNREACHABLE(); // every row of the catalogue has its definition
+}
+
+const TestDefinition* test_for_screen(const QString& screen) {
+    const Investigation* test = catalogue::by_screen(screen);
+    return test ? &definition_of(*test) : nullptr;
 }

@@ -1,16 +1,16 @@
-#include "test_reports.h"
+#include "lab_reports.h"
 
 #include "dates.h"
+#include "investigations.h"
 #include "journal.h"
 
-#include "test_tables.h"
 #include <QJsonArray>
 #include <QJsonObject>
 
 namespace {
 
 DbResult<QString> test_table(const QString& name) {
-    if (const TestTable* t = test_table_named(name)) return {QString::fromLatin1(t->table), {}};
+    if (const Investigation* t = catalogue::by_table(name)) return {QString::fromLatin1(t->table), {}};
     return {{}, DbError::other(QStringLiteral("\"%1\" is not one of the test tables").arg(name))};
 }
 
@@ -198,17 +198,6 @@ ListQuery temporary_reports_list() {
     return q;
 }
 
-namespace {
-
-// A report's table, from its test name with every blank read as "_".
-DbResult<QString> table_of_test(const QString& test) {
-    QString name = test;
-    name.replace(u' ', u'_');
-    return test_table(name);
-}
-
-} // namespace
-
 DbError delete_report(const QVariant& lab_id, const std::optional<ShownReport>& shown) {
     return in_transaction([&]() -> DbError {
         auto report = find_report(lab_id);
@@ -223,17 +212,19 @@ DbError delete_report(const QVariant& lab_id, const std::optional<ShownReport>& 
             if (!changed.ok()) return changed.error;
             if (changed.value) return changed_since_looked_up();
         }
-        const auto table = table_of_test(report.value->test);
-        if (!table.ok()) return table.error;
-        auto rows = report_results(table.value, report.value->lab_id);
+        const Investigation* test = catalogue::by_test(report.value->test);
+        if (!test)
+            return DbError::other(
+                QStringLiteral("\"%1\" is not one of the laboratory's tests").arg(report.value->test));
+        const QString table = QString::fromLatin1(test->table);
+        auto rows = report_results(table, report.value->lab_id);
         if (!rows.ok()) return rows.error;
         if (DbError e =
                 journal_change(QStringLiteral("delete"), QStringLiteral("test_main"),
                                report.value->lab_id.toLongLong(), report_json(*report.value, rows.value));
             !e.ok())
             return e;
-        if (DbError e = delete_rows(table.value, QStringLiteral("lab_id"), report.value->lab_id); !e.ok())
-            return e;
+        if (DbError e = delete_rows(table, QStringLiteral("lab_id"), report.value->lab_id); !e.ok()) return e;
         return delete_rows(QStringLiteral("test_main"), QStringLiteral("lab_id"), report.value->lab_id);
     });
 }
@@ -257,19 +248,16 @@ DbError fill_consolidated(qint64 patient_id) {
         {patient_id, today_iso()});
     if (!reports.ok()) return reports.error;
     for (const Row& r : reports.value) {
-        QString name = r.text(1);
-        name.replace(u' ', u'_');
-        // The culture and smear reports print on their own pages.
-        if (name == QLatin1String("Culture_and_Antibiotic_sensitivity_pattern") ||
-            name == QLatin1String("Peripheral_blood_smear"))
-            continue;
-        const auto table = test_table(name);
-        if (!table.ok()) return table.error;
+        const Investigation* test = catalogue::by_test(r.text(1));
+        if (!test)
+            return DbError::other(
+                QStringLiteral("\"%1\" is not one of the laboratory's tests").arg(r.text(1)));
+        if (test->prints_separately) continue; // the culture and smear reports print on their own pages
         const DbError e =
             execute(QStringLiteral("INSERT INTO temp (test_table, lab_id, item, result) "
                                    "SELECT ?, lab_id, item, result FROM %1 WHERE lab_id = ? ORDER BY rowid")
-                        .arg(table.value),
-                    {name, r.value(0)});
+                        .arg(QString::fromLatin1(test->table)),
+                    {QString::fromLatin1(test->consolidated_name), r.value(0)});
         if (!e.ok()) return e;
     }
     return {};

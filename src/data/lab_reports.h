@@ -87,10 +87,9 @@ ListQuery test_report_list(const QString& test_name);
 ListQuery all_reports_list();
 ListQuery temporary_reports_list();
 
-// Deletes one report, all of it or nothing: its rows in the test table that
-// its test names (blanks read as "_", as the consolidated report does) and its
-// test_main row. NotFound when no report has that lab id; a test that names
-// none of the twelve tables deletes nothing.
+// Deletes one report, all of it or nothing: its rows in the table of the test
+// it names and its test_main row. NotFound when no report has that lab id; a
+// report whose test is none of the twelve deletes nothing.
 // When `shown` is given (the report's test_main row as a list showed it, and
 // the journal mark taken before the list was read), the report is deleted
 // only while it still reads so and no change of it (its results included) was

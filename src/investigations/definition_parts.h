@@ -2,7 +2,7 @@
 
 // What the definition files share, and the definitions themselves, for the
 // catalogue that lists them.
-#include "test_definition.h"
+#include "definition.h"
 
 inline constexpr const char* kOnlyEmpty[] = {""};
 inline constexpr ResultSection kOneSection[] = {{"Frame2"}};

@@ -8,14 +8,15 @@
 #include "boxes.h"
 #include "core_tables.h"
 #include "dates.h"
+#include "investigations.h"
+#include "lab_reports.h"
 #include "list_panel.h"
 #include "menu_regions.h"
+#include "normal_ranges.h"
 #include "report_engine.h"
+#include "result_screen.h"
 #include "screen_registry.h"
 #include "start.h"
-#include "test_reports.h"
-#include "test_screen.h"
-#include "test_tables.h"
 
 #include <QComboBox>
 #include <QEventLoop>
@@ -56,7 +57,7 @@ QString result_value(const TestDefinition& t) {
 
 } // namespace
 
-class TestTests : public QObject {
+class TestResultScreens : public QObject {
     Q_OBJECT
 
     std::unique_ptr<ProgramFolder> folder_;
@@ -74,7 +75,7 @@ class TestTests : public QObject {
     void open(const TestDefinition& t, Kind kind = Kind::New) {
         app_state().register_on_save = kind != Kind::Old;
         app_state().mark_temporary = kind == Kind::WalkIn;
-        screen_ = qobject_cast<TestScreen*>(screens::open(QString::fromLatin1(t.screen)));
+        screen_ = qobject_cast<TestScreen*>(screens::open(QString::fromLatin1(t.investigation->screen)));
         QVERIFY(screen_);
         show_active(screen_);
     }
@@ -92,7 +93,7 @@ class TestTests : public QObject {
     static void catalogue_rows() {
         QTest::addColumn<int>("test");
         for (int i = 0; i < int(test_catalogue().size()); ++i)
-            QTest::newRow(test_catalogue()[i]->caption) << i;
+            QTest::newRow(test_catalogue()[i]->investigation->test) << i;
     }
     const TestDefinition& fetched() {
         QFETCH(int, test);
@@ -160,51 +161,69 @@ private slots:
     void stool_and_culture_layouts();
 };
 
-void TestTests::catalogue_agrees_with_schema_menu_and_report_files() {
+void TestResultScreens::catalogue_agrees_with_schema_menu_and_report_files() {
     QCOMPARE(int(test_catalogue().size()), 12);
-    QSet<QString> tables, screens_named;
-    for (const TestDefinition* t : test_catalogue()) {
-        const TestTable* table = test_table_named(t->table);
-        QVERIFY2(table, t->table);
-        QCOMPARE(QString::fromLatin1(table->table), QString::fromLatin1(t->table)); // spelled as the schema
-        QCOMPARE(QString::fromUtf8(table->test), QString::fromUtf8(t->caption));
-        QCOMPARE(QString::fromUtf8(t->caption).replace(' ', '_').toLower(), QString(t->table).toLower());
-        QVERIFY(QString::fromUtf8(t->list_test_name).compare(t->caption, Qt::CaseInsensitive) == 0);
-        QVERIFY(t->box_count <= int(t->items.size()) && t->lookup_count <= int(t->items.size()));
-        QVERIFY(std::find_if(t->empty_texts.begin(), t->empty_texts.end(),
-                             [](const char* e) { return *e == 0; }) != t->empty_texts.end());
-        for (const char* file : {t->report_file, t->header_report_file})
+    QCOMPARE(int(std::size(catalogue::kAll)), 12);
+    QSet<QString> tables;
+    for (int i = 0; i < 12; ++i) {
+        const Investigation& row = *catalogue::kAll[i];
+        const TestDefinition& t = *test_catalogue()[i];
+        QCOMPARE(t.investigation, &row); // one definition per row, in the menu's order
+        QCOMPARE(&definition_of(row), &t);
+        QCOMPARE(QString::fromLatin1(kTestRegions[i].screen), QString::fromLatin1(row.screen));
+        // One lookup per key, each finding the row however the key is spelt.
+        QCOMPARE(catalogue::by_table(QString(row.table).toUpper()), &row);
+        QCOMPARE(catalogue::by_test(QString::fromUtf8(row.test).toLower()), &row);
+        QCOMPARE(catalogue::by_test(QString::fromLatin1(row.consolidated_name)), &row);
+        QCOMPARE(catalogue::by_screen(row.screen), &row);
+        QCOMPARE(test_for_screen(row.screen), &t);
+        // The names agree with one another as the stored data expects.
+        QCOMPARE(QString::fromLatin1(row.consolidated_name), QString::fromUtf8(row.test).replace(' ', '_'));
+        QVERIFY(QString::fromLatin1(row.table).compare(row.consolidated_name, Qt::CaseInsensitive) == 0);
+        QVERIFY(QString::fromUtf8(row.list).compare(row.test, Qt::CaseInsensitive) == 0);
+        QCOMPARE(row.prints_separately,
+                 &row == &catalogue::kCulture || &row == &catalogue::kPeripheralBloodSmear);
+        QVERIFY(select_rows(QString("select * from %1").arg(row.table)).ok()); // spelled as the schema
+        for (const char* file : {row.report_file, row.header_report_file})
             QVERIFY2(QFile::exists(QString(REPORT_FILES_DIR) + "/" + QString(file).mid(1)), file);
-        QVERIFY(select_rows(QString("select * from %1").arg(t->table)).ok());
-        tables << t->table;
-        screens_named << t->screen;
+        QVERIFY(t.box_count <= int(t.items.size()) && t.lookup_count <= int(t.items.size()));
+        QVERIFY(std::find_if(t.empty_texts.begin(), t.empty_texts.end(),
+                             [](const char* e) { return *e == 0; }) != t.empty_texts.end());
+        tables << QString(row.table).toLower();
     }
     QCOMPARE(tables.size(), 12);
-    QSet<QString> menu;
-    for (const MenuRegion& r : kTestRegions)
-        menu << r.screen;
-    QCOMPARE(menu, screens_named);
+    QCOMPARE(catalogue::by_table("registration"), nullptr);
+    QCOMPARE(catalogue::by_test("Blood sugar"), nullptr);
+    // Every normal range belongs to exactly one item of its test's screen.
+    for (const ItemRange& r : normal_ranges()) {
+        int items = 0;
+        for (const ResultItem& item : definition_of(*r.test).items)
+            items += QString::fromUtf8(item.caption).trimmed() == QString::fromUtf8(r.item).trimmed();
+        QVERIFY2(items == 1, r.item);
+        QCOMPARE(normal_range(*r.test, r.item), &r.range);
+    }
 }
 
-void TestTests::catalogue_holds_the_laboratorys_own_texts_data() {
+void TestResultScreens::catalogue_holds_the_laboratorys_own_texts_data() {
     QTest::addColumn<int>("expected");
     for (int i = 0; i < int(kExpectedTests.size()); ++i)
         QTest::newRow(kExpectedTests[i].caption) << i;
 }
 
-void TestTests::catalogue_holds_the_laboratorys_own_texts() {
+void TestResultScreens::catalogue_holds_the_laboratorys_own_texts() {
     QFETCH(int, expected);
     const ExpectedTest& e = kExpectedTests[expected];
     const TestDefinition* found = nullptr;
     for (const TestDefinition* t : test_catalogue())
-        if (QString::fromUtf8(t->caption) == QString::fromUtf8(e.caption)) found = t;
+        if (QString::fromUtf8(t->investigation->test) == QString::fromUtf8(e.caption)) found = t;
     QVERIFY2(found, e.caption);
     const TestDefinition& t = *found;
     QCOMPARE(t.box_count, e.box_count);
     QCOMPARE(t.lookup_count, e.lookup_count);
     QCOMPARE(t.max_length, e.max_length);
-    QCOMPARE(QString::fromLatin1(t.report_file), QString::fromLatin1(e.report_file));
-    QCOMPARE(QString::fromLatin1(t.header_report_file), QString::fromLatin1(e.header_report_file));
+    QCOMPARE(QString::fromLatin1(t.investigation->report_file), QString::fromLatin1(e.report_file));
+    QCOMPARE(QString::fromLatin1(t.investigation->header_report_file),
+             QString::fromLatin1(e.header_report_file));
     QVERIFY(t.items.size() >= e.items.size());
     for (std::size_t i = 0; i < e.items.size(); ++i) {
         QCOMPARE(QString::fromUtf8(t.items[i].caption), QString::fromUtf8(e.items[i].caption));
@@ -213,7 +232,7 @@ void TestTests::catalogue_holds_the_laboratorys_own_texts() {
     }
 }
 
-void TestTests::opens_with_fresh_ids() {
+void TestResultScreens::opens_with_fresh_ids() {
     const TestDefinition& t = fetched();
     QVERIFY(add_patient(minimal_patient(41, "Old", "", "")).ok());
     QVERIFY(save_report({std::nullopt, {7, 41, "", "", "Serology", "", "N"}, "Serology", {}}).ok());
@@ -242,7 +261,7 @@ void TestTests::opens_with_fresh_ids() {
     QVERIFY(messages_->shown.isEmpty());
 }
 
-void TestTests::save_stores_the_report_once() {
+void TestResultScreens::save_stores_the_report_once() {
     const TestDefinition& t = fetched();
     open(t, Kind::WalkIn);
     fill();
@@ -255,12 +274,12 @@ void TestTests::save_stores_the_report_once() {
     auto report = find_report(1);
     QVERIFY(report.value);
     QCOMPARE(report.value->patient_id.toInt(), 1);
-    QCOMPARE(report.value->test, QString::fromUtf8(t.caption));
+    QCOMPARE(report.value->test, QString::fromUtf8(t.investigation->test));
     QCOMPARE(report.value->t_date, today_iso());
     QCOMPARE(report.value->temp_patient, QString("Y"));
     QCOMPARE(report.value->ref_by, QString("Dr. New"));
     QCOMPARE(find_patient(1).value->patient_name, QString("Asha D'Souza"));
-    const auto rows = report_results(t.table, 1).value;
+    const auto rows = report_results(t.investigation->table, 1).value;
     QCOMPARE(rows.size(), t.store_every_box ? t.box_count : 1);
     QCOMPARE(rows[0].item, QString::fromUtf8(t.items[0].caption));
     QCOMPARE(rows[0].result, result_value(t));
@@ -268,8 +287,9 @@ void TestTests::save_stores_the_report_once() {
 
     // One print, of this report, on plain paper, before or after the doctor step.
     QCOMPARE(prints_.entries.size(), 1);
-    QCOMPARE(prints_.entries[0].request.file_path, folder_->path() + QString::fromLatin1(t.report_file));
-    QCOMPARE(prints_.entries[0].request.selection_formula.value_or(""), QString("{test_main.lab_ID} = 1"));
+    QCOMPARE(prints_.entries[0].request.file_path,
+             folder_->path() + QString::fromLatin1(t.investigation->report_file));
+    QCOMPARE(prints_.entries[0].request.selection->text(), QString("{test_main.lab_ID} = 1"));
     QCOMPARE(prints_.entries[0].doctor_stored, !t.print_before_doctor);
 
     // Save works once per opening, whatever Clear does; Print follows the letter-head option.
@@ -280,10 +300,10 @@ void TestTests::save_stores_the_report_once() {
     screen_->print();
     app_state().print_with_header = false;
     QCOMPARE(prints_.entries.last().request.file_path,
-             folder_->path() + QString::fromLatin1(t.header_report_file));
+             folder_->path() + QString::fromLatin1(t.investigation->header_report_file));
 }
 
-void TestTests::nothing_is_written_without_name_or_results() {
+void TestResultScreens::nothing_is_written_without_name_or_results() {
     const TestDefinition& t = fetched();
     open(t);
     set_box_text(box(0), result_value(t));
@@ -293,13 +313,13 @@ void TestTests::nothing_is_written_without_name_or_results() {
         set_box_text(box(i), "  ");
     screen_->save();
     QCOMPARE(messages_->texts(), (QStringList{t.missing_name_message, t.empty_report_message}));
-    for (const char* table : {"registration", "test_main", t.table})
+    for (const char* table : {"registration", "test_main", t.investigation->table})
         QCOMPARE(count(QString("select count(*) from %1").arg(table)), 0);
     QVERIFY(button("cmdAdd")->isEnabled());
     QVERIFY(prints_.entries.isEmpty());
 }
 
-void TestTests::length_rule_at_the_limit() {
+void TestResultScreens::length_rule_at_the_limit() {
     const TestDefinition& t = fetched();
     open(t);
     const QString longest(t.max_length, 'x');
@@ -320,7 +340,7 @@ void TestTests::length_rule_at_the_limit() {
     QCOMPARE(messages_->shown[0].title, QString("Information"));
 }
 
-void TestTests::a_lost_race_keeps_the_typed_report() {
+void TestResultScreens::a_lost_race_keeps_the_typed_report() {
     const TestDefinition& t = fetched();
     open(t, Kind::New);
     fill("Meera");
@@ -335,7 +355,7 @@ void TestTests::a_lost_race_keeps_the_typed_report() {
     QCOMPARE(messages_->texts(), expected);
     if (t.show_save_errors) QVERIFY(messages_->texts()[1].contains("UNIQUE"));
     QCOMPARE(count("select count(*) from registration"), 1); // nothing of ours, not even the patient
-    QCOMPARE(count(QString("select count(*) from %1").arg(t.table)), 0);
+    QCOMPARE(count(QString("select count(*) from %1").arg(t.investigation->table)), 0);
     // Fresh ids, everything typed kept: Save again stores it.
     QCOMPARE(line("lab_id")->text(), QString("2"));
     QCOMPARE(line("patient_id")->text(), QString("2"));
@@ -346,10 +366,10 @@ void TestTests::a_lost_race_keeps_the_typed_report() {
     QCOMPARE(messages_->texts(), QStringList{"New report added"});
     QCOMPARE(find_patient(2).value->patient_name, QString("Meera"));
     QCOMPARE(find_report(2).value->remarks, QString("repeat sample"));
-    QCOMPARE(report_results(t.table, 2).value.value(0).result, result_value(t));
+    QCOMPARE(report_results(t.investigation->table, 2).value.value(0).result, result_value(t));
 }
 
-void TestTests::look_up_and_modify() {
+void TestResultScreens::look_up_and_modify() {
     const TestDefinition& t = fetched();
     set_today_for_tests(QDate(2026, 12, 8));
     open(t, Kind::New);
@@ -374,7 +394,7 @@ void TestTests::look_up_and_modify() {
     set_box_text(box(second), "9");
     screen_->modify();
     QCOMPARE(messages_->texts(), QStringList{"Report has been modified"});
-    const auto rows = report_results(t.table, 1).value;
+    const auto rows = report_results(t.investigation->table, 1).value;
     QStringList stored;
     for (const ResultRow& r : rows)
         stored << r.result;
@@ -388,7 +408,7 @@ void TestTests::look_up_and_modify() {
     QVERIFY(!button("cmdModify")->isEnabled());
 }
 
-void TestTests::every_control_is_named_and_reachable() {
+void TestResultScreens::every_control_is_named_and_reachable() {
     const TestDefinition& t = fetched();
     open(t);
     for (QWidget* w : screen_->findChildren<QWidget*>()) {
@@ -426,7 +446,7 @@ void TestTests::every_control_is_named_and_reachable() {
         QVERIFY(button(b)->text().contains('&'));
 }
 
-void TestTests::patient_kinds_write_their_rows() {
+void TestResultScreens::patient_kinds_write_their_rows() {
     const struct {
         Kind kind;
         MessageAnswer temporary; // the menu's question, for old patients
@@ -463,7 +483,7 @@ void TestTests::patient_kinds_write_their_rows() {
     }
 }
 
-void TestTests::a_failed_modify_changes_nothing() {
+void TestResultScreens::a_failed_modify_changes_nothing() {
     open(*test_for_screen("Blood_sugar_report"));
     fill();
     set_box_text(box(1), "140");
@@ -488,7 +508,7 @@ void TestTests::a_failed_modify_changes_nothing() {
     QVERIFY(button("cmdModify")->isEnabled()); // still on the report, nothing lost
 }
 
-void TestTests::modify_keeps_what_the_screen_could_not_show() {
+void TestResultScreens::modify_keeps_what_the_screen_could_not_show() {
     QVERIFY(add_patient(minimal_patient(3, "Noor", "", "")).ok());
     QVERIFY(save_report({std::nullopt,
                          {5, 3, "", "", "Blood sugar report", "", "N"},
@@ -519,7 +539,7 @@ void TestTests::modify_keeps_what_the_screen_could_not_show() {
              (QStringList{"An item of a=kep", "Fasting bloo=111", "Fasting urin=Tra", "Random urine=Abs"}));
 }
 
-void TestTests::another_tests_lab_id_and_missing_ids() {
+void TestResultScreens::another_tests_lab_id_and_missing_ids() {
     QVERIFY(add_patient(minimal_patient(1, "Ravi", "", "")).ok());
     QVERIFY(save_report({std::nullopt, {12, 1, "", "", "Serology", "", "N"}, "Serology", {}}).ok());
     open(*test_for_screen("widal_test"));
@@ -535,7 +555,7 @@ void TestTests::another_tests_lab_id_and_missing_ids() {
     QVERIFY(!button("cmdModify")->isEnabled());
 }
 
-void TestTests::a_report_goes_only_to_the_patient_on_screen() {
+void TestResultScreens::a_report_goes_only_to_the_patient_on_screen() {
     const TestDefinition& t = fetched();
     QVERIFY(add_patient(minimal_patient(7, "Farah", "44", "F")).ok());
     QVERIFY(add_patient(minimal_patient(8, "Other", "", "")).ok());
@@ -555,7 +575,7 @@ void TestTests::a_report_goes_only_to_the_patient_on_screen() {
     }
     QCOMPARE(messages_->texts(), QStringList(4, "Patient ID does not exist"));
     QCOMPARE(count("select count(*) from test_main"), 0);
-    QCOMPARE(count(QString("select count(*) from %1").arg(t.table)), 0);
+    QCOMPARE(count(QString("select count(*) from %1").arg(t.investigation->table)), 0);
     QVERIFY(button("cmdAdd")->isEnabled());
     QCOMPARE(text(0), result_value(t)); // nothing typed is lost
     QCOMPARE(QApplication::focusWidget(), line("patient_id"));
@@ -574,7 +594,7 @@ void TestTests::a_report_goes_only_to_the_patient_on_screen() {
     QCOMPARE(count("select count(*) from change_log where action = 'modify'"), 0);
 }
 
-void TestTests::patient_lookup_in_old_patient_mode() {
+void TestResultScreens::patient_lookup_in_old_patient_mode() {
     QVERIFY(add_patient(minimal_patient(9, "Farah", "44", "F")).ok());
     open(*test_for_screen("RBC_indices"), Kind::Old);
     QTest::keyClicks(line("patient_id"), "9");
@@ -592,7 +612,7 @@ void TestTests::patient_lookup_in_old_patient_mode() {
     QCOMPARE(QApplication::focusWidget(), line("patient_id"));
 }
 
-void TestTests::a_screen_closed_under_its_message_closes_after_it() {
+void TestResultScreens::a_screen_closed_under_its_message_closes_after_it() {
     open(*test_for_screen("Serology"), Kind::Old);
     // While the look-up's box is up, the window manager closes the screen:
     // the close arrives in the box's own event loop, as it does on a desktop.
@@ -614,7 +634,7 @@ void TestTests::a_screen_closed_under_its_message_closes_after_it() {
     QTRY_VERIFY(!screen_); // and the close was done after the box
 }
 
-void TestTests::doctor_with_an_apostrophe_is_stored_once() {
+void TestResultScreens::doctor_with_an_apostrophe_is_stored_once() {
     QVERIFY(add_row("doctors", {{"name", "Dr. D'Souza"}}).ok());
     for (int n = 0; n < 2; ++n) {
         open(*test_for_screen("Thyroid_hormone_profile"));
@@ -628,7 +648,7 @@ void TestTests::doctor_with_an_apostrophe_is_stored_once() {
     QCOMPARE(find_report(2).value->ref_by, QString("Dr. O'Brien; drop table doctors"));
 }
 
-void TestTests::show_all_lists_the_test_and_holds_no_lock() {
+void TestResultScreens::show_all_lists_the_test_and_holds_no_lock() {
     QVERIFY(add_patient(minimal_patient(1, "Ravi", "", "")).ok());
     for (int lab = 1; lab <= 3; ++lab)
         QVERIFY(save_report({std::nullopt,
@@ -654,7 +674,7 @@ void TestTests::show_all_lists_the_test_and_holds_no_lock() {
     QCOMPARE(grid->model()->rowCount(), 0); // the list's memory is given back
 }
 
-void TestTests::failed_print_is_reported_and_the_report_stays() {
+void TestResultScreens::failed_print_is_reported_and_the_report_stays() {
     open(*test_for_screen("Thyroid_hormone_profile")); // prints before the doctor step
     fill();
     doctor()->setEditText("Dr. Print");
@@ -667,7 +687,7 @@ void TestTests::failed_print_is_reported_and_the_report_stays() {
     QVERIFY(!button("cmdAdd")->isEnabled());            // stored once: never a second copy
 }
 
-void TestTests::enter_presses_a_focused_button() {
+void TestResultScreens::enter_presses_a_focused_button() {
     open(*test_for_screen("Serology"));
     fill();
     button("cmdAdd")->setFocus();
@@ -675,7 +695,7 @@ void TestTests::enter_presses_a_focused_button() {
     QTRY_COMPARE(messages_->texts(), QStringList{"New report added"});
 }
 
-void TestTests::unit_texts_count_as_empty_data() {
+void TestResultScreens::unit_texts_count_as_empty_data() {
     QTest::addColumn<QString>("screen");
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("typed");
@@ -696,7 +716,7 @@ void TestTests::unit_texts_count_as_empty_data() {
     QTest::newRow("blood sugar unit is a result") << "Blood_sugar_report" << 0 << "mg/dl" << true;
 }
 
-void TestTests::unit_texts_count_as_empty() {
+void TestResultScreens::unit_texts_count_as_empty() {
     QFETCH(QString, screen);
     QFETCH(int, index);
     QFETCH(QString, typed);
@@ -712,14 +732,14 @@ void TestTests::unit_texts_count_as_empty() {
     screen_->save();
     QCOMPARE(messages_->texts(), QStringList{stored ? "New report added" : "The report is empty"});
     if (stored) {
-        const auto rows = report_results(t.table, 1).value;
+        const auto rows = report_results(t.investigation->table, 1).value;
         QCOMPARE(rows.size(), 1);
         QCOMPARE(rows[0].item, QString::fromUtf8(t.items[index].caption));
         QCOMPARE(rows[0].result, typed); // untrimmed, unit included
     }
 }
 
-void TestTests::typing_goes_in_front_of_the_unit() {
+void TestResultScreens::typing_goes_in_front_of_the_unit() {
     open(*test_for_screen("Routine_haemotology"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); // Age
     line("Text4")->setFocus();
@@ -735,7 +755,7 @@ void TestTests::typing_goes_in_front_of_the_unit() {
         QCOMPARE(text(i), QString());
 }
 
-void TestTests::biochemistry_pages() {
+void TestResultScreens::biochemistry_pages() {
     open(*test_for_screen("biochemistry_report"));
     auto* page1 = screen_->findChild<QGroupBox*>("Frame2");
     auto* page2 = screen_->findChild<QGroupBox*>("Frame3");
@@ -769,7 +789,7 @@ void TestTests::biochemistry_pages() {
     QCOMPARE(text(29), QString("30 IU/L"));
 }
 
-void TestTests::smear_templates_and_four_rows() {
+void TestResultScreens::smear_templates_and_four_rows() {
     const TestDefinition& t = *test_for_screen("Peripheral_blood_smear");
     open(t);
     QCOMPARE(button("Command1")->accessibleName(), QString("Next template"));
@@ -796,7 +816,7 @@ void TestTests::smear_templates_and_four_rows() {
     QCOMPARE(messages_->texts(), QStringList{"Important data not given"});
     set_box_text(box(3), "Impression only");
     screen_->save();
-    const auto rows = report_results(t.table, 1).value;
+    const auto rows = report_results(t.investigation->table, 1).value;
     QCOMPARE(rows.size(), 4);
     QCOMPARE(rows[0].result, QString(" "));
     QCOMPARE(rows[3].result, QString("Impression only"));
@@ -811,7 +831,7 @@ void TestTests::smear_templates_and_four_rows() {
     QVERIFY(!screen_->findChild<QWidget*>("Frame5")->isVisible());
 }
 
-void TestTests::stool_and_culture_layouts() {
+void TestResultScreens::stool_and_culture_layouts() {
     open(*test_for_screen("stool_routine"));
     QVERIFY(!box(7)->isEnabled());
     QCOMPARE(screen_->findChild<QLabel*>("Label1(7)")->text(), QString(" "));
@@ -826,7 +846,7 @@ void TestTests::stool_and_culture_layouts() {
     set_box_text(box(0), "Urine");
     set_box_text(box(4), "S");
     screen_->save();
-    const auto rows = report_results(culture.table, 1).value;
+    const auto rows = report_results(culture.investigation->table, 1).value;
     QCOMPARE(rows.size(), 2);
     QCOMPARE(rows[0].item, QString("Material"));
     QCOMPARE(rows[1].item, QString("AMIKACIN"));
@@ -834,5 +854,5 @@ void TestTests::stool_and_culture_layouts() {
              QString("Culture yields : Growth :     Heavy/medium/few colonies"));
 }
 
-TAVORA_TEST_MAIN(TestTests)
-#include "test_tests.moc"
+TAVORA_TEST_MAIN(TestResultScreens)
+#include "test_result_screens.moc"

@@ -1,5 +1,5 @@
 // Urinalysis, stool routine, and culture with its antibiotic sensitivity pattern.
-#include "catalogue_parts.h"
+#include "definition_parts.h"
 
 namespace {
 
@@ -76,57 +76,42 @@ constexpr SectionNote kSensitivityLegend[] = {{"Label7", "R : Resistant       S 
 } // namespace
 
 const TestDefinition kUrinalysis{
-    .screen = "Urinalysis",
-    .caption = "Urinalysis",
-    .table = "urinalysis",
+    .investigation = &catalogue::kUrinalysis,
     .items = kUrinalysisItems,
     .box_count = 17,
     .lookup_count = 17,
     .max_length = 19,
     .empty_texts = kUrinalysisEmpty,
     .missing_name_message = kImportantDataNotGiven,
-    .report_file = "\\urinalysis.rpt",
-    .header_report_file = "\\h_urinalysis.rpt",
     .print_before_doctor = true,
     .show_save_errors = false,
-    .list_test_name = "Urinalysis",
     .sections = kOneSection,
     .notes = kMicroscopyHeading,
 };
 
 const TestDefinition kStoolRoutine{
-    .screen = "stool_routine",
-    .caption = "Stool routine",
-    .table = "stool_routine",
+    .investigation = &catalogue::kStoolRoutine,
     .items = kStoolItems,
     .box_count = 7,
     .lookup_count = 7,
     .max_length = 49,
     .empty_texts = kOnlyEmpty,
     .missing_name_message = kImportantDataNotGiven,
-    .report_file = "\\stool_routine.rpt",
-    .header_report_file = "\\h_stool_routine.rpt",
     .print_before_doctor = true,
     .show_save_errors = true,
-    .list_test_name = "stool routine",
     .sections = kOneSection,
 };
 
 const TestDefinition kCulture{
-    .screen = "culture_and_antibiotic_sensitivity_pattern",
-    .caption = "Culture and Antibiotic sensitivity pattern",
-    .table = "culture_and_antibiotic_sensitivity_pattern",
+    .investigation = &catalogue::kCulture,
     .items = kCultureItems,
     .box_count = 31,
     .lookup_count = 32,
     .max_length = 199,
     .empty_texts = kOnlyEmpty,
     .missing_name_message = kImportantDataNotGiven,
-    .report_file = "\\culture_and_antibiotic_sensitivity_pattern.rpt",
-    .header_report_file = "\\h_culture_and_antibiotic_sensitivity_pattern.rpt",
     .print_before_doctor = false,
     .show_save_errors = false,
-    .list_test_name = "culture and antibiotic sensitivity pattern",
     .sections = kCultureSections,
     .notes = kSensitivityLegend,
 };

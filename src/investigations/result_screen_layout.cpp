@@ -1,10 +1,10 @@
 // How a test screen is put together from its definition: the patient frame,
 // the result boxes in their parts and pages, the remarks and the buttons.
-#include "test_screen.h"
+#include "result_screen.h"
 
 #include "boxes.h"
 #include "list_panel.h"
-#include "result_flags.h"
+#include "normal_ranges.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -98,8 +98,8 @@ QPushButton* picture_button(QStyle::StandardPixmap arrow, const char* name, cons
 } // namespace
 
 void TestScreen::build() {
-    setObjectName(QString::fromLatin1(test_.screen));
-    setWindowTitle(QString::fromLatin1(test_.caption));
+    setObjectName(QString::fromLatin1(test_.investigation->screen));
+    setWindowTitle(QString::fromUtf8(test_.investigation->test));
     apply_screen_look(this);
 
     auto* patient = new QGroupBox(QStringLiteral("Patient Information"), this);
@@ -235,7 +235,8 @@ QWidget* TestScreen::build_section(int s) {
                                     item.wide ? 260 : width, frame);
         grid->addWidget(label, item.row - 1, (item.column - 1) * 2);
         boxes_[i] = box;
-        if (!item.range.any()) {
+        const NormalRange* range = normal_range(*test_.investigation, QString::fromUtf8(item.caption));
+        if (!range) {
             grid->addWidget(box, item.row - 1, (item.column - 1) * 2 + 1);
             continue;
         }
@@ -251,8 +252,8 @@ QWidget* TestScreen::build_section(int s) {
         flag->setAccessibleName(QStringLiteral("Flag for ") + QString::fromUtf8(item.caption).trimmed());
         cell->addWidget(flag);
         grid->addLayout(cell, item.row - 1, (item.column - 1) * 2 + 1);
-        auto update = [this, i, box, flag] {
-            flag->setText(result_flag(test_.items[i].range, box_text(box), sex_->text()));
+        auto update = [this, range, box, flag] {
+            flag->setText(result_flag(*range, box_text(box), sex_->text()));
         };
         on_text_changed(box, update);
         connect(sex_, &QLineEdit::textChanged, flag, update);
@@ -312,8 +313,9 @@ QWidget* TestScreen::new_result_box(int index, QWidget* parent) {
     } else {
         auto* line = new QLineEdit(parent);
         line->setMinimumWidth(item.wide ? 300 : test_.sections[item.section].page > 0 ? 110 : 90);
-        line->installEventFilter(new TypeBeforeUnit(
-            line, [this, index, line] { return !line->text().isEmpty() && box_is_empty(index); }));
+        line->installEventFilter(new TypeBeforeUnit(line, [this, line] {
+            return !line->text().isEmpty() && workflow_.result_is_empty(line->text());
+        }));
         box = line;
     }
     box->setObjectName(name);

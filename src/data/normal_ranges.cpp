@@ -1,0 +1,144 @@
+#include "normal_ranges.h"
+
+#include <QHash>
+
+namespace {
+
+constexpr ItemRange kRanges[] = {
+    {&catalogue::kBloodSugarReport, "Fasting blood glucose (N :60 - 100 mg/dl)", between(60, 100)},
+    {&catalogue::kBloodSugarReport, "Post-prandial blood glucose   (N : 70 - 140 mg/dl)", between(70, 140)},
+    {&catalogue::kBloodSugarReport, "Random blood glucose (N : 60 - 140 mg/dl)", between(60, 140)},
+    {&catalogue::kBloodSugarReport, "HbAIC (3.0 - 6.67%)", between(3.0, 6.67)},
+    {&catalogue::kThyroidHormoneProfile, "Triiodo Thyronine (T3) (N : 60 - 200 ng/dl)", between(60, 200)},
+    {&catalogue::kThyroidHormoneProfile, "Thyroxine (T4) (N : 4.5 - 12.0 ug/dl)", between(4.5, 12.0)},
+    {&catalogue::kThyroidHormoneProfile, "Thyroid stimulating hormone (TSH)         (N : 0.30 - 5.5 ulU/ml)",
+     between(0.30, 5.5)},
+    {&catalogue::kThyroidHormoneProfile, "Free Triiodo Thyronine (FT3) (N : 1.7 - 4.2)", between(1.7, 4.2)},
+    {&catalogue::kThyroidHormoneProfile, "Free Thyroxine (FT4) (N : 0.70 - 1.80)", between(0.70, 1.80)},
+    {&catalogue::kBiochemistryReport, "Fasting blood Glucose (N : 60 - 100 mg/dl)", between(60, 100)},
+    {&catalogue::kBiochemistryReport, "Post prandial blood glucose (N:70 - 140 mg/dl)", between(70, 140)},
+    {&catalogue::kBiochemistryReport, "Random blood glucose (N:60-140 mg/dl)", between(60, 140)},
+    {&catalogue::kBiochemistryReport, "Blood urea (N:15 - 45 mg/dl)", between(15, 45)},
+    {&catalogue::kBiochemistryReport, "Blood urea Nitrogen (N: 6 - 20 mg/dl)", between(6, 20)},
+    {&catalogue::kBiochemistryReport, "Serum Creatinine (N : 0.9 - 1.5 mg/dl)", between(0.9, 1.5)},
+    {&catalogue::kBiochemistryReport, "Serum CPK (N:0-200 IU/L)", between(0, 200)},
+    {&catalogue::kBiochemistryReport, "Serum CPK - MB (N : 4 - 25 IU/L)", between(4, 25)},
+    {&catalogue::kBiochemistryReport, "Serum LDH (N : 70 - 240 IU/L)", between(70, 240)},
+    {&catalogue::kBiochemistryReport, "Serum Amylase (N : 35 - 140 IU/L)", between(35, 140)},
+    {&catalogue::kBiochemistryReport, "S.Acid Phosphatase : Total (N : 1-4 IU/L)", between(1, 4)},
+    {&catalogue::kBiochemistryReport, "S.Acid phosphatase : Prostatic Fraction (N:0.0 - 0.8 IU/L)",
+     between(0.0, 0.8)},
+    {&catalogue::kBiochemistryReport, "Serum Calcium (N : 9 - 11 mg/dl)", between(9, 11)},
+    {&catalogue::kBiochemistryReport, "S.Inorganic Phospharous (N : 2.5 - 4.8 mg/dl)", between(2.5, 4.8)},
+    {&catalogue::kBiochemistryReport, "Serum Uric acid (N : 2.5 - 7.0 mg/dl)", between(2.5, 7.0)},
+    {&catalogue::kBiochemistryReport, "Serum sodium (N : 136 - 146 meq/L) ", between(136, 146)},
+    {&catalogue::kBiochemistryReport, "Serum Potassiun (N : 3.5 - 5.0 meq / L)", between(3.5, 5.0)},
+    {&catalogue::kBiochemistryReport, "Serum Chloride (N : 96 - 106 meq / L)", between(96, 106)},
+    {&catalogue::kBiochemistryReport, "Serum Iron (N : 60 - 150 ug/dl)", between(60, 150)},
+    {&catalogue::kBiochemistryReport, "Serum total Iron binding capacity (N : 270 - 380 ug/dl)",
+     between(270, 380)},
+    {&catalogue::kBiochemistryReport, "S.Billirubin : Total (N : 0.2 - 1.0 mg/dl)", between(0.2, 1.0)},
+    {&catalogue::kBiochemistryReport, "S.billirubin : Direct (N : 0.2 - 0.4 mg/dl)", between(0.2, 0.4)},
+    {&catalogue::kBiochemistryReport, "S.G.O.T. (N : 5 - 40 U/L)", between(5, 40)},
+    {&catalogue::kBiochemistryReport, "S.G.P.T (N: 5 - 35 U/L)", between(5, 35)},
+    {&catalogue::kBiochemistryReport, "S.Protien : Total (N : 6.0 - 8.0 gm/dl)", between(6.0, 8.0)},
+    {&catalogue::kBiochemistryReport, "S.Protien : Albumin (N : 3.2 - 5.5 gm/dl)", between(3.2, 5.5)},
+    {&catalogue::kBiochemistryReport, "S.Protien : Globulin (N : 2.3 - 3.5 gm/dl)", between(2.3, 3.5)},
+    {&catalogue::kBiochemistryReport, "Gamma GT (N : 5 - 47 IU/L)", between(5, 47)},
+    {&catalogue::kBiochemistryReport, "Total Triglyceride (60 - 150 mg/dl)", up_to(150)},
+    {&catalogue::kBiochemistryReport, "Total Cholesterol (150 - 200 mg/dl)", up_to(200)},
+    {&catalogue::kBiochemistryReport, "High density lipoproteins (HDL) (30 - 70 mg/dl)", at_least(30)},
+    {&catalogue::kBiochemistryReport, "Low density lipoproteins (LDL) (upto 150 mg/dl)", up_to(150)},
+    {&catalogue::kBiochemistryReport, "Very low density lipoproteins (VLDL) (25 - 50 mg/dl)",
+     between(25, 50)},
+    {&catalogue::kBiochemistryReport, "Serum LP(a) Levels (N - upto 30 mg/dl)", up_to(30)},
+    {&catalogue::kRoutineHaemotology, "Haemoglobin (N : Male : 12 - 16 gm/dl, Female : 11 - 15 gm/dl) ",
+     by_sex(12, 16, 11, 15)},
+    {&catalogue::kRoutineHaemotology, "WBC (N : 4000 to 10,000 / cumm)", between(4000, 10000)},
+    {&catalogue::kRoutineHaemotology, "ESR (Westergren's) N : M 2-10; F 2 - 15 Half hour",
+     by_sex(2, 10, 2, 15)},
+    {&catalogue::kRoutineHaemotology, "ESR (Westergren's) N : M 2-10; F 2 - 15 One hour",
+     by_sex(2, 10, 2, 15)},
+    {&catalogue::kRoutineHaemotology, "Platelet count (N : 1,40,000 - 4,40,000/- cumm)",
+     between(140000, 440000)},
+    {&catalogue::kRoutineHaemotology, "Absolute Eosinophilcount (N : 40 - 440 / cumm)", between(40, 440)},
+    {&catalogue::kRoutineHaemotology,
+     "RBC count (N : male 4.5 - 5.5 million n/cumm; Female 3.5 - 4.5 million/cumm)",
+     by_sex(4.5, 5.5, 3.5, 4.5)},
+    {&catalogue::kRoutineHaemotology, "Serum IGE levels N : 0 - 120)", between(0, 120)},
+    {&catalogue::kRbcIndices, "Mean cell volume (N : 80 - 97)", between(80, 97)},
+    {&catalogue::kRbcIndices, "Mean cell haemoglobin (N : 26.5 - 33.5)", between(26.5, 33.5)},
+    {&catalogue::kRbcIndices, "Mean cell haemoglobin concentration         (N : 31.5 - 35.0)",
+     between(31.5, 35.0)},
+};
+
+} // namespace
+
+std::span<const ItemRange> normal_ranges() {
+    return kRanges;
+}
+
+std::optional<double> leading_number(const QString& result) {
+    const QString text = result.trimmed();
+    if (text.isEmpty() || !(text[0].isDigit() || (text[0] == u'.' && text.size() > 1 && text[1].isDigit())))
+        return std::nullopt;
+    QString number;
+    bool point = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isDigit() && c.unicode() < 128) {
+            number += c;
+        } else if (c == u',' && i + 1 < text.size() && text[i + 1].isDigit() && !point) {
+            continue; // a digit-group comma
+        } else if (c == u'.' && !point && i + 1 < text.size() && text[i + 1].isDigit()) {
+            number += c;
+            point = true;
+        } else {
+            break;
+        }
+    }
+    bool ok = false;
+    const double value = number.toDouble(&ok);
+    return ok ? std::optional<double>(value) : std::nullopt;
+}
+
+Sex sex_of(const QString& text) {
+    const QString s = text.trimmed().toLower();
+    if (s == QLatin1String("m") || s == QLatin1String("male")) return Sex::Male;
+    if (s == QLatin1String("f") || s == QLatin1String("female")) return Sex::Female;
+    return Sex::Unknown;
+}
+
+QString result_flag(const NormalRange& range, const QString& result, const QString& sex) {
+    if (!range.any()) return {};
+    const Bounds* bounds = &range.all;
+    if (range.by_sex) {
+        const Sex s = sex_of(sex);
+        if (s == Sex::Unknown) return {};
+        bounds = s == Sex::Male ? &range.male : &range.female;
+    }
+    const auto value = leading_number(result);
+    if (!value) return {};
+    if (bounds->has_high && *value > bounds->high) return QStringLiteral("H");
+    if (bounds->has_low && *value < bounds->low) return QStringLiteral("L");
+    return {};
+}
+
+const NormalRange* normal_range(const Investigation& test, const QString& item) {
+    // By test (one row of the catalogue each) and trimmed caption.
+    static const QHash<QString, const NormalRange*> ranges = [] {
+        QHash<QString, const NormalRange*> h;
+        for (const ItemRange& r : kRanges)
+            h.insert(QString::fromLatin1(r.test->table) + u'\x1f' + QString::fromUtf8(r.item).trimmed(),
+                     &r.range);
+        return h;
+    }();
+    return ranges.value(QString::fromLatin1(test.table) + u'\x1f' + item.trimmed());
+}
+
+QString stored_result_flag(const QString& table, const QString& item, const QString& result,
+                           const QString& sex) {
+    const Investigation* test = catalogue::by_table(table);
+    const NormalRange* range = test ? normal_range(*test, item) : nullptr;
+    return range ? result_flag(*range, result, sex) : QString();
+}

@@ -1,0 +1,359 @@
+#include "result_workflow.h"
+
+#include "app_state.h"
+#include "boxes.h"
+#include "dates.h"
+#include "failure_messages.h"
+#include "message_box.h"
+#include "number_value.h"
+#include "report_engine.h"
+
+namespace {
+
+const QString kDash = QStringLiteral("-");
+
+} // namespace
+
+ResultWorkflow::ResultWorkflow(const TestDefinition& test, std::function<void()> before_message)
+    : test_(test), before_message_(std::move(before_message)), engine_(make_report_engine()) {
+    for (const ResultItem& item : test_.items)
+        form_.results << QString::fromUtf8(item.initial_text);
+}
+
+ResultWorkflow::~ResultWorkflow() = default;
+
+FormFocus ResultWorkflow::take_focus() {
+    return std::exchange(focus_, FormFocus::Stay);
+}
+
+void ResultWorkflow::tell(const QString& text) {
+    if (before_message_) before_message_();
+    show_message(text);
+}
+
+bool ResultWorkflow::failed(const DbError& error, const char* action) {
+    if (error.ok()) return false;
+    if (before_message_) before_message_();
+    return report_failure(error, QString::fromLatin1(action));
+}
+
+bool ResultWorkflow::result_is_empty(const QString& text) const {
+    const QString trimmed = trim_blanks(text);
+    for (const char* empty : test_.empty_texts)
+        if (trimmed == QLatin1String(empty)) return true;
+    return false;
+}
+
+void ResultWorkflow::open() {
+    form_.save_open = true;
+    form_.modify_open = false;
+    form_.date = display_date(today());
+    fill_doctors();
+    if (app_state().register_on_save) {
+        offer_fresh_ids(true);
+    } else {
+        form_.patient_id_open = true;
+        offer_fresh_ids(false);
+    }
+    form_.age = kDash;
+    form_.sex = kDash;
+    form_.remarks = QStringLiteral(" ");
+    form_.page = 1;
+    focus(form_.patient_id_open ? FormFocus::PatientId : FormFocus::Name);
+}
+
+void ResultWorkflow::fill_doctors() {
+    auto names = doctor_names();
+    if (failed(names.error, "Reading the list of doctors")) return;
+    form_.doctors = names.value;
+    form_.doctor = names.value.value(0);
+}
+
+void ResultWorkflow::offer_fresh_ids(bool patient) {
+    if (patient) {
+        auto next = next_patient_id();
+        form_.patient_id = next.ok() ? QString::number(next.value) : QString();
+        form_.patient_id_open = false;
+        if (failed(next.error, "Reading the next patient id")) return;
+    }
+    auto next = next_lab_id();
+    form_.lab_id = next.ok() ? QString::number(next.value) : QString();
+    form_.lab_id_open = false;
+    failed(next.error, "Reading the next lab id");
+}
+
+// The rows a report stores: one per filled box (every box on screens that
+// store them all), caption verbatim, text as typed.
+QList<ResultRow> ResultWorkflow::results() const {
+    QList<ResultRow> rows;
+    for (int i = 0; i < test_.box_count; ++i)
+        if (test_.store_every_box || !result_is_empty(form_.results[i]))
+            rows << ResultRow{0, QString::fromUtf8(test_.items[i].caption), form_.results[i]};
+    return rows;
+}
+
+void ResultWorkflow::save() {
+    if (form_.name.isEmpty()) return tell(QString::fromUtf8(test_.missing_name_message));
+    bool all_empty = true;
+    for (int i = 0; i < test_.box_count && all_empty; ++i)
+        all_empty = result_is_empty(form_.results[i]);
+    if (all_empty) return tell(QString::fromUtf8(test_.empty_report_message));
+
+    const AppState& state = app_state();
+    const auto patient_id = whole_number(form_.patient_id);
+    if (!patient_id) return patient_missing();
+    if (before_message_) before_message_(); // a lab id too large is told
+    const auto lab_id = typed_id(form_.lab_id);
+    if (!lab_id) return;
+    NewReport report;
+    if (state.register_on_save)
+        report.patient = minimal_patient(*patient_id, form_.name, form_.age, form_.sex);
+    else
+        report.shown_name = form_.name; // the report goes to the patient on screen, or nowhere
+    report.header.lab_id = *lab_id;
+    report.header.patient_id = *patient_id;
+    report.header.ref_by = form_.doctor;
+    report.header.test = QString::fromUtf8(test_.investigation->test);
+    report.header.remarks = form_.remarks;
+    report.header.temp_patient = state.mark_temporary ? QStringLiteral("Y") : QStringLiteral("N");
+    report.table = QString::fromLatin1(test_.investigation->table);
+    report.results = results();
+    const DbError saved = save_report(report);
+    if (saved.kind == DbError::Kind::NotFound) return patient_missing();
+    if (save_failed(saved)) return;
+
+    tell(QStringLiteral("New report added"));
+    // The report is stored: Save is done with it whatever the print or the
+    // doctor step says, so it can never be stored twice.
+    form_.save_open = false;
+    if (test_.print_before_doctor && !print()) return;
+    const DbError doctor = add_doctor_if_new(form_.doctor);
+    if (test_.show_save_errors ? save_failed(doctor) : failed(doctor, "Adding the doctor")) return;
+    if (!test_.print_before_doctor) print();
+}
+
+void ResultWorkflow::patient_missing() {
+    tell(QStringLiteral("Patient ID does not exist"));
+    if (form_.patient_id_open) focus(FormFocus::PatientIdSelected);
+}
+
+bool ResultWorkflow::save_failed(const DbError& error) {
+    if (error.ok()) return false;
+    if (test_.show_save_errors) {
+        tell(QString::number(error.code));
+        tell(error.description);
+    }
+    if (error.duplicate()) {
+        tell(QStringLiteral("ID already exists."));
+        // Another workstation took the number first. On a new report the ids
+        // are the program's own: offer fresh ones and keep everything typed,
+        // so Save stores the report under them.
+        if (!form_.lab_id_open) offer_fresh_ids(!form_.patient_id_open);
+    } else if (!test_.show_save_errors) {
+        failed(error, "Saving the report");
+    }
+    return true;
+}
+
+bool ResultWorkflow::print() {
+    if (before_message_) before_message_();
+    const auto lab_id = typed_id(form_.lab_id);
+    if (!lab_id) return false;
+    return print_report(*engine_, test_report_request(*test_.investigation, lab_id->toLongLong()));
+}
+
+void ResultWorkflow::forget_patient() {
+    form_.name.clear();
+    form_.age = kDash;
+    form_.sex = kDash;
+}
+
+void ResultWorkflow::clear() {
+    form_.page = 1;
+    form_.name.clear();
+    form_.doctor.clear();
+    form_.sex = kDash;
+    form_.age = kDash;
+    form_.remarks.clear();
+    form_.list_open = false;
+    if (!test_.clear_keeps_results)
+        for (int i = 0; i < test_.box_count; ++i)
+            form_.results[i].clear();
+    form_.modify_open = false;
+    focus(FormFocus::Name);
+    unshown_rows_.clear();
+    emptied_rows_.clear();
+    looked_up_.reset();
+    offer_fresh_ids(true);
+}
+
+void ResultWorkflow::show_mode() {
+    clear();
+    form_.patient_id.clear();
+    form_.lab_id_open = true;
+    form_.lab_id.clear();
+    focus(FormFocus::LabId);
+}
+
+// A lookup that fails leaves nothing of the report shown before.
+void ResultWorkflow::forget_report() {
+    form_.modify_open = false;
+    looked_up_.reset();
+    forget_patient();
+    form_.patient_id.clear();
+    form_.doctor.clear();
+    form_.remarks.clear();
+    if (!test_.clear_keeps_results)
+        for (int i = 0; i < test_.box_count; ++i)
+            form_.results[i].clear();
+}
+
+void ResultWorkflow::lab_id_lookup() {
+    if (in_lookup_) return;
+    in_lookup_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{in_lookup_};
+
+    form_.modify_open = true;
+    if (form_.lab_id.isEmpty()) {
+        tell(QStringLiteral("No ID given"));
+        clear();
+        return;
+    }
+    if (before_message_) before_message_(); // a lab id too large is told
+    const auto typed = typed_id(form_.lab_id);
+    if (!typed) return forget_report();
+    const QVariant lab_id = *typed;
+    auto found = find_report(lab_id);
+    if (failed(found.error, "Looking up the report")) return forget_report();
+    if (!found.value) {
+        tell(QStringLiteral("Lab ID does not exist"));
+        clear();
+        return;
+    }
+    const ReportHeader& h = *found.value;
+    if (h.test != QString::fromUtf8(test_.investigation->test)) {
+        tell(QStringLiteral("lab Id %1 is in %2").arg(form_.lab_id, h.test));
+        clear();
+        return;
+    }
+    auto rows = report_results(QString::fromLatin1(test_.investigation->table), lab_id);
+    if (failed(rows.error, "Looking up the report")) return forget_report();
+    looked_up_ = ReportSnapshot{h, rows.value};
+    form_.patient_id = value_text(h.patient_id);
+    form_.doctor = h.ref_by;
+    form_.date = display_date(h.t_date);
+    form_.remarks = h.remarks;
+
+    form_.patient_id_open = true;
+    auto patient = find_patient(h.patient_id);
+    if (!failed(patient.error, "Looking up the patient") && patient.value) {
+        form_.name = patient.value->patient_name;
+        form_.age = patient.value->age;
+        form_.sex = patient.value->sex;
+    }
+    focus(FormFocus::PatientId);
+
+    unshown_rows_.clear();
+    emptied_rows_.clear();
+    for (qsizetype r = 0; r < rows.value.size(); ++r) {
+        const ResultRow& row = rows.value[r];
+        int match = -1;
+        for (int i = 0; i < test_.lookup_count && match < 0; ++i)
+            if (trim_blanks(QString::fromUtf8(test_.items[i].caption)) == trim_blanks(row.item)) match = i;
+        if (match < 0) {
+            // The lookup ends at a row no box can show; it and the rows after
+            // it stay stored as they are.
+            for (qsizetype k = r; k < rows.value.size(); ++k)
+                unshown_rows_ << rows.value[k].rowid;
+            break;
+        }
+        if (row.result.size() > test_.max_length) {
+            // The box's length rule: the user is told, and the box stays empty.
+            if (before_message_) before_message_();
+            show_message(QStringLiteral("Data is too long."), MessageButtons::Ok, information_title());
+            form_.results[match].clear();
+            emptied_rows_ << std::pair{row.rowid, match};
+            continue;
+        }
+        form_.results[match] = row.result;
+    }
+}
+
+void ResultWorkflow::patient_lookup() {
+    if (before_message_) before_message_(); // a patient id too large is told
+    const auto id = typed_id(form_.patient_id);
+    auto found = id ? find_patient(*id) : DbResult<std::optional<Patient>>{};
+    if (!id || failed(found.error, "Looking up the patient")) {
+        // Nothing of a patient shown before stays on the screen.
+        return forget_patient();
+    }
+    if (!found.value) {
+        tell(QStringLiteral("Patient ID does not exist"));
+        forget_patient();
+        form_.patient_id.clear();
+        focus(FormFocus::PatientId);
+        return;
+    }
+    form_.name = found.value->patient_name;
+    form_.age = found.value->age;
+    form_.sex = found.value->sex;
+    focus(FormFocus::Doctor);
+}
+
+void ResultWorkflow::modify() {
+    if (before_message_) before_message_(); // a lab id too large is told
+    const auto lab_id = typed_id(form_.lab_id);
+    if (!lab_id) return;
+    const auto patient_id = whole_number(form_.patient_id);
+    if (!looked_up_ || !same_key(looked_up_->header.lab_id, *lab_id)) {
+        // Only the report the screen looked up can be modified.
+        return tell(QStringLiteral("Lab ID does not exist"));
+    }
+    if (!patient_id) return patient_missing();
+    ReportChange change;
+    change.looked_up = *looked_up_;
+    change.shown_name = form_.name;
+    change.header.lab_id = *lab_id;
+    change.header.patient_id = *patient_id;
+    change.header.ref_by = form_.doctor;
+    change.header.test = QString::fromUtf8(test_.investigation->test);
+    change.header.remarks = form_.remarks;
+    change.table = QString::fromLatin1(test_.investigation->table);
+    change.results = results();
+    // Stored results the screen could not show are never lost: rows no box
+    // matches, and results too long for their box unless a new one was typed.
+    change.keep = unshown_rows_;
+    for (const auto& [rowid, box] : emptied_rows_)
+        if (box >= test_.box_count || result_is_empty(form_.results[box])) change.keep << rowid;
+    const DbError e = modify_report(change);
+    if (e.kind == DbError::Kind::NotFound) return patient_missing();
+    if (e.changed()) {
+        tell(QStringLiteral("Another workstation changed this report since it was looked up. Nothing "
+                            "was stored; the stored report is shown again."));
+        return lab_id_lookup();
+    }
+    if (failed(e, "Storing the changes")) return;
+    const qsizetype kept = change.keep.size();
+    tell(QStringLiteral("Report has been modified"));
+    if (kept > 0)
+        tell(QStringLiteral("%1 stored result(s) of this report could not be shown on this screen; "
+                            "they were kept as they were.")
+                 .arg(kept));
+    clear();
+}
+
+ListQuery ResultWorkflow::report_list() const {
+    return test_report_list(QString::fromUtf8(test_.investigation->list));
+}
+
+void ResultWorkflow::step_template(int step) {
+    const int next = template_no_ + step;
+    if (next < 1 || next > int(test_.templates.size())) return;
+    template_no_ = next;
+    const FindingTemplate& t = test_.templates[template_no_ - 1];
+    for (int i = 0; i < 4 && i < form_.results.size(); ++i)
+        form_.results[i] = QString::fromUtf8(t.texts[i]);
+}

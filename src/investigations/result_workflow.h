@@ -1,0 +1,93 @@
+#pragma once
+
+#include "definition.h"
+#include "lab_reports.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class ReportEngine;
+
+// What a result screen shows: the text of every box and which controls are
+// open. The screen copies what the user typed into it before each action and
+// shows it again after.
+struct ResultForm {
+    QString lab_id, patient_id, name, date, age, sex, doctor, remarks;
+    QStringList doctors;      // the doctor box's choices
+    QStringList results;      // one text per result item
+    bool lab_id_open = false; // typed into; locked otherwise
+    bool patient_id_open = false;
+    bool save_open = true;
+    bool modify_open = false;
+    bool list_open = false;
+    int page = 1; // on screens with pages
+};
+
+// Where the focus goes after an action.
+enum class FormFocus { Stay, LabId, PatientId, PatientIdSelected, Name, Doctor };
+
+// The decisions of a result screen, without the screen: what opening, the
+// look-ups, Save, Modify, Clear, Show and Print do to the form and the
+// database, the messages they ask for and the ids they offer. Messages go
+// through the message-box seam and prints through the report engine.
+class ResultWorkflow {
+public:
+    // `before_message` runs before every message and print, so that the
+    // screen beneath shows the form as it stands at that moment.
+    explicit ResultWorkflow(const TestDefinition& test, std::function<void()> before_message = {});
+    ~ResultWorkflow();
+
+    const TestDefinition& test() const { return test_; }
+    ResultForm& form() { return form_; }
+    const ResultForm& form() const { return form_; }
+    // Where the last action sends the focus; given once.
+    FormFocus take_focus();
+
+    void open();
+    void save();
+    void modify();
+    void clear();
+    void show_mode();
+    void lab_id_lookup();  // when the lab id box is left
+    void patient_lookup(); // when the patient id box is left
+    bool print();          // whether it printed
+    ListQuery report_list() const;
+    void step_template(int step); // screens with finding templates: +1 or -1
+    int template_no() const { return template_no_; }
+    bool in_lookup() const { return in_lookup_; }
+
+    // Whether a result counts as empty: trimmed, one of the test's empty texts.
+    bool result_is_empty(const QString& text) const;
+
+private:
+    void tell(const QString& text);
+    bool failed(const DbError& error, const char* action);
+    void focus(FormFocus where) { focus_ = where; }
+    void offer_fresh_ids(bool patient);
+    void fill_doctors();
+    void forget_patient();
+    void forget_report();
+    void patient_missing();
+    bool save_failed(const DbError& error);
+    QList<ResultRow> results() const;
+
+    const TestDefinition& test_;
+    std::function<void()> before_message_;
+    std::unique_ptr<ReportEngine> engine_;
+    ResultForm form_;
+    FormFocus focus_ = FormFocus::Stay;
+    int template_no_ = 1;
+    bool in_lookup_ = false;
+    // Stored rows of the looked-up report that its boxes do not show: a row
+    // whose caption matches no box (and every row after it), and a result too
+    // long for its box (with the box). Modify keeps them.
+    QList<qint64> unshown_rows_;
+    QList<std::pair<qint64, int>> emptied_rows_;
+    // The report as the lookup found it: modify stores only while it still reads so.
+    std::optional<ReportSnapshot> looked_up_;
+};
