@@ -17,10 +17,6 @@
 
 namespace {
 
-Run admin(const QStringList& args) {
-    return run_program(QStringLiteral(ADMIN_TOOL), args);
-}
-
 int count_of(const QString& table) {
     return select_first(QString("select count(*) from %1").arg(table)).value->value(0).toInt();
 }

@@ -32,10 +32,6 @@
 
 namespace {
 
-Run admin(const QStringList& args) {
-    return run_program(QStringLiteral(ADMIN_TOOL), args);
-}
-
 QByteArray bytes_of(const QString& path) {
     QFile f(path);
     f.open(QIODevice::ReadOnly);

@@ -31,13 +31,6 @@
 
 namespace {
 
-// Records each print, with the rows of temp that the report would read then.
-struct PrintLog {
-    QList<ReportRequest> requests;
-    QList<QStringList> temp_rows;
-    std::function<void()> while_printing;
-};
-
 void seed(int lab, int patient, const QString& test, const QString& date, const QString& temp,
           const QList<ResultRow>& results) {
     QString table = test;
@@ -54,10 +47,6 @@ void seed(int lab, int patient, const QString& test, const QString& date, const 
         QVERIFY(add_row(catalogue::by_table(table)->table,
                         {{"lab_id", lab}, {"item", r.item}, {"result", r.result}})
                     .ok());
-}
-
-int count(const QString& sql) {
-    return select_first(sql).value->value(0).toInt();
 }
 
 } // namespace
@@ -89,21 +78,20 @@ class TestUtility : public QObject {
 private slots:
     void initTestCase() {
         install_screens();
-        record_report_runs([this](const ReportRequest& request) {
-            prints_.requests.append(request);
-            QStringList rows;
-            for (const Row& r :
-                 select_rows("select test_table, lab_id, item, result from temp order by rowid").value)
-                rows << QStringList{r.text(0), r.text(1), r.text(2), r.text(3)}.join('|');
-            prints_.temp_rows << rows;
-            if (prints_.while_printing) prints_.while_printing();
-            return QString();
-        });
+        prints_.record();
     }
     void init() {
         folder_ = std::make_unique<ProgramFolder>();
         messages_ = std::make_unique<MessageRecorder>();
-        prints_ = {};
+        prints_.clear();
+        // The rows of temp that the report reads.
+        prints_.seen = [] {
+            QStringList rows;
+            for (const Row& r :
+                 select_rows("select test_table, lab_id, item, result from temp order by rowid").value)
+                rows << QStringList{r.text(0), r.text(1), r.text(2), r.text(3)}.join('|');
+            return rows;
+        };
         backup_dir_ = std::make_unique<QTemporaryDir>();
         set_today_for_tests(QDate(2026, 12, 9));
         app_state() = {};
@@ -160,10 +148,10 @@ void TestUtility::deletion_needs_the_password_and_the_temporary_list() {
         deleted ? QStringList{"Are you sure you want to delete Lab. ID 4", "Report is deleted"}
                 : QStringList{};
     QCOMPARE(messages_->texts(), expected);
-    QCOMPARE(count("select count(*) from test_main"), deleted ? 0 : 1);
-    QCOMPARE(count("select count(*) from Serology"), deleted ? 0 : 1);
+    QCOMPARE(number_of("select count(*) from test_main"), deleted ? 0 : 1);
+    QCOMPARE(number_of("select count(*) from Serology"), deleted ? 0 : 1);
     QCOMPARE(list()->isVisible(), !deleted);
-    QCOMPARE(count("select count(*) from registration"), 1); // the patient stays registered
+    QCOMPARE(number_of("select count(*) from registration"), 1); // the patient stays registered
 }
 
 void TestUtility::deletion_removes_exactly_one_report() {
@@ -174,11 +162,11 @@ void TestUtility::deletion_removes_exactly_one_report() {
     screen_->temporary_reports();
     messages_->answer(MessageAnswer::No);
     list()->row_clicked(0); // refused at the question
-    QCOMPARE(count("select count(*) from Routine_haemotology"), 3);
+    QCOMPARE(number_of("select count(*) from Routine_haemotology"), 3);
     list()->row_clicked(0);
-    QCOMPARE(count("select count(*) from Routine_haemotology where lab_id = 1"), 0);
-    QCOMPARE(count("select count(*) from Routine_haemotology where lab_id = 2"), 1);
-    QCOMPARE(count("select count(*) from test_main"), 2);
+    QCOMPARE(number_of("select count(*) from Routine_haemotology where lab_id = 1"), 0);
+    QCOMPARE(number_of("select count(*) from Routine_haemotology where lab_id = 2"), 1);
+    QCOMPARE(number_of("select count(*) from test_main"), 2);
     // The list was not refreshed: lab id 1 is still on it, and is gone.
     screen_->temporary_reports();
     QCOMPARE(list()->model()->rowCount(), 2);
@@ -186,7 +174,7 @@ void TestUtility::deletion_removes_exactly_one_report() {
     list()->row_clicked(1); // a test that names no table: nothing is deleted
     QCOMPARE(messages_->shown.size(), 2);
     QVERIFY(messages_->texts()[1].startsWith("Deleting the report failed."));
-    QCOMPARE(count("select count(*) from test_main where lab_id = 3"), 1);
+    QCOMPARE(number_of("select count(*) from test_main where lab_id = 3"), 1);
     QVERIFY(execute("delete from test_main where lab_id = 2").ok()); // another workstation
     messages_->clear();
     list()->row_clicked(0);
@@ -226,12 +214,12 @@ void TestUtility::deleted_lab_ids_are_never_offered_again() {
     list()->row_clicked(1); // the newest, 19
     screen_->temporary_reports();
     list()->row_clicked(0); // then 18
-    QCOMPARE(count("select count(*) from test_main"), 1);
+    QCOMPARE(number_of("select count(*) from test_main"), 1);
     QCOMPARE(next_lab_id().value, 20);
     // A screen that offered 18 before the deletion cannot store a second "Lab ID 18".
     NewReport again{std::nullopt, {18, 7, "", "", "Serology", "", "N"}, "Serology", {{0, "RA", "+"}}};
     QVERIFY(save_report(again).duplicate());
-    QCOMPARE(count("select count(*) from test_main where lab_id = 18"), 0);
+    QCOMPARE(number_of("select count(*) from test_main where lab_id = 18"), 0);
     again.header.lab_id = 20;
     QVERIFY(save_report(again).ok());
     QCOMPARE(next_lab_id().value, 21);
@@ -340,8 +328,8 @@ void TestUtility::header_option_and_empty_report() {
     QCOMPARE(messages_->shown[0].buttons, MessageButtons::OkCancel);
     QCOMPARE(messages_->texts()[0], QString("This action will print all reports with header"));
     screen_->empty_report();
-    QCOMPARE(prints_.requests.last().file_path, QString("empty.rpt"));
-    QVERIFY(!prints_.requests.last().selection);
+    QCOMPARE(prints_.entries.last().request.file_path, QString("empty.rpt"));
+    QVERIFY(!prints_.entries.last().request.selection);
     messages_->answer(MessageAnswer::Cancel);
     screen_->header_option();
     QVERIFY(!app_state().print_with_header);
@@ -360,19 +348,19 @@ void TestUtility::consolidated_report_of_today() {
     consolidate(" 5");
     const QStringList expected{"Routine_haemotology|1|Haemoglobin (N : x) |12 gm/dl",
                                "Blood_sugar_report|2|Random urine sugar|Nil"};
-    QCOMPARE(prints_.temp_rows.last(), expected);
-    QCOMPARE(prints_.requests.last().file_path, folder_->path() + "\\consolidated_report.rpt");
+    QCOMPARE(prints_.entries.last().seen, expected);
+    QCOMPARE(prints_.entries.last().request.file_path, folder_->path() + "\\consolidated_report.rpt");
     QVERIFY(!screen_->findChild<QWidget*>("Frame2")->isVisible());
     QCOMPARE(screen_->findChild<QLineEdit*>("Text1")->text(), QString());
     // Yesterday's report modified today counts; the second build keeps only its rows.
     QVERIFY(execute("update test_main set t_date = '2026-12-09' where lab_id = 3").ok());
     app_state().print_with_header = true;
     consolidate("6");
-    QCOMPARE(prints_.temp_rows.last(), QStringList{"Serology|6|ASLO (N : Negative)|Positive"});
-    QCOMPARE(count("select count(*) from temp"), 1);
-    QCOMPARE(prints_.requests.last().file_path, folder_->path() + "\\h_consolidated_report.rpt");
+    QCOMPARE(prints_.entries.last().seen, QStringList{"Serology|6|ASLO (N : Negative)|Positive"});
+    QCOMPARE(number_of("select count(*) from temp"), 1);
+    QCOMPARE(prints_.entries.last().request.file_path, folder_->path() + "\\h_consolidated_report.rpt");
     consolidate("5");
-    QCOMPARE(prints_.temp_rows.last().size(), 3);
+    QCOMPARE(prints_.entries.last().seen.size(), 3);
     QCOMPARE(messages_->texts(), QStringList{"No ID given"});
 }
 
@@ -385,8 +373,8 @@ void TestUtility::consolidated_id_must_be_a_whole_number() {
         QCOMPARE(messages_->texts(), QStringList{"The patient id must be a whole number."});
         QVERIFY(screen_->findChild<QWidget*>("Frame2")->isVisible());
     }
-    QCOMPARE(count("select count(*) from temp"), 1); // untouched
-    QCOMPARE(prints_.requests.size(), 1);
+    QCOMPARE(number_of("select count(*) from temp"), 1); // untouched
+    QCOMPARE(prints_.entries.size(), 1);
 }
 
 void TestUtility::two_builds_at_once_print_their_own_rows() {
@@ -407,9 +395,9 @@ void TestUtility::two_builds_at_once_print_their_own_rows() {
     };
     consolidate("5");
     QVERIFY(!other_got_in); // it waits for this build to finish
-    QCOMPARE(prints_.temp_rows.last(), QStringList{"Serology|1|ASLO (N : Negative)|Negative"});
+    QCOMPARE(prints_.entries.last().seen, QStringList{"Serology|1|ASLO (N : Negative)|Negative"});
     consolidate("6");
-    QCOMPARE(prints_.temp_rows.last(), QStringList{"Widal_test|2|S typh1 \"O\"|1:160"});
+    QCOMPARE(prints_.entries.last().seen, QStringList{"Widal_test|2|S typh1 \"O\"|1:160"});
 }
 
 void TestUtility::backup_names_a_file_per_day() {

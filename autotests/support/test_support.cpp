@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include "records.h"
 #include "schema_setup.h"
 #include "screen_registry.h"
 #include "tavora_module.h"
@@ -105,4 +106,16 @@ void show_active(QWidget* w) {
     QApplication::setActiveWindow(w);
     w->activateWindow();
     if (!QTest::qWaitForWindowActive(w)) qWarning("window did not become active");
+}
+
+void PrintLog::record() {
+    record_report_runs([this](const ReportRequest& request) {
+        entries.append({request, seen ? seen() : QStringList()});
+        if (while_printing) while_printing();
+        return failure;
+    });
+}
+
+int number_of(const QString& sql, const QVariantList& binds) {
+    return select_first(sql, binds).value->value(0).toInt();
 }

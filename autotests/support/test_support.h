@@ -71,6 +71,28 @@ private:
 // one restores the print preview.
 void record_report_runs(RecordingEngine::OnRun on_run);
 
+// Records each print in place of the preview. While a report would read its
+// data, `seen` runs and what it returns is kept beside the request (the rows
+// of temp then, whether the doctor was stored by then); `failure` is what the
+// prints answer.
+struct PrintLog {
+    struct Entry {
+        ReportRequest request;
+        QStringList seen;
+    };
+    QList<Entry> entries;
+    QString failure;
+    std::function<QStringList()> seen;
+    std::function<void()> while_printing;
+
+    // Every engine made from now on records into this log (which must outlive them).
+    void record();
+    void clear() { entries.clear(), failure.clear(), seen = {}, while_printing = {}; }
+};
+
+// The number a query such as "select count(*) ..." answers.
+int number_of(const QString& sql, const QVariantList& binds = {});
+
 // Ends the program as the exit icon does and lets the closed screens go, so
 // the next test opens them afresh.
 void close_screens();
@@ -81,6 +103,11 @@ struct Run {
     QString out, err;
 };
 Run run_program(const QString& program, const QStringList& args);
+#ifdef ADMIN_TOOL
+inline Run admin(const QStringList& args) {
+    return run_program(QStringLiteral(ADMIN_TOOL), args);
+}
+#endif
 
 // The text of a PDF (one page, or all with 0), laid out as printed when `layout` is set.
 QString pdf_to_text(const QString& pdf, int page = 0, bool layout = false);

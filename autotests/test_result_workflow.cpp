@@ -1,0 +1,291 @@
+// The workflow every result screen shares, on the plain class that decides
+// it, once over every definition of the catalogue: no widgets.
+#include "test_support.h"
+
+#include "app_state.h"
+#include "core_tables.h"
+#include "dates.h"
+#include "lab_reports.h"
+#include "records.h"
+#include "result_workflow.h"
+
+#include <QSqlQuery>
+
+#include <memory>
+
+namespace {
+
+enum class Kind { New, Old, WalkIn };
+
+QString result_value(const TestDefinition& t) {
+    return t.max_length >= 30 ? QStringLiteral("Reactive 1:80") : QStringLiteral("12.5");
+}
+
+} // namespace
+
+class TestResultWorkflow : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ProgramFolder> folder_;
+    std::unique_ptr<MessageRecorder> messages_;
+    PrintLog prints_;
+    std::unique_ptr<ResultWorkflow> flow_;
+
+    ResultForm& form() { return flow_->form(); }
+    const TestDefinition& fetched() {
+        QFETCH(int, test);
+        return *test_catalogue()[test];
+    }
+    ResultWorkflow& open(const TestDefinition& t, Kind kind = Kind::New) {
+        app_state().register_on_save = kind != Kind::Old;
+        app_state().mark_temporary = kind == Kind::WalkIn;
+        flow_ = std::make_unique<ResultWorkflow>(t);
+        flow_->open();
+        return *flow_;
+    }
+    // A new report with the patient's name and one result in box 0.
+    void fill(const QString& name = "Asha D'Souza") {
+        form().name = name;
+        form().results[0] = result_value(flow_->test());
+    }
+    void look_up(const QString& lab_id) {
+        flow_->show_mode();
+        form().lab_id = lab_id;
+        flow_->lab_id_lookup();
+    }
+    QString table() const { return QString::fromLatin1(flow_->test().investigation->table); }
+
+private slots:
+    void init() {
+        folder_ = std::make_unique<ProgramFolder>();
+        messages_ = std::make_unique<MessageRecorder>();
+        prints_.clear();
+        prints_.record();
+        set_today_for_tests({});
+    }
+    void cleanup() {
+        flow_.reset();
+        record_report_runs(nullptr);
+        messages_.reset();
+        folder_.reset();
+        set_today_for_tests({});
+    }
+
+    void opens_with_fresh_ids_data() { catalogue_rows(); }
+    void opens_with_fresh_ids();
+    void save_stores_the_report_once_data() { catalogue_rows(); }
+    void save_stores_the_report_once();
+    void nothing_is_written_without_name_or_results_data() { catalogue_rows(); }
+    void nothing_is_written_without_name_or_results();
+    void a_lost_race_keeps_the_typed_report_data() { catalogue_rows(); }
+    void a_lost_race_keeps_the_typed_report();
+    void a_report_goes_only_to_the_patient_on_screen_data() { catalogue_rows(); }
+    void a_report_goes_only_to_the_patient_on_screen();
+    void look_up_and_modify_data() { catalogue_rows(); }
+    void look_up_and_modify();
+
+private:
+    static void catalogue_rows() {
+        QTest::addColumn<int>("test");
+        for (int i = 0; i < int(test_catalogue().size()); ++i)
+            QTest::newRow(test_catalogue()[i]->investigation->test) << i;
+    }
+};
+
+void TestResultWorkflow::opens_with_fresh_ids() {
+    const TestDefinition& t = fetched();
+    QVERIFY(add_patient(minimal_patient(41, "Old", "", "")).ok());
+    QVERIFY(save_report({std::nullopt, {7, 41, "", "", "Serology", "", "N"}, "Serology", {}}).ok());
+    QVERIFY(add_row("doctors", {{"name", "Dr. Rao"}}).ok());
+    QVERIFY(add_row("doctors", {{"name", "Dr. Iyer"}}).ok());
+    for (Kind kind : {Kind::New, Kind::Old}) {
+        open(t, kind);
+        const ResultForm& f = form();
+        QCOMPARE(f.lab_id, QString("8"));
+        QVERIFY(!f.lab_id_open);
+        QCOMPARE(f.patient_id, kind == Kind::New ? QString("42") : QString());
+        QCOMPARE(f.patient_id_open, kind == Kind::Old);
+        QCOMPARE(flow_->take_focus(), kind == Kind::Old ? FormFocus::PatientId : FormFocus::Name);
+        QCOMPARE(f.date, display_date(today()));
+        QCOMPARE(f.age, QString("-"));
+        QCOMPARE(f.sex, QString("-"));
+        QCOMPARE(f.doctors, (QStringList{"Dr. Rao", "Dr. Iyer"}));
+        QCOMPARE(f.doctor, QString("Dr. Rao"));
+        QVERIFY(f.save_open && !f.modify_open && !f.list_open);
+        for (int i = 0; i < int(t.items.size()); ++i)
+            QCOMPARE(f.results[i], QString::fromUtf8(t.items[i].initial_text));
+    }
+    QVERIFY(messages_->shown.isEmpty());
+}
+
+void TestResultWorkflow::save_stores_the_report_once() {
+    const TestDefinition& t = fetched();
+    open(t, Kind::WalkIn);
+    fill();
+    form().doctor = "Dr. New";
+    prints_.seen = [] { // whether the doctor is stored when the report prints
+        return select_rows("select name from doctors where name = 'Dr. New'").value.isEmpty()
+                   ? QStringList()
+                   : QStringList{"Dr. New"};
+    };
+    flow_->save();
+    QCOMPARE(messages_->texts(), QStringList{"New report added"});
+    QVERIFY(!form().save_open);
+
+    auto report = find_report(1);
+    QVERIFY(report.value);
+    QCOMPARE(report.value->patient_id.toInt(), 1);
+    QCOMPARE(report.value->test, QString::fromUtf8(t.investigation->test));
+    QCOMPARE(report.value->t_date, today_iso());
+    QCOMPARE(report.value->temp_patient, QString("Y"));
+    QCOMPARE(report.value->ref_by, QString("Dr. New"));
+    QCOMPARE(find_patient(1).value->patient_name, QString("Asha D'Souza"));
+    const auto rows = report_results(table(), 1).value;
+    QCOMPARE(rows.size(), t.store_every_box ? t.box_count : 1);
+    QCOMPARE(rows[0].item, QString::fromUtf8(t.items[0].caption));
+    QCOMPARE(rows[0].result, result_value(t));
+    QCOMPARE(number_of("select count(*) from doctors where name = 'Dr. New'"), 1);
+
+    // One print, of this report, on plain paper, before or after the doctor step.
+    QCOMPARE(prints_.entries.size(), 1);
+    QCOMPARE(prints_.entries[0].request.file_path,
+             folder_->path() + QString::fromLatin1(t.investigation->report_file));
+    QCOMPARE(prints_.entries[0].request.selection->value.toLongLong(), 1);
+    QCOMPARE(prints_.entries[0].seen.isEmpty(), t.print_before_doctor);
+
+    // Save works once per opening, whatever Clear does; Print follows the letter-head option.
+    flow_->clear();
+    QVERIFY(!form().save_open);
+    app_state().print_with_header = true;
+    form().lab_id = "1";
+    QVERIFY(flow_->print());
+    app_state().print_with_header = false;
+    QCOMPARE(prints_.entries.last().request.file_path,
+             folder_->path() + QString::fromLatin1(t.investigation->header_report_file));
+}
+
+void TestResultWorkflow::nothing_is_written_without_name_or_results() {
+    const TestDefinition& t = fetched();
+    open(t);
+    form().results[0] = result_value(t);
+    flow_->save();
+    form().name = "Ravi";
+    for (int i = 0; i < t.box_count; ++i)
+        form().results[i] = "  ";
+    flow_->save();
+    QCOMPARE(messages_->texts(), (QStringList{t.missing_name_message, t.empty_report_message}));
+    for (const QString& table : {QString("registration"), QString("test_main"), table()})
+        QCOMPARE(number_of(QString("select count(*) from %1").arg(table)), 0);
+    QVERIFY(form().save_open);
+    QVERIFY(prints_.entries.isEmpty());
+}
+
+void TestResultWorkflow::a_lost_race_keeps_the_typed_report() {
+    const TestDefinition& t = fetched();
+    open(t, Kind::New);
+    fill("Meera");
+    form().remarks = "repeat sample";
+    // Another workstation saves first, under the same patient and lab ids.
+    QSqlQuery other(folder_->other_workstation());
+    QVERIFY(other.exec("insert into registration (patient_id, patient_name) values (1, 'Other')"));
+    QVERIFY(other.exec("insert into test_main (lab_id, patient_id, test) values (1, 1, 'Serology')"));
+    flow_->save();
+    QStringList expected{"ID already exists."};
+    if (t.show_save_errors) expected = QStringList{"1555", messages_->texts().value(1), "ID already exists."};
+    QCOMPARE(messages_->texts(), expected);
+    if (t.show_save_errors) QVERIFY(messages_->texts()[1].contains("UNIQUE"));
+    QCOMPARE(number_of("select count(*) from registration"), 1); // nothing of ours, not even the patient
+    QCOMPARE(number_of(QString("select count(*) from %1").arg(table())), 0);
+    // Fresh ids, everything typed kept: Save again stores it.
+    QCOMPARE(form().lab_id, QString("2"));
+    QCOMPARE(form().patient_id, QString("2"));
+    QCOMPARE(form().results[0], result_value(t));
+    QVERIFY(form().save_open);
+    messages_->clear();
+    flow_->save();
+    QCOMPARE(messages_->texts(), QStringList{"New report added"});
+    QCOMPARE(find_patient(2).value->patient_name, QString("Meera"));
+    QCOMPARE(find_report(2).value->remarks, QString("repeat sample"));
+    QCOMPARE(report_results(table(), 2).value.value(0).result, result_value(t));
+}
+
+void TestResultWorkflow::a_report_goes_only_to_the_patient_on_screen() {
+    const TestDefinition& t = fetched();
+    QVERIFY(add_patient(minimal_patient(7, "Farah", "44", "F")).ok());
+    QVERIFY(add_patient(minimal_patient(8, "Other", "", "")).ok());
+    open(t, Kind::Old);
+    form().patient_id = "7";
+    flow_->patient_lookup();
+    QCOMPARE(form().name, QString("Farah"));
+    QCOMPARE(form().sex, QString("F"));
+    QCOMPARE(flow_->take_focus(), FormFocus::Doctor);
+    form().results[0] = result_value(t);
+    // An emptied box, another patient's number, or one that is no number,
+    // with Farah's name still shown: nothing is stored, the number is
+    // offered again for correction.
+    for (const char* typed : {"", "8", "7x", " "}) {
+        form().patient_id = typed;
+        flow_->save();
+        QCOMPARE(flow_->take_focus(), FormFocus::PatientIdSelected);
+    }
+    QCOMPARE(messages_->texts(), QStringList(4, "Patient ID does not exist"));
+    QCOMPARE(number_of("select count(*) from test_main"), 0);
+    QCOMPARE(number_of(QString("select count(*) from %1").arg(table())), 0);
+    QVERIFY(form().save_open);
+    QCOMPARE(form().results[0], result_value(t)); // nothing typed is lost
+    form().patient_id = "7";
+    messages_->clear();
+    flow_->save();
+    QCOMPARE(messages_->texts(), QStringList{"New report added"});
+    QCOMPARE(find_report(1).value->patient_id.toInt(), 7);
+    // Modify holds to the same rule.
+    look_up("1");
+    form().patient_id = "8";
+    messages_->clear();
+    flow_->modify();
+    QCOMPARE(messages_->texts(), QStringList{"Patient ID does not exist"});
+    QCOMPARE(find_report(1).value->patient_id.toInt(), 7);
+    QCOMPARE(number_of("select count(*) from change_log where action = 'modify'"), 0);
+}
+
+void TestResultWorkflow::look_up_and_modify() {
+    const TestDefinition& t = fetched();
+    set_today_for_tests(QDate(2026, 12, 8));
+    open(t, Kind::New);
+    fill("Lata");
+    form().age = "61";
+    flow_->save();
+    set_today_for_tests(QDate(2026, 12, 9));
+    messages_->clear();
+
+    open(t, Kind::New);
+    look_up("1");
+    QVERIFY2(messages_->shown.isEmpty(), qPrintable(messages_->texts().join('|')));
+    QVERIFY(form().modify_open);
+    QVERIFY(form().patient_id_open);
+    QCOMPARE(form().name, QString("Lata"));
+    QCOMPARE(form().age, QString("61"));
+    QCOMPARE(form().date, display_date(QDate(2026, 12, 8)));
+    QCOMPARE(form().results[0], result_value(t));
+    QCOMPARE(flow_->take_focus(), FormFocus::PatientId);
+
+    const int second = t.box_count > 1 && !t.items[1].disabled ? 1 : 0;
+    form().results[second] = "9";
+    flow_->modify();
+    QCOMPARE(messages_->texts(), QStringList{"Report has been modified"});
+    QStringList stored;
+    for (const ResultRow& r : report_results(table(), 1).value)
+        stored << r.result;
+    QVERIFY2(stored.contains("9"), qPrintable(stored.join('|')));
+    QCOMPARE(stored.contains(result_value(t)), second == 1);
+    QCOMPARE(find_report(1).value->t_date, QString("2026-12-09"));
+    QCOMPARE(find_report(1).value->temp_patient, QString("N"));
+    // Modify ends with Clear: fresh locked ids, Modify off, the name box next.
+    QCOMPARE(form().lab_id, QString("2"));
+    QVERIFY(!form().lab_id_open);
+    QVERIFY(!form().modify_open);
+    QCOMPARE(flow_->take_focus(), FormFocus::Name);
+}
+
+TAVORA_TEST_MAIN(TestResultWorkflow)
+#include "test_result_workflow.moc"
