@@ -98,6 +98,7 @@ private slots:
         open();
     }
     void cleanup() {
+        set_busy_timeout_for_tests(0);
         close_screens();
         messages_.reset();
         folder_.reset();
@@ -431,7 +432,8 @@ void TestUtility::backup_names_a_file_per_day() {
 }
 
 void TestUtility::backup_while_another_workstation_writes() {
-    open_connection(); // as the menu left it
+    set_busy_timeout_for_tests(200); // the 5 seconds, shortened
+    open_connection();               // as the menu left it
     QSqlQuery other(folder_->other_workstation());
     QVERIFY(other.exec("BEGIN EXCLUSIVE"));
     screen_->backup(); // waits out the busy timeout

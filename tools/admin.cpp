@@ -224,16 +224,8 @@ int journal(QStringList args, QTextStream& out, QTextStream& err) {
             return 2;
         }
     }
-    QString where;
-    QVariantList binds;
-    if (o->named.contains(QStringLiteral("--patient"))) {
-        where = QStringLiteral(" WHERE (table_name = 'registration' AND row_key = ?) OR "
-                               "(table_name = 'test_main' AND json_extract(old_values, '$.patient_id') = ?)");
-        binds = {*number, *number};
-    } else if (number) {
-        where = QStringLiteral(" WHERE table_name = 'test_main' AND row_key = ?");
-        binds = {*number};
-    }
+    JournalFilter filter;
+    (o->named.contains(QStringLiteral("--patient")) ? filter.patient : filter.lab_id) = number;
     int status = 0;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("journal"));
@@ -253,22 +245,14 @@ int journal(QStringList args, QTextStream& out, QTextStream& err) {
                 status = 1;
             }
         } else {
-            QSqlQuery q(db);
-            q.prepare(
-                QStringLiteral("SELECT changed_at, host, user_name, action, table_name, row_key, old_values "
-                               "FROM change_log%1 ORDER BY id")
-                    .arg(where));
-            for (const QVariant& b : binds)
-                q.addBindValue(b);
-            if (!q.exec()) {
-                err << "tavora-lab-admin: " << q.lastError().text() << "\n";
+            const QString failure = list_journal(db, filter, [&out](const QStringList& r) {
+                out << r[0] << "  " << r[1] << "  " << r[2] << "  " << r[3] << " " << r[4] << " " << r[5]
+                    << "  " << r[6] << "\n";
+            });
+            if (!failure.isEmpty()) {
+                err << "tavora-lab-admin: " << failure << "\n";
                 status = 1;
             }
-            while (q.next())
-                out << q.value(0).toString() << "  " << q.value(1).toString() << "  " << q.value(2).toString()
-                    << "  " << q.value(3).toString() << " " << q.value(4).toString() << " "
-                    << q.value(5).toString() << "  " << q.value(6).toString() << "\n";
-            q.finish();
         }
         db.close();
     }

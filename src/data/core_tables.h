@@ -7,7 +7,8 @@
 
 #include <optional>
 
-// The tables every screen shares: registration, test_main, doctors and temp.
+// The patients (the registration table) and the ids every screen offers; the
+// reports themselves are in lab_reports.h.
 
 // The largest id ever used plus 1 (deleted rows' ids included: the journal of
 // changes remembers them), or 1 for an empty table. Nothing is reserved: two

@@ -4,9 +4,11 @@
 
 class QSqlError;
 
-// A failed database statement, as a value. The screens tell a duplicate key
-// apart (their "ID already exists" messages) and a database kept busy by other
-// workstations; everything else is "other".
+// A failed database action, as a value, of one of a few kinds the program
+// answers differently: a duplicate key (the "ID already exists" messages), a
+// database kept busy by other workstations, a file that cannot be opened, a
+// row that is not there, a row changed since it was looked up, a damaged or a
+// replaced file; everything else is "other", told in the engine's words.
 struct DbError {
     // Changed: the row is no longer what the screen looked up (another
     // workstation stored something in between); nothing was written.

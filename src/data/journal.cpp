@@ -107,3 +107,32 @@ QString verify_journal(const QSqlDatabase& db, qint64* rows) {
     if (rows) *rows = count;
     return {};
 }
+
+QString list_journal(const QSqlDatabase& db, const JournalFilter& filter,
+                     const std::function<void(const QStringList& row)>& row) {
+    QString where;
+    QVariantList binds;
+    if (filter.patient) {
+        where = QStringLiteral(" WHERE (table_name = 'registration' AND row_key = ?) OR "
+                               "(table_name = 'test_main' AND json_extract(old_values, '$.patient_id') = ?)");
+        binds = {*filter.patient, *filter.patient};
+    } else if (filter.lab_id) {
+        where = QStringLiteral(" WHERE table_name = 'test_main' AND row_key = ?");
+        binds = {*filter.lab_id};
+    }
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT changed_at, host, user_name, action, table_name, row_key, old_values "
+                             "FROM change_log%1 ORDER BY id")
+                  .arg(where));
+    for (const QVariant& b : binds)
+        q.addBindValue(b);
+    if (!q.exec()) return q.lastError().text();
+    while (q.next()) {
+        QStringList fields;
+        for (int i = 0; i < 7; ++i)
+            fields << q.value(i).toString();
+        row(fields);
+    }
+    return {};
+}

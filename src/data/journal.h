@@ -6,6 +6,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <optional>
+
 // The journal of changes: before a patient or a report is modified or
 // deleted, its old values go into change_log, in the same transaction.
 
@@ -19,6 +22,18 @@ class QSqlDatabase;
 // hash (rows from before the chain began excepted), else which row is the
 // first that does not. `rows` receives the number of rows read.
 QString verify_journal(const QSqlDatabase& db, qint64* rows = nullptr);
+
+// Which rows of the journal a listing shows.
+struct JournalFilter {
+    std::optional<qint64> patient; // the patient's registration and reports
+    std::optional<qint64> lab_id;  // one report
+};
+
+// Lists the journal on `db` in order, one row at a time to `row` (changed_at,
+// host, user_name, action, table_name, row_key, old_values); an empty text, or
+// what went wrong.
+QString list_journal(const QSqlDatabase& db, const JournalFilter& filter,
+                     const std::function<void(const QStringList& row)>& row);
 
 // The chain hash of a journal row: SHA-256 over the hash of the row before it
 // and the row's fields (changed_at, host, user_name, action, table_name,

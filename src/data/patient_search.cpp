@@ -16,13 +16,12 @@ QString anywhere(QString text) {
 } // namespace
 
 ListQuery patient_search(const QString& typed, const QString& order, bool descending) {
-    ListQuery q{QStringLiteral("registration"),
-                QStringLiteral("patient_id"),
-                {},
-                {},
-                kFoundColumns,
-                kFoundColumns.contains(order) ? order : QStringLiteral("reg_date"),
-                descending};
+    ListQuery q;
+    q.table = QStringLiteral("registration");
+    q.key = QStringLiteral("patient_id");
+    q.columns = kFoundColumns;
+    q.order = kFoundColumns.contains(order) ? order : QStringLiteral("reg_date");
+    q.descending = descending;
     const QString text = typed.trimmed();
     if (text.isEmpty()) return q;
     q.limit = kMostFound;
@@ -75,13 +74,15 @@ DbResult<QList<qint64>> exact_patients(const QString& typed) {
 }
 
 ListQuery report_history(qint64 patient_id) {
-    return {QStringLiteral("test_main"),
-            QStringLiteral("lab_id"),
-            QStringLiteral("patient_id = ?"),
-            {patient_id},
-            kHistoryColumns,
-            QStringLiteral("t_date"),
-            true};
+    ListQuery q;
+    q.table = QStringLiteral("test_main");
+    q.key = QStringLiteral("lab_id");
+    q.where = QStringLiteral("patient_id = ?");
+    q.binds = {patient_id};
+    q.columns = kHistoryColumns;
+    q.order = QStringLiteral("t_date");
+    q.descending = true;
+    return q;
 }
 
 DbResult<int> fill_cumulative(qint64 patient_id, const QString& test, const QDate& from, const QDate& to) {

@@ -131,7 +131,7 @@ Upgrade upgrade_database(const QString& path) {
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        db.setConnectOptions(busy_timeout_option());
         QSqlQuery q(db);
         auto value = [&q](const QString& sql) { return q.exec(sql) && q.next() ? q.value(0).toInt() : -1; };
         if (!db.open()) {

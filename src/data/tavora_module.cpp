@@ -142,6 +142,22 @@ void roll_back_a_crashed_save(const QString& path) {
     QSqlDatabase::removeDatabase(name);
 }
 
+namespace {
+int busy_timeout_for_tests = 0;
+} // namespace
+
+int busy_timeout_ms() {
+    return busy_timeout_for_tests > 0 ? busy_timeout_for_tests : 5000;
+}
+
+void set_busy_timeout_for_tests(int milliseconds) {
+    busy_timeout_for_tests = milliseconds;
+}
+
+QString busy_timeout_option() {
+    return QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busy_timeout_ms());
+}
+
 QString open_database_file(QSqlDatabase& db, const QString& path, bool read_only, int* code) {
     // An empty file would open as an empty database: it is nobody's database.
     if (QFileInfo(path).isFile() && QFileInfo(path).size() == 0) return QStringLiteral("the file is empty");
@@ -149,7 +165,7 @@ QString open_database_file(QSqlDatabase& db, const QString& path, bool read_only
     // mode=rw / mode=ro: a missing file is an error, never a new empty database.
     db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) +
                        (read_only ? QStringLiteral("?mode=ro") : QStringLiteral("?mode=rw")));
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;") + busy_timeout_option());
     if (!db.open()) {
         if (code) *code = db.lastError().nativeErrorCode().toInt();
         return db.lastError().databaseText();

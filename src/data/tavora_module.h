@@ -37,6 +37,13 @@ bool connection_is_open();
 // ".mdb" back); empty when the connection is closed.
 QString database_path_without_extension();
 
+// How long a connection waits for another workstation's lock before it
+// gives up as busy: 5 seconds. Tests that wait it out shorten it.
+int busy_timeout_ms();
+void set_busy_timeout_for_tests(int milliseconds); // 0 or less: the 5 seconds again
+// The busy timeout as Qt's SQLite driver takes it ("QSQLITE_BUSY_TIMEOUT=5000").
+QString busy_timeout_option();
+
 // Opens `db` on the database file at `path`, never creating it, read-write or
 // read-only, with the busy timeout every connection of the program uses. The
 // file is checked before anything is written to it: an empty file, another

@@ -125,7 +125,7 @@ DbResult<QStringList> live_workstations(const QString& path) {
         roll_back_a_crashed_save(path);
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;") + busy_timeout_option());
         if (!db.open()) {
             out.error = DbError::from(db.lastError());
         } else {

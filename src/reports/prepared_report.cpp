@@ -3,6 +3,7 @@
 
 #include "dates.h"
 #include "normal_ranges.h"
+#include "reading_connection.h"
 #include "records.h"
 #include "selection_formula.h"
 #include "tavora_module.h"
@@ -42,62 +43,6 @@ void add_flags(Table& r) {
 bool& reading_through_shared() {
     static bool on = false;
     return on;
-}
-
-// The report's own read-only connection, closed and removed when it goes; or,
-// while a build reads its own uncommitted rows back, the shared connection
-// made read-only for as long as the report reads.
-class ReportConnection {
-public:
-    explicit ReportConnection(const QString& path) {
-        if (reading_through_shared()) {
-            auto shared = database();
-            if (!shared.ok()) {
-                error_ = shared.error.description;
-                return;
-            }
-            shared_ = shared.value;
-            QSqlQuery(shared_).exec(QStringLiteral("PRAGMA query_only = 1"));
-            allow_only_reading(shared_, true);
-            limit_statement_time(shared_, kMaxQueryMilliseconds);
-            return;
-        }
-        static int serial = 0;
-        name_ = QStringLiteral("report_connection_%1").arg(++serial);
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
-        error_ = open_database_file(db, path, true);
-        if (error_.isEmpty()) {
-            allow_only_reading(db, true);
-            limit_statement_time(db, kMaxQueryMilliseconds);
-        }
-    }
-    ~ReportConnection() {
-        if (shared_.isValid()) {
-            limit_statement_time(shared_, 0);
-            allow_only_reading(shared_, false);
-            QSqlQuery(shared_).exec(QStringLiteral("PRAGMA query_only = 0"));
-            return;
-        }
-        if (name_.isEmpty()) return;
-        limit_statement_time(QSqlDatabase::database(name_, false), 0);
-        QSqlDatabase::database(name_, false).close();
-        QSqlDatabase::removeDatabase(name_);
-    }
-    QSqlDatabase db() const { return shared_.isValid() ? shared_ : QSqlDatabase::database(name_, false); }
-    const QString& error() const { return error_; }
-
-private:
-    QSqlDatabase shared_;
-    QString name_;
-    QString error_;
-};
-
-bool field_exists(const QSqlDatabase& db, const QString& table, const QString& field) {
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table))) return false;
-    while (q.next())
-        if (q.value(1).toString().compare(field, Qt::CaseInsensitive) == 0) return true;
-    return false;
 }
 
 // The columns whose has_x the report's templates ask for: only those are made
@@ -311,11 +256,11 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
     qint64 data_bytes = 0;
 
     if (!file.queries.isEmpty()) {
-        ReportConnection conn(database_path);
+        const ReadingConnection conn(database_path, reading_through_shared(), kMaxQueryMilliseconds);
         if (!conn.error().isEmpty()) return {std::nullopt, cannot_open_message(database_path, conn.error())};
         if (selection) {
             const QString table = known_table(selection->table);
-            if (table.isEmpty() || !field_exists(conn.db(), table, selection->field))
+            if (table.isEmpty() || !conn.has_field(table, selection->field))
                 return {std::nullopt,
                         QStringLiteral("The report %1 cannot print: the formula names %2.%3, which is not "
                                        "a field of the database.")
