@@ -87,9 +87,10 @@ int main(int argc, char** argv) {
     });
 
     std::printf("registration with %d patients (medians, offscreen):\n", kPatients);
-    std::printf("  open the screen  %7.2f ms (target < 20 ms)\n", open_ms);
-    std::printf("  look-up          %7.2f ms (target < 20 ms)\n", lookup_ms);
-    std::printf("  save             %7.2f ms (target < 20 ms)\n", save_ms);
-    std::printf("  show all         %7.2f ms (target < 300 ms)\n", list_ms);
-    return 0;
+    Targets targets;
+    targets.check("open the screen", open_ms, 20);
+    targets.check("look-up", lookup_ms, 20);
+    targets.check("save", save_ms, 20);
+    targets.check("show all", list_ms, 300);
+    return targets.exit_code();
 }

@@ -52,6 +52,22 @@ void bind_text(sqlite3_stmt* s, int i, const QByteArray& text) {
     sqlite3_bind_text(s, i, text.constData(), int(text.size()), SQLITE_TRANSIENT);
 }
 
+// The schema version a file declares (its user_version), or -1 when it
+// cannot be read as a database.
+int schema_version_of(const QString& path) {
+    sqlite3* db = nullptr;
+    int version = -1;
+    if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* q = nullptr;
+        if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &q, nullptr) == SQLITE_OK &&
+            sqlite3_step(q) == SQLITE_ROW)
+            version = sqlite3_column_int(q, 0);
+        sqlite3_finalize(q);
+    }
+    sqlite3_close(db);
+    return version;
+}
+
 } // namespace
 
 QString ten_year_database(const QStringList& args) {
@@ -82,8 +98,20 @@ bool use_ten_year_program_folder(const QStringList& args, const QString& folder)
 }
 
 QString make_ten_year_database(const QString& path, TenYearSize size) {
-    // A file made by an earlier version of the program is brought up to date.
-    if (QFile::exists(path)) return upgrade_database(path).error;
+    // A file made by an earlier version of the program is brought up to
+    // date; one that cannot be (or of an unknown schema) is made again, so
+    // that no figure is measured on a file the program would refuse.
+    if (QFile::exists(path)) {
+        const int version = schema_version_of(path);
+        if (version == kSchemaVersion) return {};
+        if (version > 0 && version < kSchemaVersion && upgrade_database(path).error.isEmpty()) {
+            std::printf("brought the ten-year database from schema %d to %d\n", version, kSchemaVersion);
+            return {};
+        }
+        std::printf("the ten-year database %s is of schema %d, not %d: making it again\n", qPrintable(path),
+                    version, kSchemaVersion);
+        if (!QFile::remove(path)) return "cannot remove the stale " + path;
+    }
     const QString building = path + ".building";
     QFile::remove(building);
     if (QString failure = create_database(building); !failure.isEmpty()) return failure;
