@@ -7,6 +7,7 @@
 #include "start.h"
 #include "tavora_module.h"
 
+#include <QAbstractButton>
 #include <QClipboard>
 #include <QLineEdit>
 #include <QPointer>
@@ -64,6 +65,8 @@ private slots:
     void password_box_shows_stars_and_keeps_what_was_typed();
     void enter_never_logs_in_and_wraps_between_the_boxes();
     void a_real_click_is_converted_to_twips();
+    void the_keyboard_and_a_screen_reader_reach_ok_and_cancel();
+    void escape_is_cancel();
 };
 
 void TestLogin::starts_with_one_blank_and_no_database() {
@@ -232,6 +235,43 @@ void TestLogin::a_real_click_is_converted_to_twips() {
     settle();
     QVERIFY(messages.shown.isEmpty());
     QVERIFY(menu_open());
+}
+
+void TestLogin::the_keyboard_and_a_screen_reader_reach_ok_and_cancel() {
+    MessageRecorder messages;
+    auto* ok = login_->findChild<QAbstractButton*>("ok");
+    auto* cancel = login_->findChild<QAbstractButton*>("cancel");
+    QVERIFY(ok && cancel);
+    // Every control is named as its label reads; Tab walks them in reading order.
+    QCOMPARE(box("Text1")->accessibleName(), QString("Username"));
+    QCOMPARE(box("text2")->accessibleName(), QString("Password"));
+    QCOMPARE(ok->accessibleName(), QString("O.K."));
+    QCOMPARE(cancel->accessibleName(), QString("Cancel"));
+    type("orbax", "wrong");
+    QTest::keyClick(box("text2"), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), ok);
+    QTest::keyClick(ok, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), cancel);
+    // Enter on O.K. is a press on it: a wrong pair is refused as by the mouse.
+    ok->setFocus();
+    QTest::keyClick(ok, Qt::Key_Return);
+    QCOMPARE(messages.texts(), QStringList{"Wrong user name or password"});
+    QVERIFY(!menu_open());
+    // Alt+O from anywhere presses O.K.
+    type("orbax", "pelun");
+    QTest::keyClick(box("text2"), Qt::Key_O, Qt::AltModifier);
+    settle();
+    QVERIFY(menu_open());
+}
+
+void TestLogin::escape_is_cancel() {
+    MessageRecorder messages;
+    type("orbax", "pelun");
+    QTest::keyClick(box("text2"), Qt::Key_Escape);
+    settle();
+    QVERIFY(!login_ || !login_->isVisible());
+    QVERIFY(!menu_open());
+    QVERIFY(messages.shown.isEmpty());
 }
 
 TAVORA_TEST_MAIN(TestLogin)

@@ -7,6 +7,7 @@
 #include "start.h"
 #include "tavora_module.h"
 
+#include <QAbstractButton>
 #include <QPointer>
 #include <QPushButton>
 
@@ -59,6 +60,7 @@ private slots:
     void utility_replaces_the_menu_and_exit_brings_it_back();
     void exit_icon_ends_the_program();
     void clicking_a_kind_picture_chooses_it();
+    void every_entry_is_reached_by_tab_and_pressed_by_enter();
 };
 
 void TestMenu::load_opens_the_connection_and_hides_the_kinds() {
@@ -233,6 +235,52 @@ void TestMenu::clicking_a_kind_picture_chooses_it() {
     QTest::mouseClick(kind("Image7"), Qt::LeftButton);
     QVERIFY(app_state().register_on_save && app_state().mark_temporary);
     QVERIFY(screens::find("Serology"));
+}
+
+void TestMenu::every_entry_is_reached_by_tab_and_pressed_by_enter() {
+    // Every test screen and registration open as stand-ins here; Utility is real.
+    for (const MenuRegion& r : kTestRegions)
+        screens::add(r.screen, make_screen);
+    // Tab from the exit icon walks every region of the picture in reading
+    // order (then the patient kinds when shown, and Find patient).
+    const std::vector<const MenuRegion*> order = menu_reading_order();
+    QCOMPARE(int(order.size()), int(std::size(kTestRegions)) + 2);
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const MenuRegion& r = *order[i];
+        menu_ = qobject_cast<MainMenu*>(screens::open(kMainMenu));
+        show_active(menu_);
+        auto* exit = menu_->findChild<QAbstractButton*>("Image2");
+        QCOMPARE(exit->accessibleName(), QString("Exit"));
+        exit->setFocus();
+        for (std::size_t k = 0; k <= i; ++k)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        auto* entry = qobject_cast<QAbstractButton*>(QApplication::focusWidget());
+        QVERIFY2(entry && entry->objectName() == r.screen, r.label);
+        QCOMPARE(entry->accessibleName(), QString::fromUtf8(r.label));
+        // Enter presses it as a click at the middle of its region would.
+        built = 0;
+        QTest::keyClick(entry, Qt::Key_Return);
+        settle();
+        if (&r == &kRegistrationRegion || &r == &kUtilityRegion) {
+            QCOMPARE(built, &r == &kRegistrationRegion ? 1 : 0);
+            QVERIFY(screens::find(r.screen) && screens::find(r.screen)->isVisible());
+            QVERIFY(!screens::find(kMainMenu)); // it replaced the menu
+            screens::find(r.screen)->close();
+            settle();
+            continue;
+        }
+        QCOMPARE(menu_->menu_click(), r.region.centre().toPoint());
+        QVERIFY(menu_->choosing());
+        QCOMPARE(QApplication::focusWidget(), kind("Image5")); // the patient kinds come next
+        QCOMPARE(kind("Image5")->accessibleName(), QString("New patient"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        settle();
+        QCOMPARE(built, 1);
+        QVERIFY2(screens::find(r.screen), r.screen); // its own screen, nothing else
+        QVERIFY(app_state().register_on_save && !app_state().mark_temporary);
+        close_screens();
+        settle();
+    }
 }
 
 TAVORA_TEST_MAIN(TestMenu)

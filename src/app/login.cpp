@@ -7,6 +7,7 @@
 #include "key_filters.h"
 #include "keystrokes.h"
 #include "message_box.h"
+#include "picture_button.h"
 #include "screen_registry.h"
 #include "twips.h"
 
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QShortcut>
 
 namespace {
 
@@ -102,7 +104,24 @@ LoginScreen::LoginScreen(QWidget* parent) : QWidget(parent) {
     };
     user_ = make_box("Text1", 5160);
     password_ = make_box("text2", 6480);
+    user_->setAccessibleName(QStringLiteral("Username"));
+    password_->setAccessibleName(QStringLiteral("Password"));
+    // O.K. and Cancel for the keyboard and screen readers, over the words on
+    // the picture; a mouse press still goes to the picture's own regions. A
+    // keyboard press is a press at the middle of the word.
+    const double s = double(picture_->width()) / kPictureWidth;
+    auto* ok = new PictureButton(picture_, "ok", QStringLiteral("O.K."), kOk.rect(s, s).toRect(), nullptr,
+                                 [this] { press_at(kOk.centre()); });
+    auto* cancel =
+        new PictureButton(picture_, "cancel", QStringLiteral("Cancel"), kCancel.rect(s, s).toRect(), nullptr,
+                          [this] { press_at(kCancel.centre()); });
     setTabOrder(user_, password_);
+    setTabOrder(password_, ok);
+    setTabOrder(ok, cancel);
+    connect(new QShortcut(QKeySequence(Qt::ALT | Qt::Key_O), this), &QShortcut::activated, ok,
+            &QAbstractButton::click);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, cancel,
+            &QAbstractButton::click);
     apply_enter_to_next(user_);
     password_->installEventFilter(this);
     password_->setContextMenuPolicy(Qt::NoContextMenu);
@@ -125,7 +144,9 @@ bool LoginScreen::eventFilter(QObject* watched, QEvent* event) {
     const int code = typed_char_code(key);
     if (code < 0) return false;
     if (code == '\r') {
-        send_tab(password_);
+        // Enter goes back to the user name box, as it always did (the boxes
+        // were the only stops then; O.K. and Cancel come after them now).
+        user_->setFocus(Qt::TabFocusReason);
         return true;
     }
     if (code == '\b') {

@@ -4,6 +4,7 @@
 #include "artwork.h"
 #include "menu_regions.h"
 #include "message_box.h"
+#include "picture_button.h"
 #include "screen_registry.h"
 #include "tavora_module.h"
 
@@ -70,38 +71,7 @@ private:
     std::function<void(QPointF)> on_press_;
 };
 
-// A painted picture that acts on a click (press and release inside it).
-class ClickPicture : public QWidget {
-public:
-    using Paint = std::function<void(QPainter&, const QRectF&)>;
-
-    ClickPicture(QWidget* parent, const char* name, QRect geometry, Paint paint,
-                 std::function<void()> on_click)
-        : QWidget(parent), paint_(std::move(paint)), on_click_(std::move(on_click)) {
-        setObjectName(QString::fromLatin1(name));
-        setGeometry(geometry);
-        if (on_click_)
-            setCursor(Qt::PointingHandCursor);
-        else
-            setAttribute(Qt::WA_TransparentForMouseEvents);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        paint_(p, QRectF(rect()));
-    }
-    void mouseReleaseEvent(QMouseEvent* e) override {
-        if (on_click_ && rect().contains(e->position().toPoint())) on_click_();
-    }
-
-private:
-    Paint paint_;
-    std::function<void()> on_click_;
-};
-
-ClickPicture::Paint kind_tile(const char* label) {
+PictureButton::Paint kind_tile(const char* label) {
     return [label](QPainter& p, const QRectF& r) {
         artwork::tile(p, r.adjusted(2, 2, -2, -2), QString::fromLatin1(label), artwork::kAccent, Qt::white,
                       18);
@@ -130,26 +100,47 @@ MainMenu::MainMenu(QWidget* parent) : QWidget(parent) {
     pal.setColor(QPalette::Window, artwork::kPaper);
     setPalette(pal);
 
-    new MenuPicture(this, [this](QPointF t) { press_at(t); });
-    kinds_[0] = new ClickPicture(this, "Image5", twips_rect(9000, 2160, 2475, 915), kind_tile("New Patient"),
-                                 [this] { choose(PatientKind::New); });
-    kinds_[1] = new ClickPicture(this, "Image6", twips_rect(9000, 3240, 2505, 855), kind_tile("Old patient"),
-                                 [this] { choose(PatientKind::Old); });
-    kinds_[2] = new ClickPicture(this, "Image7", twips_rect(9000, 4200, 2430, 885),
-                                 kind_tile("Walk-in patient"), [this] { choose(PatientKind::WalkIn); });
-    new ClickPicture(this, "Image2", twips_rect(240, 240, 480, 480), paint_exit_icon,
-                     [] { screens::end_program(); });
+    auto* picture = new MenuPicture(this, [this](QPointF t) { press_at(t); });
+    // The exit icon, first in reading order; then every name on the picture,
+    // row by row, each pressed by the keyboard as a click at its centre.
+    QList<QWidget*> order;
+    order << new PictureButton(this, "Image2", QStringLiteral("Exit"), twips_rect(240, 240, 480, 480),
+                               paint_exit_icon, [] { screens::end_program(); });
+    const double sx = double(picture->width()) / kPictureWidth,
+                 sy = double(picture->height()) / kPictureHeight;
+    for (const MenuRegion* r : menu_reading_order()) {
+        const QPointF centre = r->region.centre();
+        order << new PictureButton(picture, r->screen, QString::fromUtf8(r->label),
+                                   r->region.rect(sx, sy).toRect(), nullptr, [this, r, centre] {
+                                       const bool test = !(r == &kRegistrationRegion || r == &kUtilityRegion);
+                                       press_at(centre);
+                                       // The patient kinds come next: the focus goes to the first.
+                                       if (test && choosing()) kinds_[0]->setFocus(Qt::OtherFocusReason);
+                                   });
+    }
+    kinds_[0] =
+        new PictureButton(this, "Image5", QStringLiteral("New patient"), twips_rect(9000, 2160, 2475, 915),
+                          kind_tile("New Patient"), [this] { choose(PatientKind::New); });
+    kinds_[1] =
+        new PictureButton(this, "Image6", QStringLiteral("Old patient"), twips_rect(9000, 3240, 2505, 855),
+                          kind_tile("Old patient"), [this] { choose(PatientKind::Old); });
+    kinds_[2] = new PictureButton(this, "Image7", QStringLiteral("Walk-in patient"),
+                                  twips_rect(9000, 4200, 2430, 885), kind_tile("Walk-in patient"),
+                                  [this] { choose(PatientKind::WalkIn); });
+    order << kinds_[0] << kinds_[1] << kinds_[2];
     // Finding a patient: below the patient-kind pictures, outside the menu
     // picture, so no region of it changes; Ctrl+F does the same. It opens over
     // whatever is shown and leaves the menu as it is.
     auto open_find = [] { screens::open(QStringLiteral("find_patient")); };
-    auto* find = new ClickPicture(this, "find_patient", twips_rect(9000, 5520, 2430, 700),
-                                  kind_tile("Find patient"), open_find);
-    find->setAccessibleName(QStringLiteral("Find patient"));
+    auto* find = new PictureButton(this, "find_patient", QStringLiteral("Find patient"),
+                                   twips_rect(9000, 5520, 2430, 700), kind_tile("Find patient"), open_find);
     find->setToolTip(QStringLiteral("Find patient (Ctrl+F)"));
+    order << find;
+    for (int i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
     connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this, open_find);
-    new ClickPicture(this, "Image3", twips_rect(7680, 5160, 480, 480), artwork::emblem, nullptr);
-    new ClickPicture(this, "Image4", twips_rect(7560, 5160, 480, 480), artwork::emblem, nullptr);
+    new PictureButton(this, "Image3", {}, twips_rect(7680, 5160, 480, 480), artwork::emblem, nullptr);
+    new PictureButton(this, "Image4", {}, twips_rect(7560, 5160, 480, 480), artwork::emblem, nullptr);
     show_patient_kinds(false);
 
     open_connection();

@@ -3,6 +3,10 @@
 #include "investigations.h"
 #include "twips.h"
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 // The click regions of the main menu picture, in twips from its top-left
 // corner (every bound exclusive). The picture is painted from these tables, so
 // each name always lies inside its own region.
@@ -33,6 +37,19 @@ inline constexpr MenuRegion kTestRegions[] = {
     {catalogue::kWidalTest.screen, "Widal test", {3300, 4600, 4000, 4350}},
     {catalogue::kProthrombinTime.screen, "Prothrombin time", {5900, 8100, 3300, 3600}},
 };
+
+// Every region of the picture (the tests, registration and Utility) in
+// reading order: in bands of 500 twips from the top, left to right in each.
+inline std::vector<const MenuRegion*> menu_reading_order() {
+    std::vector<const MenuRegion*> order{&kRegistrationRegion, &kUtilityRegion};
+    for (const MenuRegion& r : kTestRegions)
+        order.push_back(&r);
+    std::stable_sort(order.begin(), order.end(), [](const MenuRegion* a, const MenuRegion* b) {
+        return std::pair(a->region.y_min / 500, a->region.x_min) <
+               std::pair(b->region.y_min / 500, b->region.x_min);
+    });
+    return order;
+}
 
 // The test screen whose region holds the point, or nullptr.
 inline const MenuRegion* test_region_at(int x, int y) {

@@ -22,6 +22,9 @@ struct Region {
         return x > x_min && x < x_max && y > y_min && y < y_max;
     }
 
+    // Its middle, where a press by the keyboard lands.
+    constexpr QPointF centre() const { return {(x_min + x_max) / 2.0, (y_min + y_max) / 2.0}; }
+
     // The region on a picture drawn at `sx`, `sy` pixels per twip.
     QRectF rect(double sx, double sy) const {
         return QRectF(x_min * sx, y_min * sy, (x_max - x_min) * sx, (y_max - y_min) * sy);
