@@ -28,6 +28,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QTableView>
+#include <QToolButton>
 
 namespace {
 
@@ -303,6 +304,27 @@ void TestFind::find_window_from_the_keyboard() {
     auto* history = qobject_cast<PatientHistoryWindow*>(screens::find(kPatientHistoryScreen));
     QVERIFY(history && history->isVisible());
     QCOMPARE(history->patient_id(), 1);
+    // The history's details are read one by one, each under its caption.
+    QCOMPARE(history->findChild<QLabel*>("detail_1")->accessibleName(), QString("Name"));
+    QCOMPARE(history->findChild<QLabel*>("detail_1")->text(), QString("Asha D'Souza"));
+    QCOMPARE(find->findChild<QToolButton*>()->accessibleName(), QString("Clear search"));
+    // Tab leaves each list for the control after it; the arrows stay inside.
+    const struct {
+        QWidget* window;
+        ListPanel* list;
+        const char* next;
+    } lists[] = {{find, find->list(), "export"}, {history, history->list(), "export"}};
+    for (const auto& l : lists) {
+        show_active(l.window);
+        QTableView* grid = l.list->grid();
+        grid->setFocus();
+        grid->setCurrentIndex(grid->model()->index(0, 0));
+        QTest::keyClick(grid, Qt::Key_Right);
+        QCOMPARE(QApplication::focusWidget(), grid);
+        QTest::keyClick(grid, Qt::Key_Tab);
+        QVERIFY(QApplication::focusWidget() != grid);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QString(l.next));
+    }
 }
 
 void TestFind::a_number_typed_goes_to_that_patient() {

@@ -144,18 +144,26 @@ void TestFlags::a_flag_shows_while_typing() {
     auto* flag = screen->findChild<QLabel*>("Flag(0)");
     QVERIFY(flag);
     QVERIFY(!screen->findChild<QLabel*>("Flag(2)")); // the differential counts carry no range
-    screen->findChild<QLineEdit*>("Text3")->setText("F");
-    set_box_text(screen->result_box(0), "9.8 gm/dl");
-    QCOMPARE(flag->text(), QString("L"));
-    set_box_text(screen->result_box(0), "12 gm/dl");
-    QCOMPARE(flag->text(), QString());
-    set_box_text(screen->result_box(0), "15.5 gm/dl");
-    QCOMPARE(flag->text(), QString("H"));
-    screen->findChild<QLineEdit*>("Text3")->setText("M"); // the sex changes the range
-    QCOMPARE(flag->text(), QString());
-    screen->findChild<QLineEdit*>("Text3")->setText("-");
-    set_box_text(screen->result_box(0), "25 gm/dl");
-    QCOMPARE(flag->text(), QString()); // sex unknown
+    // What is seen beside the box and what a screen reader hears of the box.
+    QWidget* box = screen->result_box(0);
+    auto* sex = screen->findChild<QLineEdit*>("Text3");
+    const struct {
+        const char* sex;
+        const char* result;
+        const char* flag;
+        const char* heard;
+    } cases[] = {
+        {"F", "9.8 gm/dl", "L", "low"},   {"F", "12 gm/dl", "", ""},
+        {"F", "15.5 gm/dl", "H", "high"}, {"M", "15.5 gm/dl", "", ""}, // the sex changes the range
+        {"-", "25 gm/dl", "", ""},                                     // sex unknown: no flag however far out
+    };
+    for (const auto& c : cases) {
+        sex->setText(c.sex);
+        set_box_text(box, c.result);
+        QCOMPARE(flag->text(), QString(c.flag));
+        QCOMPARE(box->accessibleDescription(), QString(c.heard));
+        QCOMPARE(flag->accessibleDescription(), QString(c.heard));
+    }
     close_screens();
 }
 

@@ -142,3 +142,9 @@ QString stored_result_flag(const QString& table, const QString& item, const QStr
     const NormalRange* range = test ? normal_range(*test, item) : nullptr;
     return range ? result_flag(*range, result, sex) : QString();
 }
+
+QString flag_description(const QString& flag) {
+    if (flag == QLatin1String("H")) return QStringLiteral("high");
+    if (flag == QLatin1String("L")) return QStringLiteral("low");
+    return {};
+}

@@ -69,6 +69,9 @@ Sex sex_of(const QString& text);
 // a range by sex for a patient whose sex is unknown).
 QString result_flag(const NormalRange& range, const QString& result, const QString& sex);
 
+// How a flag is read out: "high" for H, "low" for L, empty otherwise.
+QString flag_description(const QString& flag);
+
 // The flag of a stored row, found by its test table and item caption.
 QString stored_result_flag(const QString& table, const QString& item, const QString& result,
                            const QString& sex);

@@ -8,6 +8,7 @@
 #include "patient_search.h"
 #include "screen_registry.h"
 
+#include <QAction>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -52,6 +54,14 @@ FindPatientWindow::FindPatientWindow(QWidget* parent) : QWidget(parent) {
     search_->setObjectName(QStringLiteral("search"));
     search_->setAccessibleName(QStringLiteral("Search"));
     search_->setClearButtonEnabled(true);
+    // The box's clear button, named for screen readers.
+    for (QAction* a : search_->findChildren<QAction*>())
+        if (a->objectName() == QLatin1String("_q_qlineeditclearaction"))
+            a->setText(QStringLiteral("Clear search"));
+    for (QToolButton* b : search_->findChildren<QToolButton*>()) {
+        b->setAccessibleName(QStringLiteral("Clear search"));
+        b->setToolTip(QStringLiteral("Clear search"));
+    }
     label->setBuddy(search_);
     search_->installEventFilter(this);
     connect(search_, &QLineEdit::textChanged, this, &FindPatientWindow::search);

@@ -19,6 +19,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -26,6 +27,9 @@
 #include <QVBoxLayout>
 
 namespace {
+
+constexpr const char* kDetailCaptions[] = {"Patient no.", "Name",       "Age / Sex", "Phone",
+                                           "Mobile",      "Registered", "Address"};
 
 const QStringList kHistoryHeadings = {QStringLiteral("Lab ID"), QStringLiteral("Date"),
                                       QStringLiteral("Test"), QStringLiteral("Referring doctor"),
@@ -46,10 +50,30 @@ PatientHistoryWindow::PatientHistoryWindow(QWidget* parent) : QWidget(parent), e
     apply_screen_look(this);
     resize(860, 520);
 
-    details_ = new QLabel(this);
-    details_->setObjectName(QStringLiteral("details"));
-    details_->setTextFormat(Qt::RichText);
-    details_->setWordWrap(true);
+    // The patient's details: a caption and a value for each, in rows of three.
+    auto* details = new QWidget(this);
+    details->setObjectName(QStringLiteral("details"));
+    auto* grid = new QGridLayout(details);
+    grid->setContentsMargins(0, 0, 0, 0);
+    for (int i = 0; i < int(std::size(kDetailCaptions)); ++i) {
+        const QString caption = QString::fromLatin1(kDetailCaptions[i]);
+        auto* key = new QLabel(caption, details);
+        key->setStyleSheet(QStringLiteral("color: #4b5c68"));
+        auto* value = new QLabel(details);
+        value->setObjectName(QStringLiteral("detail_%1").arg(i));
+        value->setTextFormat(Qt::PlainText);
+        value->setAccessibleName(caption);
+        value->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        QFont bold = value->font();
+        bold.setBold(true);
+        value->setFont(bold);
+        key->setBuddy(value);
+        grid->addWidget(key, i / 3, (i % 3) * 2);
+        grid->addWidget(value, i / 3, (i % 3) * 2 + 1);
+        details_.insert(caption, value);
+    }
+    for (int c = 1; c < 6; c += 2)
+        grid->setColumnStretch(c, 1);
     auto* area = new QWidget(this);
     list_ = new ListPanel(area, "reports", "report_list", "close_list");
     list_->cancel()->hide();
@@ -72,7 +96,7 @@ PatientHistoryWindow::PatientHistoryWindow(QWidget* parent) : QWidget(parent), e
     buttons->addWidget(close_button);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(details_);
+    layout->addWidget(details);
     layout->addWidget(area, 1);
     layout->addLayout(buttons);
     enter_presses_buttons(this);
@@ -89,18 +113,12 @@ bool PatientHistoryWindow::show_patient(qint64 patient_id) {
     }
     patient_id_ = patient_id;
     const Patient& p = *found.value;
-    auto cell = [](const QString& k, const QString& v) {
-        return QStringLiteral("<td style='color:#4b5c68'>%1</td><td><b>%2</b></td>")
-            .arg(k, v.toHtmlEscaped());
-    };
-    details_->setText(QStringLiteral("<table cellspacing='4'><tr>") +
-                      cell(QStringLiteral("Patient no."), QString::number(patient_id)) +
-                      cell(QStringLiteral("Name"), p.patient_name) +
-                      cell(QStringLiteral("Age / Sex"), p.age + " / " + p.sex) + QStringLiteral("</tr><tr>") +
-                      cell(QStringLiteral("Phone"), p.phone) + cell(QStringLiteral("Mobile"), p.mobile) +
-                      cell(QStringLiteral("Registered"), display_date(p.reg_date)) +
-                      QStringLiteral("</tr><tr>") + cell(QStringLiteral("Address"), p.address) +
-                      QStringLiteral("</tr></table>"));
+    const QString values[] = {
+        QString::number(patient_id), p.patient_name, p.age + " / " + p.sex, p.phone, p.mobile,
+        display_date(p.reg_date),    p.address};
+    static_assert(std::size(values) == std::size(kDetailCaptions));
+    for (int i = 0; i < int(std::size(kDetailCaptions)); ++i)
+        details_.value(QString::fromLatin1(kDetailCaptions[i]))->setText(values[i]);
     setWindowTitle(QStringLiteral("Patient history - %1").arg(p.patient_name));
     if (!list_->show_list(report_history(patient_id), QStringLiteral("Reading the reports"))) return false;
     list_->grid()->selectRow(0);

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <QHash>
+
 #include <memory>
 
 class ListPanel;
@@ -34,7 +36,9 @@ private:
     const struct Investigation* selected_test(int* row) const;
 
     std::unique_ptr<ReportEngine> engine_;
-    QLabel* details_ = nullptr;
+    // The patient's details, one named label each (a screen reader reads
+    // "Name, Asha D'Souza"), keyed by their caption.
+    QHash<QString, QLabel*> details_;
     ListPanel* list_ = nullptr;
     qint64 patient_id_ = 0;
 };

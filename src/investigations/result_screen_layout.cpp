@@ -252,8 +252,13 @@ QWidget* TestScreen::build_section(int s) {
         flag->setAccessibleName(QStringLiteral("Flag for ") + QString::fromUtf8(item.caption).trimmed());
         cell->addWidget(flag);
         grid->addLayout(cell, item.row - 1, (item.column - 1) * 2 + 1);
+        // A screen reader hears it too: the box's description says "high" or "low".
         auto update = [this, range, box, flag] {
-            flag->setText(result_flag(*range, box_text(box), sex_->text()));
+            const QString mark = result_flag(*range, box_text(box), sex_->text());
+            flag->setText(mark);
+            const QString heard = flag_description(mark);
+            box->setAccessibleDescription(heard);
+            flag->setAccessibleDescription(heard);
         };
         on_text_changed(box, update);
         connect(sex_, &QLineEdit::textChanged, flag, update);

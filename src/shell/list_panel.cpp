@@ -121,6 +121,8 @@ ListPanel::ListPanel(QWidget* screen, const char* frame_name, const char* grid_n
     grid_ = new QTableView(this);
     grid_->setObjectName(QString::fromLatin1(grid_name));
     grid_->setAccessibleName(QStringLiteral("List"));
+    // Tab leaves the list for the next control; the arrow keys move inside it.
+    grid_->setTabKeyNavigation(false);
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid_->setSelectionMode(QAbstractItemView::SingleSelection);
