@@ -16,9 +16,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPrintPreviewDialog>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QToolBar>
 
 namespace {
@@ -441,6 +443,11 @@ void TestReports::preview_appears_only_when_the_report_can_print() {
     QVERIFY(!preview->isModal());
     QAction* save = preview->findChild<QAction*>("save_as_pdf");
     QVERIFY(save);
+    // "Save as PDF" suggests the user's documents folder, made when missing.
+    QTemporaryDir home;
+    const QByteArray real_home = qgetenv("HOME"), real_config = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", home.path().toUtf8());
+    qunsetenv("XDG_CONFIG_HOME");
     QString suggested;
     const QString target = out_.filePath("saved.pdf");
     set_save_file_handler([&](const QString&, const QString& s) {
@@ -449,6 +456,10 @@ void TestReports::preview_appears_only_when_the_report_can_print() {
     });
     save->trigger();
     set_save_file_handler(nullptr);
+    qputenv("HOME", real_home);
+    if (!real_config.isEmpty()) qputenv("XDG_CONFIG_HOME", real_config);
+    QCOMPARE(QFileInfo(suggested).absolutePath(), home.filePath("Documents"));
+    QVERIFY(QFileInfo(home.filePath("Documents")).isDir());
     QVERIFY(suggested.endsWith("8 Asha D'Souza Widal test 9 Dec 2026.pdf") ||
             suggested.contains("8 Asha D'Souza Widal test"));
     QVERIFY(run_tool("pdftotext", {target, "-"}).contains("1:160"));

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 #include <QTextEdit>
 #include <QTimer>
@@ -189,9 +190,12 @@ void TestScreen::build() {
 }
 
 void TestScreen::fit_to_screen() {
-    // Sized for what is shown (one page at a time), within 1280 x 800.
+    // Sized for what is shown (one page at a time), within the free area of
+    // the screen it opens on (a laptop's 1280 x 768 included).
+    QSize room(1270, 760);
+    if (const QScreen* s = screen()) room = s->availableGeometry().size() - QSize(10, 40);
     const QSize hint = sizeHint();
-    resize(std::min(hint.width(), 1270), std::min(hint.height(), 770));
+    resize(std::min(hint.width(), room.width()), std::min(hint.height(), room.height()));
 }
 
 QWidget* TestScreen::build_results() {

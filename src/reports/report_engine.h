@@ -45,6 +45,10 @@ std::unique_ptr<ReportEngine> make_report_engine();
 using ReportEngineFactory = std::function<std::unique_ptr<ReportEngine>()>;
 ReportEngineFactory set_report_engine_factory(ReportEngineFactory factory);
 
+// Where "Save as PDF" suggests a report goes: the user's documents folder
+// (made when it is missing), never the program folder.
+QString documents_folder();
+
 // The production engine: a non-modal print preview with Print, Page setup and
 // "Save as PDF", reading the database of the program folder.
 class PreviewEngine : public ReportEngine {

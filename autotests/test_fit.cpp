@@ -1,0 +1,139 @@
+// Every window on a laptop's screen: the program runs on a screen of
+// 1280 x 768 free pixels (a 1366 x 768 screen less its panel, or a 1920 x 1200
+// screen at a scale of 1.5), and no window may reach past it or hide a
+// control beyond its own edges.
+#include "test_support.h"
+
+#include "app_state.h"
+#include "core_tables.h"
+#include "definition.h"
+#include "find_patient.h"
+#include "lab_reports.h"
+#include "patient_history.h"
+#include "report_engine.h"
+#include "screen_registry.h"
+#include "start.h"
+
+#include <QAbstractButton>
+#include <QAbstractScrollArea>
+#include <QFile>
+#include <QPrintPreviewDialog>
+#include <QScreen>
+#include <QTemporaryDir>
+
+namespace {
+
+constexpr int kFreeWidth = 1280, kFreeHeight = 768;
+
+// Whether every visible control of the window lies inside it, or inside a
+// scrolled area that lets it be reached.
+QString control_outside(QWidget* window) {
+    const QRect inside = window->rect();
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisible() || !(qobject_cast<QAbstractButton*>(w) || w->focusPolicy() != Qt::NoFocus))
+            continue;
+        bool scrolled = false;
+        for (QWidget* p = w->parentWidget(); p && p != window; p = p->parentWidget())
+            scrolled |= qobject_cast<QAbstractScrollArea*>(p) != nullptr;
+        if (scrolled) continue;
+        const QRect r(w->mapTo(window, QPoint(0, 0)), w->size());
+        if (!inside.contains(r)) return w->objectName() + " of " + window->objectName();
+    }
+    return {};
+}
+
+} // namespace
+
+class TestFit : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ProgramFolder> folder_;
+    std::unique_ptr<MessageRecorder> messages_;
+
+    void fits(QWidget* w) {
+        show_active(w);
+        const QRect free = w->screen()->availableGeometry();
+        QCOMPARE(free.size(), QSize(kFreeWidth, kFreeHeight));
+        const QRect frame = w->frameGeometry();
+        QVERIFY2(
+            frame.width() <= free.width() && frame.height() <= free.height(),
+            qPrintable(QString("%1 is %2 x %3").arg(w->objectName()).arg(frame.width()).arg(frame.height())));
+        const QString outside = control_outside(w);
+        QVERIFY2(outside.isEmpty(), qPrintable(outside + " lies beyond the window's edge"));
+    }
+
+private slots:
+    void initTestCase() { install_screens(); }
+    void init() {
+        folder_ = std::make_unique<ProgramFolder>();
+        messages_ = std::make_unique<MessageRecorder>();
+        app_state() = {};
+    }
+    void cleanup() {
+        close_screens();
+        messages_.reset();
+        folder_.reset();
+    }
+
+    void every_screen_fits_data() {
+        QTest::addColumn<QString>("screen");
+        for (const char* s : {kLoginScreen, kMainMenu, "patient_reg", "utility", kFindPatientScreen})
+            QTest::newRow(s) << QString(s);
+        for (const TestDefinition* t : test_catalogue())
+            QTest::newRow(t->investigation->screen) << QString(t->investigation->screen);
+    }
+    void every_screen_fits() {
+        QFETCH(QString, screen);
+        app_state().register_on_save = true;
+        QWidget* w = screens::open(screen);
+        QVERIFY(w);
+        fits(w);
+    }
+
+    void history_and_preview_fit() {
+        QVERIFY(add_patient(minimal_patient(1, "Asha D'Souza", "34", "F")).ok());
+        QVERIFY(save_report({std::nullopt, {1, 1, "", "", "Serology", "", "N"}, "Serology", {}}).ok());
+        auto* history = qobject_cast<PatientHistoryWindow*>(screens::open(kPatientHistoryScreen));
+        QVERIFY(history->show_patient(1));
+        fits(history);
+        for (const char* file : {"Serology.rpt", "h_ serology.rpt", "letterhead.html", "letterhead_logo.png"})
+            QFile::copy(QString(REPORT_FILES_DIR) + "/" + file, folder_->path() + "/" + file);
+        PreviewEngine engine;
+        QVERIFY(run_report(engine, test_report_request(catalogue::kSerology, 1)).isEmpty());
+        QPrintPreviewDialog* preview = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<QPrintPreviewDialog*>(w); d && d->isVisible()) preview = d;
+        QVERIFY(preview);
+        fits(preview);
+        // Ctrl+P prints and Ctrl+S saves as PDF; Tab reaches both.
+        QCOMPARE(preview->findChild<QAction*>("print")->shortcut(), QKeySequence(QKeySequence::Print));
+        QCOMPARE(preview->findChild<QAction*>("save_as_pdf")->shortcut(), QKeySequence(QKeySequence::Save));
+        for (QAbstractButton* b : preview->findChildren<QAbstractButton*>())
+            if (b->isVisible()) {
+                QVERIFY2(b->focusPolicy() & Qt::TabFocus, qPrintable(b->accessibleName()));
+                QVERIFY2(!b->accessibleName().isEmpty() || !b->text().isEmpty(), qPrintable(b->objectName()));
+            }
+        preview->close();
+    }
+};
+
+int main(int argc, char** argv) {
+    // One screen with the free area of a laptop's.
+    QTemporaryDir dir;
+    const QString config = dir.filePath("screens.json");
+    QFile f(config);
+    f.open(QIODevice::WriteOnly);
+    f.write(QString(R"({"screens": [{"name": "laptop", "x": 0, "y": 0, "width": %1, "height": %2,
+                        "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})")
+                .arg(kFreeWidth)
+                .arg(kFreeHeight)
+                .toUtf8());
+    f.close();
+    qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + config).toUtf8());
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    TestFit tc;
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "test_fit.moc"
