@@ -20,7 +20,9 @@
 #include "utility_screen.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -28,6 +30,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTableView>
+#include <QTimer>
 
 namespace {
 
@@ -119,6 +122,7 @@ private slots:
     void two_builds_at_once_print_their_own_rows();
     void backup_names_a_file_per_day();
     void backup_while_another_workstation_writes();
+    void a_long_backup_keeps_the_window_alive();
     void keyboard_and_names();
     void consolidated_pages_repeat_the_patient_and_headings();
 };
@@ -429,6 +433,42 @@ void TestUtility::backup_names_a_file_per_day() {
     screen_->set_backup_folder(QDir(backups()).filePath("tavora lab09-12-2026.mdb/inside"));
     screen_->backup();
     QCOMPARE(messages_->texts(), QStringList{"Accesses denied."});
+}
+
+void TestUtility::a_long_backup_keeps_the_window_alive() {
+    // A database of a few hundred MB: the copy and its check take seconds.
+    {
+        QSqlQuery other(folder_->other_workstation());
+        // Indexed rows, as a laboratory's are: the check of the copy reads them all.
+        QVERIFY(other.exec("create table bulk (k text, b blob)"));
+        QVERIFY(other.exec("create index bulk_k on bulk (k)"));
+        QVERIFY(other.exec("with recursive n(i) as (select 1 union all select i + 1 from n where i < 400000) "
+                           "insert into bulk select hex(randomblob(16)), randomblob(500) from n"));
+    }
+    QVERIFY(QFileInfo(folder_->database_path()).size() > 200'000'000);
+    // A timer of the window's thread ticks every 100 ms throughout.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0, longest_gap = 0;
+    int ticks = 0;
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, [&] {
+        longest_gap = std::max(longest_gap, clock.elapsed() - last);
+        last = clock.elapsed();
+        ++ticks;
+    });
+    tick.start(100);
+    screen_->backup();
+    tick.stop();
+    const qint64 took = clock.elapsed();
+    longest_gap = std::max(longest_gap, took - last);
+    QVERIFY2(took > 300, "the backup was too quick to show anything");
+    QVERIFY2(longest_gap <= 250, qPrintable(QString("the window stood still for %1 ms").arg(longest_gap)));
+    QVERIFY(ticks >= took / 100 - 2);
+    // The same message as ever, with the file's full path as its details.
+    QCOMPARE(messages_->texts(), QStringList{"Backup successful!"});
+    QCOMPARE(messages_->shown[0].detail, QDir(backups()).filePath("tavora lab09-12-2026.mdb"));
+    QVERIFY(screen_->isEnabled());
 }
 
 void TestUtility::backup_while_another_workstation_writes() {

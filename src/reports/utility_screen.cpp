@@ -13,8 +13,18 @@
 #include "prepared_report.h"
 #include "report_engine.h"
 #include "screen_registry.h"
+#include "tavora_module.h"
 
+#include <QCloseEvent>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
 #include <QFrame>
+#include <QFutureWatcher>
+#include <QProgressDialog>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -22,6 +32,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <limits>
 
 namespace {
 
@@ -108,7 +119,41 @@ UtilityScreen::UtilityScreen(QWidget* parent)
 UtilityScreen::~UtilityScreen() = default;
 
 void UtilityScreen::backup() {
-    show_message(backup_message(back_up_database(backup_folder_)));
+    // The copy and its check run on a thread of their own; the window keeps
+    // painting under a busy indicator that names the file's size, and takes
+    // no other command until the backup is done.
+    if (backing_up_) return;
+    backing_up_ = true;
+    setEnabled(false);
+    const qint64 bytes = QFileInfo(database_file_path()).size();
+    QProgressDialog progress(this);
+    progress.setObjectName(QStringLiteral("backup_progress"));
+    progress.setWindowTitle(QStringLiteral("Backup"));
+    progress.setLabelText(
+        QStringLiteral("Backing up the database (%1)...").arg(locale().formattedDataSize(bytes)));
+    progress.setRange(0, 0); // busy: how long the copy takes is not known
+    progress.setCancelButton(nullptr);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(std::numeric_limits<int>::max()); // shown by the timer below, not by Qt
+    QTimer show_later;
+    show_later.setSingleShot(true);
+    connect(&show_later, &QTimer::timeout, &progress, &QWidget::show);
+    show_later.start(300); // a quick backup never flashes a dialog
+
+    QFutureWatcher<BackupResult> watcher;
+    QEventLoop wait;
+    connect(&watcher, &QFutureWatcherBase::finished, &wait, &QEventLoop::quit);
+    const QString folder = backup_folder_, source = database_file_path();
+    watcher.setFuture(QtConcurrent::run([folder, source] { return back_up_database(folder, source); }));
+    if (!watcher.isFinished()) wait.exec();
+    show_later.stop();
+    progress.hide();
+    setEnabled(true);
+    backing_up_ = false;
+    const BackupResult result = watcher.result();
+    show_message(backup_message(result), MessageButtons::Ok, QString::fromLatin1(kAppTitle),
+                 result.outcome == BackupResult::Outcome::Done ? QDir::toNativeSeparators(result.file)
+                                                               : QString());
 }
 
 void UtilityScreen::empty_report() {
@@ -210,6 +255,10 @@ void UtilityScreen::exit() {
 }
 
 void UtilityScreen::closeEvent(QCloseEvent* event) {
+    if (backing_up_) { // the backup's code still runs on this screen
+        event->ignore();
+        return;
+    }
     if (!screens::ending()) screens::open(QString::fromLatin1(kMainMenu));
     QWidget::closeEvent(event);
 }

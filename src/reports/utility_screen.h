@@ -46,6 +46,7 @@ private:
     QPushButton* print_ = nullptr;
     QString backup_folder_;
     qint64 listed_at_ = 0; // the journal's mark when the list was read
+    bool backing_up_ = false;
 };
 
 // Registers the screen with the menu's screen registry.

@@ -20,6 +20,7 @@ MessageAnswer show_real_box(const ShownMessage& m) {
     if (m.buttons == MessageButtons::YesNo) buttons = QMessageBox::Yes | QMessageBox::No;
     if (m.buttons == MessageButtons::OkCancel) buttons = QMessageBox::Ok | QMessageBox::Cancel;
     QMessageBox box(QMessageBox::NoIcon, m.title, m.text, buttons, QApplication::activeWindow());
+    if (!m.detail.isEmpty()) box.setDetailedText(m.detail);
     switch (box.exec()) {
     case QMessageBox::Yes:
         return MessageAnswer::Yes;
@@ -54,8 +55,9 @@ void after_message_boxes(QObject* context, std::function<void()> work) {
     deferred().append({context, std::move(work)});
 }
 
-MessageAnswer show_message(const QString& text, MessageButtons buttons, const QString& title) {
-    const ShownMessage m{title, text, buttons};
+MessageAnswer show_message(const QString& text, MessageButtons buttons, const QString& title,
+                           const QString& detail) {
+    const ShownMessage m{title, text, buttons, detail};
     ++g_running;
     const MessageAnswer answer = handler() ? handler()(m) : show_real_box(m);
     --g_running;

@@ -19,10 +19,11 @@ struct ShownMessage {
     QString title;
     QString text;
     MessageButtons buttons = MessageButtons::Ok;
+    QString detail; // the box's details (shown on request), when any
 };
 
 MessageAnswer show_message(const QString& text, MessageButtons buttons = MessageButtons::Ok,
-                           const QString& title = QString::fromLatin1(kAppTitle));
+                           const QString& title = QString::fromLatin1(kAppTitle), const QString& detail = {});
 
 // The title the field rules use for their refusals.
 inline QString information_title() {
