@@ -11,6 +11,7 @@
 #include <QClipboard>
 #include <QLineEdit>
 #include <QPointer>
+#include <QRegularExpression>
 
 namespace {
 
@@ -247,6 +248,11 @@ void TestLogin::the_keyboard_and_a_screen_reader_reach_ok_and_cancel() {
     QCOMPARE(box("text2")->accessibleName(), QString("Password"));
     QCOMPARE(ok->accessibleName(), QString("O.K."));
     QCOMPARE(cancel->accessibleName(), QString("Cancel"));
+    // As a screen reader finds them.
+    const QStringList tree = accessible_tree(login_);
+    qInfo().noquote() << "the login to a screen reader:\n" + tree.join('\n');
+    for (const char* line : {"text box: Username", "text box: Password", "button: O.K.", "button: Cancel"})
+        QVERIFY2(tree.contains(QRegularExpression("^ *" + QRegularExpression::escape(line) + "$")), line);
     type("orbax", "wrong");
     QTest::keyClick(box("text2"), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), ok);

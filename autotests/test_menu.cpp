@@ -10,6 +10,7 @@
 #include <QAbstractButton>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 
 // A stand-in screen that only counts how often it was built.
 static int built = 0;
@@ -244,6 +245,16 @@ void TestMenu::every_entry_is_reached_by_tab_and_pressed_by_enter() {
     // Tab from the exit icon walks every region of the picture in reading
     // order (then the patient kinds when shown, and Find patient).
     const std::vector<const MenuRegion*> order = menu_reading_order();
+    const QStringList tree = accessible_tree(menu_);
+    qInfo().noquote() << "the menu to a screen reader:\n" + tree.join('\n');
+    QStringList buttons = tree.filter(QRegularExpression("^ *button: "));
+    for (QString& b : buttons)
+        b = b.trimmed().mid(8);
+    QStringList expected{"Exit"};
+    for (const MenuRegion* r : order)
+        expected << QString::fromUtf8(r->label);
+    expected << "Find patient"; // the patient kinds are hidden until a test is chosen
+    QCOMPARE(buttons, expected);
     QCOMPARE(int(order.size()), int(std::size(kTestRegions)) + 2);
     for (std::size_t i = 0; i < order.size(); ++i) {
         const MenuRegion& r = *order[i];

@@ -5,6 +5,8 @@
 #include "screen_registry.h"
 #include "tavora_module.h"
 
+#include <QAccessible>
+#include <QMap>
 #include <QProcess>
 #include <QUuid>
 
@@ -118,4 +120,28 @@ void PrintLog::record() {
 
 int number_of(const QString& sql, const QVariantList& binds) {
     return select_first(sql, binds).value->value(0).toInt();
+}
+
+namespace {
+
+void walk(QAccessibleInterface* node, int depth, QStringList& out) {
+    if (!node || depth > 12) return;
+    const QAccessible::State state = node->state();
+    if (state.invisible) return;
+    static const QMap<QAccessible::Role, QString> named{
+        {QAccessible::Button, "button"},         {QAccessible::PushButton, "button"},
+        {QAccessible::EditableText, "text box"}, {QAccessible::StaticText, "text"},
+        {QAccessible::ComboBox, "combo box"},    {QAccessible::Table, "table"}};
+    if (named.contains(node->role()))
+        out << QString(depth * 2, ' ') + named.value(node->role()) + ": " + node->text(QAccessible::Name);
+    for (int i = 0; i < node->childCount(); ++i)
+        walk(node->child(i), depth + 1, out);
+}
+
+} // namespace
+
+QStringList accessible_tree(QWidget* window) {
+    QStringList out;
+    walk(QAccessible::queryAccessibleInterface(window), 0, out);
+    return out;
 }

@@ -112,6 +112,11 @@ inline Run admin(const QStringList& args) {
 // The text of a PDF (one page, or all with 0), laid out as printed when `layout` is set.
 QString pdf_to_text(const QString& pdf, int page = 0, bool layout = false);
 
+// What a screen reader finds in a window: one line per accessible object
+// that can be seen, indented by depth, "role: name". Buttons, boxes and
+// texts only, in the order the accessibility tree holds them.
+QStringList accessible_tree(QWidget* window);
+
 // Lets posted events (synthetic keystrokes) run.
 void settle();
 

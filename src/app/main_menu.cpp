@@ -71,6 +71,28 @@ private:
     std::function<void(QPointF)> on_press_;
 };
 
+// A picture that only decorates: no focus, no clicks, nothing to read out.
+class Decoration : public QWidget {
+public:
+    Decoration(QWidget* parent, const char* name, QRect geometry,
+               std::function<void(QPainter&, const QRectF&)> paint)
+        : QWidget(parent), paint_(std::move(paint)) {
+        setObjectName(QString::fromLatin1(name));
+        setGeometry(geometry);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        paint_(p, QRectF(rect()));
+    }
+
+private:
+    std::function<void(QPainter&, const QRectF&)> paint_;
+};
+
 PictureButton::Paint kind_tile(const char* label) {
     return [label](QPainter& p, const QRectF& r) {
         artwork::tile(p, r.adjusted(2, 2, -2, -2), QString::fromLatin1(label), artwork::kAccent, Qt::white,
@@ -100,12 +122,12 @@ MainMenu::MainMenu(QWidget* parent) : QWidget(parent) {
     pal.setColor(QPalette::Window, artwork::kPaper);
     setPalette(pal);
 
-    auto* picture = new MenuPicture(this, [this](QPointF t) { press_at(t); });
     // The exit icon, first in reading order; then every name on the picture,
     // row by row, each pressed by the keyboard as a click at its centre.
     QList<QWidget*> order;
     order << new PictureButton(this, "Image2", QStringLiteral("Exit"), twips_rect(240, 240, 480, 480),
                                paint_exit_icon, [] { screens::end_program(); });
+    auto* picture = new MenuPicture(this, [this](QPointF t) { press_at(t); });
     const double sx = double(picture->width()) / kPictureWidth,
                  sy = double(picture->height()) / kPictureHeight;
     for (const MenuRegion* r : menu_reading_order()) {
@@ -139,8 +161,8 @@ MainMenu::MainMenu(QWidget* parent) : QWidget(parent) {
     for (int i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
     connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this, open_find);
-    new PictureButton(this, "Image3", {}, twips_rect(7680, 5160, 480, 480), artwork::emblem, nullptr);
-    new PictureButton(this, "Image4", {}, twips_rect(7560, 5160, 480, 480), artwork::emblem, nullptr);
+    new Decoration(this, "Image3", twips_rect(7680, 5160, 480, 480), artwork::emblem);
+    new Decoration(this, "Image4", twips_rect(7560, 5160, 480, 480), artwork::emblem);
     show_patient_kinds(false);
 
     open_connection();
