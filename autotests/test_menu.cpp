@@ -283,12 +283,26 @@ void TestMenu::every_entry_is_reached_by_tab_and_pressed_by_enter() {
         QCOMPARE(menu_->menu_click(), r.region.centre().toPoint());
         QVERIFY(menu_->choosing());
         QCOMPARE(QApplication::focusWidget(), kind("Image5")); // the patient kinds come next
-        QCOMPARE(kind("Image5")->accessibleName(), QString("New patient"));
+        // Each kind in turn, reached by Tab and pressed by Space.
+        const struct {
+            const char* name;
+            const char* label;
+            bool register_on_save, temporary;
+        } kinds[] = {{"Image5", "New patient", true, false},
+                     {"Image6", "Old patient", false, true}, // "Temporary patient?" answered Yes
+                     {"Image7", "Walk-in patient", true, true}};
+        const auto& k = kinds[i % 3];
+        for (std::size_t t = 0; t < i % 3; ++t)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), kind(k.name));
+        QCOMPARE(kind(k.name)->accessibleName(), QString(k.label));
+        MessageRecorder question;
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
         settle();
         QCOMPARE(built, 1);
         QVERIFY2(screens::find(r.screen), r.screen); // its own screen, nothing else
-        QVERIFY(app_state().register_on_save && !app_state().mark_temporary);
+        QCOMPARE(app_state().register_on_save, k.register_on_save);
+        QCOMPARE(app_state().mark_temporary, k.temporary);
         close_screens();
         settle();
     }
