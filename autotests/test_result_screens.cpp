@@ -132,6 +132,8 @@ private slots:
     void a_report_goes_only_to_the_patient_on_screen();
     void look_up_and_modify_data() { screen_rows(); }
     void look_up_and_modify();
+    void alt_s_saves_from_any_box_data() { catalogue_rows(); }
+    void alt_s_saves_from_any_box();
     void every_control_is_named_and_reachable_data() { catalogue_rows(); }
     void every_control_is_named_and_reachable();
 
@@ -440,6 +442,19 @@ void TestResultScreens::every_control_is_named_and_reachable() {
     QVERIFY(rtb->toPlainText().indexOf('\t') < 0);
     for (const char* b : {"cmdAdd", "cmdPrint", "cmdClose"})
         QVERIFY(button(b)->text().contains('&'));
+}
+
+void TestResultScreens::alt_s_saves_from_any_box() {
+    const TestDefinition& t = fetched();
+    open(t);
+    fill();
+    // From the last result box, as a technician ends a report.
+    QWidget* last = box(t.box_count - 1);
+    last->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::AltModifier);
+    // The key presses the button as a click shown on it (a tenth of a second).
+    QTRY_COMPARE(messages_->texts().value(0), QString("New report added"));
+    QCOMPARE(number_of("select count(*) from test_main"), 1);
 }
 
 void TestResultScreens::patient_kinds_write_their_rows() {
