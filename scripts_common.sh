@@ -2,7 +2,7 @@
 # (only those missing), then configure and build into build/.
 
 PACKAGES=(g++ cmake ninja-build qt6-base-dev libqt6printsupport6 qt6-qpa-plugins libqt6sql6-sqlite libsqlite3-dev
-          libkainjow-mustache-dev fonts-dejavu-core)
+          libkainjow-mustache-dev fonts-dejavu-core libsodium-dev pkg-config)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "accounts.h"
+
 #include "core_tables.h"
 #include "database_copy.h"
 #include "lab_reports.h"
@@ -33,6 +35,7 @@ private slots:
     void render_refuses_bad_requests();
     void backup_and_restore_round_trip();
     void restore_never_replaces_a_database_in_use();
+    void users_are_added_changed_disabled_and_listed();
 };
 
 void TestAdmin::backup_and_restore_round_trip() {
@@ -256,6 +259,56 @@ void TestAdmin::render_refuses_bad_requests() {
     QVERIFY(r.exit_code != 0);
     QVERIFY2(r.err.contains(message), qPrintable(r.err));
     QVERIFY(!QFile::exists(folder.path() + "/x.pdf"));
+}
+
+void TestAdmin::users_are_added_changed_disabled_and_listed() {
+    ProgramFolder folder;
+    const QString db = folder.database_path();
+    auto login = [&](const QString& name, const QString& password) {
+        forget_failed_logins();
+        return check_login(database().value, name, password).outcome;
+    };
+    using Outcome = LoginCheck::Outcome;
+    // A new account: the password from the standard input, at least eight characters.
+    QCOMPARE(admin({"user", "add", "meera", "--name", "Dr. Meera Rao", "--role", "pathologist",
+                    "--qualification", "MD (Pathology)", "--db", db},
+                   "short\n")
+                 .exit_code,
+             1);
+    const Run added = admin({"user", "add", "meera", "--name", "Dr. Meera Rao", "--role", "pathologist",
+                             "--qualification", "MD (Pathology)", "--db", db},
+                            "Slide-42 stain\n");
+    QVERIFY2(added.exit_code == 0, qPrintable(added.err));
+    QCOMPARE(
+        admin({"user", "add", "MEERA ", "--name", "x", "--role", "reception", "--db", db}, "another-one\n")
+            .err.trimmed(),
+        QString("tavora-lab-admin: MEERA  exists already"));
+    QCOMPARE(admin({"user", "add", "x", "--name", "x", "--role", "surgeon", "--db", db}, "another-one\n")
+                 .exit_code,
+             2);
+    // The name as the login screen trims it, in any case; the password exactly.
+    QCOMPARE(login(" Meera ", "Slide-42 stain"), Outcome::Accepted);
+    QCOMPARE(login("meera", "slide-42 stain"), Outcome::Refused);
+    const auto account = check_login(database().value, "meera", "Slide-42 stain").account;
+    QCOMPARE(account->full_name, QString("Dr. Meera Rao"));
+    QCOMPARE(account->role, Role::Pathologist);
+    // A new password; then disabled: refused whatever is typed.
+    QCOMPARE(admin({"user", "passwd", "meera", "--db", db}, "New slide 7\n").exit_code, 0);
+    QCOMPARE(login("meera", "Slide-42 stain"), Outcome::Refused);
+    QCOMPARE(login("meera", "New slide 7"), Outcome::Accepted);
+    QCOMPARE(admin({"user", "disable", "meera", "--db", db}).exit_code, 0);
+    QCOMPARE(login("meera", "New slide 7"), Outcome::Refused);
+    QCOMPARE(admin({"user", "disable", "nobody", "--db", db}).exit_code, 1);
+    const Run listed = admin({"user", "list", "--db", db});
+    QVERIFY(listed.out.contains("meera\tpathologist\tDr. Meera Rao\tMD (Pathology)\tdisabled"));
+    QVERIFY(listed.out.contains("orbax\tadministrator"));
+    // No password is stored or shown in clear: not in the file's bytes, not in the listing.
+    close_connection();
+    QFile file(db);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QVERIFY(!bytes.contains("Slide-42") && !bytes.contains("New slide") && !bytes.contains("pelun"));
+    QVERIFY(!listed.out.contains("argon2"));
 }
 
 TAVORA_TEST_MAIN(TestAdmin)

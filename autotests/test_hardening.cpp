@@ -382,6 +382,7 @@ void TestHardening::older_files_are_upgraded_in_one_step() {
     const QString path = folder_->database_path();
     // A file as the first version made it: no journal, no search index.
     raw(path, "DROP TABLE change_log; DROP TABLE registration_search; DROP INDEX registration_reg_date; "
+              "DROP TABLE users; "
               "DROP TRIGGER registration_search_insert; DROP TRIGGER registration_search_delete; "
               "DROP TRIGGER registration_search_update; "
               "PRAGMA application_id = 0; PRAGMA user_version = 0; "
@@ -393,6 +394,7 @@ void TestHardening::older_files_are_upgraded_in_one_step() {
     QCOMPARE(next_patient_id().value, 2);
     QCOMPARE(list_keys(patient_search("Kep")).value, QList<qint64>{1}); // the search index was built
     QCOMPARE(journal_rows(), 0);                                        // the journal table is there
+    QCOMPARE(number_of("select count(*) from users where legacy_password = 1"), 4); // the built-in logins
     close_connection();
     QVERIFY(admin({"upgrade", "--db", path}).out.contains("already up to date"));
     const QString foreign = QDir(folder_->path()).filePath("foreign.db");

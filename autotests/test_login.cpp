@@ -1,6 +1,8 @@
 #include "test_support.h"
 
+#include "accounts.h"
 #include "app_state.h"
+#include "journal.h"
 #include "login.h"
 #include "main_menu.h"
 #include "screen_registry.h"
@@ -68,6 +70,8 @@ private slots:
     void a_real_click_is_converted_to_twips();
     void the_keyboard_and_a_screen_reader_reach_ok_and_cancel();
     void escape_is_cancel();
+    void each_role_may_do_what_its_row_says();
+    void named_accounts_disabled_ones_and_the_wait_after_five_failures();
 };
 
 void TestLogin::starts_with_one_blank_and_no_database() {
@@ -278,6 +282,81 @@ void TestLogin::escape_is_cancel() {
     QVERIFY(!login_ || !login_->isVisible());
     QVERIFY(!menu_open());
     QVERIFY(messages.shown.isEmpty());
+}
+
+void TestLogin::each_role_may_do_what_its_row_says() {
+    using R = Right;
+    const R all[] = {R::Register,      R::Find,   R::Print,           R::EnterResults,
+                     R::ModifyResults, R::Verify, R::DeleteTemporary, R::ManageUsers};
+    // Role by role, the rights in the order above: 1 may, 0 may not.
+    const struct {
+        Role role;
+        const char* rights;
+    } table[] = {{Role::Reception, "11100000"},
+                 {Role::Technician, "11111000"},
+                 {Role::Pathologist, "11111100"},
+                 {Role::Administrator, "11111111"}};
+    for (const auto& row : table) {
+        QCOMPARE(role_named(role_name(row.role).toUpper() + " "), std::optional<Role>(row.role));
+        for (int i = 0; i < 8; ++i)
+            QVERIFY2(may(row.role, all[i]) == (row.rights[i] == '1'),
+                     qPrintable(QString("%1, right %2").arg(role_name(row.role)).arg(i)));
+    }
+    // Without an account (the file could not be read), the built-in logins'
+    // rights: everything but the new steps, deletion by the privileged password.
+    app_state().account.reset();
+    app_state().login_password = " PELUN ";
+    QVERIFY(logged_in_may(R::DeleteTemporary) && logged_in_may(R::EnterResults));
+    QVERIFY(!logged_in_may(R::Verify) && !logged_in_may(R::ManageUsers));
+    app_state().login_password = "vidrel";
+    QVERIFY(!logged_in_may(R::DeleteTemporary));
+}
+
+void TestLogin::named_accounts_disabled_ones_and_the_wait_after_five_failures() {
+    MessageRecorder messages;
+    qint64 now = 0;
+    set_login_clock_for_tests([&now] { return now; });
+    forget_failed_logins();
+    Account meera;
+    meera.login = "meera";
+    meera.full_name = "Dr. Meera Rao";
+    meera.role = Role::Pathologist;
+    QVERIFY(add_user(database().value, meera, "Slide-42 stain").ok());
+    // Five wrong passwords for one name: the sixth try waits, and says so.
+    for (int i = 0; i < 5; ++i) {
+        type("meera", "wrong one");
+        login_->press_at({5000, 8000});
+    }
+    QCOMPARE(messages.texts(), QStringList(5, "Wrong user name or password"));
+    messages.clear();
+    type("meera", "Slide-42 stain");
+    login_->press_at({5000, 8000});
+    QCOMPARE(messages.texts(),
+             QStringList{"Too many failed logins for this name: wait 30 seconds, then try again."});
+    QVERIFY(!menu_open());
+    // Another name is not held up meanwhile; after the 30 seconds the right password lets her in.
+    now += 30'000;
+    messages.clear();
+    type("Meera", "Slide-42 stain");
+    login_->press_at({5000, 8000});
+    settle();
+    QVERIFY(messages.shown.isEmpty());
+    QVERIFY(menu_open());
+    QCOMPARE(app_state().account->login, QString("meera"));
+    QCOMPARE(app_state().account->role, Role::Pathologist);
+    QCOMPARE(journal_user_name(), QString("meera"));
+    QCOMPARE(number_of("select count(*) from users where login = 'meera' and last_login_at <> ''"), 1);
+    // Disabled, she is refused as any wrong pair is.
+    QVERIFY(disable_user(database().value, "meera").ok());
+    screens::end_program();
+    settle();
+    login_ = qobject_cast<LoginScreen*>(screens::open(kLoginScreen));
+    show_active(login_);
+    type("meera", "Slide-42 stain");
+    login_->press_at({5000, 8000});
+    QCOMPARE(messages.texts(), QStringList{"Wrong user name or password"});
+    QVERIFY(!menu_open());
+    set_login_clock_for_tests(nullptr);
 }
 
 TAVORA_TEST_MAIN(TestLogin)

@@ -17,7 +17,14 @@
 //   tavora-lab-admin journal --db DATABASE [--patient N | --lab N] [--verify]
 //       the journal of changes: every created, modified or deleted patient and report, with its
 //       values; --verify walks its hash chain and names the first row that was edited or deleted
+//   tavora-lab-admin user add LOGIN --name "FULL NAME" --role ROLE [--qualification TEXT] --db DATABASE
+//   tavora-lab-admin user passwd LOGIN --db DATABASE
+//   tavora-lab-admin user disable LOGIN --db DATABASE
+//   tavora-lab-admin user list --db DATABASE
+//       the people who log in; a password is read from the standard input (one line), never
+//       from the command line; ROLE is reception, technician, pathologist or administrator
 
+#include "accounts.h"
 #include "backup.h"
 #include "database_copy.h"
 #include "journal.h"
@@ -51,7 +58,11 @@ int usage(QTextStream& err) {
            "       tavora-lab-admin restore BACKUP --db DATABASE [--force]\n"
            "       tavora-lab-admin check --db DATABASE\n"
            "       tavora-lab-admin upgrade --db DATABASE\n"
-           "       tavora-lab-admin journal --db DATABASE [--patient N | --lab N] [--verify]\n";
+           "       tavora-lab-admin journal --db DATABASE [--patient N | --lab N] [--verify]\n"
+           "       tavora-lab-admin user add LOGIN --name \"FULL NAME\" --role ROLE [--qualification TEXT] "
+           "--db DATABASE\n"
+           "       tavora-lab-admin user passwd|disable LOGIN --db DATABASE\n"
+           "       tavora-lab-admin user list --db DATABASE\n";
     return 2;
 }
 
@@ -260,6 +271,75 @@ int journal(QStringList args, QTextStream& out, QTextStream& err) {
     return status;
 }
 
+int user(QStringList args, QTextStream& out, QTextStream& err) {
+    if (args.isEmpty()) return usage(err);
+    const QString what = args.takeFirst();
+    const bool list = what == QLatin1String("list");
+    const auto o = options(args,
+                           {QStringLiteral("--db"), QStringLiteral("--name"), QStringLiteral("--role"),
+                            QStringLiteral("--qualification")},
+                           list ? 0 : 1);
+    if (!o || !o->named.contains(QStringLiteral("--db")) || (!list && o->plain.size() != 1))
+        return usage(err);
+    if (what == QLatin1String("add") &&
+        (!o->named.contains(QStringLiteral("--name")) || !o->named.contains(QStringLiteral("--role"))))
+        return usage(err);
+    const QString path = o->named.value(QStringLiteral("--db"));
+    const QString login = list ? QString() : o->plain[0];
+    int status = 0;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("users"));
+        const QString failure = QFileInfo::exists(path) ? open_database_file(db, path, list)
+                                                        : QStringLiteral("it does not exist");
+        // A password comes on the standard input, one line: never on the command line.
+        auto read_password = [] {
+            QTextStream in(stdin);
+            return in.readLine();
+        };
+        DbError e;
+        if (!failure.isEmpty()) {
+            e = DbError::other(cannot_open_message(path, failure));
+        } else if (list) {
+            auto users = list_users(db);
+            e = users.error;
+            for (const Account& a : users.value)
+                out << a.login << "\t" << role_name(a.role) << "\t" << a.full_name << "\t" << a.qualification
+                    << "\t" << (a.disabled ? "disabled" : "active") << "\t"
+                    << (a.last_login_at.isEmpty() ? QStringLiteral("never") : a.last_login_at) << "\n";
+        } else if (what == QLatin1String("add")) {
+            const auto role = role_named(o->named.value(QStringLiteral("--role")));
+            if (!role) {
+                err << "tavora-lab-admin: the role is reception, technician, pathologist or administrator\n";
+                status = 2;
+            } else {
+                Account a;
+                a.login = login;
+                a.full_name = o->named.value(QStringLiteral("--name"));
+                a.qualification = o->named.value(QStringLiteral("--qualification"));
+                a.role = *role;
+                e = add_user(db, a, read_password());
+                if (e.ok()) out << "Added " << login << " (" << role_name(*role) << ")\n";
+            }
+        } else if (what == QLatin1String("passwd")) {
+            e = set_password(db, login, read_password(), false);
+            if (e.ok()) out << "The password of " << login << " is changed\n";
+        } else if (what == QLatin1String("disable")) {
+            e = disable_user(db, login);
+            if (e.ok()) out << login << " can no longer log in\n";
+        } else {
+            status = usage(err);
+        }
+        if (!e.ok()) {
+            err << "tavora-lab-admin: "
+                << (e.duplicate() ? QStringLiteral("%1 exists already").arg(login) : e.description) << "\n";
+            status = 1;
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("users"));
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -282,5 +362,6 @@ int main(int argc, char* argv[]) {
     if (!args.isEmpty() && args[0] == QLatin1String("check")) return check(args.mid(1), out, err);
     if (!args.isEmpty() && args[0] == QLatin1String("upgrade")) return upgrade(args.mid(1), out, err);
     if (!args.isEmpty() && args[0] == QLatin1String("journal")) return journal(args.mid(1), out, err);
+    if (!args.isEmpty() && args[0] == QLatin1String("user")) return user(args.mid(1), out, err);
     return usage(err);
 }

@@ -68,9 +68,11 @@ QStringList MessageRecorder::texts() const {
     return t;
 }
 
-Run run_program(const QString& program, const QStringList& args) {
+Run run_program(const QString& program, const QStringList& args, const QByteArray& input) {
     QProcess p;
     p.start(program, args);
+    if (!input.isNull()) p.write(input);
+    p.closeWriteChannel();
     p.waitForFinished(30000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
             QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};

@@ -102,10 +102,11 @@ struct Run {
     int exit_code = -1;
     QString out, err;
 };
-Run run_program(const QString& program, const QStringList& args);
+// `input`, when given, is what the program reads on its standard input.
+Run run_program(const QString& program, const QStringList& args, const QByteArray& input = {});
 #ifdef ADMIN_TOOL
-inline Run admin(const QStringList& args) {
-    return run_program(QStringLiteral(ADMIN_TOOL), args);
+inline Run admin(const QStringList& args, const QByteArray& input = {}) {
+    return run_program(QStringLiteral(ADMIN_TOOL), args, input);
 }
 #endif
 

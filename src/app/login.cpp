@@ -9,6 +9,7 @@
 #include "message_box.h"
 #include "picture_button.h"
 #include "screen_registry.h"
+#include "tavora_module.h"
 #include "twips.h"
 
 #include <QKeyEvent>
@@ -164,18 +165,44 @@ void LoginScreen::press_at(QPointF twips) {
         return;
     }
     app_state().login_password = typed_password_;
-    if (!login_pair_accepted(user_->text(), typed_password_)) {
+    // The users table decides once the file can be read; when it cannot, the
+    // built-in pairs still reach the menu (where every action names the file).
+    std::optional<Account> account;
+    auto db = database();
+    const LoginCheck check = db.ok() ? check_login(db.value, user_->text(), typed_password_) : LoginCheck{};
+    switch (db.ok() ? check.outcome : LoginCheck::Outcome::Unreachable) {
+    case LoginCheck::Outcome::Accepted:
+        account = check.account;
+        break;
+    case LoginCheck::Outcome::Waiting:
+        show_message(QStringLiteral("Too many failed logins for this name: wait %1 seconds, then try again.")
+                         .arg(check.wait_seconds));
+        clear_boxes();
+        return;
+    case LoginCheck::Outcome::Refused:
         reject();
         return;
+    case LoginCheck::Outcome::Unreachable:
+        if (!login_pair_accepted(user_->text(), typed_password_)) {
+            reject();
+            return;
+        }
+        break;
     }
     if (!kOk.contains(twips.x(), twips.y())) return;
-    set_journal_user(user_->text()); // who made the changes the journal records
+    app_state().account = account;
+    // Who made the changes the journal records.
+    set_journal_user(account ? account->login : user_->text());
     screens::open(QString::fromLatin1(kMainMenu));
     close();
 }
 
 void LoginScreen::reject() {
     show_message(QStringLiteral("Wrong user name or password"));
+    clear_boxes();
+}
+
+void LoginScreen::clear_boxes() {
     user_->clear();
     password_->clear();
     typed_password_.clear();

@@ -23,6 +23,7 @@ protected:
 
 private:
     void reject();
+    void clear_boxes();
 
     QWidget* picture_ = nullptr;
     QLineEdit* user_ = nullptr;

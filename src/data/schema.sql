@@ -180,7 +180,32 @@ CREATE TABLE workstations (
     seen_at    INTEGER NOT NULL
 ) STRICT;
 
+-- The people who log in: a login name (unique without regard to case), the
+-- name and qualification a signed report carries, a role (which decides what
+-- they may do) and an Argon2id hash of the password (never the password).
+-- The laboratory starts with its four built-in logins, whose passwords are
+-- compared as the login screen always compared them: trimmed, in any letter
+-- case (legacy_password); the hashes below are of those lower-case passwords.
+CREATE TABLE users (
+    login           TEXT COLLATE NOCASE NOT NULL PRIMARY KEY,
+    full_name       TEXT NOT NULL DEFAULT '',
+    qualification   TEXT NOT NULL DEFAULT '',
+    role            TEXT NOT NULL CHECK (role IN ('reception', 'technician', 'pathologist', 'administrator')),
+    password_hash   TEXT NOT NULL,
+    legacy_password INTEGER NOT NULL DEFAULT 0,
+    disabled        INTEGER NOT NULL DEFAULT 0,
+    must_change     INTEGER NOT NULL DEFAULT 0,
+    created_at      TEXT NOT NULL,
+    last_login_at   TEXT NOT NULL DEFAULT ''
+) STRICT;
+
+INSERT INTO users (login, role, password_hash, legacy_password, created_at) VALUES
+    ('orbax', 'administrator', '$argon2id$v=19$m=65536,t=2,p=1$0BTeNbR/uQfipB21M00zZw$5riMTF70hOcXHX1RjjzOY7+ZlDYLG/Vp2xj8vN0UCLg', 1, datetime('now')),
+    ('tamor', 'technician', '$argon2id$v=19$m=65536,t=2,p=1$9EbuV9eTvJYT12T/1bR+yw$Y5UQ6nNvzqPBDoMtttLFCB+1Ej48W8K211xqrb8gP6s', 1, datetime('now')),
+    ('quenta', 'technician', '$argon2id$v=19$m=65536,t=2,p=1$9EbuV9eTvJYT12T/1bR+yw$Y5UQ6nNvzqPBDoMtttLFCB+1Ej48W8K211xqrb8gP6s', 1, datetime('now')),
+    ('vidrel', 'administrator', '$argon2id$v=19$m=65536,t=2,p=1$0BTeNbR/uQfipB21M00zZw$5riMTF70hOcXHX1RjjzOY7+ZlDYLG/Vp2xj8vN0UCLg', 1, datetime('now'));
+
 -- The file says whose it is and which version of the schema it holds; the
 -- program opens nothing else.
 PRAGMA application_id = 1414941762;
-PRAGMA user_version = 3;
+PRAGMA user_version = 4;

@@ -117,6 +117,22 @@ constexpr UpgradeStep kUpgradeSteps[] = {
         " user_name TEXT COLLATE NOCASE NOT NULL DEFAULT '', started_at TEXT NOT NULL,"
         " seen_at INTEGER NOT NULL) STRICT;"
         "ALTER TABLE change_log ADD COLUMN row_hash TEXT NOT NULL DEFAULT ''"},
+    {4,
+     "CREATE TABLE IF NOT EXISTS users ( login TEXT COLLATE NOCASE NOT NULL PRIMARY KEY, full_name TEXT NOT "
+     "NULL DEFAULT '', qualification TEXT NOT NULL DEFAULT '', role TEXT NOT NULL CHECK (role IN "
+     "('reception', 'technician', 'pathologist', 'administrator')), password_hash TEXT NOT NULL, "
+     "legacy_password INTEGER NOT NULL DEFAULT 0, disabled INTEGER NOT NULL DEFAULT 0, must_change INTEGER "
+     "NOT NULL DEFAULT 0, created_at TEXT NOT NULL, last_login_at TEXT NOT NULL DEFAULT '' ) STRICT;"
+     "INSERT OR IGNORE INTO users (login, role, password_hash, legacy_password, created_at) VALUES ('orbax', "
+     "'administrator', "
+     "'$argon2id$v=19$m=65536,t=2,p=1$0BTeNbR/uQfipB21M00zZw$5riMTF70hOcXHX1RjjzOY7+ZlDYLG/Vp2xj8vN0UCLg', "
+     "1, datetime('now')), ('tamor', 'technician', "
+     "'$argon2id$v=19$m=65536,t=2,p=1$9EbuV9eTvJYT12T/1bR+yw$Y5UQ6nNvzqPBDoMtttLFCB+1Ej48W8K211xqrb8gP6s', "
+     "1, datetime('now')), ('quenta', 'technician', "
+     "'$argon2id$v=19$m=65536,t=2,p=1$9EbuV9eTvJYT12T/1bR+yw$Y5UQ6nNvzqPBDoMtttLFCB+1Ej48W8K211xqrb8gP6s', "
+     "1, datetime('now')), ('vidrel', 'administrator', "
+     "'$argon2id$v=19$m=65536,t=2,p=1$0BTeNbR/uQfipB21M00zZw$5riMTF70hOcXHX1RjjzOY7+ZlDYLG/Vp2xj8vN0UCLg', "
+     "1, datetime('now'))"},
 };
 
 static_assert(std::size(kUpgradeSteps) == kSchemaVersion, "every schema version has its upgrade step");

@@ -188,7 +188,7 @@ void UtilityScreen::show_list(bool temporary) {
 }
 
 void UtilityScreen::row_clicked(int row) {
-    if (!is_privileged_password(app_state().login_password)) return;
+    if (!logged_in_may(Right::DeleteTemporary)) return;
     if (list_->caption() != QLatin1String(kTemporaryPatientsCaption)) return;
     const QString lab_id = list_->model()->cell(row, 0);
     ShownReport shown{{}, listed_at_};
