@@ -301,7 +301,7 @@ void TestAdmin::users_are_added_changed_disabled_and_listed() {
     QCOMPARE(admin({"user", "disable", "nobody", "--db", db}).exit_code, 1);
     const Run listed = admin({"user", "list", "--db", db});
     QVERIFY(listed.out.contains("meera\tpathologist\tDr. Meera Rao\tMD (Pathology)\tdisabled"));
-    QVERIFY(listed.out.contains("orbax\tadministrator"));
+    QVERIFY(listed.out.contains("orbax\tsenior-technician"));
     // No password is stored or shown in clear: not in the file's bytes, not in the listing.
     close_connection();
     QFile file(db);

@@ -294,6 +294,7 @@ void TestLogin::each_role_may_do_what_its_row_says() {
         const char* rights;
     } table[] = {{Role::Reception, "11100000"},
                  {Role::Technician, "11111000"},
+                 {Role::SeniorTechnician, "11111010"}, // the built-in logins with the privileged password
                  {Role::Pathologist, "11111100"},
                  {Role::Administrator, "11111111"}};
     for (const auto& row : table) {
@@ -310,6 +311,13 @@ void TestLogin::each_role_may_do_what_its_row_says() {
     QVERIFY(!logged_in_may(R::Verify) && !logged_in_may(R::ManageUsers));
     app_state().login_password = "vidrel";
     QVERIFY(!logged_in_may(R::DeleteTemporary));
+    // The built-in logins are seeded with exactly those rights, and compared as they always were.
+    forget_failed_logins();
+    QCOMPARE(check_login(database().value, " ORBAX", " PELUN ").account->role, Role::SeniorTechnician);
+    QCOMPARE(check_login(database().value, "vidrel", "Pelun").account->role, Role::SeniorTechnician);
+    QCOMPARE(check_login(database().value, "tamor", "VIDREL").account->role, Role::Technician);
+    QCOMPARE(check_login(database().value, "quenta", "vidrel").account->role, Role::Technician);
+    QCOMPARE(check_login(database().value, "quenta", "pelun").outcome, LoginCheck::Outcome::Refused);
 }
 
 void TestLogin::named_accounts_disabled_ones_and_the_wait_after_five_failures() {

@@ -22,7 +22,8 @@
 //   tavora-lab-admin user disable LOGIN --db DATABASE
 //   tavora-lab-admin user list --db DATABASE
 //       the people who log in; a password is read from the standard input (one line), never
-//       from the command line; ROLE is reception, technician, pathologist or administrator
+//       from the command line; ROLE is reception, technician, senior-technician, pathologist or
+//       administrator
 
 #include "accounts.h"
 #include "backup.h"
@@ -309,7 +310,9 @@ int user(QStringList args, QTextStream& out, QTextStream& err) {
         } else if (what == QLatin1String("add")) {
             const auto role = role_named(o->named.value(QStringLiteral("--role")));
             if (!role) {
-                err << "tavora-lab-admin: the role is reception, technician, pathologist or administrator\n";
+                err << "tavora-lab-admin: the role is reception, technician, senior-technician, pathologist "
+                       "or "
+                       "administrator\n";
                 status = 2;
             } else {
                 Account a;

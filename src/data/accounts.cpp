@@ -8,21 +8,32 @@
 
 #include <sodium.h>
 
+#include <algorithm>
+#include <initializer_list>
+
 namespace {
+
+using R = Right;
 
 struct RoleRow {
     Role role;
     const char* name;
-    Right rights[5]; // the rights it adds to the role before it; Right::Register pads
-    int added;
+    std::initializer_list<Right> rights;
 };
 
-// Each role has the rights of the role before it and these.
-constexpr RoleRow kRoles[] = {
-    {Role::Reception, "reception", {Right::Register, Right::Find, Right::Print}, 3},
-    {Role::Technician, "technician", {Right::EnterResults, Right::ModifyResults}, 2},
-    {Role::Pathologist, "pathologist", {Right::Verify}, 1},
-    {Role::Administrator, "administrator", {Right::DeleteTemporary, Right::ManageUsers}, 2},
+const RoleRow kRoles[] = {
+    {Role::Reception, "reception", {R::Register, R::Find, R::Print}},
+    {Role::Technician, "technician", {R::Register, R::Find, R::Print, R::EnterResults, R::ModifyResults}},
+    {Role::SeniorTechnician,
+     "senior-technician",
+     {R::Register, R::Find, R::Print, R::EnterResults, R::ModifyResults, R::DeleteTemporary}},
+    {Role::Pathologist,
+     "pathologist",
+     {R::Register, R::Find, R::Print, R::EnterResults, R::ModifyResults, R::Verify}},
+    {Role::Administrator,
+     "administrator",
+     {R::Register, R::Find, R::Print, R::EnterResults, R::ModifyResults, R::Verify, R::DeleteTemporary,
+      R::ManageUsers}},
 };
 
 std::function<qint64()>& login_clock() {
@@ -73,11 +84,8 @@ DbError refuse_short(const QString& password) {
 } // namespace
 
 bool may(Role role, Right right) {
-    for (const RoleRow& r : kRoles) {
-        for (int i = 0; i < r.added; ++i)
-            if (r.rights[i] == right) return true;
-        if (r.role == role) return false;
-    }
+    for (const RoleRow& r : kRoles)
+        if (r.role == role) return std::find(r.rights.begin(), r.rights.end(), right) != r.rights.end();
     return false;
 }
 

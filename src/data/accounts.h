@@ -13,7 +13,9 @@
 // may do, their passwords as Argon2id hashes (libsodium), and the login's
 // check against them.
 
-enum class Role { Reception, Technician, Pathologist, Administrator };
+// Senior technician: a technician who may also delete temporary reports, as
+// the built-in logins with the privileged password always could.
+enum class Role { Reception, Technician, SeniorTechnician, Pathologist, Administrator };
 
 enum class Right {
     Register,        // registration
@@ -26,7 +28,7 @@ enum class Right {
     ManageUsers,     // add, disable and reset accounts
 };
 
-// What each role may do: every role has the rights of the one before it.
+// What each role may do (a constant table, role by right).
 bool may(Role role, Right right);
 QString role_name(Role role);
 std::optional<Role> role_named(const QString& name);

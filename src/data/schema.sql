@@ -190,7 +190,7 @@ CREATE TABLE users (
     login           TEXT COLLATE NOCASE NOT NULL PRIMARY KEY,
     full_name       TEXT NOT NULL DEFAULT '',
     qualification   TEXT NOT NULL DEFAULT '',
-    role            TEXT NOT NULL CHECK (role IN ('reception', 'technician', 'pathologist', 'administrator')),
+    role            TEXT NOT NULL CHECK (role IN ('reception', 'technician', 'senior-technician', 'pathologist', 'administrator')),
     password_hash   TEXT NOT NULL,
     legacy_password INTEGER NOT NULL DEFAULT 0,
     disabled        INTEGER NOT NULL DEFAULT 0,
@@ -200,10 +200,10 @@ CREATE TABLE users (
 ) STRICT;
 
 INSERT INTO users (login, role, password_hash, legacy_password, created_at) VALUES
-    ('orbax', 'administrator', '$argon2id$v=19$m=65536,t=2,p=1$0BTeNbR/uQfipB21M00zZw$5riMTF70hOcXHX1RjjzOY7+ZlDYLG/Vp2xj8vN0UCLg', 1, datetime('now')),
+    ('orbax', 'senior-technician', '$argon2id$v=19$m=65536,t=2,p=1$0BTeNbR/uQfipB21M00zZw$5riMTF70hOcXHX1RjjzOY7+ZlDYLG/Vp2xj8vN0UCLg', 1, datetime('now')),
     ('tamor', 'technician', '$argon2id$v=19$m=65536,t=2,p=1$9EbuV9eTvJYT12T/1bR+yw$Y5UQ6nNvzqPBDoMtttLFCB+1Ej48W8K211xqrb8gP6s', 1, datetime('now')),
     ('quenta', 'technician', '$argon2id$v=19$m=65536,t=2,p=1$9EbuV9eTvJYT12T/1bR+yw$Y5UQ6nNvzqPBDoMtttLFCB+1Ej48W8K211xqrb8gP6s', 1, datetime('now')),
-    ('vidrel', 'administrator', '$argon2id$v=19$m=65536,t=2,p=1$0BTeNbR/uQfipB21M00zZw$5riMTF70hOcXHX1RjjzOY7+ZlDYLG/Vp2xj8vN0UCLg', 1, datetime('now'));
+    ('vidrel', 'senior-technician', '$argon2id$v=19$m=65536,t=2,p=1$0BTeNbR/uQfipB21M00zZw$5riMTF70hOcXHX1RjjzOY7+ZlDYLG/Vp2xj8vN0UCLg', 1, datetime('now'));
 
 -- The file says whose it is and which version of the schema it holds; the
 -- program opens nothing else.

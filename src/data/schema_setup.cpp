@@ -120,7 +120,7 @@ constexpr UpgradeStep kUpgradeSteps[] = {
     {4,
      "CREATE TABLE IF NOT EXISTS users ( login TEXT COLLATE NOCASE NOT NULL PRIMARY KEY, full_name TEXT NOT "
      "NULL DEFAULT '', qualification TEXT NOT NULL DEFAULT '', role TEXT NOT NULL CHECK (role IN "
-     "('reception', 'technician', 'pathologist', 'administrator')), password_hash TEXT NOT NULL, "
+     "('reception', 'technician', 'senior-technician', 'pathologist', 'administrator')), password_hash TEXT NOT NULL, "
      "legacy_password INTEGER NOT NULL DEFAULT 0, disabled INTEGER NOT NULL DEFAULT 0, must_change INTEGER "
      "NOT NULL DEFAULT 0, created_at TEXT NOT NULL, last_login_at TEXT NOT NULL DEFAULT '' ) STRICT;"
      "INSERT OR IGNORE INTO users (login, role, password_hash, legacy_password, created_at) VALUES ('orbax', "
@@ -130,7 +130,7 @@ constexpr UpgradeStep kUpgradeSteps[] = {
      "'$argon2id$v=19$m=65536,t=2,p=1$9EbuV9eTvJYT12T/1bR+yw$Y5UQ6nNvzqPBDoMtttLFCB+1Ej48W8K211xqrb8gP6s', "
      "1, datetime('now')), ('quenta', 'technician', "
      "'$argon2id$v=19$m=65536,t=2,p=1$9EbuV9eTvJYT12T/1bR+yw$Y5UQ6nNvzqPBDoMtttLFCB+1Ej48W8K211xqrb8gP6s', "
-     "1, datetime('now')), ('vidrel', 'administrator', "
+     "1, datetime('now')), ('vidrel', 'senior-technician', "
      "'$argon2id$v=19$m=65536,t=2,p=1$0BTeNbR/uQfipB21M00zZw$5riMTF70hOcXHX1RjjzOY7+ZlDYLG/Vp2xj8vN0UCLg', "
      "1, datetime('now'))"},
 };
