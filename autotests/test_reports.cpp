@@ -1,7 +1,9 @@
 #include "test_support.h"
 
+#include "accounts.h"
 #include "app_state.h"
 #include "core_tables.h"
+#include "dates.h"
 #include "file_dialogs.h"
 #include "investigations.h"
 #include "lab_reports.h"
@@ -114,6 +116,8 @@ private slots:
     void title_is_printed_at_its_size();
     void consolidated_report_has_a_section_per_report();
     void engine_keeps_and_replaces_its_settings();
+    void a_verified_report_is_signed_by_its_verifier_data();
+    void a_verified_report_is_signed_by_its_verifier();
     void preview_appears_only_when_the_report_can_print();
 };
 
@@ -399,6 +403,36 @@ void TestReports::consolidated_report_has_a_section_per_report() {
     QCOMPARE(text.count("Asha D'Souza"), 1); // the patient once
     QVERIFY(text.indexOf("Lymphocytes") > haem && text.indexOf("Lymphocytes") < sugar);
     QVERIFY(text.indexOf("Random urine sugar") > sugar);
+}
+
+void TestReports::a_verified_report_is_signed_by_its_verifier_data() {
+    QTest::addColumn<QString>("file");
+    QTest::newRow("plain") << "Serology.rpt";
+    QTest::newRow("letter-head") << "h_ serology.rpt";
+}
+
+void TestReports::a_verified_report_is_signed_by_its_verifier() {
+    QFETCH(QString, file);
+    seed_report(1, 1, "Serology", "Serology", {{"ASLO (N : Negative)", "Negative"}});
+    seed_report(2, 1, "Serology", "Serology", {{"ASLO (N : Negative)", "Positive"}});
+    QVERIFY(add_user(database().value, {"meera", "Dr. Meera O'Neil", "MD (Pathology)", Role::Pathologist},
+                     "Slide-42 stain")
+                .ok());
+    QVERIFY(verify_report(*report_snapshot("Serology", 1).value, "meera").ok());
+    for (qint64 lab : {1, 2}) {
+        const Prepared p =
+            prepare_report({folder_->path() + "\\" + file, lab_id_selection(lab)}, folder_->database_path());
+        QVERIFY2(p.report, qPrintable(p.error));
+        const QString text = pdf_text(*p.report, "signed.pdf").simplified().replace(QChar(0xFB01), "fi");
+        if (lab == 1) {
+            QVERIFY2(text.contains("Dr. Meera O'Neil, MD (Pathology)"), qPrintable(text));
+            QVERIFY2(text.contains("Verified " + display_date(QDate::currentDate())), qPrintable(text));
+            QVERIFY(!text.contains("Pathologist"));
+        } else { // not verified: as it always printed
+            QVERIFY(text.contains("Pathologist"));
+            QVERIFY(!text.contains("Meera") && !text.contains("Verified"));
+        }
+    }
 }
 
 void TestReports::engine_keeps_and_replaces_its_settings() {

@@ -2,12 +2,15 @@
 // it, once over every definition of the catalogue: no widgets.
 #include "test_support.h"
 
+#include "accounts.h"
 #include "app_state.h"
 #include "core_tables.h"
 #include "dates.h"
+#include "journal.h"
 #include "lab_reports.h"
 #include "records.h"
 #include "result_workflow.h"
+#include "tavora_module.h"
 
 #include <QSqlQuery>
 
@@ -54,6 +57,7 @@ class TestResultWorkflow : public QObject {
         flow_->lab_id_lookup();
     }
     QString table() const { return QString::fromLatin1(flow_->test().investigation->table); }
+    static const TestDefinition& catalogue_test(const Investigation& row) { return definition_of(row); }
 
 private slots:
     void init() {
@@ -83,6 +87,7 @@ private slots:
     void a_report_goes_only_to_the_patient_on_screen();
     void look_up_and_modify_data() { catalogue_rows(); }
     void look_up_and_modify();
+    void a_pathologist_verifies_and_a_change_undoes_it();
 
 private:
     static void catalogue_rows() {
@@ -285,6 +290,57 @@ void TestResultWorkflow::look_up_and_modify() {
     QVERIFY(!form().lab_id_open);
     QVERIFY(!form().modify_open);
     QCOMPARE(flow_->take_focus(), FormFocus::Name);
+}
+
+void TestResultWorkflow::a_pathologist_verifies_and_a_change_undoes_it() {
+    QVERIFY(add_user(database().value, {"meera", "Dr. Meera Rao", "MD (Pathology)", Role::Pathologist},
+                     "Slide-42 stain")
+                .ok());
+    const struct {
+        Role role;
+        bool may_verify;
+    } logins[] = {{Role::Technician, false}, {Role::Pathologist, true}};
+    // A technician enters the report; it is not verified.
+    app_state().account = Account{"tamor", "", "", Role::Technician};
+    set_journal_user("tamor");
+    open(catalogue_test(catalogue::kSerology));
+    fill("Lata");
+    flow_->save();
+    for (const auto& l : logins) {
+        app_state().account = Account{l.may_verify ? "meera" : "tamor", "", "", l.role};
+        set_journal_user(app_state().account->login);
+        open(catalogue_test(catalogue::kSerology));
+        look_up("1");
+        QVERIFY2(form().sign_off.startsWith("Entered by tamor on ") &&
+                     form().sign_off.endsWith("; not verified"),
+                 qPrintable(form().sign_off));
+        QCOMPARE(form().verify_open, l.may_verify);
+        messages_->clear();
+        flow_->verify(); // a technician's press does nothing
+        QCOMPARE(report_signoff(1).value.verified(), l.may_verify);
+    }
+    QCOMPARE(messages_->texts(), QStringList{"Report verified"});
+    QVERIFY(form().sign_off.contains("; verified by meera on "));
+    QVERIFY(!form().verify_open);
+    QCOMPARE(report_signoff(1).value.entered_by, QString("tamor"));
+    // A modification empties the verification, and the journal keeps who had verified.
+    form().results[0] = "Weakly reactive";
+    flow_->modify();
+    QVERIFY(!report_signoff(1).value.verified());
+    QCOMPARE(number_of("select count(*) from change_log where action = 'verify'"), 1);
+    QCOMPARE(number_of("select count(*) from change_log where action = 'unverify' and "
+                       "json_extract(old_values, '$.verified_by') = 'meera'"),
+             1);
+    // A report changed by another workstation after the look-up is not verified.
+    look_up("1");
+    QSqlQuery other(folder_->other_workstation());
+    QVERIFY(other.exec("update test_main set remarks = 'changed elsewhere' where lab_id = 1"));
+    messages_->clear();
+    flow_->verify();
+    QVERIFY(messages_->texts().value(0).startsWith("Another workstation changed this report"));
+    QVERIFY(!report_signoff(1).value.verified());
+    QCOMPARE(form().name, QString("Lata")); // the stored report is shown again
+    app_state().account.reset();
 }
 
 TAVORA_TEST_MAIN(TestResultWorkflow)

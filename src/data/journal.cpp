@@ -28,7 +28,8 @@ void set_journal_user(const QString& user_name) {
 }
 
 QString journal_user_name() {
-    return journal_user();
+    const QString& user = journal_user();
+    return user.isNull() ? QStringLiteral("") : user; // stored as text, never NULL
 }
 
 QString journal_row_hash(const QString& previous_hash, const QStringList& row) {

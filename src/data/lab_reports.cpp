@@ -4,10 +4,17 @@
 #include "investigations.h"
 #include "journal.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QSqlQuery>
 
 namespace {
+
+// Now, as the sign-off records it: ISO date and time to the second.
+QString now_iso() {
+    return QDateTime::currentDateTime().toString(Qt::ISODate);
+}
 
 DbResult<QString> test_table(const QString& name) {
     if (const Investigation* t = catalogue::by_table(name)) return {QString::fromLatin1(t->table), {}};
@@ -79,6 +86,13 @@ DbError save_report(const NewReport& report) {
         // report was deleted is never stored again.
         if (e = refuse_reused_id("test_main", h.lab_id); !e.ok()) return e;
         if (e = add_results(table.value, h.lab_id, report.results); !e.ok()) return e;
+        if (e = execute(
+                QStringLiteral("INSERT INTO report_signoff (lab_id, entered_by, entered_at) VALUES (?, ?, ?) "
+                               "ON CONFLICT (lab_id) DO UPDATE SET entered_by = excluded.entered_by, "
+                               "entered_at = excluded.entered_at, verified_by = '', verified_at = ''"),
+                {h.lab_id, journal_user_name(), now_iso()});
+            !e.ok())
+            return e;
         ReportHeader created = h;
         created.t_date = today_iso();
         return journal_change(QStringLiteral("create"), QStringLiteral("test_main"), h.lab_id.toLongLong(),
@@ -118,6 +132,23 @@ DbError modify_report(const ReportChange& change) {
         QString sql = QStringLiteral("DELETE FROM %1 WHERE lab_id = ?").arg(table.value);
         if (!kept.isEmpty()) sql += QStringLiteral(" AND rowid NOT IN (%1)").arg(kept.join(u','));
         if (e = execute(sql, binds); !e.ok()) return e;
+        // A verified report that changes is no longer what was verified.
+        auto signoff = report_signoff(h.lab_id);
+        if (!signoff.ok()) return signoff.error;
+        if (signoff.value.verified()) {
+            if (e = journal_change(QStringLiteral("unverify"), QStringLiteral("report_signoff"),
+                                   h.lab_id.toLongLong(),
+                                   QJsonObject{{QStringLiteral("verified_by"), signoff.value.verified_by},
+                                               {QStringLiteral("verified_at"), signoff.value.verified_at}});
+                !e.ok())
+                return e;
+            if (e = execute(
+                    QStringLiteral("UPDATE report_signoff SET verified_by = '', verified_at = '' WHERE "
+                                   "lab_id = ?"),
+                    {h.lab_id});
+                !e.ok())
+                return e;
+        }
         return add_results(table.value, h.lab_id, change.results);
     });
 }
@@ -225,6 +256,10 @@ DbError delete_report(const QVariant& lab_id, const std::optional<ShownReport>& 
             !e.ok())
             return e;
         if (DbError e = delete_rows(table, QStringLiteral("lab_id"), report.value->lab_id); !e.ok()) return e;
+        if (DbError e =
+                delete_rows(QStringLiteral("report_signoff"), QStringLiteral("lab_id"), report.value->lab_id);
+            !e.ok())
+            return e;
         return delete_rows(QStringLiteral("test_main"), QStringLiteral("lab_id"), report.value->lab_id);
     });
 }
@@ -261,4 +296,48 @@ DbError fill_consolidated(qint64 patient_id) {
         if (!e.ok()) return e;
     }
     return {};
+}
+
+DbResult<SignOff> report_signoff(const QVariant& lab_id) {
+    auto row = select_first(QStringLiteral("SELECT entered_by, entered_at, verified_by, verified_at FROM "
+                                           "report_signoff WHERE lab_id = ?"),
+                            {lab_id});
+    if (!row.ok() || !row.value) return {{}, row.error};
+    return {{row.value->text(0), row.value->text(1), row.value->text(2), row.value->text(3)}, {}};
+}
+
+DbError verify_report(const ReportSnapshot& looked_up, const QString& verifier) {
+    return in_transaction([&]() -> DbError {
+        const Investigation* test = catalogue::by_test(looked_up.header.test);
+        if (!test) return DbError::other(QStringLiteral("not one of the laboratory's tests"));
+        auto stored = report_snapshot(QString::fromLatin1(test->table), looked_up.header.lab_id);
+        if (!stored.ok()) return stored.error;
+        if (!stored.value || !same_header(stored.value->header, looked_up.header) ||
+            !same_rows(stored.value->rows, looked_up.rows))
+            return changed_since_looked_up();
+        auto report = find_report(looked_up.header.lab_id);
+        if (!report.ok()) return report.error;
+        const QString at = now_iso();
+        if (DbError e = execute(
+                QStringLiteral("INSERT INTO report_signoff (lab_id, verified_by, verified_at) "
+                               "VALUES (?, ?, ?) ON CONFLICT (lab_id) DO UPDATE SET "
+                               "verified_by = excluded.verified_by, verified_at = excluded.verified_at"),
+                {report.value->lab_id, verifier, at});
+            !e.ok())
+            return e;
+        return journal_change(
+            QStringLiteral("verify"), QStringLiteral("report_signoff"), report.value->lab_id.toLongLong(),
+            QJsonObject{{QStringLiteral("verified_by"), verifier}, {QStringLiteral("verified_at"), at}});
+    });
+}
+
+std::optional<Signature> report_signature(const QSqlDatabase& db, qint64 lab_id) {
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral(
+        "SELECT u.full_name, u.qualification, s.verified_at FROM report_signoff AS s "
+        "JOIN users AS u ON u.login = s.verified_by WHERE s.lab_id = ? AND s.verified_by <> ''"));
+    q.addBindValue(lab_id);
+    if (!q.exec() || !q.next()) return std::nullopt;
+    return Signature{q.value(0).toString(), q.value(1).toString(), q.value(2).toString()};
 }

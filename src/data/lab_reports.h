@@ -5,6 +5,7 @@
 #include "records.h"
 
 #include <QList>
+#include <QSqlDatabase>
 #include <QString>
 
 #include <optional>
@@ -69,6 +70,27 @@ struct ReportChange {
 };
 
 DbError modify_report(const ReportChange& change);
+
+// Who entered a report and who verified it (logins), with the times (ISO
+// date and time); empty texts for what did not happen (and for a report
+// saved before this was recorded).
+struct SignOff {
+    QString entered_by, entered_at, verified_by, verified_at;
+    bool verified() const { return !verified_by.isEmpty(); }
+};
+DbResult<SignOff> report_signoff(const QVariant& lab_id);
+// Signs the report off under `verifier`, journalled, only while it still
+// reads as `looked_up` (the report the verifier saw; a Changed error
+// otherwise). A modification of the report empties it again.
+DbError verify_report(const ReportSnapshot& looked_up, const QString& verifier);
+
+// The signature line of a verified report, read through `db` (a report's
+// own reading connection): the verifier's full name, qualification and the
+// time; nullopt for a report not verified.
+struct Signature {
+    QString full_name, qualification, verified_at;
+};
+std::optional<Signature> report_signature(const QSqlDatabase& db, qint64 lab_id);
 
 DbResult<std::optional<ReportHeader>> find_report(const QVariant& lab_id);
 // The stored rows of a report in the order the database returns them.

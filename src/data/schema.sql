@@ -205,6 +205,17 @@ INSERT INTO users (login, role, password_hash, legacy_password, created_at) VALU
     ('quenta', 'technician', '$argon2id$v=19$m=65536,t=2,p=1$9EbuV9eTvJYT12T/1bR+yw$Y5UQ6nNvzqPBDoMtttLFCB+1Ej48W8K211xqrb8gP6s', 1, datetime('now')),
     ('vidrel', 'senior-technician', '$argon2id$v=19$m=65536,t=2,p=1$0BTeNbR/uQfipB21M00zZw$5riMTF70hOcXHX1RjjzOY7+ZlDYLG/Vp2xj8vN0UCLg', 1, datetime('now'));
 
+-- Who entered each report and when, and who verified (signed off) it and
+-- when: empty until a pathologist verifies it; a modification empties it
+-- again. Reports saved before the table existed have no row.
+CREATE TABLE report_signoff (
+    lab_id      INTEGER PRIMARY KEY,
+    entered_by  TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    entered_at  TEXT NOT NULL DEFAULT '',
+    verified_by TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    verified_at TEXT NOT NULL DEFAULT ''
+) STRICT;
+
 -- The file says whose it is and which version of the schema it holds; the
 -- program opens nothing else.
 PRAGMA application_id = 1414941762;

@@ -6,6 +6,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTextEdit>
@@ -73,6 +74,9 @@ void TestScreen::show_form() {
     patient_id_->setEnabled(f.patient_id_open);
     save_->setEnabled(f.save_open);
     modify_->setEnabled(f.modify_open);
+    verify_->setEnabled(f.verify_open);
+    if (sign_off_->text() != f.sign_off) sign_off_->setText(f.sign_off);
+    sign_off_->setVisible(!f.sign_off.isEmpty());
     if (!f.list_open && !list_->isHidden()) list_->hide();
     for (int p = 0; p < pages_.size(); ++p)
         pages_[p]->setVisible(p + 1 == f.page);
@@ -119,6 +123,9 @@ void TestScreen::show_mode() {
 }
 void TestScreen::print() {
     act([this] { workflow_.print(); });
+}
+void TestScreen::verify() {
+    act([this] { workflow_.verify(); });
 }
 void TestScreen::lab_id_lookup() {
     if (workflow_.in_lookup()) return;

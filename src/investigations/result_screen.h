@@ -33,6 +33,7 @@ public:
     void show_mode();             // cmdShow
     void show_all();              // Command3
     void print();                 // cmdPrint
+    void verify();                // cmdVerify
     void exit();                  // cmdClose
     void lab_id_lookup();         // when lab_id is left
     void patient_lookup();        // when patient_id is left
@@ -77,6 +78,8 @@ private:
     QList<QWidget*> pages_;
     QPushButton* save_ = nullptr;
     QPushButton* modify_ = nullptr;
+    QPushButton* verify_ = nullptr;
+    class QLabel* sign_off_ = nullptr;
     ListPanel* list_ = nullptr;
 
     ResultWorkflow workflow_;

@@ -2,6 +2,7 @@
 // the result boxes in their parts and pages, the remarks and the buttons.
 #include "result_screen.h"
 
+#include "app_state.h"
 #include "boxes.h"
 #include "list_panel.h"
 #include "normal_ranges.h"
@@ -31,6 +32,7 @@ constexpr ButtonSpec kButtons[] = {
     {"cmdAdd", "&Save", &TestScreen::save},           {"cmdModify", "&modify", &TestScreen::modify},
     {"cmdClear", "&Clear", &TestScreen::clear},       {"cmdShow", "S&how", &TestScreen::show_mode},
     {"Command3", "Show &all", &TestScreen::show_all}, {"cmdPrint", "&Print", &TestScreen::print},
+    {"cmdVerify", "&Verify", &TestScreen::verify}, // shown only to a login whose role may sign reports off
     {"cmdClose", "E&xit", &TestScreen::exit},
 };
 
@@ -346,7 +348,16 @@ void TestScreen::build_buttons() {
         connect(button, &QPushButton::clicked, this, b.action);
         row->addWidget(button);
     }
+    // Who entered and who verified the report shown.
+    sign_off_ = new QLabel(this);
+    sign_off_->setObjectName(QStringLiteral("sign_off"));
+    sign_off_->setAccessibleName(QStringLiteral("Sign-off"));
+    sign_off_->setTextFormat(Qt::PlainText);
+    sign_off_->hide();
+    static_cast<QVBoxLayout*>(layout())->addWidget(sign_off_);
     static_cast<QVBoxLayout*>(layout())->addLayout(row);
     save_ = findChild<QPushButton*>(QStringLiteral("cmdAdd"));
     modify_ = findChild<QPushButton*>(QStringLiteral("cmdModify"));
+    verify_ = findChild<QPushButton*>(QStringLiteral("cmdVerify"));
+    verify_->setVisible(logged_in_may(Right::Verify));
 }

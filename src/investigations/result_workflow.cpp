@@ -4,13 +4,24 @@
 #include "boxes.h"
 #include "dates.h"
 #include "failure_messages.h"
+#include "journal.h"
 #include "message_box.h"
 #include "number_value.h"
 #include "report_engine.h"
 
+#include <QDateTime>
+
 namespace {
 
 const QString kDash = QStringLiteral("-");
+
+// An ISO date and time as the screens show it.
+QString when(const QString& iso) {
+    const QDateTime at = QDateTime::fromString(iso, Qt::ISODate);
+    return at.isValid()
+               ? display_date(at.date()) + QStringLiteral(" ") + at.time().toString(QStringLiteral("HH:mm"))
+               : iso;
+}
 
 // What is stored for a box: its text, an empty box as empty text (never NULL).
 QString stored(const QString& text) {
@@ -167,6 +178,35 @@ bool ResultWorkflow::print() {
     return print_report(*engine_, test_report_request(*test_.investigation, lab_id->toLongLong()));
 }
 
+void ResultWorkflow::show_sign_off(const QVariant& lab_id) {
+    form_.sign_off.clear();
+    form_.verify_open = false;
+    auto signoff = report_signoff(lab_id);
+    if (failed(signoff.error, "Reading who verified the report")) return;
+    const SignOff& s = signoff.value;
+    QStringList said;
+    if (!s.entered_by.isEmpty())
+        said << QStringLiteral("Entered by %1 on %2").arg(s.entered_by, when(s.entered_at));
+    said << (s.verified() ? QStringLiteral("verified by %1 on %2").arg(s.verified_by, when(s.verified_at))
+                          : QStringLiteral("not verified"));
+    said[0][0] = said[0][0].toUpper();
+    form_.sign_off = said.join(QStringLiteral("; "));
+    form_.verify_open = !s.verified() && logged_in_may(Right::Verify);
+}
+
+void ResultWorkflow::verify() {
+    if (!looked_up_ || !logged_in_may(Right::Verify)) return;
+    const DbError e = verify_report(*looked_up_, journal_user_name());
+    if (e.changed()) {
+        tell(QStringLiteral("Another workstation changed this report since it was looked up. Nothing was "
+                            "verified; the stored report is shown again."));
+        return lab_id_lookup();
+    }
+    if (failed(e, "Verifying the report")) return;
+    tell(QStringLiteral("Report verified"));
+    show_sign_off(looked_up_->header.lab_id);
+}
+
 void ResultWorkflow::forget_patient() {
     form_.name.clear();
     form_.age = kDash;
@@ -185,6 +225,8 @@ void ResultWorkflow::clear() {
         for (int i = 0; i < test_.box_count; ++i)
             form_.results[i].clear();
     form_.modify_open = false;
+    form_.sign_off.clear();
+    form_.verify_open = false;
     focus(FormFocus::Name);
     unshown_rows_.clear();
     emptied_rows_.clear();
@@ -203,6 +245,8 @@ void ResultWorkflow::show_mode() {
 // A lookup that fails leaves nothing of the report shown before.
 void ResultWorkflow::forget_report() {
     form_.modify_open = false;
+    form_.sign_off.clear();
+    form_.verify_open = false;
     looked_up_.reset();
     forget_patient();
     form_.patient_id.clear();
@@ -260,6 +304,7 @@ void ResultWorkflow::lab_id_lookup() {
         form_.sex = patient.value->sex;
     }
     focus(FormFocus::PatientId);
+    show_sign_off(h.lab_id);
 
     unshown_rows_.clear();
     emptied_rows_.clear();

@@ -26,6 +26,10 @@ struct ResultForm {
     bool modify_open = false;
     bool list_open = false;
     int page = 1; // on screens with pages
+    // The looked-up report's sign-off, and whether it can be verified now
+    // (by a login whose role may verify, a report not verified yet).
+    QString sign_off;
+    bool verify_open = false;
 };
 
 // Where the focus goes after an action.
@@ -56,6 +60,7 @@ public:
     void lab_id_lookup();  // when the lab id box is left
     void patient_lookup(); // when the patient id box is left
     bool print();          // whether it printed
+    void verify();         // signs the looked-up report off
     ListQuery report_list() const;
     void step_template(int step); // screens with finding templates: +1 or -1
     int template_no() const { return template_no_; }
@@ -73,6 +78,7 @@ private:
     void forget_patient();
     void forget_report();
     void patient_missing();
+    void show_sign_off(const QVariant& lab_id);
     bool save_failed(const DbError& error);
     QList<ResultRow> results() const;
 

@@ -2,12 +2,14 @@
 #include "prepared_report.h"
 
 #include "dates.h"
+#include "lab_reports.h"
 #include "normal_ranges.h"
 #include "reading_connection.h"
 #include "records.h"
 #include "selection_formula.h"
 #include "tavora_module.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -250,6 +252,8 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
     // Page numbers are known only when the pages are laid out: keep their tags.
     data.set("page", "{{page}}");
     data.set("pages", "{{pages}}");
+    // The signature line: who verified the report, when it selects one that was.
+    data.set("signature", false);
     QHash<QString, QString> top;          // fields of the single-row queries, for the file name
     QHash<QString, qsizetype> list_sizes; // rows of every list the template may repeat over
     const QSet<QString> has_used = has_names_used(file);
@@ -344,6 +348,17 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
                 }
             }
         }
+        if (selection && selection->table.compare(QLatin1String("test_main"), Qt::CaseInsensitive) == 0 &&
+            selection->field.compare(QLatin1String("lab_ID"), Qt::CaseInsensitive) == 0)
+            if (const auto signature = report_signature(conn.db(), selection->value.toLongLong())) {
+                const QDateTime at = QDateTime::fromString(signature->verified_at, Qt::ISODate);
+                data.set("signature", true);
+                data.set("signature_name", s(signature->full_name));
+                data.set("signature_qualification", s(signature->qualification));
+                data.set("has_signature_qualification", !signature->qualification.trimmed().isEmpty());
+                data.set("signature_at", s(display_date(at.date()) + QStringLiteral(" ") +
+                                           at.time().toString(QStringLiteral("HH:mm"))));
+            }
     }
 
     QString error;
