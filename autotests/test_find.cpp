@@ -1,6 +1,10 @@
 // Finding a patient, the history, the cumulative report and CSV exports.
 #include "test_support.h"
 
+#include "accounts.h"
+
+#include "verify_list.h"
+
 #include "app_state.h"
 #include "boxes.h"
 #include "core_tables.h"
@@ -105,6 +109,7 @@ private slots:
     void csv_quoting_reads_back();
     void find_window_from_the_keyboard();
     void a_number_typed_goes_to_that_patient();
+    void reports_to_verify_oldest_first_and_opened_by_enter();
 };
 
 void TestFind::search_by_every_kind_of_key_data() {
@@ -360,6 +365,43 @@ void TestFind::a_number_typed_goes_to_that_patient() {
     search->setText("nobody here");
     QCOMPARE(count->text(), QString("No patient matches"));
     QCOMPARE(found->rowCount(), 0);
+}
+
+void TestFind::reports_to_verify_oldest_first_and_opened_by_enter() {
+    QVERIFY(add_patient(patient(9, "Farah")).ok());
+    report(3, 9, "2026-12-08", "Serology", "Serology", {{0, "ASLO (N : Negative)", "Negative"}});
+    report(1, 9, "2026-12-01", "Widal test", "widal_test", {{0, "S typh1 \"O\"", "1:160"}});
+    report(2, 9, "2026-12-05", "Serology", "Serology", {{0, "ASLO (N : Negative)", "Positive"}});
+    QVERIFY(verify_report(*report_snapshot("Serology", 2).value, "meera").ok());
+    // Only a login that may verify finds the tile and Ctrl+R on the menu.
+    for (Role role : {Role::Technician, Role::Pathologist}) {
+        app_state().account = Account{"someone", "", "", role};
+        auto* menu = qobject_cast<MainMenu*>(screens::open(kMainMenu));
+        show_active(menu);
+        QCOMPARE(menu->findChild<QWidget*>("verify_list") != nullptr, role == Role::Pathologist);
+        QTest::keyClick(menu, Qt::Key_R, Qt::ControlModifier);
+        QCOMPARE(screens::find("verify_list") != nullptr, role == Role::Pathologist);
+        if (role == Role::Technician) close_screens();
+    }
+    auto* list = qobject_cast<VerifyListWindow*>(screens::find("verify_list"));
+    show_active(list);
+    PagedListModel* rows = list->list()->model();
+    QCOMPARE(rows->rowCount(), 2); // the verified report is not there
+    QCOMPARE(rows->key(0), 1);     // oldest first
+    QCOMPARE(rows->key(1), 3);
+    // Enter on a row opens that report on its own screen, as after Show and its lab id.
+    list->list()->grid()->setFocus();
+    list->list()->grid()->setCurrentIndex(rows->index(1, 0));
+    QTest::keyClick(list->list()->grid(), Qt::Key_Return);
+    auto* screen = qobject_cast<TestScreen*>(screens::find("Serology"));
+    QVERIFY(screen);
+    QCOMPARE(screen->findChild<QLineEdit*>("lab_id")->text(), QString("3"));
+    QVERIFY(screen->findChild<QPushButton*>("cmdVerify")->isVisible());
+    QVERIFY(screen->findChild<QPushButton*>("cmdVerify")->isEnabled());
+    screen->verify();
+    list->refresh();
+    QCOMPARE(rows->rowCount(), 1);
+    app_state().account.reset();
 }
 
 TAVORA_TEST_MAIN(TestFind)

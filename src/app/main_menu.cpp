@@ -158,6 +158,17 @@ MainMenu::MainMenu(QWidget* parent) : QWidget(parent) {
                                    twips_rect(9000, 5520, 2430, 700), kind_tile("Find patient"), open_find);
     find->setToolTip(QStringLiteral("Find patient (Ctrl+F)"));
     order << find;
+    // For a login that signs reports off: the reports waiting for it (Ctrl+R).
+    if (logged_in_may(Right::Verify)) {
+        auto open_verify = [] { screens::open(QStringLiteral("verify_list")); };
+        auto* verify =
+            new PictureButton(this, "verify_list", QStringLiteral("Reports to verify"),
+                              twips_rect(9000, 6360, 2430, 700), kind_tile("Reports to verify"), open_verify);
+        verify->setToolTip(QStringLiteral("Reports to verify (Ctrl+R)"));
+        connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this), &QShortcut::activated, this,
+                open_verify);
+        order << verify;
+    }
     for (int i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
     connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this, open_find);

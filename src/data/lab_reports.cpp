@@ -223,6 +223,17 @@ ListQuery all_reports_list() {
     return q;
 }
 
+ListQuery unverified_reports_list() {
+    ListQuery q;
+    q.table = QStringLiteral("test_main");
+    q.key = QStringLiteral("lab_id");
+    q.where = QStringLiteral("lab_id NOT IN (SELECT lab_id FROM report_signoff WHERE verified_by <> '')");
+    q.columns = {QStringLiteral("lab_id"), QStringLiteral("t_date"), QStringLiteral("test"),
+                 QStringLiteral("patient_id"), QStringLiteral("ref_by")};
+    q.order = QStringLiteral("t_date");
+    return q;
+}
+
 ListQuery temporary_reports_list() {
     ListQuery q = all_reports_list();
     q.where = QStringLiteral("temp_patient = 'Y'");

@@ -105,6 +105,9 @@ DbError add_doctor_if_new(const QString& name);
 // the order stored, for the list panel.
 ListQuery test_report_list(const QString& test_name);
 
+// The reports not verified yet, oldest first, for a pathologist's list.
+ListQuery unverified_reports_list();
+
 // Every report in lab-id order, and those of temporary patients.
 ListQuery all_reports_list();
 ListQuery temporary_reports_list();

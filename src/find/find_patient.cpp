@@ -7,6 +7,7 @@
 #include "patient_history.h"
 #include "patient_search.h"
 #include "screen_registry.h"
+#include "verify_list.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -157,4 +158,5 @@ bool FindPatientWindow::eventFilter(QObject* watched, QEvent* event) {
 void register_find_screens() {
     screens::add(QString::fromLatin1(kFindPatientScreen), [] { return new FindPatientWindow; });
     screens::add(QString::fromLatin1(kPatientHistoryScreen), [] { return new PatientHistoryWindow; });
+    screens::add(QString::fromLatin1(kVerifyListScreen), [] { return new VerifyListWindow; });
 }

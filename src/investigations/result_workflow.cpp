@@ -195,8 +195,10 @@ void ResultWorkflow::show_sign_off(const QVariant& lab_id) {
 }
 
 void ResultWorkflow::verify() {
-    if (!looked_up_ || !logged_in_may(Right::Verify)) return;
-    const DbError e = verify_report(*looked_up_, journal_user_name());
+    // Signed under the account that logged in: only a named person verifies.
+    const auto& account = app_state().account;
+    if (!looked_up_ || !logged_in_may(Right::Verify) || !account) return;
+    const DbError e = verify_report(*looked_up_, account->login);
     if (e.changed()) {
         tell(QStringLiteral("Another workstation changed this report since it was looked up. Nothing was "
                             "verified; the stored report is shown again."));

@@ -1,0 +1,83 @@
+#include "verify_list.h"
+
+#include "boxes.h"
+#include "investigations.h"
+#include "lab_reports.h"
+#include "list_panel.h"
+#include "message_box.h"
+#include "result_screen.h"
+#include "screen_registry.h"
+
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+const QStringList kHeadings = {QStringLiteral("Lab ID"), QStringLiteral("Date"), QStringLiteral("Test"),
+                               QStringLiteral("Patient ID"), QStringLiteral("Referring doctor")};
+
+} // namespace
+
+VerifyListWindow::VerifyListWindow(QWidget* parent) : QWidget(parent) {
+    setObjectName(QString::fromLatin1(kVerifyListScreen));
+    setWindowTitle(QStringLiteral("Reports to verify"));
+    apply_screen_look(this);
+    resize(760, 480);
+    auto* area = new QWidget(this);
+    list_ = new ListPanel(area, "to_verify", "verify_list", "close_list");
+    list_->cancel()->hide();
+    list_->model()->set_headings(kHeadings);
+    list_->grid()->setAccessibleName(QStringLiteral("Reports to verify"));
+    list_->grid()->installEventFilter(this);
+    connect(list_->grid(), &QTableView::doubleClicked, this,
+            [this](const QModelIndex& i) { open_report(i.row()); });
+    auto* open = new QPushButton(QStringLiteral("&Open report"), this);
+    open->setObjectName(QStringLiteral("open_report"));
+    open->setAccessibleName(QStringLiteral("Open report"));
+    connect(open, &QPushButton::clicked, this, [this] {
+        const QModelIndex current = list_->grid()->currentIndex();
+        open_report(current.isValid() ? current.row() : 0);
+    });
+    auto* close_button = new QPushButton(QStringLiteral("&Close"), this);
+    close_button->setObjectName(QStringLiteral("close"));
+    close_button->setAccessibleName(QStringLiteral("Close"));
+    connect(close_button, &QPushButton::clicked, this, &QWidget::close);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(open);
+    buttons->addWidget(close_button);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(area, 1);
+    layout->addLayout(buttons);
+    enter_presses_buttons(this);
+    refresh();
+}
+
+void VerifyListWindow::refresh() {
+    if (list_->show_list(unverified_reports_list(), QStringLiteral("Reading the reports to verify")))
+        list_->grid()->selectRow(0);
+}
+
+void VerifyListWindow::open_report(int row) {
+    if (row < 0 || row >= list_->model()->rowCount()) return;
+    const Investigation* test = catalogue::by_test(list_->model()->cell(row, 2));
+    if (!test) {
+        show_message(QStringLiteral("The test of this report is not one of the laboratory's tests."));
+        return;
+    }
+    if (auto* screen = qobject_cast<TestScreen*>(screens::open(QString::fromLatin1(test->screen))))
+        screen->look_up(list_->model()->key(row));
+}
+
+bool VerifyListWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == list_->grid() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            open_report(list_->grid()->currentIndex().row());
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
