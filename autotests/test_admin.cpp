@@ -302,6 +302,10 @@ void TestAdmin::users_are_added_changed_disabled_and_listed() {
     const Run listed = admin({"user", "list", "--db", db});
     QVERIFY(listed.out.contains("meera\tpathologist\tDr. Meera Rao\tMD (Pathology)\tdisabled"));
     QVERIFY(listed.out.contains("orbax\tsenior-technician"));
+    // The laboratory's setting for verified reports.
+    QCOMPARE(admin({"settings", "set", "require-verification", "maybe", "--db", db}).exit_code, 2);
+    QCOMPARE(admin({"settings", "set", "require-verification", "on", "--db", db}).exit_code, 0);
+    QCOMPARE(setting(database().value, kRequireVerification), QString("on"));
     // No password is stored or shown in clear: not in the file's bytes, not in the listing.
     close_connection();
     QFile file(db);

@@ -430,8 +430,18 @@ void TestReports::a_verified_report_is_signed_by_its_verifier() {
             QVERIFY(!text.contains("Pathologist"));
         } else { // not verified: as it always printed
             QVERIFY(text.contains("Pathologist"));
-            QVERIFY(!text.contains("Meera") && !text.contains("Verified"));
+            QVERIFY(!text.contains("Meera") && !text.contains("Verified") && !text.contains("Provisional"));
         }
+    }
+    // Where the laboratory requires verification, an unverified report says it is provisional.
+    QVERIFY(set_setting(database().value, kRequireVerification, "on").ok());
+    for (qint64 lab : {1, 2}) {
+        const Prepared p =
+            prepare_report({folder_->path() + "\\" + file, lab_id_selection(lab)}, folder_->database_path());
+        const QString text = pdf_text(*p.report, "signed.pdf").simplified().replace(QChar(0xFB01), "fi");
+        QCOMPARE(text.contains(QString::fromUtf8("Provisional report \u2014 not yet verified")), lab == 2);
+        QCOMPARE(text.contains("Pathologist"), false);
+        QCOMPARE(text.contains("Dr. Meera O'Neil"), lab == 1);
     }
 }
 

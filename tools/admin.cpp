@@ -21,7 +21,9 @@
 //   tavora-lab-admin user passwd LOGIN --db DATABASE
 //   tavora-lab-admin user disable LOGIN --db DATABASE
 //   tavora-lab-admin user list --db DATABASE
-//       the people who log in; a password is read from the standard input (one line), never
+//   tavora-lab-admin settings set require-verification on|off --db DATABASE
+//       on: a report not verified by a pathologist prints as "Provisional report - not yet verified"
+//       the people who log in (user ...); a password is read from the standard input (one line), never
 //       from the command line; ROLE is reception, technician, senior-technician, pathologist or
 //       administrator
 
@@ -29,6 +31,7 @@
 #include "backup.h"
 #include "database_copy.h"
 #include "journal.h"
+#include "lab_reports.h"
 #include "number_value.h"
 #include "prepared_report.h"
 #include "report_layout.h"
@@ -63,7 +66,8 @@ int usage(QTextStream& err) {
            "       tavora-lab-admin user add LOGIN --name \"FULL NAME\" --role ROLE [--qualification TEXT] "
            "--db DATABASE\n"
            "       tavora-lab-admin user passwd|disable LOGIN --db DATABASE\n"
-           "       tavora-lab-admin user list --db DATABASE\n";
+           "       tavora-lab-admin user list --db DATABASE\n"
+           "       tavora-lab-admin settings set require-verification on|off --db DATABASE\n";
     return 2;
 }
 
@@ -343,6 +347,32 @@ int user(QStringList args, QTextStream& out, QTextStream& err) {
     return status;
 }
 
+int settings(const QStringList& args, QTextStream& out, QTextStream& err) {
+    const auto o = options(args, {QStringLiteral("--db")}, 3);
+    if (!o || !o->named.contains(QStringLiteral("--db")) || o->plain.size() != 3 ||
+        o->plain[0] != QLatin1String("set") || o->plain[1] != QLatin1String(kRequireVerification) ||
+        !(o->plain[2] == QLatin1String("on") || o->plain[2] == QLatin1String("off")))
+        return usage(err);
+    const QString path = o->named.value(QStringLiteral("--db"));
+    int status = 0;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("settings"));
+        const QString failure = QFileInfo::exists(path) ? open_database_file(db, path, false)
+                                                        : QStringLiteral("it does not exist");
+        const DbError e = failure.isEmpty() ? set_setting(db, o->plain[1], o->plain[2])
+                                            : DbError::other(cannot_open_message(path, failure));
+        if (e.ok()) {
+            out << o->plain[1] << " is " << o->plain[2] << "\n";
+        } else {
+            err << "tavora-lab-admin: " << e.description << "\n";
+            status = 1;
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("settings"));
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -366,5 +396,6 @@ int main(int argc, char* argv[]) {
     if (!args.isEmpty() && args[0] == QLatin1String("upgrade")) return upgrade(args.mid(1), out, err);
     if (!args.isEmpty() && args[0] == QLatin1String("journal")) return journal(args.mid(1), out, err);
     if (!args.isEmpty() && args[0] == QLatin1String("user")) return user(args.mid(1), out, err);
+    if (!args.isEmpty() && args[0] == QLatin1String("settings")) return settings(args.mid(1), out, err);
     return usage(err);
 }

@@ -92,6 +92,12 @@ struct Signature {
 };
 std::optional<Signature> report_signature(const QSqlDatabase& db, qint64 lab_id);
 
+// The laboratory's settings (the settings table), read through `db`; a
+// setting never set reads as empty. require-verification: "on" or "off".
+inline constexpr char kRequireVerification[] = "require-verification";
+QString setting(const QSqlDatabase& db, const QString& name);
+DbError set_setting(const QSqlDatabase& db, const QString& name, const QString& value);
+
 DbResult<std::optional<ReportHeader>> find_report(const QVariant& lab_id);
 // The stored rows of a report in the order the database returns them.
 DbResult<QList<ResultRow>> report_results(const QString& table, const QVariant& lab_id);

@@ -216,6 +216,13 @@ CREATE TABLE report_signoff (
     verified_at TEXT NOT NULL DEFAULT ''
 ) STRICT;
 
+-- The laboratory's own choices, by name (tavora-lab-admin settings):
+-- require-verification (on: an unverified report prints as provisional).
+CREATE TABLE settings (
+    name  TEXT COLLATE NOCASE NOT NULL PRIMARY KEY,
+    value TEXT NOT NULL DEFAULT ''
+) STRICT;
+
 -- The file says whose it is and which version of the schema it holds; the
 -- program opens nothing else.
 PRAGMA application_id = 1414941762;

@@ -127,6 +127,8 @@ constexpr UpgradeStep kUpgradeSteps[] = {
      "CREATE TABLE IF NOT EXISTS report_signoff ( lab_id INTEGER PRIMARY KEY, entered_by TEXT COLLATE NOCASE "
      "NOT NULL DEFAULT '', entered_at TEXT NOT NULL DEFAULT '', verified_by TEXT COLLATE NOCASE NOT NULL "
      "DEFAULT '', verified_at TEXT NOT NULL DEFAULT '' ) STRICT;"
+     "CREATE TABLE IF NOT EXISTS settings ( name TEXT COLLATE NOCASE NOT NULL PRIMARY KEY, value TEXT NOT "
+     "NULL DEFAULT '' ) STRICT;"
      "INSERT OR IGNORE INTO users (login, role, password_hash, legacy_password, created_at) VALUES ('orbax', "
      "'administrator', "
      "'$argon2id$v=19$m=65536,t=2,p=1$0BTeNbR/uQfipB21M00zZw$5riMTF70hOcXHX1RjjzOY7+ZlDYLG/Vp2xj8vN0UCLg', "

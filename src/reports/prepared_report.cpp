@@ -254,6 +254,7 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
     data.set("pages", "{{pages}}");
     // The signature line: who verified the report, when it selects one that was.
     data.set("signature", false);
+    data.set("provisional", false);
     QHash<QString, QString> top;          // fields of the single-row queries, for the file name
     QHash<QString, qsizetype> list_sizes; // rows of every list the template may repeat over
     const QSet<QString> has_used = has_names_used(file);
@@ -350,7 +351,12 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
         }
         if (selection && selection->table.compare(QLatin1String("test_main"), Qt::CaseInsensitive) == 0 &&
             selection->field.compare(QLatin1String("lab_ID"), Qt::CaseInsensitive) == 0)
-            if (const auto signature = report_signature(conn.db(), selection->value.toLongLong())) {
+            if (const auto signature = report_signature(conn.db(), selection->value.toLongLong());
+                !signature) {
+                // Not verified: provisional where the laboratory requires verification.
+                data.set("provisional", setting(conn.db(), QString::fromLatin1(kRequireVerification)) ==
+                                            QLatin1String("on"));
+            } else {
                 const QDateTime at = QDateTime::fromString(signature->verified_at, Qt::ISODate);
                 data.set("signature", true);
                 data.set("signature_name", s(signature->full_name));
