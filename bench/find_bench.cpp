@@ -16,6 +16,7 @@
 #include "screen_registry.h"
 #include "tavora_module.h"
 #include "ten_year_database.h"
+#include "verify_list.h"
 
 #include <QApplication>
 #include <QDir>
@@ -139,8 +140,24 @@ int main(int argc, char** argv) {
     const int items = routine->box_count;
     const double cumulative20_ms = cumulative_ms(QDate(2023, 1, 1).addDays(19 * 30));
     const double cumulative40_ms = cumulative_ms(QDate(2023, 1, 1).addDays(39 * 30));
+    // A pathologist's list of the reports to verify: a backlog of the newest
+    // 2,000 reports entered and not verified, oldest first, painted.
+    execute("INSERT OR IGNORE INTO report_signoff (lab_id, entered_by, entered_at) "
+            "SELECT lab_id, 'bench', t_date FROM test_main ORDER BY lab_id DESC LIMIT 2000");
+    const double verify_list_ms = median_ms(7, [] {
+        VerifyListWindow list;
+        list.show();
+        QCoreApplication::processEvents();
+    });
     if (args.contains("--shots")) {
         const QString folder = args.value(args.indexOf("--shots") + 1);
+        {
+            VerifyListWindow list;
+            list.show();
+            QCoreApplication::processEvents();
+            QDir().mkpath(folder);
+            list.grab().save(QDir(folder).filePath("verify_list.png"));
+        }
         QDir().mkpath(folder);
         search->setText("D'Souza 424");
         QCoreApplication::processEvents();
@@ -151,6 +168,7 @@ int main(int argc, char** argv) {
         history.grab().save(QDir(folder).filePath("patient_history.png"));
     }
     std::printf("  opening a history                 %6.1f ms\n", history_ms);
+    targets.check("reports to verify, listed and painted", verify_list_ms, 100);
     std::printf("  cumulative reports of %d items, to the preview:\n", items);
     targets.check("  20 dates", cumulative20_ms, 50);
     std::printf("  %-40s %8.1f ms\n", "  40 dates", cumulative40_ms);

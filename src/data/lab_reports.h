@@ -111,7 +111,8 @@ DbError add_doctor_if_new(const QString& name);
 // the order stored, for the list panel.
 ListQuery test_report_list(const QString& test_name);
 
-// The reports not verified yet, oldest first, for a pathologist's list.
+// The reports waiting to be verified, oldest first, for a pathologist's list:
+// those entered since the sign-off was recorded and not verified yet.
 ListQuery unverified_reports_list();
 
 // Every report in lab-id order, and those of temporary patients.

@@ -52,7 +52,15 @@ VerifyListWindow::VerifyListWindow(QWidget* parent) : QWidget(parent) {
     layout->addWidget(area, 1);
     layout->addLayout(buttons);
     enter_presses_buttons(this);
-    refresh();
+}
+
+void VerifyListWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Filled once the window has its size, as a list of this length needs.
+    if (!filled_) {
+        filled_ = true;
+        refresh();
+    }
 }
 
 void VerifyListWindow::refresh() {
