@@ -5,6 +5,7 @@
 #include "journal.h"
 #include "login.h"
 #include "main_menu.h"
+#include "password_dialog.h"
 #include "screen_registry.h"
 #include "start.h"
 #include "tavora_module.h"
@@ -72,6 +73,7 @@ private slots:
     void escape_is_cancel();
     void each_role_may_do_what_its_row_says();
     void named_accounts_disabled_ones_and_the_wait_after_five_failures();
+    void a_given_password_is_changed_at_the_first_login();
 };
 
 void TestLogin::starts_with_one_blank_and_no_database() {
@@ -365,6 +367,37 @@ void TestLogin::named_accounts_disabled_ones_and_the_wait_after_five_failures() 
     QCOMPARE(messages.texts(), QStringList{"Wrong user name or password"});
     QVERIFY(!menu_open());
     set_login_clock_for_tests(nullptr);
+}
+
+void TestLogin::a_given_password_is_changed_at_the_first_login() {
+    MessageRecorder messages;
+    forget_failed_logins();
+    Account usha{"usha", "Usha Nair", "", Role::Reception};
+    usha.must_change = true;
+    QVERIFY(add_user(database().value, usha, "given-by-admin").ok());
+    QStringList asked;
+    std::optional<QString> answer; // first: she cancels
+    set_new_password_handler([&](const QString& login) {
+        asked << login;
+        return answer;
+    });
+    type("usha", "given-by-admin");
+    login_->press_at({5000, 8000});
+    QCOMPARE(asked, QStringList{"usha"});
+    QVERIFY(!menu_open()); // no password of her own, no menu
+    answer = "my own one 7";
+    type("usha", "given-by-admin");
+    login_->press_at({5000, 8000});
+    settle();
+    QVERIFY(menu_open());
+    QVERIFY(!app_state().account->must_change);
+    QVERIFY(messages.shown.isEmpty());
+    set_new_password_handler(nullptr);
+    // From now on only her own password lets her in, and nothing more is asked.
+    QCOMPARE(check_login(database().value, "usha", "given-by-admin").outcome, LoginCheck::Outcome::Refused);
+    const LoginCheck again = check_login(database().value, "usha", "my own one 7");
+    QCOMPARE(again.outcome, LoginCheck::Outcome::Accepted);
+    QVERIFY(!again.account->must_change);
 }
 
 TAVORA_TEST_MAIN(TestLogin)

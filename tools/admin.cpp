@@ -324,11 +324,12 @@ int user(QStringList args, QTextStream& out, QTextStream& err) {
                 a.full_name = o->named.value(QStringLiteral("--name"));
                 a.qualification = o->named.value(QStringLiteral("--qualification"));
                 a.role = *role;
+                a.must_change = true; // the person chooses their own at the first login
                 e = add_user(db, a, read_password());
                 if (e.ok()) out << "Added " << login << " (" << role_name(*role) << ")\n";
             }
         } else if (what == QLatin1String("passwd")) {
-            e = set_password(db, login, read_password(), false);
+            e = set_password(db, login, read_password(), true); // changed again at the next login
             if (e.ok()) out << "The password of " << login << " is changed\n";
         } else if (what == QLatin1String("disable")) {
             e = disable_user(db, login);

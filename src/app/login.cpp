@@ -3,10 +3,12 @@
 #include "app_state.h"
 #include "artwork.h"
 #include "credentials.h"
+#include "failure_messages.h"
 #include "journal.h"
 #include "key_filters.h"
 #include "keystrokes.h"
 #include "message_box.h"
+#include "password_dialog.h"
 #include "picture_button.h"
 #include "screen_registry.h"
 #include "tavora_module.h"
@@ -190,6 +192,18 @@ void LoginScreen::press_at(QPointF twips) {
         break;
     }
     if (!kOk.contains(twips.x(), twips.y())) return;
+    // An account given a password by somebody else chooses its own first.
+    if (account && account->must_change) {
+        const auto chosen = ask_new_password(account->login);
+        if (!chosen) {
+            clear_boxes();
+            return;
+        }
+        if (report_failure(set_password(db.value, account->login, *chosen, false),
+                           QStringLiteral("Storing the new password")))
+            return;
+        account->must_change = false;
+    }
     app_state().account = account;
     // Who made the changes the journal records.
     set_journal_user(account ? account->login : user_->text());
