@@ -395,6 +395,8 @@ void TestHardening::older_files_are_upgraded_in_one_step() {
     QCOMPARE(list_keys(patient_search("Kep")).value, QList<qint64>{1}); // the search index was built
     QCOMPARE(journal_rows(), 0);                                        // the journal table is there
     QCOMPARE(number_of("select count(*) from users where legacy_password = 1"), 4); // the built-in logins
+    QCOMPARE(number_of("select count(*) from users where role = 'senior-technician'"), 2); // their rights
+    QCOMPARE(number_of("select count(*) from users where role = 'technician'"), 2);
     close_connection();
     QVERIFY(admin({"upgrade", "--db", path}).out.contains("already up to date"));
     const QString foreign = QDir(folder_->path()).filePath("foreign.db");

@@ -9,12 +9,14 @@
 #include "screen_registry.h"
 #include "start.h"
 #include "tavora_module.h"
+#include "users_window.h"
 
 #include <QAbstractButton>
 #include <QClipboard>
 #include <QLineEdit>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QTableWidget>
 
 namespace {
 
@@ -74,6 +76,7 @@ private slots:
     void each_role_may_do_what_its_row_says();
     void named_accounts_disabled_ones_and_the_wait_after_five_failures();
     void a_given_password_is_changed_at_the_first_login();
+    void an_administrator_manages_users();
 };
 
 void TestLogin::starts_with_one_blank_and_no_database() {
@@ -398,6 +401,47 @@ void TestLogin::a_given_password_is_changed_at_the_first_login() {
     const LoginCheck again = check_login(database().value, "usha", "my own one 7");
     QCOMPARE(again.outcome, LoginCheck::Outcome::Accepted);
     QVERIFY(!again.account->must_change);
+}
+
+void TestLogin::an_administrator_manages_users() {
+    MessageRecorder messages;
+    forget_failed_logins();
+    // Only an administrator finds the Users tile and Ctrl+U on the menu.
+    for (Role role : {Role::SeniorTechnician, Role::Administrator}) {
+        app_state().account = Account{"boss", "", "", role};
+        auto* menu = qobject_cast<MainMenu*>(screens::open(kMainMenu));
+        show_active(menu);
+        QCOMPARE(menu->findChild<QWidget*>("users") != nullptr, role == Role::Administrator);
+        QTest::keyClick(menu, Qt::Key_U, Qt::ControlModifier);
+        QCOMPARE(screens::find("users") != nullptr, role == Role::Administrator);
+        if (role != Role::Administrator) close_screens();
+    }
+    auto* users = qobject_cast<UsersWindow*>(screens::find("users"));
+    QCOMPARE(users->table()->rowCount(), 4); // the built-in logins
+    // Added with a password for the first login, which she then changes.
+    QVERIFY(!users->add_account({"lata", "Lata Iyer", "DMLT", Role::Technician}, "short"));
+    QVERIFY(messages.texts().value(0).contains("at least 8 characters"));
+    QVERIFY(users->add_account({"lata", "Lata Iyer", "DMLT", Role::Technician}, "first-login-1"));
+    QVERIFY(!users->add_account({"LATA", "x", "", Role::Reception}, "first-login-1"));
+    QCOMPARE(messages.texts().last(), QString("LATA exists already."));
+    QCOMPARE(users->table()->rowCount(), 5);
+    const LoginCheck first = check_login(database().value, "lata", "first-login-1");
+    QVERIFY(first.account && first.account->must_change);
+    // Reset and disable the chosen row; never one's own account.
+    users->table()->selectRow(0); // the rows are in login order: lata first
+    QCOMPARE(users->table()->item(0, 0)->text(), QString("lata"));
+    QVERIFY(users->reset_selected("second-one-2"));
+    QCOMPARE(check_login(database().value, "lata", "first-login-1").outcome, LoginCheck::Outcome::Refused);
+    QVERIFY(check_login(database().value, "lata", "second-one-2").account->must_change);
+    QVERIFY(users->disable_selected());
+    QCOMPARE(users->table()->item(0, 4)->text(), QString("no"));
+    QCOMPARE(check_login(database().value, "lata", "second-one-2").outcome, LoginCheck::Outcome::Refused);
+    app_state().account = Account{"orbax", "", "", Role::Administrator};
+    users->table()->selectRow(1);
+    QCOMPARE(users->table()->item(1, 0)->text(), QString("orbax"));
+    QVERIFY(!users->disable_selected());
+    QCOMPARE(messages.texts().last(), QString("You cannot disable your own account."));
+    app_state().account.reset();
 }
 
 TAVORA_TEST_MAIN(TestLogin)

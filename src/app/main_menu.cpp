@@ -169,6 +169,16 @@ MainMenu::MainMenu(QWidget* parent) : QWidget(parent) {
                 open_verify);
         order << verify;
     }
+    // For an administrator: the accounts (Ctrl+U).
+    if (logged_in_may(Right::ManageUsers)) {
+        auto open_users = [] { screens::open(QStringLiteral("users")); };
+        auto* users = new PictureButton(this, "users", QStringLiteral("Users"),
+                                        twips_rect(360, 6780, 1800, 400), kind_tile("Users"), open_users);
+        users->setToolTip(QStringLiteral("Users (Ctrl+U)"));
+        connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_U), this), &QShortcut::activated, this,
+                open_users);
+        order << users;
+    }
     for (int i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
     connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this, open_find);

@@ -1,5 +1,7 @@
 #include "start.h"
 
+#include "users_window.h"
+
 #include "find_patient.h"
 #include "login.h"
 #include "main_menu.h"
@@ -23,6 +25,7 @@ void install_screens() {
     register_test_screens();
     register_utility_screen();
     register_find_screens();
+    register_users_screen();
     // A restore forced while this program ran: the user hears it at once,
     // and the program goes on with the restored file.
     set_on_file_replaced([] {

@@ -130,7 +130,7 @@ constexpr UpgradeStep kUpgradeSteps[] = {
      "CREATE TABLE IF NOT EXISTS settings ( name TEXT COLLATE NOCASE NOT NULL PRIMARY KEY, value TEXT NOT "
      "NULL DEFAULT '' ) STRICT;"
      "INSERT OR IGNORE INTO users (login, role, password_hash, legacy_password, created_at) VALUES ('orbax', "
-     "'administrator', "
+     "'senior-technician', "
      "'$argon2id$v=19$m=65536,t=2,p=1$0BTeNbR/uQfipB21M00zZw$5riMTF70hOcXHX1RjjzOY7+ZlDYLG/Vp2xj8vN0UCLg', "
      "1, datetime('now')), ('tamor', 'technician', "
      "'$argon2id$v=19$m=65536,t=2,p=1$9EbuV9eTvJYT12T/1bR+yw$Y5UQ6nNvzqPBDoMtttLFCB+1Ej48W8K211xqrb8gP6s', "
