@@ -3,6 +3,8 @@
 // length rule of all twelve; then only what a screen does differently.
 #include "test_support.h"
 
+#include "result_fixtures.h"
+
 #include "expected_catalogue.h"
 
 #include "app_state.h"
@@ -31,16 +33,6 @@
 #include <QTableView>
 #include <QTextEdit>
 #include <QTimer>
-
-namespace {
-
-enum class Kind { New, Old, WalkIn };
-
-QString result_value(const TestDefinition& t) {
-    return t.max_length >= 30 ? QStringLiteral("Reactive 1:80") : QStringLiteral("12.5");
-}
-
-} // namespace
 
 class TestResultScreens : public QObject {
     Q_OBJECT
@@ -74,11 +66,6 @@ class TestResultScreens : public QObject {
         QTest::keyClicks(line("lab_id"), lab_id);
         QTest::keyClick(line("lab_id"), Qt::Key_Tab);
         settle();
-    }
-    static void catalogue_rows() {
-        QTest::addColumn<int>("test");
-        for (int i = 0; i < int(test_catalogue().size()); ++i)
-            QTest::newRow(test_catalogue()[i]->investigation->test) << i;
     }
     // The workflow is tested over all twelve definitions on its own class;
     // through the widgets, three screens of different build stand for them:
@@ -260,11 +247,7 @@ void TestResultScreens::save_stores_the_report_once() {
     open(t, Kind::WalkIn);
     fill();
     doctor()->setEditText("Dr. New");
-    prints_.seen = [] { // whether the doctor is stored when the report prints
-        return select_rows("select name from doctors where name = 'Dr. New'").value.isEmpty()
-                   ? QStringList()
-                   : QStringList{"Dr. New"};
-    };
+    prints_.seen = [] { return doctor_stored("Dr. New"); };
     screen_->save();
     QCOMPARE(messages_->texts(), QStringList{"New report added"});
     QVERIFY(!button("cmdAdd")->isEnabled());

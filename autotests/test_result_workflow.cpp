@@ -2,6 +2,8 @@
 // it, once over every definition of the catalogue: no widgets.
 #include "test_support.h"
 
+#include "result_fixtures.h"
+
 #include "accounts.h"
 #include "app_state.h"
 #include "core_tables.h"
@@ -15,16 +17,6 @@
 #include <QSqlQuery>
 
 #include <memory>
-
-namespace {
-
-enum class Kind { New, Old, WalkIn };
-
-QString result_value(const TestDefinition& t) {
-    return t.max_length >= 30 ? QStringLiteral("Reactive 1:80") : QStringLiteral("12.5");
-}
-
-} // namespace
 
 class TestResultWorkflow : public QObject {
     Q_OBJECT
@@ -57,7 +49,6 @@ class TestResultWorkflow : public QObject {
         flow_->lab_id_lookup();
     }
     QString table() const { return QString::fromLatin1(flow_->test().investigation->table); }
-    static const TestDefinition& catalogue_test(const Investigation& row) { return definition_of(row); }
 
 private slots:
     void init() {
@@ -88,13 +79,6 @@ private slots:
     void look_up_and_modify_data() { catalogue_rows(); }
     void look_up_and_modify();
     void a_pathologist_verifies_and_a_change_undoes_it();
-
-private:
-    static void catalogue_rows() {
-        QTest::addColumn<int>("test");
-        for (int i = 0; i < int(test_catalogue().size()); ++i)
-            QTest::newRow(test_catalogue()[i]->investigation->test) << i;
-    }
 };
 
 void TestResultWorkflow::opens_with_fresh_ids() {
@@ -128,11 +112,7 @@ void TestResultWorkflow::save_stores_the_report_once() {
     open(t, Kind::WalkIn);
     fill();
     form().doctor = "Dr. New";
-    prints_.seen = [] { // whether the doctor is stored when the report prints
-        return select_rows("select name from doctors where name = 'Dr. New'").value.isEmpty()
-                   ? QStringList()
-                   : QStringList{"Dr. New"};
-    };
+    prints_.seen = [] { return doctor_stored("Dr. New"); };
     flow_->save();
     QCOMPARE(messages_->texts(), QStringList{"New report added"});
     QVERIFY(!form().save_open);
@@ -303,13 +283,13 @@ void TestResultWorkflow::a_pathologist_verifies_and_a_change_undoes_it() {
     // A technician enters the report; it is not verified.
     app_state().account = Account{"tamor", "", "", Role::Technician};
     set_journal_user("tamor");
-    open(catalogue_test(catalogue::kSerology));
+    open(definition_of(catalogue::kSerology));
     fill("Lata");
     flow_->save();
     for (const auto& l : logins) {
         app_state().account = Account{l.may_verify ? "meera" : "tamor", "", "", l.role};
         set_journal_user(app_state().account->login);
-        open(catalogue_test(catalogue::kSerology));
+        open(definition_of(catalogue::kSerology));
         look_up("1");
         QVERIFY2(form().sign_off.startsWith("Entered by tamor on ") &&
                      form().sign_off.endsWith("; not verified"),

@@ -32,7 +32,6 @@ public:
     }
     // A target checked by the benchmark itself (not a time), missed.
     void miss() { ++missed_; }
-    int missed() const { return missed_; }
     int exit_code() const {
         if (missed_) std::printf("%d target(s) missed\n", missed_);
         return missed_ ? 1 : 0;

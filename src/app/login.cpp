@@ -6,7 +6,6 @@
 #include "failure_messages.h"
 #include "journal.h"
 #include "key_filters.h"
-#include "keystrokes.h"
 #include "message_box.h"
 #include "password_dialog.h"
 #include "picture_button.h"

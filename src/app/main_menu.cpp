@@ -93,6 +93,24 @@ private:
     std::function<void(QPainter&, const QRectF&)> paint_;
 };
 
+// Windows that open over the menu and leave it as it is: each a tile outside
+// the picture (so no region of it changes) with its own keys, for the logins
+// whose role may use it (everyone, without a right).
+struct WindowTile {
+    const char* screen;
+    const char* label;
+    QRect place;
+    QKeyCombination keys;
+    std::optional<Right> right;
+};
+
+const WindowTile kWindowTiles[] = {
+    {"find_patient", "Find patient", twips_rect(9000, 5520, 2430, 700), Qt::CTRL | Qt::Key_F, std::nullopt},
+    {"verify_list", "Reports to verify", twips_rect(9000, 6360, 2430, 700), Qt::CTRL | Qt::Key_R,
+     Right::Verify},
+    {"users", "Users", twips_rect(360, 6780, 1800, 400), Qt::CTRL | Qt::Key_U, Right::ManageUsers},
+};
+
 PictureButton::Paint kind_tile(const char* label) {
     return [label](QPainter& p, const QRectF& r) {
         artwork::tile(p, r.adjusted(2, 2, -2, -2), QString::fromLatin1(label), artwork::kAccent, Qt::white,
@@ -150,38 +168,19 @@ MainMenu::MainMenu(QWidget* parent) : QWidget(parent) {
                                   twips_rect(9000, 4200, 2430, 885), kind_tile("Walk-in patient"),
                                   [this] { choose(PatientKind::WalkIn); });
     order << kinds_[0] << kinds_[1] << kinds_[2];
-    // Finding a patient: below the patient-kind pictures, outside the menu
-    // picture, so no region of it changes; Ctrl+F does the same. It opens over
-    // whatever is shown and leaves the menu as it is.
-    auto open_find = [] { screens::open(QStringLiteral("find_patient")); };
-    auto* find = new PictureButton(this, "find_patient", QStringLiteral("Find patient"),
-                                   twips_rect(9000, 5520, 2430, 700), kind_tile("Find patient"), open_find);
-    find->setToolTip(QStringLiteral("Find patient (Ctrl+F)"));
-    order << find;
-    // For a login that signs reports off: the reports waiting for it (Ctrl+R).
-    if (logged_in_may(Right::Verify)) {
-        auto open_verify = [] { screens::open(QStringLiteral("verify_list")); };
-        auto* verify =
-            new PictureButton(this, "verify_list", QStringLiteral("Reports to verify"),
-                              twips_rect(9000, 6360, 2430, 700), kind_tile("Reports to verify"), open_verify);
-        verify->setToolTip(QStringLiteral("Reports to verify (Ctrl+R)"));
-        connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this), &QShortcut::activated, this,
-                open_verify);
-        order << verify;
-    }
-    // For an administrator: the accounts (Ctrl+U).
-    if (logged_in_may(Right::ManageUsers)) {
-        auto open_users = [] { screens::open(QStringLiteral("users")); };
-        auto* users = new PictureButton(this, "users", QStringLiteral("Users"),
-                                        twips_rect(360, 6780, 1800, 400), kind_tile("Users"), open_users);
-        users->setToolTip(QStringLiteral("Users (Ctrl+U)"));
-        connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_U), this), &QShortcut::activated, this,
-                open_users);
-        order << users;
+    for (const WindowTile& t : kWindowTiles) {
+        if (t.right && !logged_in_may(*t.right)) continue;
+        const QString screen = QString::fromLatin1(t.screen);
+        auto open = [screen] { screens::open(screen); };
+        auto* tile = new PictureButton(this, t.screen, QString::fromLatin1(t.label), t.place,
+                                       kind_tile(t.label), open);
+        const QString keys = QKeySequence(t.keys).toString(QKeySequence::NativeText);
+        tile->setToolTip(QStringLiteral("%1 (%2)").arg(QString::fromLatin1(t.label), keys));
+        connect(new QShortcut(QKeySequence(t.keys), this), &QShortcut::activated, this, open);
+        order << tile;
     }
     for (int i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
-    connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this, open_find);
     new Decoration(this, "Image3", twips_rect(7680, 5160, 480, 480), artwork::emblem);
     new Decoration(this, "Image4", twips_rect(7560, 5160, 480, 480), artwork::emblem);
     show_patient_kinds(false);

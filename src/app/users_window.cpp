@@ -22,13 +22,6 @@ const QStringList kHeadings = {QStringLiteral("Login"),         QStringLiteral("
                                QStringLiteral("Qualification"), QStringLiteral("Role"),
                                QStringLiteral("May log in"),    QStringLiteral("Last login")};
 
-QPushButton* button(QWidget* parent, const char* name, const char* label) {
-    auto* b = new QPushButton(QString::fromUtf8(label), parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setAccessibleName(QString::fromUtf8(label).remove(u'&'));
-    return b;
-}
-
 QLineEdit* password_box(QWidget* parent, const QString& name) {
     auto* box = new QLineEdit(parent);
     box->setEchoMode(QLineEdit::Password);
@@ -53,10 +46,10 @@ UsersWindow::UsersWindow(QWidget* parent) : QWidget(parent) {
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setTabKeyNavigation(false);
     table_->horizontalHeader()->setStretchLastSection(true);
-    auto* add = button(this, "add_user", "&Add user");
-    auto* disable = button(this, "disable_user", "&Disable");
-    auto* reset = button(this, "reset_password", "&Reset password");
-    auto* close_button = button(this, "close", "&Close");
+    auto* add = named_button(this, "add_user", "&Add user");
+    auto* disable = named_button(this, "disable_user", "&Disable");
+    auto* reset = named_button(this, "reset_password", "&Reset password");
+    auto* close_button = named_button(this, "close", "&Close");
     connect(add, &QPushButton::clicked, this, &UsersWindow::ask_and_add);
     connect(disable, &QPushButton::clicked, this, &UsersWindow::disable_selected);
     connect(reset, &QPushButton::clicked, this, &UsersWindow::ask_and_reset);

@@ -1,5 +1,7 @@
 #include "accounts.h"
 
+#include "records.h"
+
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
@@ -68,11 +70,6 @@ DbError error_of(const QSqlQuery& q) {
 bool sodium_ready() {
     static const bool ready = sodium_init() >= 0;
     return ready;
-}
-
-// Text as stored: never NULL.
-QVariant text(const QString& s) {
-    return s.isNull() ? QStringLiteral("") : s;
 }
 
 DbError refuse_short(const QString& password) {
@@ -177,10 +174,10 @@ DbError add_user(const QSqlDatabase& db, const Account& account, const QString& 
     QSqlQuery q(db);
     q.prepare(QStringLiteral("INSERT INTO users (login, full_name, qualification, role, password_hash, "
                              "must_change, created_at) VALUES (?, ?, ?, ?, ?, ?, ?)"));
-    for (const QVariant& v :
-         {QVariant(login), text(account.full_name), text(account.qualification),
-          QVariant(role_name(account.role)), QVariant(hash), QVariant(account.must_change ? 1 : 0),
-          QVariant(QDateTime::currentDateTime().toString(Qt::ISODate))})
+    for (const QVariant& v : {QVariant(login), QVariant(stored_text(account.full_name)),
+                              QVariant(stored_text(account.qualification)), QVariant(role_name(account.role)),
+                              QVariant(hash), QVariant(account.must_change ? 1 : 0),
+                              QVariant(QDateTime::currentDateTime().toString(Qt::ISODate))})
         q.addBindValue(v);
     return q.exec() ? DbError{} : error_of(q);
 }

@@ -28,8 +28,7 @@ void set_journal_user(const QString& user_name) {
 }
 
 QString journal_user_name() {
-    const QString& user = journal_user();
-    return user.isNull() ? QStringLiteral("") : user; // stored as text, never NULL
+    return stored_text(journal_user());
 }
 
 QString journal_row_hash(const QString& previous_hash, const QStringList& row) {

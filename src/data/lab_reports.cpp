@@ -63,6 +63,18 @@ DbError changed_since_looked_up() {
     return {DbError::Kind::Changed, 0, QStringLiteral("the report was changed since it was looked up")};
 }
 
+// The report as stored now, inside the write transaction, while it still
+// reads as the screen looked it up; a Changed error otherwise.
+DbResult<ReportSnapshot> stored_as_looked_up(const QString& table, const QVariant& lab_id,
+                                             const ReportSnapshot& looked_up) {
+    auto stored = report_snapshot(table, lab_id);
+    if (!stored.ok()) return {{}, stored.error};
+    if (!stored.value || !same_header(stored.value->header, looked_up.header) ||
+        !same_rows(stored.value->rows, looked_up.rows))
+        return {{}, changed_since_looked_up()};
+    return {*stored.value, {}};
+}
+
 } // namespace
 
 DbError save_report(const NewReport& report) {
@@ -106,15 +118,12 @@ DbError modify_report(const ReportChange& change) {
     if (!table.ok()) return table.error;
     const ReportHeader& h = change.header;
     return in_transaction([&]() -> DbError {
-        auto stored = report_snapshot(table.value, h.lab_id);
+        auto stored = stored_as_looked_up(table.value, h.lab_id, change.looked_up);
         if (!stored.ok()) return stored.error;
-        if (!stored.value || !same_header(stored.value->header, change.looked_up.header) ||
-            !same_rows(stored.value->rows, change.looked_up.rows))
-            return changed_since_looked_up();
         if (DbError e = patient_on_record(h.patient_id, change.shown_name); !e.ok()) return e;
         DbError e =
             journal_change(QStringLiteral("modify"), QStringLiteral("test_main"), h.lab_id.toLongLong(),
-                           report_json(stored.value->header, stored.value->rows));
+                           report_json(stored.value.header, stored.value.rows));
         if (!e.ok()) return e;
         e = change_rows(QStringLiteral("test_main"),
                         {{QStringLiteral("patient_id"), h.patient_id},
@@ -324,23 +333,20 @@ DbError verify_report(const ReportSnapshot& looked_up, const QString& verifier) 
     return in_transaction([&]() -> DbError {
         const Investigation* test = catalogue::by_test(looked_up.header.test);
         if (!test) return DbError::other(QStringLiteral("not one of the laboratory's tests"));
-        auto stored = report_snapshot(QString::fromLatin1(test->table), looked_up.header.lab_id);
+        auto stored =
+            stored_as_looked_up(QString::fromLatin1(test->table), looked_up.header.lab_id, looked_up);
         if (!stored.ok()) return stored.error;
-        if (!stored.value || !same_header(stored.value->header, looked_up.header) ||
-            !same_rows(stored.value->rows, looked_up.rows))
-            return changed_since_looked_up();
-        auto report = find_report(looked_up.header.lab_id);
-        if (!report.ok()) return report.error;
+        const QVariant lab_id = stored.value.header.lab_id;
         const QString at = now_iso();
         if (DbError e = execute(
                 QStringLiteral("INSERT INTO report_signoff (lab_id, verified_by, verified_at) "
                                "VALUES (?, ?, ?) ON CONFLICT (lab_id) DO UPDATE SET "
                                "verified_by = excluded.verified_by, verified_at = excluded.verified_at"),
-                {report.value->lab_id, verifier, at});
+                {lab_id, verifier, at});
             !e.ok())
             return e;
         return journal_change(
-            QStringLiteral("verify"), QStringLiteral("report_signoff"), report.value->lab_id.toLongLong(),
+            QStringLiteral("verify"), QStringLiteral("report_signoff"), lab_id.toLongLong(),
             QJsonObject{{QStringLiteral("verified_by"), verifier}, {QStringLiteral("verified_at"), at}});
     });
 }

@@ -32,6 +32,10 @@ struct Row {
 // A value read from the database as the screens and reports show it: nulls
 // as empty text, reals without a trailing ".0".
 QString value_text(const QVariant& value);
+// A text as a column stores it: never NULL (an empty box is empty text).
+inline QString stored_text(const QString& text) {
+    return text.isNull() ? QStringLiteral("") : text;
+}
 
 // A read-only snapshot for a list on screen: column names and every value as text.
 struct Table {

@@ -79,16 +79,12 @@ FindPatientWindow::FindPatientWindow(QWidget* parent) : QWidget(parent) {
     connect(list_->grid(), &QTableView::doubleClicked, this,
             [this](const QModelIndex& i) { open_history(i.row()); });
 
-    auto* open = new QPushButton(QStringLiteral("&Open history"), this);
-    open->setObjectName(QStringLiteral("open_history"));
-    open->setAccessibleName(QStringLiteral("Open history"));
+    auto* open = named_button(this, "open_history", "&Open history");
     connect(open, &QPushButton::clicked, this, [this] {
         const QModelIndex current = list_->grid()->currentIndex();
         open_history(current.isValid() ? current.row() : 0);
     });
-    auto* close_button = new QPushButton(QStringLiteral("&Close"), this);
-    close_button->setObjectName(QStringLiteral("close"));
-    close_button->setAccessibleName(QStringLiteral("Close"));
+    auto* close_button = named_button(this, "close", "&Close");
     connect(close_button, &QPushButton::clicked, this, &QWidget::close);
 
     auto* buttons = new QHBoxLayout;

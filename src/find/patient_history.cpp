@@ -35,13 +35,6 @@ const QStringList kHistoryHeadings = {QStringLiteral("Lab ID"), QStringLiteral("
                                       QStringLiteral("Test"), QStringLiteral("Referring doctor"),
                                       QStringLiteral("Temporary")};
 
-QPushButton* button(QWidget* parent, const char* name, const char* label) {
-    auto* b = new QPushButton(QString::fromUtf8(label), parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setAccessibleName(QString::fromUtf8(label).remove(u'&'));
-    return b;
-}
-
 } // namespace
 
 PatientHistoryWindow::PatientHistoryWindow(QWidget* parent) : QWidget(parent), engine_(make_report_engine()) {
@@ -81,10 +74,10 @@ PatientHistoryWindow::PatientHistoryWindow(QWidget* parent) : QWidget(parent), e
     list_->grid()->setAccessibleName(QStringLiteral("Reports"));
     connect(list_->grid(), &QTableView::doubleClicked, this, &PatientHistoryWindow::open_selected);
 
-    auto* print = button(this, "print", "&Print");
-    auto* open = button(this, "open", "&Open");
-    auto* cumulative = button(this, "cumulative", "C&umulative report");
-    auto* close_button = button(this, "close", "&Close");
+    auto* print = named_button(this, "print", "&Print");
+    auto* open = named_button(this, "open", "&Open");
+    auto* cumulative = named_button(this, "cumulative", "C&umulative report");
+    auto* close_button = named_button(this, "close", "&Close");
     connect(print, &QPushButton::clicked, this, &PatientHistoryWindow::print_selected);
     connect(open, &QPushButton::clicked, this, &PatientHistoryWindow::open_selected);
     connect(cumulative, &QPushButton::clicked, this, &PatientHistoryWindow::ask_cumulative);

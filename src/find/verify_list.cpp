@@ -33,16 +33,12 @@ VerifyListWindow::VerifyListWindow(QWidget* parent) : QWidget(parent) {
     list_->grid()->installEventFilter(this);
     connect(list_->grid(), &QTableView::doubleClicked, this,
             [this](const QModelIndex& i) { open_report(i.row()); });
-    auto* open = new QPushButton(QStringLiteral("&Open report"), this);
-    open->setObjectName(QStringLiteral("open_report"));
-    open->setAccessibleName(QStringLiteral("Open report"));
+    auto* open = named_button(this, "open_report", "&Open report");
     connect(open, &QPushButton::clicked, this, [this] {
         const QModelIndex current = list_->grid()->currentIndex();
         open_report(current.isValid() ? current.row() : 0);
     });
-    auto* close_button = new QPushButton(QStringLiteral("&Close"), this);
-    close_button->setObjectName(QStringLiteral("close"));
-    close_button->setAccessibleName(QStringLiteral("Close"));
+    auto* close_button = named_button(this, "close", "&Close");
     connect(close_button, &QPushButton::clicked, this, &QWidget::close);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -52,15 +48,7 @@ VerifyListWindow::VerifyListWindow(QWidget* parent) : QWidget(parent) {
     layout->addWidget(area, 1);
     layout->addLayout(buttons);
     enter_presses_buttons(this);
-}
-
-void VerifyListWindow::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    // Filled once the window has its size, as a list of this length needs.
-    if (!filled_) {
-        filled_ = true;
-        refresh();
-    }
+    refresh();
 }
 
 void VerifyListWindow::refresh() {

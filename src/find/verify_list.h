@@ -20,11 +20,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
 private:
     ListPanel* list_ = nullptr;
-    bool filled_ = false;
 };
 
 inline constexpr char kVerifyListScreen[] = "verify_list";

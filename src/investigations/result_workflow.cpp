@@ -23,11 +23,6 @@ QString when(const QString& iso) {
                : iso;
 }
 
-// What is stored for a box: its text, an empty box as empty text (never NULL).
-QString stored(const QString& text) {
-    return text.isNull() ? QStringLiteral("") : text;
-}
-
 } // namespace
 
 ResultWorkflow::ResultWorkflow(const TestDefinition& test, std::function<void()> before_message)
@@ -104,7 +99,7 @@ QList<ResultRow> ResultWorkflow::results() const {
     QList<ResultRow> rows;
     for (int i = 0; i < test_.box_count; ++i)
         if (test_.store_every_box || !result_is_empty(form_.results[i]))
-            rows << ResultRow{0, QString::fromUtf8(test_.items[i].caption), stored(form_.results[i])};
+            rows << ResultRow{0, QString::fromUtf8(test_.items[i].caption), stored_text(form_.results[i])};
     return rows;
 }
 
@@ -123,14 +118,15 @@ void ResultWorkflow::save() {
     if (!lab_id) return;
     NewReport report;
     if (state.register_on_save)
-        report.patient = minimal_patient(*patient_id, form_.name, stored(form_.age), stored(form_.sex));
+        report.patient =
+            minimal_patient(*patient_id, form_.name, stored_text(form_.age), stored_text(form_.sex));
     else
         report.shown_name = form_.name; // the report goes to the patient on screen, or nowhere
     report.header.lab_id = *lab_id;
     report.header.patient_id = *patient_id;
-    report.header.ref_by = stored(form_.doctor);
+    report.header.ref_by = stored_text(form_.doctor);
     report.header.test = QString::fromUtf8(test_.investigation->test);
-    report.header.remarks = stored(form_.remarks);
+    report.header.remarks = stored_text(form_.remarks);
     report.header.temp_patient = state.mark_temporary ? QStringLiteral("Y") : QStringLiteral("N");
     report.table = QString::fromLatin1(test_.investigation->table);
     report.results = results();
@@ -143,7 +139,7 @@ void ResultWorkflow::save() {
     // doctor step says, so it can never be stored twice.
     form_.save_open = false;
     if (test_.print_before_doctor && !print()) return;
-    const DbError doctor = add_doctor_if_new(stored(form_.doctor));
+    const DbError doctor = add_doctor_if_new(stored_text(form_.doctor));
     if (test_.show_save_errors ? save_failed(doctor) : failed(doctor, "Adding the doctor")) return;
     if (!test_.print_before_doctor) print();
 }
@@ -370,9 +366,9 @@ void ResultWorkflow::modify() {
     change.shown_name = form_.name;
     change.header.lab_id = *lab_id;
     change.header.patient_id = *patient_id;
-    change.header.ref_by = stored(form_.doctor);
+    change.header.ref_by = stored_text(form_.doctor);
     change.header.test = QString::fromUtf8(test_.investigation->test);
-    change.header.remarks = stored(form_.remarks);
+    change.header.remarks = stored_text(form_.remarks);
     change.table = QString::fromLatin1(test_.investigation->table);
     change.results = results();
     // Stored results the screen could not show are never lost: rows no box

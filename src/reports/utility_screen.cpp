@@ -99,9 +99,7 @@ UtilityScreen::UtilityScreen(QWidget* parent)
     patient_id_->setObjectName(QStringLiteral("Text1"));
     patient_id_->setAccessibleName(QStringLiteral("Patient id"));
     label->setBuddy(patient_id_);
-    auto* ok = new QPushButton(QStringLiteral("&O.K."), patient_panel_);
-    ok->setObjectName(QStringLiteral("Command4"));
-    ok->setAccessibleName(QStringLiteral("O.K."));
+    auto* ok = named_button(patient_panel_, "Command4", "&O.K.");
     connect(ok, &QPushButton::clicked, this, &UtilityScreen::build_consolidated);
     connect(patient_id_, &QLineEdit::returnPressed, ok, &QPushButton::click);
     auto* row = new QHBoxLayout(patient_panel_);

@@ -8,6 +8,7 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTextEdit>
 
 namespace {
@@ -86,6 +87,13 @@ void apply_length_rule(QWidget* box, int limit, const QString& message) {
 
 void on_left(QWidget* box, std::function<void()> left) {
     box->installEventFilter(new LeftHook(box, std::move(left)));
+}
+
+QPushButton* named_button(QWidget* parent, const char* name, const char* label) {
+    auto* b = new QPushButton(QString::fromUtf8(label), parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setAccessibleName(QString::fromUtf8(label).remove(u'&'));
+    return b;
 }
 
 void enter_presses_buttons(QWidget* screen) {

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+class QPushButton;
 class QWidget;
 
 // What every screen does with its boxes, whether line edits or plain-text
@@ -28,6 +29,10 @@ void apply_length_rule(QWidget* box, int limit, const QString& message);
 // clicked included: it runs before the button's own action), but not when the
 // whole window loses the focus to a message box or another program.
 void on_left(QWidget* box, std::function<void()> left);
+
+// A push button whose label carries its Alt key ("&Open report"), named
+// `name` and, for screen readers, by its label without the "&".
+QPushButton* named_button(QWidget* parent, const char* name, const char* label);
 
 // Enter or Return on a focused button presses it, as Space does.
 void enter_presses_buttons(QWidget* screen);

@@ -1,5 +1,6 @@
 #include "list_panel.h"
 
+#include "boxes.h"
 #include "csv_export.h"
 #include "failure_messages.h"
 #include "file_dialogs.h"
@@ -140,14 +141,10 @@ ListPanel::ListPanel(QWidget* screen, const char* frame_name, const char* grid_n
         [](const DbError& e) { report_failure(e, QStringLiteral("Reading the list")); },
         Qt::QueuedConnection);
 
-    cancel_ = new QPushButton(QStringLiteral("&Cancel"), this);
-    cancel_->setObjectName(QString::fromLatin1(cancel_name));
-    cancel_->setAccessibleName(QStringLiteral("Cancel"));
+    cancel_ = named_button(this, cancel_name, "&Cancel");
     connect(cancel_, &QPushButton::clicked, this, &QWidget::hide);
 
-    export_ = new QPushButton(QStringLiteral("Save as CS&V"), this);
-    export_->setObjectName(QStringLiteral("export"));
-    export_->setAccessibleName(QStringLiteral("Save as CSV"));
+    export_ = named_button(this, "export", "Save as CS&V");
     connect(export_, &QPushButton::clicked, this, [this] {
         const QString path = choose_save_file(QStringLiteral("Save as CSV"), QStringLiteral("list.csv"),
                                               QStringLiteral("CSV files (*.csv)"));
@@ -183,11 +180,22 @@ bool ListPanel::show_list(const ListQuery& list, const QString& action, const QL
     setGeometry(parentWidget()->rect());
     show();
     raise();
+    columns_to_fit_ = true;
+    if (grid_->isVisible()) fit_columns();
+    grid_->setFocus();
+    return true;
+}
+
+void ListPanel::fit_columns() {
+    columns_to_fit_ = false;
     grid_->resizeColumnsToContents();
     for (int c = 0; c < model_->columnCount(); ++c)
         grid_->setColumnWidth(c, std::min(grid_->columnWidth(c), 260));
-    grid_->setFocus();
-    return true;
+}
+
+void ListPanel::showEvent(QShowEvent* event) {
+    QFrame::showEvent(event);
+    if (columns_to_fit_) fit_columns();
 }
 
 void ListPanel::hide_column(int position) {

@@ -92,8 +92,14 @@ signals:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
+    // Columns as wide as the rows on screen show them. Measured only while the
+    // grid is on screen: a hidden grid measures every row of the list.
+    void fit_columns();
+    bool columns_to_fit_ = false;
+
     QTableView* grid_ = nullptr;
     PagedListModel* model_ = nullptr;
     QPushButton* cancel_ = nullptr;
