@@ -22,6 +22,7 @@
 #include <cmath>
 
 Q_DECLARE_METATYPE(const ItemRange*)
+Q_DECLARE_METATYPE(const CriticalLimit*)
 
 namespace {
 
@@ -51,6 +52,8 @@ private slots:
     void every_bound_is_written_in_its_caption();
     void flags_at_the_bounds_data();
     void flags_at_the_bounds();
+    void critical_limits_at_and_beyond_their_bounds_data();
+    void critical_limits_at_and_beyond_their_bounds();
     void reading_a_result_data();
     void reading_a_result();
     void a_flag_shows_while_typing();
@@ -112,6 +115,44 @@ void TestFlags::flags_at_the_bounds() {
     }
 }
 
+void TestFlags::critical_limits_at_and_beyond_their_bounds_data() {
+    QTest::addColumn<const CriticalLimit*>("limit");
+    for (const CriticalLimit& l : critical_limits())
+        QTest::newRow(qPrintable(QString("%1: %2").arg(l.test->screen, l.name))) << &l;
+    QCOMPARE(int(critical_limits().size()), 12); // none lost by accident
+}
+
+void TestFlags::critical_limits_at_and_beyond_their_bounds() {
+    QFETCH(const CriticalLimit*, limit);
+    const Investigation& test = *limit->test;
+    const QString item = QString::fromUtf8(limit->item);
+    // Only beside a normal range that lies inside the critical limits.
+    const NormalRange* range = normal_range(test, item);
+    QVERIFY(range);
+    for (const Bounds& b : {range->all, range->male, range->female}) {
+        if (b.has_low) QVERIFY(limit->bounds.low < b.low);
+        if (b.has_high) QVERIFY(limit->bounds.high > b.high);
+    }
+    const Bounds& c = limit->bounds;
+    const double step = c.high >= 1000 ? 1 : 0.1;
+    // At a limit: flagged as outside the normal range, not critical; beyond
+    // it critical, whatever the patient's sex.
+    for (const char* sex : {"M", "F", "-"}) {
+        QCOMPARE(item_flag(test, item, written(c.low), sex).size() < 2, true);
+        QCOMPARE(item_flag(test, item, written(c.high), sex).size() < 2, true);
+        QCOMPARE(item_flag(test, item, written(c.low - step), sex), QString("LL"));
+        QCOMPARE(item_flag(test, item, written(c.high + step) + " units", sex), QString("HH"));
+    }
+    QCOMPARE(stored_result_flag(test.table, item, written(c.high + step), "-"), QString("HH"));
+    QCOMPARE(critical_finding(*limit, written(c.high)), QString());
+    QCOMPARE(critical_finding(*limit, "Nil"), QString());
+    QCOMPARE(critical_finding(*limit, written(c.low - step)),
+             QString("%1 %2 (critical below %3)")
+                 .arg(limit->name, QString::number(c.low - step, 'g', 12), QString::number(c.low, 'g', 12)));
+    QCOMPARE(flag_description("HH"), QString("critically high"));
+    QCOMPARE(flag_description("LL"), QString("critically low"));
+}
+
 void TestFlags::reading_a_result_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<double>("value"); // NaN: no number
@@ -153,9 +194,14 @@ void TestFlags::a_flag_shows_while_typing() {
         const char* flag;
         const char* heard;
     } cases[] = {
-        {"F", "9.8 gm/dl", "L", "low"},   {"F", "12 gm/dl", "", ""},
-        {"F", "15.5 gm/dl", "H", "high"}, {"M", "15.5 gm/dl", "", ""}, // the sex changes the range
-        {"-", "25 gm/dl", "", ""},                                     // sex unknown: no flag however far out
+        {"F", "9.8 gm/dl", "L", "low"},
+        {"F", "12 gm/dl", "", ""},
+        {"F", "15.5 gm/dl", "H", "high"},
+        {"M", "15.5 gm/dl", "", ""}, // the sex changes the range
+        {"-", "17 gm/dl", "", ""},   // sex unknown: no H or L
+        {"-", "25 gm/dl", "HH", "critically high"},
+        {"F", "6.5 gm/dl", "LL", "critically low"}, // critical: any sex
+        {"F", "6.6 gm/dl", "L", "low"},             // at the critical limit
     };
     for (const auto& c : cases) {
         sex->setText(c.sex);
@@ -181,7 +227,8 @@ void TestFlags::printed_reports_carry_the_flag_column() {
                          {2, 1, "", "", "Biochemistry report", "", "N"},
                          "biochemistry_report",
                          {{0, "Serum Potassiun (N : 3.5 - 5.0 meq / L)", "5.6 meq/L"},
-                          {0, "Serum sodium (N : 136 - 146 meq/L) ", "140 meq/L"}}})
+                          {0, "Serum sodium (N : 136 - 146 meq/L) ", "140 meq/L"},
+                          {0, "Serum Calcium (N : 9 - 11 mg/dl)", "6.2 mg/dl"}}})
                 .ok());
     QVERIFY(fill_consolidated(1).ok());
     const struct {
@@ -190,7 +237,7 @@ void TestFlags::printed_reports_carry_the_flag_column() {
         QStringList flagged, plain;
     } cases[] = {
         {"h_routine_haemotology.rpt", 1, {"9.8 gm/dl L", "14,500 /cumm H"}, {"70%"}},
-        {"h_biochemistry_report.rpt", 2, {"5.6 meq/L H"}, {"140 meq/L"}},
+        {"h_biochemistry_report.rpt", 2, {"5.6 meq/L H", "6.2 mg/dl LL"}, {"140 meq/L"}},
         {"h_consolidated_report.rpt", 0, {"9.8 gm/dl L", "5.6 meq/L H"}, {"140 meq/L", "70%"}},
     };
     ReportsReadSharedConnection with_build;

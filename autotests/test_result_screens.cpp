@@ -39,6 +39,7 @@ class TestResultScreens : public QObject {
 
     std::unique_ptr<ProgramFolder> folder_;
     std::unique_ptr<MessageRecorder> messages_;
+    std::unique_ptr<CallAnswers> calls_;
     PrintLog prints_;
     QPointer<TestScreen> screen_;
 
@@ -92,11 +93,13 @@ private slots:
     void init() {
         folder_ = std::make_unique<ProgramFolder>();
         messages_ = std::make_unique<MessageRecorder>();
+        calls_ = std::make_unique<CallAnswers>();
         prints_.clear();
         set_today_for_tests({});
     }
     void cleanup() {
         close_screens();
+        calls_.reset();
         messages_.reset();
         folder_.reset();
         set_today_for_tests({});
@@ -372,14 +375,15 @@ void TestResultScreens::look_up_and_modify() {
     QCOMPARE(QApplication::focusWidget(), line("patient_id"));
 
     const int second = t.box_count > 1 && !t.items[1].disabled ? 1 : 0;
-    set_box_text(box(second), "9");
+    const QString nine = plain_result(t, second, "9");
+    set_box_text(box(second), nine);
     screen_->modify();
     QCOMPARE(messages_->texts(), QStringList{"Report has been modified"});
     const auto rows = report_results(t.investigation->table, 1).value;
     QStringList stored;
     for (const ResultRow& r : rows)
         stored << r.result;
-    QVERIFY2(stored.contains("9"), qPrintable(stored.join('|')));
+    QVERIFY2(stored.contains(nine), qPrintable(stored.join('|')));
     QCOMPARE(stored.contains(result_value(t)), second == 1);
     QCOMPARE(find_report(1).value->t_date, QString("2026-12-09"));
     QCOMPARE(find_report(1).value->temp_patient, QString("N"));

@@ -7,6 +7,7 @@
 #include "accounts.h"
 #include "app_state.h"
 #include "core_tables.h"
+#include "critical_calls.h"
 #include "dates.h"
 #include "journal.h"
 #include "lab_reports.h"
@@ -23,6 +24,7 @@ class TestResultWorkflow : public QObject {
 
     std::unique_ptr<ProgramFolder> folder_;
     std::unique_ptr<MessageRecorder> messages_;
+    std::unique_ptr<CallAnswers> calls_;
     PrintLog prints_;
     std::unique_ptr<ResultWorkflow> flow_;
 
@@ -54,6 +56,7 @@ private slots:
     void init() {
         folder_ = std::make_unique<ProgramFolder>();
         messages_ = std::make_unique<MessageRecorder>();
+        calls_ = std::make_unique<CallAnswers>();
         prints_.clear();
         prints_.record();
         set_today_for_tests({});
@@ -61,6 +64,7 @@ private slots:
     void cleanup() {
         flow_.reset();
         record_report_runs(nullptr);
+        calls_.reset();
         messages_.reset();
         folder_.reset();
         set_today_for_tests({});
@@ -79,6 +83,7 @@ private slots:
     void look_up_and_modify_data() { catalogue_rows(); }
     void look_up_and_modify();
     void a_pathologist_verifies_and_a_change_undoes_it();
+    void a_critical_result_is_told_and_its_call_recorded();
 };
 
 void TestResultWorkflow::opens_with_fresh_ids() {
@@ -255,13 +260,14 @@ void TestResultWorkflow::look_up_and_modify() {
     QCOMPARE(flow_->take_focus(), FormFocus::PatientId);
 
     const int second = t.box_count > 1 && !t.items[1].disabled ? 1 : 0;
-    form().results[second] = "9";
+    const QString nine = plain_result(t, second, "9");
+    form().results[second] = nine;
     flow_->modify();
     QCOMPARE(messages_->texts(), QStringList{"Report has been modified"});
     QStringList stored;
     for (const ResultRow& r : report_results(table(), 1).value)
         stored << r.result;
-    QVERIFY2(stored.contains("9"), qPrintable(stored.join('|')));
+    QVERIFY2(stored.contains(nine), qPrintable(stored.join('|')));
     QCOMPARE(stored.contains(result_value(t)), second == 1);
     QCOMPARE(find_report(1).value->t_date, QString("2026-12-09"));
     QCOMPARE(find_report(1).value->temp_patient, QString("N"));
@@ -321,6 +327,99 @@ void TestResultWorkflow::a_pathologist_verifies_and_a_change_undoes_it() {
     QVERIFY(!report_signoff(1).value.verified());
     QCOMPARE(form().name, QString("Lata")); // the stored report is shown again
     app_state().account.reset();
+}
+
+void TestResultWorkflow::a_critical_result_is_told_and_its_call_recorded() {
+    const TestDefinition& t = definition_of(catalogue::kBiochemistryReport);
+    auto box = [&](const char* caption) {
+        for (int i = 0; i < t.box_count; ++i)
+            if (QString::fromUtf8(t.items[i].caption).startsWith(caption)) return i;
+        return -1;
+    };
+    const int potassium = box("Serum Potassiun"), sodium = box("Serum sodium");
+    set_journal_user("tamor");
+    const QString too_high = "Potassium 6.8 (critical above 6.2)";
+    auto told = [](const QString& findings) {
+        return QString("%1. Inform the referring doctor now.").arg(findings);
+    };
+    // Saved with a critical result: told after the save's own message, and
+    // asked for the call, here answered "not yet".
+    open(t);
+    form().name = "Lata";
+    form().doctor = "Dr. Iyer";
+    form().results[potassium] = "6.8 meq/L";
+    flow_->save();
+    QCOMPARE(messages_->texts(), (QStringList{"New report added", told("Critical value: " + too_high)}));
+    QCOMPARE(calls_->asked.size(), 1);
+    QCOMPARE(calls_->asked[0].informed_by, QString("tamor"));
+    QCOMPARE(calls_->asked[0].informed_whom, QString("Dr. Iyer"));
+    QCOMPARE(critical_call(1).value->findings, too_high);
+    QVERIFY(!critical_call(1).value->called());
+    // Several at once: one message. This time the call is recorded at once.
+    calls_->answer = CallAnswer{"Asha", "Dr. Iyer", QDateTime(QDate(2026, 12, 9), QTime(10, 15))};
+    open(t);
+    form().name = "Ravi";
+    form().results[potassium] = "6.8";
+    form().results[sodium] = "118 meq/L";
+    messages_->clear();
+    flow_->save();
+    QCOMPARE(messages_->texts().value(1),
+             told("Critical values: Sodium 118 (critical below 120); " + too_high)); // in the screen's order
+    QCOMPARE(critical_call(2).value->called_at, QString("2026-12-09T10:15:00"));
+    QCOMPARE(critical_call(2).value->recorded_by, QString("tamor"));
+    // A report without one raises nothing.
+    open(t);
+    fill("Meena");
+    flow_->save();
+    QVERIFY(!critical_call(3).value);
+    // Waiting for a pathologist: the report whose doctor was not called comes first.
+    QCOMPARE(critical_reports_to_verify().value, (QList<qint64>{1, 2}));
+
+    // The call recorded later from the looked-up report.
+    open(t);
+    look_up("1");
+    QVERIFY(form().call_open);
+    QVERIFY2(form().sign_off.endsWith("\nCritical: " + too_high + " — doctor not called yet"),
+             qPrintable(form().sign_off));
+    calls_->answer = CallAnswer{"Asha", "Dr. Iyer", QDateTime(QDate(2026, 12, 9), QTime(11, 0))};
+    flow_->record_call();
+    QVERIFY(critical_call(1).value->called());
+    QVERIFY(!form().call_open);
+    QVERIFY2(form().sign_off.contains("Dr. Iyer informed by Asha on "), qPrintable(form().sign_off));
+    QCOMPARE(number_of("select count(*) from change_log where action = 'critical call' and "
+                       "json_extract(old_values, '$.informed_whom') = 'Dr. Iyer'"),
+             2);
+    QCOMPARE(critical_reports_to_verify().value, (QList<qint64>{1, 2})); // both called: oldest first
+
+    // Modified with the same findings: the call stands. With others: told and
+    // asked again. With none: nothing waits any more.
+    const int asked = int(calls_->asked.size());
+    calls_->answer.reset();
+    const struct {
+        const char* potassium;
+        QStringList said;
+        bool waiting;
+    } changes[] = {
+        {"6.8 meq/L", {"Report has been modified"}, false},
+        {"2.1 meq/L",
+         {"Report has been modified", told("Critical value: Potassium 2.1 (critical below 2.8)")},
+         true},
+        {"4.2 meq/L", {"Report has been modified"}, false},
+    };
+    for (const auto& c : changes) {
+        look_up("1");
+        form().results[potassium] = c.potassium;
+        messages_->clear();
+        flow_->modify();
+        QCOMPARE(messages_->texts(), c.said);
+        const auto call = critical_call(1).value;
+        QCOMPARE(call && !call->called(), c.waiting);
+    }
+    QCOMPARE(int(calls_->asked.size()), asked + 1);
+    QVERIFY(!critical_call(1).value);
+    QCOMPARE(number_of("select count(*) from change_log where action = 'critical cleared' and row_key = 1"),
+             2);
+    QCOMPARE(critical_reports_to_verify().value, (QList<qint64>{2}));
 }
 
 TAVORA_TEST_MAIN(TestResultWorkflow)

@@ -1,8 +1,10 @@
 #include "lab_reports.h"
 
+#include "critical_calls.h"
 #include "dates.h"
 #include "investigations.h"
 #include "journal.h"
+#include "normal_ranges.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -20,6 +22,15 @@ QString now_iso() {
 DbResult<QString> test_table(const QString& name) {
     if (const Investigation* t = catalogue::by_table(name)) return {QString::fromLatin1(t->table), {}};
     return {{}, DbError::other(QStringLiteral("\"%1\" is not one of the test tables").arg(name))};
+}
+
+// The critical findings of results about to be stored in `table`.
+QStringList findings_of(const QString& table, const QList<ResultRow>& results) {
+    const Investigation* test = catalogue::by_table(table);
+    QList<std::pair<QString, QString>> pairs;
+    for (const ResultRow& r : results)
+        pairs.append({r.item, r.result});
+    return test ? critical_findings(*test, pairs) : QStringList();
 }
 
 DbError add_results(const QString& table, const QVariant& lab_id, const QList<ResultRow>& results) {
@@ -99,6 +110,7 @@ DbError save_report(const NewReport& report) {
         // report was deleted is never stored again.
         if (e = refuse_reused_id("test_main", h.lab_id); !e.ok()) return e;
         if (e = add_results(table.value, h.lab_id, report.results); !e.ok()) return e;
+        if (e = note_critical_findings(h.lab_id, findings_of(table.value, report.results)); !e.ok()) return e;
         if (e = execute(
                 QStringLiteral("INSERT INTO report_signoff (lab_id, entered_by, entered_at) VALUES (?, ?, ?) "
                                "ON CONFLICT (lab_id) DO UPDATE SET entered_by = excluded.entered_by, "
@@ -159,7 +171,8 @@ DbError modify_report(const ReportChange& change) {
                 !e.ok())
                 return e;
         }
-        return add_results(table.value, h.lab_id, change.results);
+        if (e = add_results(table.value, h.lab_id, change.results); !e.ok()) return e;
+        return note_critical_findings(h.lab_id, findings_of(table.value, change.results));
     });
 }
 
@@ -283,6 +296,7 @@ DbError delete_report(const QVariant& lab_id, const std::optional<ShownReport>& 
                 delete_rows(QStringLiteral("report_signoff"), QStringLiteral("lab_id"), report.value->lab_id);
             !e.ok())
             return e;
+        if (DbError e = note_critical_findings(report.value->lab_id, {}); !e.ok()) return e;
         return delete_rows(QStringLiteral("test_main"), QStringLiteral("lab_id"), report.value->lab_id);
     });
 }

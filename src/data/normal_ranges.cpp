@@ -72,7 +72,103 @@ constexpr ItemRange kRanges[] = {
      between(31.5, 35.0)},
 };
 
+constexpr Bounds outside(double low, double high) {
+    return {true, low, true, high};
+}
+
+// Critical limits: the mean low and high limits of the United States medical
+// centres surveyed by Kost, the figures most textbooks reproduce.
+//   Chemistry: Kost GJ. Critical limits for urgent clinician notification at
+//   US medical centers. JAMA 1990;263(5):704-707 (sodium 120/158 mmol/L,
+//   potassium 2.8/6.2 mmol/L, calcium 6.6/12.9 mg/dl, glucose 46/484 mg/dl).
+//   Haematology: Kost GJ. Using critical limits to improve patient outcome.
+//   Medical Laboratory Observer 1993;25(3):22-27, as tabulated in Henry's
+//   Clinical Diagnosis and Management by Laboratory Methods (haemoglobin
+//   6.6/19.9 g/dl, white cells 2,000/37,000 and platelets 37,000/910,000 per
+//   cumm).
+// Sodium and potassium in meq/L are the same numbers as in mmol/L. The
+// prothrombin screen records times and an index, not an INR, so it has no
+// limit here: its numbers depend on the reagent.
+constexpr CriticalLimit kCriticalLimits[] = {
+    {&catalogue::kBiochemistryReport, "Serum Potassiun (N : 3.5 - 5.0 meq / L)", "Potassium",
+     outside(2.8, 6.2)},
+    {&catalogue::kBiochemistryReport, "Serum sodium (N : 136 - 146 meq/L) ", "Sodium", outside(120, 158)},
+    {&catalogue::kBiochemistryReport, "Serum Calcium (N : 9 - 11 mg/dl)", "Calcium", outside(6.6, 12.9)},
+    {&catalogue::kBiochemistryReport, "Fasting blood Glucose (N : 60 - 100 mg/dl)", "Fasting blood glucose",
+     outside(46, 484)},
+    {&catalogue::kBiochemistryReport, "Post prandial blood glucose (N:70 - 140 mg/dl)",
+     "Post-prandial blood glucose", outside(46, 484)},
+    {&catalogue::kBiochemistryReport, "Random blood glucose (N:60-140 mg/dl)", "Random blood glucose",
+     outside(46, 484)},
+    {&catalogue::kBloodSugarReport, "Fasting blood glucose (N :60 - 100 mg/dl)", "Fasting blood glucose",
+     outside(46, 484)},
+    {&catalogue::kBloodSugarReport, "Post-prandial blood glucose   (N : 70 - 140 mg/dl)",
+     "Post-prandial blood glucose", outside(46, 484)},
+    {&catalogue::kBloodSugarReport, "Random blood glucose (N : 60 - 140 mg/dl)", "Random blood glucose",
+     outside(46, 484)},
+    {&catalogue::kRoutineHaemotology, "Haemoglobin (N : Male : 12 - 16 gm/dl, Female : 11 - 15 gm/dl) ",
+     "Haemoglobin", outside(6.6, 19.9)},
+    {&catalogue::kRoutineHaemotology, "WBC (N : 4000 to 10,000 / cumm)", "White cells", outside(2000, 37000)},
+    {&catalogue::kRoutineHaemotology, "Platelet count (N : 1,40,000 - 4,40,000/- cumm)", "Platelets",
+     outside(37000, 910000)},
+};
+
+QString item_key(const Investigation& test, const QString& item) {
+    return QString::fromLatin1(test.table) + u'\x1f' + item.trimmed();
+}
+
+// A number as a message writes it: no digit groups, no trailing zeros.
+QString written(double value) {
+    return QString::number(value, 'g', 12);
+}
+
 } // namespace
+
+std::span<const CriticalLimit> critical_limits() {
+    return kCriticalLimits;
+}
+
+const CriticalLimit* critical_limit(const Investigation& test, const QString& item) {
+    static const QHash<QString, const CriticalLimit*> limits = [] {
+        QHash<QString, const CriticalLimit*> h;
+        for (const CriticalLimit& l : kCriticalLimits)
+            h.insert(item_key(*l.test, QString::fromUtf8(l.item)), &l);
+        return h;
+    }();
+    return limits.value(item_key(test, item));
+}
+
+QString critical_flag(const CriticalLimit& limit, const QString& result) {
+    const auto value = leading_number(result);
+    if (!value) return {};
+    if (limit.bounds.has_high && *value > limit.bounds.high) return QStringLiteral("HH");
+    if (limit.bounds.has_low && *value < limit.bounds.low) return QStringLiteral("LL");
+    return {};
+}
+
+QString critical_finding(const CriticalLimit& limit, const QString& result) {
+    const QString flag = critical_flag(limit, result);
+    if (flag.isEmpty()) return {};
+    const bool high = flag == QLatin1String("HH");
+    return QStringLiteral("%1 %2 (critical %3 %4)")
+        .arg(QString::fromUtf8(limit.name), written(*leading_number(result)),
+             high ? QStringLiteral("above") : QStringLiteral("below"),
+             written(high ? limit.bounds.high : limit.bounds.low));
+}
+
+QStringList critical_findings(const Investigation& test, const QList<std::pair<QString, QString>>& results) {
+    QStringList findings;
+    for (const auto& [item, result] : results)
+        if (const CriticalLimit* limit = critical_limit(test, item))
+            if (QString finding = critical_finding(*limit, result); !finding.isEmpty()) findings << finding;
+    return findings;
+}
+
+QString critical_message(const QStringList& findings) {
+    return QStringLiteral("%1: %2. Inform the referring doctor now.")
+        .arg(findings.size() == 1 ? QStringLiteral("Critical value") : QStringLiteral("Critical values"),
+             findings.join(QStringLiteral("; ")));
+}
 
 std::span<const ItemRange> normal_ranges() {
     return kRanges;
@@ -129,22 +225,29 @@ const NormalRange* normal_range(const Investigation& test, const QString& item) 
     static const QHash<QString, const NormalRange*> ranges = [] {
         QHash<QString, const NormalRange*> h;
         for (const ItemRange& r : kRanges)
-            h.insert(QString::fromLatin1(r.test->table) + u'\x1f' + QString::fromUtf8(r.item).trimmed(),
-                     &r.range);
+            h.insert(item_key(*r.test, QString::fromUtf8(r.item)), &r.range);
         return h;
     }();
-    return ranges.value(QString::fromLatin1(test.table) + u'\x1f' + item.trimmed());
+    return ranges.value(item_key(test, item));
+}
+
+QString item_flag(const Investigation& test, const QString& item, const QString& result, const QString& sex) {
+    if (const CriticalLimit* limit = critical_limit(test, item))
+        if (QString flag = critical_flag(*limit, result); !flag.isEmpty()) return flag;
+    const NormalRange* range = normal_range(test, item);
+    return range ? result_flag(*range, result, sex) : QString();
 }
 
 QString stored_result_flag(const QString& table, const QString& item, const QString& result,
                            const QString& sex) {
     const Investigation* test = catalogue::by_table(table);
-    const NormalRange* range = test ? normal_range(*test, item) : nullptr;
-    return range ? result_flag(*range, result, sex) : QString();
+    return test ? item_flag(*test, item, result, sex) : QString();
 }
 
 QString flag_description(const QString& flag) {
     if (flag == QLatin1String("H")) return QStringLiteral("high");
     if (flag == QLatin1String("L")) return QStringLiteral("low");
+    if (flag == QLatin1String("HH")) return QStringLiteral("critically high");
+    if (flag == QLatin1String("LL")) return QStringLiteral("critically low");
     return {};
 }

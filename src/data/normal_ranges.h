@@ -2,10 +2,13 @@
 
 #include "investigations.h"
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <span>
+#include <utility>
 
 // The normal ranges of the results, and the high and low flags of results
 // outside them. Nothing about a flag is stored: it follows from the result,
@@ -69,7 +72,35 @@ Sex sex_of(const QString& text);
 // a range by sex for a patient whose sex is unknown).
 QString result_flag(const NormalRange& range, const QString& result, const QString& sex);
 
-// How a flag is read out: "high" for H, "low" for L, empty otherwise.
+// Critical limits: a result beyond one is a danger to the patient now, and the
+// referring doctor is told at once. Written by hand beside the normal ranges,
+// only for items whose unit leaves the number unambiguous; the same for both
+// sexes. A result exactly at a limit is not critical.
+struct CriticalLimit {
+    const Investigation* test;
+    const char* item; // the caption, as in the normal ranges
+    const char* name; // as a message names it: "Potassium"
+    Bounds bounds;
+};
+
+std::span<const CriticalLimit> critical_limits();
+const CriticalLimit* critical_limit(const Investigation& test, const QString& item);
+
+// "HH" above the critical high, "LL" below the critical low, empty otherwise.
+QString critical_flag(const CriticalLimit& limit, const QString& result);
+// "Potassium 6.8 (critical above 6.2)" for a critical result, empty otherwise.
+QString critical_finding(const CriticalLimit& limit, const QString& result);
+// The findings of a report's results (item caption, result text), in order.
+QStringList critical_findings(const Investigation& test, const QList<std::pair<QString, QString>>& results);
+// What the user is told on saving findings: "Critical value: Potassium 6.8
+// (critical above 6.2). Inform the referring doctor now."
+QString critical_message(const QStringList& findings);
+
+// The flag a result carries on screen and on paper: HH or LL beyond a
+// critical limit (whatever the patient's sex), otherwise H or L.
+QString item_flag(const Investigation& test, const QString& item, const QString& result, const QString& sex);
+
+// How a flag is read out: "high", "low", "critically high", "critically low".
 QString flag_description(const QString& flag);
 
 // The flag of a stored row, found by its test table and item caption.

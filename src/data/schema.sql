@@ -216,6 +216,22 @@ CREATE TABLE report_signoff (
     verified_at TEXT NOT NULL DEFAULT ''
 ) STRICT;
 
+-- A report with a critical result (beyond a critical limit) and the call that
+-- told the referring doctor: the findings as the message named them, who
+-- raised it and when (the save), and who informed whom and when; called_at is
+-- empty while nobody has been called yet. A modification with other findings
+-- raises it again; one without any removes it.
+CREATE TABLE critical_calls (
+    lab_id        INTEGER PRIMARY KEY,
+    findings      TEXT NOT NULL,
+    raised_by     TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    raised_at     TEXT NOT NULL,
+    informed_by   TEXT NOT NULL DEFAULT '',
+    informed_whom TEXT NOT NULL DEFAULT '',
+    called_at     TEXT NOT NULL DEFAULT '',
+    recorded_by   TEXT COLLATE NOCASE NOT NULL DEFAULT ''
+) STRICT;
+
 -- The laboratory's own choices, by name (tavora-lab-admin settings):
 -- require-verification (on: an unverified report prints as provisional).
 CREATE TABLE settings (
@@ -226,4 +242,4 @@ CREATE TABLE settings (
 -- The file says whose it is and which version of the schema it holds; the
 -- program opens nothing else.
 PRAGMA application_id = 1414941762;
-PRAGMA user_version = 4;
+PRAGMA user_version = 5;

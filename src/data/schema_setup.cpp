@@ -139,6 +139,10 @@ constexpr UpgradeStep kUpgradeSteps[] = {
      "1, datetime('now')), ('vidrel', 'senior-technician', "
      "'$argon2id$v=19$m=65536,t=2,p=1$0BTeNbR/uQfipB21M00zZw$5riMTF70hOcXHX1RjjzOY7+ZlDYLG/Vp2xj8vN0UCLg', "
      "1, datetime('now'))"},
+    {5, "CREATE TABLE IF NOT EXISTS critical_calls ( lab_id INTEGER PRIMARY KEY, findings TEXT NOT NULL,"
+        " raised_by TEXT COLLATE NOCASE NOT NULL DEFAULT '', raised_at TEXT NOT NULL,"
+        " informed_by TEXT NOT NULL DEFAULT '', informed_whom TEXT NOT NULL DEFAULT '',"
+        " called_at TEXT NOT NULL DEFAULT '', recorded_by TEXT COLLATE NOCASE NOT NULL DEFAULT '' ) STRICT"},
 };
 
 static_assert(std::size(kUpgradeSteps) == kSchemaVersion, "every schema version has its upgrade step");

@@ -1,6 +1,8 @@
 #include "verify_list.h"
 
 #include "boxes.h"
+#include "critical_calls.h"
+#include "failure_messages.h"
 #include "investigations.h"
 #include "lab_reports.h"
 #include "list_panel.h"
@@ -51,8 +53,14 @@ VerifyListWindow::VerifyListWindow(QWidget* parent) : QWidget(parent) {
     refresh();
 }
 
+// Reports with critical results come first (those whose doctor was not
+// called yet before the others), their rows headed "Critical"; then the rest,
+// oldest first.
 void VerifyListWindow::refresh() {
-    if (list_->show_list(unverified_reports_list(), QStringLiteral("Reading the reports to verify")))
+    const QString action = QStringLiteral("Reading the reports to verify");
+    auto critical = critical_reports_to_verify();
+    if (report_failure(critical.error, action)) return;
+    if (list_->show_list(unverified_reports_list(), action, critical.value, QStringLiteral("Critical")))
         list_->grid()->selectRow(0);
 }
 

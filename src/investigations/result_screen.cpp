@@ -75,6 +75,7 @@ void TestScreen::show_form() {
     save_->setEnabled(f.save_open);
     modify_->setEnabled(f.modify_open);
     verify_->setEnabled(f.verify_open);
+    call_->setVisible(f.call_open);
     if (sign_off_->text() != f.sign_off) sign_off_->setText(f.sign_off);
     sign_off_->setVisible(!f.sign_off.isEmpty());
     if (!f.list_open && !list_->isHidden()) list_->hide();
@@ -126,6 +127,9 @@ void TestScreen::print() {
 }
 void TestScreen::verify() {
     act([this] { workflow_.verify(); });
+}
+void TestScreen::record_call() {
+    act([this] { workflow_.record_call(); });
 }
 void TestScreen::lab_id_lookup() {
     if (workflow_.in_lookup()) return;

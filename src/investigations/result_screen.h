@@ -34,6 +34,7 @@ public:
     void show_all();              // Command3
     void print();                 // cmdPrint
     void verify();                // cmdVerify
+    void record_call();           // cmdCall
     void exit();                  // cmdClose
     void lab_id_lookup();         // when lab_id is left
     void patient_lookup();        // when patient_id is left
@@ -79,6 +80,7 @@ private:
     QPushButton* save_ = nullptr;
     QPushButton* modify_ = nullptr;
     QPushButton* verify_ = nullptr;
+    QPushButton* call_ = nullptr;
     class QLabel* sign_off_ = nullptr;
     ListPanel* list_ = nullptr;
 

@@ -29,10 +29,14 @@ struct ButtonSpec {
 };
 
 constexpr ButtonSpec kButtons[] = {
-    {"cmdAdd", "&Save", &TestScreen::save},           {"cmdModify", "&modify", &TestScreen::modify},
-    {"cmdClear", "&Clear", &TestScreen::clear},       {"cmdShow", "S&how", &TestScreen::show_mode},
-    {"Command3", "Show &all", &TestScreen::show_all}, {"cmdPrint", "&Print", &TestScreen::print},
+    {"cmdAdd", "&Save", &TestScreen::save},
+    {"cmdModify", "&modify", &TestScreen::modify},
+    {"cmdClear", "&Clear", &TestScreen::clear},
+    {"cmdShow", "S&how", &TestScreen::show_mode},
+    {"Command3", "Show &all", &TestScreen::show_all},
+    {"cmdPrint", "&Print", &TestScreen::print},
     {"cmdVerify", "&Verify", &TestScreen::verify}, // shown only to a login whose role may sign reports off
+    {"cmdCall", "Record ca&ll", &TestScreen::record_call}, // shown while a critical result's call is missing
     {"cmdClose", "E&xit", &TestScreen::exit},
 };
 
@@ -242,7 +246,7 @@ QWidget* TestScreen::build_section(int s) {
         grid->addWidget(label, item.row - 1, (item.column - 1) * 2);
         boxes_[i] = box;
         const NormalRange* range = normal_range(*test_.investigation, QString::fromUtf8(item.caption));
-        if (!range) {
+        if (!range && !critical_limit(*test_.investigation, QString::fromUtf8(item.caption))) {
             grid->addWidget(box, item.row - 1, (item.column - 1) * 2 + 1);
             continue;
         }
@@ -252,15 +256,16 @@ QWidget* TestScreen::build_section(int s) {
         cell->addWidget(box, 1);
         auto* flag = new QLabel(frame);
         flag->setObjectName(QStringLiteral("Flag(%1)").arg(i));
-        flag->setFixedWidth(14);
+        flag->setFixedWidth(22);
         flag->setAlignment(Qt::AlignCenter);
         flag->setStyleSheet(QStringLiteral("QLabel { color: #b42318; font-weight: bold; }"));
         flag->setAccessibleName(QStringLiteral("Flag for ") + QString::fromUtf8(item.caption).trimmed());
         cell->addWidget(flag);
         grid->addLayout(cell, item.row - 1, (item.column - 1) * 2 + 1);
-        // A screen reader hears it too: the box's description says "high" or "low".
-        auto update = [this, range, box, flag] {
-            const QString mark = result_flag(*range, box_text(box), sex_->text());
+        // A screen reader hears it too: the box's description says "high",
+        // "low", "critically high" or "critically low".
+        auto update = [this, caption = QString::fromUtf8(item.caption), box, flag] {
+            const QString mark = item_flag(*test_.investigation, caption, box_text(box), sex_->text());
             flag->setText(mark);
             const QString heard = flag_description(mark);
             box->setAccessibleDescription(heard);
@@ -360,4 +365,6 @@ void TestScreen::build_buttons() {
     modify_ = findChild<QPushButton*>(QStringLiteral("cmdModify"));
     verify_ = findChild<QPushButton*>(QStringLiteral("cmdVerify"));
     verify_->setVisible(logged_in_may(Right::Verify));
+    call_ = findChild<QPushButton*>(QStringLiteral("cmdCall"));
+    call_->hide();
 }

@@ -2,10 +2,13 @@
 
 #include "app_state.h"
 #include "boxes.h"
+#include "critical_call_dialog.h"
+#include "critical_calls.h"
 #include "dates.h"
 #include "failure_messages.h"
 #include "journal.h"
 #include "message_box.h"
+#include "normal_ranges.h"
 #include "number_value.h"
 #include "report_engine.h"
 
@@ -138,10 +141,56 @@ void ResultWorkflow::save() {
     // The report is stored: Save is done with it whatever the print or the
     // doctor step says, so it can never be stored twice.
     form_.save_open = false;
+    finish_save();
+    // Whatever became of the print, a critical result is told.
+    alert_critical(report.header.lab_id);
+}
+
+void ResultWorkflow::finish_save() {
     if (test_.print_before_doctor && !print()) return;
     const DbError doctor = add_doctor_if_new(stored_text(form_.doctor));
     if (test_.show_save_errors ? save_failed(doctor) : failed(doctor, "Adding the doctor")) return;
     if (!test_.print_before_doctor) print();
+}
+
+// After a save or a modification: critical results whose doctor has not been
+// called yet are told, and the call is asked for.
+void ResultWorkflow::alert_critical(const QVariant& lab_id) {
+    auto call = critical_call(lab_id);
+    if (failed(call.error, "Reading the report's critical results")) return;
+    if (!call.value || call.value->called()) return;
+    tell(critical_message(call.value->finding_list()));
+    ask_for_call(lab_id, *call.value);
+}
+
+void ResultWorkflow::ask_for_call(const QVariant& lab_id, const CriticalCall& call) {
+    const auto& account = app_state().account;
+    CallQuestion question;
+    question.findings_message = critical_message(call.finding_list());
+    question.informed_by =
+        account && !account->full_name.isEmpty() ? account->full_name : journal_user_name();
+    question.informed_whom = form_.doctor.trimmed();
+    question.at = QDateTime::currentDateTime();
+    if (before_message_) before_message_();
+    const auto answer = ask_critical_call(question);
+    if (!answer) return; // not yet: the report waits, first in the list to verify
+    const DbError e = record_critical_call(
+        lab_id, call.findings, {answer->informed_by, answer->informed_whom, answer->at.toString(Qt::ISODate)},
+        journal_user_name());
+    if (e.changed())
+        tell(QStringLiteral("Another workstation changed this report's results since then. The call was not "
+                            "recorded; look the report up again."));
+    else
+        failed(e, "Recording the call");
+}
+
+void ResultWorkflow::record_call() {
+    if (!looked_up_) return;
+    const QVariant lab_id = looked_up_->header.lab_id;
+    auto call = critical_call(lab_id);
+    if (failed(call.error, "Reading the report's critical results")) return;
+    if (call.value && !call.value->called()) ask_for_call(lab_id, *call.value);
+    show_sign_off(lab_id);
 }
 
 void ResultWorkflow::patient_missing() {
@@ -177,6 +226,7 @@ bool ResultWorkflow::print() {
 void ResultWorkflow::show_sign_off(const QVariant& lab_id) {
     form_.sign_off.clear();
     form_.verify_open = false;
+    form_.call_open = false;
     auto signoff = report_signoff(lab_id);
     if (failed(signoff.error, "Reading who verified the report")) return;
     const SignOff& s = signoff.value;
@@ -188,6 +238,16 @@ void ResultWorkflow::show_sign_off(const QVariant& lab_id) {
     said[0][0] = said[0][0].toUpper();
     form_.sign_off = said.join(QStringLiteral("; "));
     form_.verify_open = !s.verified() && logged_in_may(Right::Verify);
+
+    auto call = critical_call(lab_id);
+    if (failed(call.error, "Reading the report's critical results") || !call.value) return;
+    const CriticalCall& c = *call.value;
+    form_.sign_off +=
+        QStringLiteral("\nCritical: %1 — %2")
+            .arg(c.findings, c.called() ? QStringLiteral("%1 informed by %2 on %3")
+                                              .arg(c.informed_whom, c.informed_by, when(c.called_at))
+                                        : QStringLiteral("doctor not called yet"));
+    form_.call_open = !c.called();
 }
 
 void ResultWorkflow::verify() {
@@ -225,6 +285,7 @@ void ResultWorkflow::clear() {
     form_.modify_open = false;
     form_.sign_off.clear();
     form_.verify_open = false;
+    form_.call_open = false;
     focus(FormFocus::Name);
     unshown_rows_.clear();
     emptied_rows_.clear();
@@ -245,6 +306,7 @@ void ResultWorkflow::forget_report() {
     form_.modify_open = false;
     form_.sign_off.clear();
     form_.verify_open = false;
+    form_.call_open = false;
     looked_up_.reset();
     forget_patient();
     form_.patient_id.clear();
@@ -390,6 +452,7 @@ void ResultWorkflow::modify() {
         tell(QStringLiteral("%1 stored result(s) of this report could not be shown on this screen; "
                             "they were kept as they were.")
                  .arg(kept));
+    alert_critical(change.header.lab_id);
     clear();
 }
 

@@ -30,6 +30,8 @@ struct ResultForm {
     // (by a login whose role may verify, a report not verified yet).
     QString sign_off;
     bool verify_open = false;
+    // The looked-up report has critical results whose call is not recorded yet.
+    bool call_open = false;
 };
 
 // Where the focus goes after an action.
@@ -61,6 +63,7 @@ public:
     void patient_lookup(); // when the patient id box is left
     bool print();          // whether it printed
     void verify();         // signs the looked-up report off
+    void record_call();    // records the call about the looked-up report's critical results
     ListQuery report_list() const;
     void step_template(int step); // screens with finding templates: +1 or -1
     int template_no() const { return template_no_; }
@@ -79,6 +82,9 @@ private:
     void forget_report();
     void patient_missing();
     void show_sign_off(const QVariant& lab_id);
+    void finish_save();
+    void alert_critical(const QVariant& lab_id);
+    void ask_for_call(const QVariant& lab_id, const struct CriticalCall& call);
     bool save_failed(const DbError& error);
     QList<ResultRow> results() const;
 

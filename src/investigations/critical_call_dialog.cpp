@@ -1,0 +1,75 @@
+#include "critical_call_dialog.h"
+
+#include "boxes.h"
+#include "message_box.h"
+
+#include <QApplication>
+#include <QDateTimeEdit>
+#include <QDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+CriticalCallHandler& handler() {
+    static CriticalCallHandler h;
+    return h;
+}
+
+std::optional<CallAnswer> real_dialog(const CallQuestion& q) {
+    QDialog dialog(QApplication::activeWindow());
+    dialog.setObjectName(QStringLiteral("critical_call"));
+    dialog.setWindowTitle(QStringLiteral("Critical value call"));
+    auto* about = new QLabel(q.findings_message, &dialog);
+    about->setTextFormat(Qt::PlainText);
+    about->setWordWrap(true);
+    about->setAccessibleName(QStringLiteral("Critical results"));
+    auto* by = new QLineEdit(q.informed_by, &dialog);
+    by->setObjectName(QStringLiteral("informed_by"));
+    by->setAccessibleName(QStringLiteral("Informed by"));
+    auto* whom = new QLineEdit(q.informed_whom, &dialog);
+    whom->setObjectName(QStringLiteral("informed_whom"));
+    whom->setAccessibleName(QStringLiteral("Doctor informed"));
+    auto* at = new QDateTimeEdit(q.at, &dialog);
+    at->setObjectName(QStringLiteral("called_at"));
+    at->setAccessibleName(QStringLiteral("When informed"));
+    at->setDisplayFormat(QStringLiteral("dd/MM/yyyy HH:mm"));
+    auto* form = new QFormLayout(&dialog);
+    form->addRow(about);
+    form->addRow(QStringLiteral("Informed &by"), by);
+    form->addRow(QStringLiteral("&Doctor informed"), whom);
+    form->addRow(QStringLiteral("&When"), at);
+    auto* record = named_button(&dialog, "record_call", "&Record call");
+    auto* later = named_button(&dialog, "not_yet", "&Not yet");
+    record->setDefault(true);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(record);
+    buttons->addWidget(later);
+    form->addRow(buttons);
+    QObject::connect(later, &QPushButton::clicked, &dialog, &QDialog::reject);
+    QObject::connect(record, &QPushButton::clicked, &dialog, [&] {
+        if (by->text().trimmed().isEmpty() || whom->text().trimmed().isEmpty())
+            show_message(QStringLiteral("Say who informed the doctor and which doctor was informed."));
+        else
+            dialog.accept();
+    });
+    whom->setFocus();
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return CallAnswer{by->text().trimmed(), whom->text().trimmed(), at->dateTime()};
+}
+
+} // namespace
+
+std::optional<CallAnswer> ask_critical_call(const CallQuestion& question) {
+    return handler() ? handler()(question) : real_dialog(question);
+}
+
+CriticalCallHandler set_critical_call_handler(CriticalCallHandler h) {
+    CriticalCallHandler previous = std::move(handler());
+    handler() = std::move(h);
+    return previous;
+}
