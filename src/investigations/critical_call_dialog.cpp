@@ -23,6 +23,7 @@ std::optional<CallAnswer> real_dialog(const CallQuestion& q) {
     QDialog dialog(QApplication::activeWindow());
     dialog.setObjectName(QStringLiteral("critical_call"));
     dialog.setWindowTitle(QStringLiteral("Critical value call"));
+    dialog.setMinimumWidth(460);
     auto* about = new QLabel(q.findings_message, &dialog);
     about->setTextFormat(Qt::PlainText);
     about->setWordWrap(true);
