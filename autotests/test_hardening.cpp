@@ -382,7 +382,7 @@ void TestHardening::older_files_are_upgraded_in_one_step() {
     const QString path = folder_->database_path();
     // A file as the first version made it: no journal, no search index.
     raw(path, "DROP TABLE change_log; DROP TABLE registration_search; DROP INDEX registration_reg_date; "
-              "DROP TABLE users; "
+              "DROP TABLE users; DROP TABLE critical_calls; "
               "DROP TRIGGER registration_search_insert; DROP TRIGGER registration_search_delete; "
               "DROP TRIGGER registration_search_update; "
               "PRAGMA application_id = 0; PRAGMA user_version = 0; "
@@ -397,8 +397,31 @@ void TestHardening::older_files_are_upgraded_in_one_step() {
     QCOMPARE(number_of("select count(*) from users where legacy_password = 1"), 4); // the built-in logins
     QCOMPARE(number_of("select count(*) from users where role = 'senior-technician'"), 2); // their rights
     QCOMPARE(number_of("select count(*) from users where role = 'technician'"), 2);
+    QCOMPARE(number_of("select count(*) from critical_calls"), 0);
     close_connection();
     QVERIFY(admin({"upgrade", "--db", path}).out.contains("already up to date"));
+    // From the version before this one: every row of every table is kept.
+    raw(path, "INSERT INTO test_main (lab_id, patient_id, test) VALUES (7, 1, 'Serology');"
+              "INSERT INTO report_signoff (lab_id, entered_by) VALUES (7, 'tamor');"
+              "INSERT INTO settings VALUES ('require-verification', 'on');"
+              "DROP TABLE critical_calls; PRAGMA user_version = 4");
+    const auto counts = [&] {
+        QStringList out;
+        QSqlQuery q(folder_->other_workstation());
+        for (const char* t :
+             {"registration", "test_main", "report_signoff", "users", "settings", "change_log"}) {
+            q.exec(QString("select count(*) from %1").arg(t));
+            out << (q.next() ? q.value(0).toString() : QString("none"));
+        }
+        return out;
+    };
+    const QStringList rows_before = counts();
+    QCOMPARE(rows_before.value(1), QString("1"));
+    QVERIFY(admin({"upgrade", "--db", path})
+                .out.contains(QString("version 4 to version %1").arg(kSchemaVersion)));
+    QCOMPARE(counts(), rows_before);
+    QCOMPARE(number_of("select count(*) from critical_calls"), 0);
+    close_connection();
     const QString foreign = QDir(folder_->path()).filePath("foreign.db");
     raw(foreign, "create table t (x)");
     QVERIFY(admin({"upgrade", "--db", foreign}).exit_code != 0);
