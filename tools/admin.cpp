@@ -1,6 +1,6 @@
 // tavora-lab-admin: small administration jobs that the program itself never does.
 //
-//   tavora-lab-admin init PATH
+//   tavora-lab-admin init PATH | URL
 //       create a new, empty database file with the schema (an existing file is never touched)
 //   tavora-lab-admin render FILE.rpt --db DATABASE [--formula "{test_main.lab_ID} = 12"] --pdf OUT.pdf
 //       print a report file to a PDF through the program's own report engine, to check an
@@ -30,6 +30,7 @@
 #include "accounts.h"
 #include "backup.h"
 #include "database_copy.h"
+#include "dialect.h"
 #include "journal.h"
 #include "lab_reports.h"
 #include "number_value.h"
@@ -55,7 +56,7 @@
 namespace {
 
 int usage(QTextStream& err) {
-    err << "usage: tavora-lab-admin init PATH\n"
+    err << "usage: tavora-lab-admin init PATH | postgresql://HOST/DB\n"
            "       tavora-lab-admin render FILE.rpt --db DATABASE [--formula \"{test_main.lab_ID} = 12\"] "
            "--pdf OUT.pdf\n"
            "       tavora-lab-admin backup --db DATABASE [--to FOLDER]\n"
@@ -71,13 +72,26 @@ int usage(QTextStream& err) {
     return 2;
 }
 
+// The Qt driver of a database named on the command line: a server's URL, or a file.
+QString driver_for(const QString& path) {
+    return is_server_url(path) ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
+}
+
+// Opens `db` on a file (which must exist) or a server; an empty text, or the reason.
+QString open_named_database(QSqlDatabase& db, const QString& path, bool read_only) {
+    if (is_server_url(path)) return open_server(db, path);
+    return QFileInfo::exists(path) ? open_database_file(db, path, read_only)
+                                   : QStringLiteral("it does not exist");
+}
+
 int init(const QStringList& args, QTextStream& out, QTextStream& err) {
-    const QString failure = create_database(args[0]);
+    const QString failure =
+        is_server_url(args[0]) ? create_server_database(args[0]) : create_database(args[0]);
     if (!failure.isEmpty()) {
         err << "tavora-lab-admin: cannot create the database: " << failure << "\n";
         return 1;
     }
-    out << "Created " << args[0] << "\n";
+    out << "Created " << (is_server_url(args[0]) ? shown_url(args[0]) : args[0]) << "\n";
     return 0;
 }
 
@@ -244,9 +258,8 @@ int journal(QStringList args, QTextStream& out, QTextStream& err) {
     (o->named.contains(QStringLiteral("--patient")) ? filter.patient : filter.lab_id) = number;
     int status = 0;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("journal"));
-        const QString failure = QFileInfo::exists(path) ? open_database_file(db, path, true)
-                                                        : QStringLiteral("it does not exist");
+        QSqlDatabase db = QSqlDatabase::addDatabase(driver_for(path), QStringLiteral("journal"));
+        const QString failure = open_named_database(db, path, true);
         if (!failure.isEmpty()) {
             err << "tavora-lab-admin: " << cannot_open_message(path, failure) << "\n";
             status = 1;
@@ -293,9 +306,8 @@ int user(QStringList args, QTextStream& out, QTextStream& err) {
     const QString login = list ? QString() : o->plain[0];
     int status = 0;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("users"));
-        const QString failure = QFileInfo::exists(path) ? open_database_file(db, path, list)
-                                                        : QStringLiteral("it does not exist");
+        QSqlDatabase db = QSqlDatabase::addDatabase(driver_for(path), QStringLiteral("users"));
+        const QString failure = open_named_database(db, path, list);
         // A password comes on the standard input, one line: never on the command line.
         auto read_password = [] {
             QTextStream in(stdin);
@@ -357,9 +369,8 @@ int settings(const QStringList& args, QTextStream& out, QTextStream& err) {
     const QString path = o->named.value(QStringLiteral("--db"));
     int status = 0;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("settings"));
-        const QString failure = QFileInfo::exists(path) ? open_database_file(db, path, false)
-                                                        : QStringLiteral("it does not exist");
+        QSqlDatabase db = QSqlDatabase::addDatabase(driver_for(path), QStringLiteral("settings"));
+        const QString failure = open_named_database(db, path, false);
         const DbError e = failure.isEmpty() ? set_setting(db, o->plain[1], o->plain[2])
                                             : DbError::other(cannot_open_message(path, failure));
         if (e.ok()) {

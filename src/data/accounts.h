@@ -48,7 +48,7 @@ struct Account {
     Role role = Role::Technician;
     bool disabled = false;
     bool must_change = false;
-    QString last_login_at;
+    QString last_login_at = {};
 };
 
 // After this many failed logins in a row for one name, that name is not

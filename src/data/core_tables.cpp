@@ -33,9 +33,10 @@ Fields patient_fields(const Patient& p) {
 // The largest id stored, or ever journalled (a deleted row's id stays in the
 // journal of changes): an id printed on a report once is never offered again.
 QString largest_id_ever(const char* table, const char* key) {
-    return QStringLiteral("SELECT max(ifnull((SELECT %2 FROM %1 ORDER BY %2 DESC LIMIT 1), 0), "
-                          "ifnull((SELECT row_key FROM change_log WHERE table_name = '%1' "
-                          "ORDER BY row_key DESC LIMIT 1), 0))")
+    return QStringLiteral(
+               "SELECT max(id) FROM (SELECT coalesce((SELECT %2 FROM %1 ORDER BY %2 DESC LIMIT 1), "
+               "0) AS id UNION ALL SELECT coalesce((SELECT row_key FROM change_log WHERE table_name = "
+               "'%1' ORDER BY row_key DESC LIMIT 1), 0)) AS ids")
         .arg(QLatin1String(table), QLatin1String(key));
 }
 

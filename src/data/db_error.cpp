@@ -5,6 +5,10 @@
 #include <QSqlError>
 
 DbError DbError::from(const QSqlError& error) {
+    const QString native = error.nativeErrorCode();
+    // A server's error is an SQLSTATE: five characters (SQLite's codes are
+    // numbers of at most four digits).
+    if (native.size() == 5) return from_sqlstate(native, error.databaseText().trimmed());
     bool numeric = false;
     const int code = error.nativeErrorCode().toInt(&numeric);
     return from_code(numeric ? code : 0,
@@ -22,5 +26,18 @@ DbError DbError::from_code(int code, const QString& description) {
         e.kind = Kind::Duplicate;
     else if (primary == 5 || primary == 6)
         e.kind = Kind::Busy;
+    return e;
+}
+
+DbError DbError::from_sqlstate(const QString& state, const QString& description) {
+    DbError e{Kind::Other, state.toInt(), description};
+    if (state == QLatin1String("23505")) // unique_violation
+        e.kind = Kind::Duplicate;
+    else if (state == QLatin1String("55P03") || state == QLatin1String("40001") ||
+             state == QLatin1String("40P01") || state == QLatin1String("57014")) // lock or statement timeout
+        e.kind = Kind::Busy;
+    else if (state.startsWith(QLatin1String("08")) || state == QLatin1String("57P01")) // connection lost
+        e.kind = Kind::Unavailable;
+    e.state = state;
     return e;
 }

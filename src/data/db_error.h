@@ -17,8 +17,9 @@ struct DbError {
     enum class Kind { None, Duplicate, Busy, Unavailable, NotFound, Changed, Damaged, Replaced, Other };
 
     Kind kind = Kind::None;
-    int code = 0;        // the engine's (extended) result code
+    int code = 0; // the engine's (extended) result code; a server's SQLSTATE as a number when it is one
     QString description; // the engine's own words, or ours for an unavailable file
+    QString state = {};  // a server's SQLSTATE ("23505"); empty for the file
 
     bool ok() const { return kind == Kind::None; }
     bool duplicate() const { return kind == Kind::Duplicate; }
@@ -29,6 +30,10 @@ struct DbError {
     // Classifies SQLite's (extended) result code: 1555 and 2067 are duplicate
     // keys, 5 and 6 and their extended forms a busy or locked database.
     static DbError from_code(int code, const QString& description);
+    // Classifies a PostgreSQL SQLSTATE: 23505 is a duplicate key; a lock
+    // timeout, a serialization failure or a deadlock is busy; a lost
+    // connection makes the server unavailable.
+    static DbError from_sqlstate(const QString& state, const QString& description);
     static DbError other(const QString& description) { return {Kind::Other, 0, description}; }
 };
 

@@ -1,5 +1,7 @@
 #include "journal.h"
 
+#include "dialect.h"
+
 #include "records.h"
 
 #include <QCryptographicHash>
@@ -69,7 +71,7 @@ DbError journal_change(const QString& action, const QString& table, qint64 key,
 }
 
 DbResult<qint64> journal_mark() {
-    auto last = select_first(QStringLiteral("SELECT ifnull(max(id), 0) FROM change_log"));
+    auto last = select_first(QStringLiteral("SELECT coalesce(max(id), 0) FROM change_log"));
     if (!last.ok()) return {0, last.error};
     return {last.value ? last.value->value(0).toLongLong() : 0, {}};
 }
@@ -114,7 +116,8 @@ QString list_journal(const QSqlDatabase& db, const JournalFilter& filter,
     QVariantList binds;
     if (filter.patient) {
         where = QStringLiteral(" WHERE (table_name = 'registration' AND row_key = ?) OR "
-                               "(table_name = 'test_main' AND json_extract(old_values, '$.patient_id') = ?)");
+                               "(table_name = 'test_main' AND %1)")
+                    .arg(journal_patient_condition(dialect_of(db)));
         binds = {*filter.patient, *filter.patient};
     } else if (filter.lab_id) {
         where = QStringLiteral(" WHERE table_name = 'test_main' AND row_key = ?");

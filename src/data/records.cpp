@@ -1,6 +1,7 @@
 #include "records.h"
 
 #include "dates.h"
+#include "dialect.h"
 #include "investigations.h"
 #include "tavora_module.h"
 #include "workstations.h"
@@ -21,8 +22,8 @@ namespace {
 
 // The shared tables of the schema, spelled as the schema spells them; the
 // test tables come from their own list.
-constexpr const char* kCoreTables[] = {"registration", "test_main",  "doctors",
-                                       "temp",         "change_log", "report_signoff", "critical_calls"};
+constexpr const char* kCoreTables[] = {"registration", "test_main",      "doctors",       "temp",
+                                       "change_log",   "report_signoff", "critical_calls"};
 
 bool plain_identifier(const QString& name) {
     if (name.isEmpty()) return false;
@@ -130,17 +131,61 @@ sqlite3* sqlite_handle(const QSqlDatabase& db) {
                : nullptr;
 }
 
+QString cell_text(sqlite3_stmt* stmt, int i);
+
+// One row of a statement being read: through SQLite's own interface on a
+// file, through Qt's driver on a server.
+class Cells {
+public:
+    explicit Cells(sqlite3_stmt* stmt) : stmt_(stmt) {}
+    explicit Cells(const QSqlQuery* query) : query_(query) {}
+    QString text(int i) const { return stmt_ ? cell_text(stmt_, i) : value_text(query_->value(i)); }
+    qint64 int64(int i) const {
+        return stmt_ ? sqlite3_column_int64(stmt_, i) : query_->value(i).toLongLong();
+    }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+    const QSqlQuery* query_ = nullptr;
+};
+
+// The server's way of reading a query to its end: forward only, finished
+// before returning.
+template <typename OnRow>
+DbError read_through_driver(const QSqlDatabase& db, const QString& sql, const QVariantList& binds,
+                            QStringList* names, OnRow&& row) {
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (DbError e = run(q, sql, binds); !e.ok()) return e;
+    if (names) {
+        const QSqlRecord record = q.record();
+        for (int i = 0; i < record.count(); ++i)
+            *names << record.fieldName(i);
+    }
+    const Cells cells(&q);
+    while (q.next()) {
+        if constexpr (std::is_same_v<decltype(row(cells)), bool>) {
+            if (!row(cells)) break;
+        } else {
+            row(cells);
+        }
+    }
+    const DbError e = q.lastError().isValid() ? DbError::from(q.lastError()) : DbError{};
+    q.finish();
+    return e;
+}
+
 // Runs one query to its end straight through SQLite's own interface on the
 // shared connection (Qt's per-value QVariant round trip costs more than the
 // read itself on long lists) and finishes it before returning. `names`
-// receives the column names; `row` is called with the statement on each row,
-// and may return false to stop reading there.
+// receives the column names; `row` is called with each row's cells, and may
+// return false to stop reading there.
 template <typename OnRow>
 DbError read_through(const QString& sql, const QVariantList& binds, QStringList* names, OnRow&& row) {
     auto db = database();
     if (!db.ok()) return db.error;
     sqlite3* h = sqlite_handle(db.value);
-    if (!h) return DbError::other(QStringLiteral("the database driver is not SQLite"));
+    if (!h) return read_through_driver(db.value, sql, binds, names, std::forward<OnRow>(row));
     sqlite3_stmt* stmt = nullptr;
     auto fail = [h, &stmt] {
         const DbError e =
@@ -168,15 +213,16 @@ DbError read_through(const QString& sql, const QVariantList& binds, QStringList*
     if (names)
         for (int i = 0; i < sqlite3_column_count(stmt); ++i)
             *names << QString::fromUtf8(sqlite3_column_name(stmt, i));
+    const Cells cells(stmt);
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        if constexpr (std::is_same_v<decltype(row(stmt)), bool>) {
-            if (!row(stmt)) {
+        if constexpr (std::is_same_v<decltype(row(cells)), bool>) {
+            if (!row(cells)) {
                 rc = SQLITE_DONE;
                 break;
             }
         } else {
-            row(stmt);
+            row(cells);
         }
     }
     if (rc != SQLITE_DONE) return fail();
@@ -283,6 +329,15 @@ bool statement_only_reads(const QSqlQuery& query) {
 
 namespace {
 
+// The positions of the columns a list shows, after its key (position 0): a
+// server's table lists its rowid among its columns, a file's keeps it hidden.
+QList<int> shown_positions(const QStringList& names) {
+    QList<int> out;
+    for (int i = 1; i < names.size(); ++i)
+        if (names[i].compare(QLatin1String("rowid"), Qt::CaseInsensitive) != 0) out << i;
+    return out;
+}
+
 // "FROM ... WHERE ... ORDER BY ... LIMIT ..." of a list, its rows in the order shown.
 DbResult<QString> list_from_in_order(const ListQuery& list) {
     auto from = list_from(list);
@@ -304,7 +359,7 @@ DbResult<QList<qint64>> list_keys(const ListQuery& list) {
     if (!from.ok()) return {{}, from.error};
     DbResult<QList<qint64>> out;
     out.error = read_through(QStringLiteral("SELECT %1 FROM %2").arg(list.key, from.value), list.binds,
-                             nullptr, [&](sqlite3_stmt* s) { out.value << sqlite3_column_int64(s, 0); });
+                             nullptr, [&](const Cells& c) { out.value << c.int64(0); });
     if (!out.ok()) out.value.clear();
     return out;
 }
@@ -316,12 +371,14 @@ DbError read_list(const ListQuery& list, const std::function<bool(const QStringL
     if (!checked.ok()) return checked.error;
     const QString shown = list.columns.isEmpty() ? QStringLiteral("*") : list.columns.join(u", ");
     QStringList names;
+    QList<int> shown_at;
     QStringList cells;
     return read_through(QStringLiteral("SELECT %1, %2 FROM %3").arg(list.key, shown, from.value), list.binds,
-                        &names, [&](sqlite3_stmt* s) {
-                            cells.resize(names.size() - 1);
-                            for (int i = 1; i < names.size(); ++i)
-                                cells[i - 1] = cell_text(s, i);
+                        &names, [&](const Cells& c) {
+                            if (shown_at.isEmpty()) shown_at = shown_positions(names);
+                            cells.resize(shown_at.size());
+                            for (int i = 0; i < shown_at.size(); ++i)
+                                cells[i] = c.text(shown_at[i]);
                             return on_row(cells);
                         });
 }
@@ -339,32 +396,36 @@ DbResult<Table> list_rows(const ListQuery& list, const QList<qint64>& keys) {
     }
     if (marks.isEmpty()) marks << QStringLiteral("NULL");
     QStringList names;
+    QList<int> shown_at;
     QHash<qint64, QStringList> by_key;
     QList<bool> is_date;
     // Dates repeat a great deal in a long list: format each one once.
     QHash<QString, QString> shown_dates;
     const DbError e = read_through(
         QStringLiteral("SELECT %1, %2 FROM %3 WHERE %1 IN (%4)").arg(list.key, shown, t, marks.join(u',')),
-        binds, &names, [&](sqlite3_stmt* s) {
-            if (is_date.isEmpty())
-                for (int i = 1; i < names.size(); ++i)
+        binds, &names, [&](const Cells& c) {
+            if (shown_at.isEmpty()) {
+                shown_at = shown_positions(names);
+                for (int i : shown_at)
                     is_date << is_date_column(names[i]);
+            }
             QStringList cells;
-            cells.reserve(names.size() - 1);
-            for (int i = 1; i < names.size(); ++i) {
-                QString cell = cell_text(s, i);
-                if (is_date[i - 1]) {
+            cells.reserve(shown_at.size());
+            for (int i = 0; i < shown_at.size(); ++i) {
+                QString cell = c.text(shown_at[i]);
+                if (is_date[i]) {
                     auto it = shown_dates.find(cell);
                     if (it == shown_dates.end()) it = shown_dates.insert(cell, display_date(cell));
                     cell = *it;
                 }
                 cells << cell;
             }
-            by_key.insert(sqlite3_column_int64(s, 0), cells);
+            by_key.insert(c.int64(0), cells);
         });
     if (!e.ok()) return {{}, e};
     DbResult<Table> out;
-    out.value.columns = names.mid(1);
+    for (int i : shown_positions(names))
+        out.value.columns << names[i];
     out.value.rows.reserve(keys.size());
     // A row deleted since the keys were read shows as an empty line.
     for (qint64 k : keys)
@@ -425,11 +486,15 @@ Transaction::Transaction() {
     }
     db_ = db.value;
     QSqlQuery q(db_);
-    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
-        begin_error_ = DbError::from(q.lastError());
-        return;
+    for (const QString& statement : begin_write_statements(dialect_of(db_))) {
+        if (!q.exec(statement)) {
+            begin_error_ = DbError::from(q.lastError());
+            if (active_) q.exec(QStringLiteral("ROLLBACK"));
+            active_ = false;
+            return;
+        }
+        active_ = true;
     }
-    active_ = true;
     // A file restored under the running program takes nothing the screen
     // prepared against the file it had before.
     if (DbError e = check_still_registered(); !e.ok()) {

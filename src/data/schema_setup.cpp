@@ -1,5 +1,6 @@
 #include "schema_setup.h"
 
+#include "dialect.h"
 #include "tavora_module.h"
 
 #include <QFile>
@@ -33,6 +34,42 @@ QStringList sql_statements(const QString& sql) {
         }
     }
     return out;
+}
+
+QString create_server_database(const QString& url) {
+    QFile f(schema_resource(Dialect::PostgreSQL));
+    if (!f.open(QIODevice::ReadOnly)) return QStringLiteral("the schema is missing from the program");
+    QString sql = QString::fromUtf8(f.readAll());
+    sql.remove(QRegularExpression(QStringLiteral("--[^\n]*")));
+    const QString name = QStringLiteral("create-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QString failure;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        failure = connect_server(db, url);
+        if (failure.isEmpty()) {
+            QSqlQuery q(db);
+            // Of two inits at once, the second waits for the first and then
+            // finds its tables.
+            q.exec(QStringLiteral("BEGIN"));
+            q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kApplicationId));
+            if (q.exec(QStringLiteral("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname NOT IN "
+                                      "('pg_catalog', 'information_schema')")) &&
+                q.next() && q.value(0).toInt() > 0)
+                failure = QStringLiteral("the database holds tables already; it was left untouched.");
+            for (const QString& statement : sql.split(QRegularExpression(QStringLiteral(";\s*\n")))) {
+                if (!failure.isEmpty()) break;
+                if (statement.trimmed().isEmpty()) continue;
+                if (!q.exec(statement)) failure = q.lastError().databaseText().trimmed();
+            }
+            if (!q.exec(failure.isEmpty() ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")) &&
+                failure.isEmpty())
+                failure = q.lastError().databaseText().trimmed();
+            q.finish();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return failure;
 }
 
 QString create_database(const QString& path) {

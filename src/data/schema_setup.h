@@ -24,6 +24,11 @@ QStringList sql_statements(const QString& sql);
 // SQLite URI is refused. Returns an empty text on success, else the reason.
 QString create_database(const QString& path);
 
+// Creates the whole schema on an empty database of a PostgreSQL server (a
+// connection URL), in one transaction; a database that holds any table of
+// its own is refused and left untouched. Returns an empty text, or the reason.
+QString create_server_database(const QString& url);
+
 // Brings a database file of an older schema version up to this program's,
 // in one transaction. Returns what was done, or (error set) why not.
 struct Upgrade {

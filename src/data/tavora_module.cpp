@@ -1,5 +1,6 @@
 #include "tavora_module.h"
 
+#include "dialect.h"
 #include "workstations.h"
 
 #include <QCoreApplication>
@@ -195,19 +196,53 @@ QString cannot_open_message(const QString& path, const QString& reason) {
              reason.isEmpty() ? QStringLiteral("unable to open database file") : reason);
 }
 
+QString cannot_reach_message(const QString& server, const QString& reason) {
+    return QStringLiteral("The database server \"%1\" cannot be reached (%2).")
+        .arg(server, reason.isEmpty() ? QStringLiteral("no answer") : reason);
+}
+
 void notice_damage_marker() {
     if (damaged_flag() || !damage_marked(database_file_path())) return;
     damaged_flag() = true;
     close_connection(); // writes nothing more: once repaired, the file is opened afresh
 }
 
+namespace {
+
+// The shared connection, on the driver the database needs (a test may move
+// the program from a file to a server and back).
+QSqlDatabase shared_connection(const QString& driver) {
+    if (QSqlDatabase::contains(kConnectionName)) {
+        QSqlDatabase db = QSqlDatabase::database(kConnectionName, false);
+        if (db.driverName() == driver) return db;
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(kConnectionName);
+    }
+    return QSqlDatabase::addDatabase(driver, kConnectionName);
+}
+
+} // namespace
+
+bool on_server() {
+    return !configured_server_url().isEmpty();
+}
+
+QString database_location() {
+    const QString url = configured_server_url();
+    return url.isEmpty() ? database_file_path() : shown_url(url);
+}
+
 void open_connection() {
     if (connection_is_open()) return;
+    if (const QString url = configured_server_url(); !url.isEmpty()) {
+        QSqlDatabase db = shared_connection(QStringLiteral("QPSQL"));
+        last_open_failure() = open_server(db, url);
+        if (db.isOpen()) register_workstation();
+        return;
+    }
     notice_damage_marker();
     if (database_damaged()) return;
-    QSqlDatabase db = QSqlDatabase::contains(kConnectionName)
-                          ? QSqlDatabase::database(kConnectionName, false)
-                          : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnectionName);
+    QSqlDatabase db = shared_connection(QStringLiteral("QSQLITE"));
     int code = 0;
     last_open_failure() = open_database_file(db, database_file_path(), false, &code);
     if ((code & 0xff) == 11) mark_database_damaged(); // SQLITE_CORRUPT
@@ -235,6 +270,10 @@ DbResult<QSqlDatabase> database() {
     if (!database_damaged()) open_connection();
     if (database_damaged()) return {{}, {DbError::Kind::Damaged, 11, damaged_message()}};
     if (connection_is_open()) return {QSqlDatabase::database(kConnectionName, false), {}};
+    if (on_server())
+        return {
+            {},
+            {DbError::Kind::Unavailable, 0, cannot_reach_message(database_location(), last_open_failure())}};
     return {{},
             {DbError::Kind::Unavailable, 0, cannot_open_message(database_file_path(), last_open_failure())}};
 }

@@ -58,6 +58,14 @@ QString open_database_file(QSqlDatabase& db, const QString& path, bool read_only
 // the file cannot be written, the read-only open then says why.
 void roll_back_a_crashed_save(const QString& path);
 
+// Whether the program's database is a server (tavora-lab.ini names one), and
+// where the database is, as messages name it: the file's path, or the
+// server's URL without a password.
+bool on_server();
+QString database_location();
+// What the user is told when the server cannot be reached or refuses.
+QString cannot_reach_message(const QString& server, const QString& reason);
+
 // What the user is told when the database file cannot be opened.
 QString cannot_open_message(const QString& path, const QString& reason);
 

@@ -72,7 +72,7 @@ void register_workstation() {
     if (!db.isOpen()) return;
     QSqlQuery q(db);
     q.prepare(QStringLiteral("INSERT INTO workstations (host, pid, user_name, started_at, seen_at) "
-                             "VALUES (?, ?, ?, ?, ?)"));
+                             "VALUES (?, ?, ?, ?, ?) RETURNING id"));
     // Empty texts, never null ones (which would bind as NULL).
     q.addBindValue(QSysInfo::machineHostName() + QLatin1String(""));
     q.addBindValue(QCoreApplication::applicationPid());
@@ -80,7 +80,8 @@ void register_workstation() {
     q.addBindValue(QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
     q.addBindValue(now_seconds());
     // A file kept busy at this moment is registered by the next heartbeat.
-    me().id = q.exec() ? q.lastInsertId().toLongLong() : 0;
+    me().id = q.exec() && q.next() ? q.value(0).toLongLong() : 0;
+    q.finish();
     start_heartbeat();
 }
 
