@@ -11,6 +11,7 @@ as_owner() {
 }
 case "$action" in
 start)
+    "$0" stop "$dir" # what a killed run left behind
     mkdir -p "$dir"
     if [ "$(id -u)" -eq 0 ]; then chown postgres "$dir"; fi
     as_owner "$bin/initdb" -D "$dir/data" -U tavora_test --auth=trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log"

@@ -1,21 +1,75 @@
 #include "test_support.h"
 
+#include "dialect.h"
 #include "records.h"
 #include "schema_setup.h"
 #include "screen_registry.h"
 #include "tavora_module.h"
 
 #include <QAccessible>
+#include <QFile>
 #include <QMap>
 #include <QProcess>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QUuid>
 
+bool testing_on_server() {
+    return !qEnvironmentVariableIsEmpty("TAVORA_TEST_SERVER");
+}
+
+namespace {
+
+// Runs statements on the server's maintenance database (creating and dropping
+// the test databases).
+void on_maintenance_db(const QStringList& statements) {
+    const QString name = QStringLiteral("maintenance");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        const QString failure = connect_server(db, qEnvironmentVariable("TAVORA_TEST_SERVER") +
+                                                       QStringLiteral(" dbname=postgres"));
+        if (!failure.isEmpty()) qFatal("cannot reach the test server: %s", qPrintable(failure));
+        QSqlQuery q(db);
+        for (const QString& s : statements)
+            if (!q.exec(s)) qFatal("%s: %s", qPrintable(s), qPrintable(q.lastError().text()));
+        q.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+} // namespace
+
+DbError take_write_lock_at_once(const QSqlDatabase& db) {
+    QSqlQuery q(db);
+    if (dialect_of(db) == Dialect::SQLite) // its busy timeout is 0
+        return q.exec(QStringLiteral("BEGIN EXCLUSIVE")) ? DbError{} : DbError::from(q.lastError());
+    for (const QString& s : {QStringLiteral("BEGIN"), QStringLiteral("SET LOCAL lock_timeout = 1"),
+                             QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kApplicationId)}) {
+        if (!q.exec(s)) {
+            const DbError e = DbError::from(q.lastError());
+            q.exec(QStringLiteral("ROLLBACK"));
+            return e;
+        }
+    }
+    return {};
+}
+
 ProgramFolder::ProgramFolder(bool with_database) {
-    if (with_database) {
+    close_connection();
+    if (with_database && testing_on_server()) {
+        server_db_ = QStringLiteral("t_") + QUuid::createUuid().toString(QUuid::Id128);
+        server_url_ = qEnvironmentVariable("TAVORA_TEST_SERVER") + QStringLiteral(" dbname=") + server_db_;
+        on_maintenance_db({QStringLiteral("CREATE DATABASE %1").arg(server_db_)});
+        const QString failure = create_server_database(server_url_);
+        if (!failure.isEmpty()) qFatal("cannot create the test database: %s", qPrintable(failure));
+        QFile ini(dir_.filePath(QString::fromLatin1(kSettingsFileName)));
+        if (!ini.open(QIODevice::WriteOnly)) qFatal("cannot write tavora-lab.ini");
+        ini.write(QStringLiteral("[database]\nurl=\"%1\"\n").arg(server_url_).toUtf8());
+    } else if (with_database) {
         const QString failure = create_database(database_path());
         if (!failure.isEmpty()) qFatal("cannot create the test database: %s", qPrintable(failure));
     }
-    close_connection();
     set_program_folder(dir_.path());
 }
 
@@ -26,6 +80,8 @@ ProgramFolder::~ProgramFolder() {
         QSqlDatabase::database(name, false).close();
         QSqlDatabase::removeDatabase(name);
     }
+    if (!server_db_.isEmpty())
+        on_maintenance_db({QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(server_db_)});
     // Another folder may have taken over already (a test swapping folders).
     if (program_folder() == dir_.path()) set_program_folder(QString());
 }
@@ -37,6 +93,11 @@ QString ProgramFolder::database_path() const {
 QSqlDatabase ProgramFolder::other_workstation() {
     const QString name = QStringLiteral("other-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     extra_connections_ << name;
+    if (!server_url_.isEmpty()) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        if (!open_server(db, server_url_).isEmpty()) qFatal("cannot open a second connection");
+        return db;
+    }
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     db.setDatabaseName(database_path());
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));

@@ -20,8 +20,18 @@
         return QTest::qExec(&tc, argc, argv);                                                                \
     }
 
+// Whether this run of a suite works against the PostgreSQL server the test
+// run started (TAVORA_TEST_SERVER: its connection keywords) instead of a file.
+bool testing_on_server();
+
+// Takes the database's write lock on `db` (another workstation's
+// connection) without waiting, in a transaction left open (ROLLBACK ends it);
+// the error when someone else holds it.
+DbError take_write_lock_at_once(const QSqlDatabase& db);
+
 // A temporary program folder holding a fresh database made from the real
-// schema. The program's folder points at it while the object lives.
+// schema: a file, or, on the server, a database of its own named by the
+// folder's tavora-lab.ini. The program's folder points at it while the object lives.
 class ProgramFolder {
 public:
     explicit ProgramFolder(bool with_database = true);
@@ -29,12 +39,15 @@ public:
 
     QString path() const { return dir_.path(); }
     QString database_path() const;
-    // A second connection to the same file, as another workstation would have.
+    // The server database's URL (empty on a file).
+    QString server_url() const { return server_url_; }
+    // A second connection to the same database, as another workstation would have.
     QSqlDatabase other_workstation();
 
 private:
     QTemporaryDir dir_;
     QStringList extra_connections_;
+    QString server_db_, server_url_;
 };
 
 // Answers the message boxes in place of a person and keeps what they said.
