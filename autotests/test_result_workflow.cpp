@@ -181,9 +181,11 @@ void TestResultWorkflow::a_lost_race_keeps_the_typed_report() {
     QVERIFY(other.exec("insert into test_main (lab_id, patient_id, test) values (1, 1, 'Serology')"));
     flow_->save();
     QStringList expected{"ID already exists."};
-    if (t.show_save_errors) expected = QStringList{"1555", messages_->texts().value(1), "ID already exists."};
+    // The screens that show the database's code show the engine's own.
+    const QString code = testing_on_server() ? "23505" : "1555";
+    if (t.show_save_errors) expected = QStringList{code, messages_->texts().value(1), "ID already exists."};
     QCOMPARE(messages_->texts(), expected);
-    if (t.show_save_errors) QVERIFY(messages_->texts()[1].contains("UNIQUE"));
+    if (t.show_save_errors) QVERIFY(messages_->texts()[1].contains("UNIQUE", Qt::CaseInsensitive));
     QCOMPARE(number_of("select count(*) from registration"), 1); // nothing of ours, not even the patient
     QCOMPARE(number_of(QString("select count(*) from %1").arg(table())), 0);
     // Fresh ids, everything typed kept: Save again stores it.
@@ -314,8 +316,8 @@ void TestResultWorkflow::a_pathologist_verifies_and_a_change_undoes_it() {
     flow_->modify();
     QVERIFY(!report_signoff(1).value.verified());
     QCOMPARE(number_of("select count(*) from change_log where action = 'verify'"), 1);
-    QCOMPARE(number_of("select count(*) from change_log where action = 'unverify' and "
-                       "json_extract(old_values, '$.verified_by') = 'meera'"),
+    QCOMPARE(number_of("select count(*) from change_log where action = 'unverify' and " +
+                       journal_value("verified_by") + " = 'meera'"),
              1);
     // A report changed by another workstation after the look-up is not verified.
     look_up("1");
@@ -386,8 +388,8 @@ void TestResultWorkflow::a_critical_result_is_told_and_its_call_recorded() {
     QVERIFY(critical_call(1).value->called());
     QVERIFY(!form().call_open);
     QVERIFY2(form().sign_off.contains("Dr. Iyer informed by Asha on "), qPrintable(form().sign_off));
-    QCOMPARE(number_of("select count(*) from change_log where action = 'critical call' and "
-                       "json_extract(old_values, '$.informed_whom') = 'Dr. Iyer'"),
+    QCOMPARE(number_of("select count(*) from change_log where action = 'critical call' and " +
+                       journal_value("informed_whom") + " = 'Dr. Iyer'"),
              2);
     QCOMPARE(critical_reports_to_verify().value, (QList<qint64>{1, 2})); // both called: oldest first
 

@@ -40,6 +40,11 @@ void on_maintenance_db(const QStringList& statements) {
 
 } // namespace
 
+QString journal_value(const char* key) {
+    return testing_on_server() ? QStringLiteral("(old_values::jsonb ->> '%1')").arg(QLatin1String(key))
+                               : QStringLiteral("json_extract(old_values, '$.%1')").arg(QLatin1String(key));
+}
+
 DbError take_write_lock_at_once(const QSqlDatabase& db) {
     QSqlQuery q(db);
     if (dialect_of(db) == Dialect::SQLite) // its busy timeout is 0

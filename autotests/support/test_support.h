@@ -29,6 +29,10 @@ bool testing_on_server();
 // the error when someone else holds it.
 DbError take_write_lock_at_once(const QSqlDatabase& db);
 
+// SQL for one value of a journal row's old_values, in the dialect of the
+// database under test.
+QString journal_value(const char* key);
+
 // A temporary program folder holding a fresh database made from the real
 // schema: a file, or, on the server, a database of its own named by the
 // folder's tavora-lab.ini. The program's folder points at it while the object lives.
