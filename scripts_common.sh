@@ -2,7 +2,9 @@
 # (only those missing), then configure and build into build/.
 
 PACKAGES=(g++ cmake ninja-build qt6-base-dev libqt6printsupport6 qt6-qpa-plugins libqt6sql6-sqlite libsqlite3-dev
-          libkainjow-mustache-dev fonts-dejavu-core libsodium-dev pkg-config)
+          libkainjow-mustache-dev fonts-dejavu-core libsodium-dev pkg-config libqt6sql6-psql)
+# A laboratory on a server, and the tests that run against one.
+SERVER_PACKAGES=(postgresql-15 postgresql-contrib)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source ./scripts_common.sh
 
-install_missing "${PACKAGES[@]}" poppler-utils python3
+# The suites that also run against a PostgreSQL server start a throwaway
+# cluster of their own (tools/pg_test_cluster.sh) and stop it afterwards.
+install_missing "${PACKAGES[@]}" "${SERVER_PACKAGES[@]}" poppler-utils python3
 build "$@"
 ctest --test-dir build --output-on-failure --timeout 300

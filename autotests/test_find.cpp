@@ -228,7 +228,7 @@ void TestFind::cumulative_grid_with_missing_items_and_dates() {
     report(5, 9, "2026-02-01", "Serology", "Serology",
            {{0, "ASLO (N : Negative)", "Negative"}}); // another test
     auto reports = fill_cumulative(9, "Routine haemotology", QDate(2026, 1, 1), QDate(2026, 12, 31));
-    QVERIFY(reports.ok());
+    QVERIFY2(reports.ok(), qPrintable(reports.error.description));
     QCOMPARE(reports.value, 3);
     QStringList grid;
     for (const Row& r :

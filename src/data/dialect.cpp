@@ -14,6 +14,11 @@ Dialect dialect_of(const QSqlDatabase& db) {
     return db.driverName() == QLatin1String("QPSQL") ? Dialect::PostgreSQL : Dialect::SQLite;
 }
 
+Dialect current_dialect() {
+    if (connection_is_open()) return dialect_of(QSqlDatabase::database(kConnectionName, false));
+    return on_server() ? Dialect::PostgreSQL : Dialect::SQLite;
+}
+
 bool is_server_url(const QString& text) {
     const QString t = text.trimmed();
     for (const char* start : {"postgresql://", "postgres://", "service=", "host=", "dbname="})

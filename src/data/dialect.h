@@ -17,6 +17,9 @@
 enum class Dialect { SQLite, PostgreSQL };
 
 Dialect dialect_of(const QSqlDatabase& db);
+// The dialect of the program's database (the open connection's, or the one
+// the settings name).
+Dialect current_dialect();
 
 inline constexpr char kSettingsFileName[] = "tavora-lab.ini";
 

@@ -1,5 +1,6 @@
 #include "patient_search.h"
 
+#include "dialect.h"
 #include "investigations.h"
 #include "number_value.h"
 
@@ -26,7 +27,15 @@ ListQuery patient_search(const QString& typed, const QString& order, bool descen
     if (text.isEmpty()) return q;
     q.limit = kMostFound;
     QStringList any;
-    if (text.size() >= 3) {
+    if (text.size() >= 3 && current_dialect() == Dialect::PostgreSQL) {
+        // The server's trigram index (on the lower-case texts) answers LIKE.
+        any << QStringLiteral("patient_id IN (SELECT patient_id FROM registration WHERE lower(patient_name::text) "
+                              "LIKE ? OR lower(phone::text) LIKE ? OR lower(mobile::text) LIKE ? "
+                              "ORDER BY patient_id DESC LIMIT %1)")
+                   .arg(kMostFound);
+        const QString pattern = anywhere(text.toLower());
+        q.binds << pattern << pattern << pattern;
+    } else if (text.size() >= 3) {
         // The trigram index finds any part of three characters or more; it
         // stops at the most recent patients a search may list.
         any << QStringLiteral(
@@ -40,7 +49,7 @@ ListQuery patient_search(const QString& typed, const QString& order, bool descen
         // only, newest first, so that every keystroke answers at once.
         any << QStringLiteral(
                    "patient_id IN (SELECT patient_id FROM registration WHERE reg_date >= "
-                   "ifnull((SELECT reg_date FROM registration ORDER BY reg_date DESC LIMIT 1 OFFSET %1), '') "
+                   "coalesce((SELECT reg_date FROM registration ORDER BY reg_date DESC LIMIT 1 OFFSET %1), '') "
                    "AND (patient_name LIKE ? ESCAPE '\\' OR phone LIKE ? ESCAPE '\\' "
                    "OR mobile LIKE ? ESCAPE '\\') ORDER BY reg_date DESC LIMIT %2)")
                    .arg(kRecentlyRegistered - 1)
@@ -109,7 +118,7 @@ DbResult<int> fill_cumulative(qint64 patient_id, const QString& test, const QDat
                        "               FROM %1 AS r JOIN cols ON cols.lab_id = r.lab_id GROUP BY r.item) "
                        "INSERT INTO cumulative_grid "
                        "SELECT items.ord, items.item, cols.col, cols.lab_id, cols.t_date, "
-                       "       ifnull((SELECT r.result FROM %1 AS r WHERE r.lab_id = cols.lab_id AND r.item "
+                       "       coalesce((SELECT r.result FROM %1 AS r WHERE r.lab_id = cols.lab_id AND r.item "
                        "= items.item "
                        "               ORDER BY r.rowid LIMIT 1), ''), ?, (cols.col - 1) / %2 + 1 "
                        "  FROM items, cols")

@@ -33,6 +33,10 @@ bool plain_identifier(const QString& name) {
 }
 
 DbError run(QSqlQuery& q, const QString& sql, const QVariantList& binds) {
+    // A server prepares only queries and row changes: a statement without
+    // values (CREATE TEMP TABLE ...) runs as it is.
+    if (binds.isEmpty() && q.driver() && q.driver()->dbmsType() == QSqlDriver::PostgreSQL)
+        return q.exec(sql) ? DbError{} : DbError::from(q.lastError());
     if (!q.prepare(sql)) return DbError::from(q.lastError());
     for (const QVariant& b : binds)
         q.addBindValue(b);
@@ -321,6 +325,9 @@ void allow_only_reading(const QSqlDatabase& db, bool on) {
 }
 
 bool statement_only_reads(const QSqlQuery& query) {
+    // A server's report query runs in a read-only transaction: the server
+    // refuses any write when the query runs.
+    if (query.driver() && query.driver()->dbmsType() == QSqlDriver::PostgreSQL) return true;
     const QVariant handle = query.result() ? query.result()->handle() : QVariant();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3_stmt*") != 0) return false;
     auto* stmt = *static_cast<sqlite3_stmt* const*>(handle.constData());

@@ -10,6 +10,14 @@
 CREATE EXTENSION IF NOT EXISTS citext;
 CREATE EXTENSION IF NOT EXISTS pg_trgm;
 
+-- The few functions of the file's SQL that the laboratory's report files use
+-- and a server lacks.
+CREATE FUNCTION ifnull(anyelement, anyelement) RETURNS anyelement
+    LANGUAGE sql IMMUTABLE AS 'SELECT coalesce($1, $2)';
+CREATE FUNCTION group_concat_step(text, text, text) RETURNS text
+    LANGUAGE sql IMMUTABLE AS 'SELECT CASE WHEN $2 IS NULL THEN $1 WHEN $1 IS NULL THEN $2 ELSE $1 || $3 || $2 END';
+CREATE AGGREGATE group_concat(text, text) (SFUNC = group_concat_step, STYPE = text);
+
 CREATE TABLE registration (
     patient_id    bigint PRIMARY KEY,
     patient_name  citext NOT NULL DEFAULT '',
