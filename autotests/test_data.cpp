@@ -29,6 +29,7 @@ private slots:
     void list_reads_everything_and_holds_no_lock();
     void busy_database_is_reported_as_busy();
     void unknown_table_names_are_refused();
+    void a_server_that_goes_away_is_named_and_reached_again();
 
     void missing_database_is_silent_until_used();
     void file_that_is_not_a_database_does_not_open();
@@ -217,6 +218,24 @@ void TestData::unknown_table_names_are_refused() {
     QVERIFY(!delete_rows("sqlite_schema", "name", "x").ok());
     QVERIFY(!change_rows("doctors", {{"name = 'x' --", "y"}}, "name", "z").ok());
     QVERIFY(known_table("no_such_table").isEmpty());
+}
+
+void TestData::a_server_that_goes_away_is_named_and_reached_again() {
+    if (!testing_on_server()) QSKIP("a server's own behaviour");
+    ProgramFolder folder;
+    QVERIFY(add_patient(minimal_patient(1, "A", "", "")).ok());
+    const QVariant backend = select_first("SELECT pg_backend_pid()").value->value(0);
+    // The server ends this program's connection (a restart, a network cut).
+    QSqlQuery other(folder.other_workstation());
+    QVERIFY(other.exec(QString("SELECT pg_terminate_backend(%1)").arg(backend.toLongLong())));
+    const auto lost = next_patient_id();
+    QCOMPARE(lost.error.kind, DbError::Kind::Unavailable);
+    QVERIFY2(lost.error.description.startsWith("The database server \"") &&
+                 lost.error.description.contains(folder.server_url().section("dbname=", 1)),
+             qPrintable(lost.error.description));
+    // The next action connects again and finds everything stored.
+    QCOMPARE(next_patient_id().value, 2);
+    QVERIFY(add_patient(minimal_patient(2, "B", "", "")).ok());
 }
 
 void TestData::missing_database_is_silent_until_used() {

@@ -402,9 +402,10 @@ void TestRegistration::show_all_lists_every_patient_and_holds_no_lock() {
     QCOMPARE(grid->model()->headerData(1, Qt::Horizontal).toString(), QString("patient_name"));
     QCOMPARE(grid->model()->index(0, 1).data().toString(), QString("P1"));
     QCOMPARE(grid->model()->index(2, 0).data().toString(), QString("3"));
-    QSqlQuery other(folder_->other_workstation());
-    QVERIFY2(other.exec("BEGIN EXCLUSIVE"), qPrintable(other.lastError().text()));
-    other.exec("ROLLBACK");
+    const QSqlDatabase other = folder_->other_workstation();
+    const DbError taken = take_write_lock_at_once(other);
+    QVERIFY2(taken.ok(), qPrintable(taken.description));
+    QSqlQuery(other).exec("ROLLBACK");
     QTest::mouseClick(panel->findChild<QPushButton*>("Command1"), Qt::LeftButton);
     QVERIFY(!panel->isVisible());
 }

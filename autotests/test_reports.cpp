@@ -99,6 +99,8 @@ private slots:
         folder_.reset();
     }
 
+    void on_a_server_report_queries_read_only_the_laboratory_tables_data();
+    void on_a_server_report_queries_read_only_the_laboratory_tables();
     void formula_grammar_data();
     void formula_grammar();
     void formula_must_name_a_field_and_have_a_place();
@@ -507,6 +509,40 @@ void TestReports::preview_appears_only_when_the_report_can_print() {
     QVERIFY(suggested.endsWith("8 Asha D'Souza Widal test 9 Dec 2026.pdf") ||
             suggested.contains("8 Asha D'Souza Widal test"));
     QVERIFY(run_tool("pdftotext", {target, "-"}).contains("1:160"));
+}
+
+void TestReports::on_a_server_report_queries_read_only_the_laboratory_tables_data() {
+    QTest::addColumn<QString>("sql");
+    QTest::newRow("delete patients") << "DELETE FROM registration";
+    QTest::newRow("add a doctor") << "INSERT INTO doctors (name) VALUES ('x') RETURNING name";
+    QTest::newRow("a second statement") << "SELECT 1; DELETE FROM registration";
+    QTest::newRow("make a table") << "CREATE TABLE made (x int)";
+    QTest::newRow("a server file") << "SELECT pg_read_file('postgresql.conf')";
+    QTest::newRow("the password hashes") << "SELECT password_hash FROM users";
+    QTest::newRow("the login's own role back") << "SELECT set_config('role', 'tavora_test', true)";
+    QTest::newRow("the same, spelt in escapes")
+        << "SELECT U&\"\\0073et_config\"('role', 'tavora_test', true)";
+}
+
+void TestReports::on_a_server_report_queries_read_only_the_laboratory_tables() {
+    if (!testing_on_server()) QSKIP("a server's own rule");
+    QFETCH(QString, sql);
+    QVERIFY(add_patient(minimal_patient(1, "Kept", "", "")).ok());
+    const QString file = QDir(folder_->path()).filePath("evil.rpt");
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QString("<report title=\"x\"><query name=\"q\"><![CDATA[%1]]></query>"
+                    "<body><![CDATA[{{#q}}x{{/q}}]]></body></report>")
+                .arg(sql)
+                .toUtf8());
+    f.close();
+    const Prepared p = prepare_report({file, std::nullopt}, folder_->database_path());
+    QVERIFY2(!p.report, qPrintable(sql));
+    QVERIFY2(p.error.contains("evil.rpt"), qPrintable(p.error));
+    QCOMPARE(select_rows("select * from registration").value.size(), 1);
+    QCOMPARE(select_rows("select * from doctors").value.size(), 0);
+    // The connection is the program's own again: it writes.
+    QVERIFY(add_row("doctors", {{"name", "Dr. Rao"}}).ok());
 }
 
 TAVORA_TEST_MAIN(TestReports)

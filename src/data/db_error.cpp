@@ -7,8 +7,13 @@
 DbError DbError::from(const QSqlError& error) {
     const QString native = error.nativeErrorCode();
     // A server's error is an SQLSTATE: five characters (SQLite's codes are
-    // numbers of at most four digits).
+    // numbers of at most four digits). A server that stopped answering gives
+    // none at all.
     if (native.size() == 5) return from_sqlstate(native, error.databaseText().trimmed());
+    if (native.isEmpty() && on_server() &&
+        (error.type() == QSqlError::ConnectionError ||
+         error.databaseText().contains(QLatin1String("connection"), Qt::CaseInsensitive)))
+        return from_sqlstate(QStringLiteral("08006"), error.databaseText().trimmed()); // connection_failure
     bool numeric = false;
     const int code = error.nativeErrorCode().toInt(&numeric);
     return from_code(numeric ? code : 0,
@@ -36,8 +41,13 @@ DbError DbError::from_sqlstate(const QString& state, const QString& description)
     else if (state == QLatin1String("55P03") || state == QLatin1String("40001") ||
              state == QLatin1String("40P01") || state == QLatin1String("57014")) // lock or statement timeout
         e.kind = Kind::Busy;
-    else if (state.startsWith(QLatin1String("08")) || state == QLatin1String("57P01")) // connection lost
+    else if (state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P"))) {
+        // The connection is lost (or the server is shutting down): the user
+        // is told which server, and the next action connects afresh.
         e.kind = Kind::Unavailable;
+        e.description = cannot_reach_message(database_location(), description);
+        forget_server_connection();
+    }
     e.state = state;
     return e;
 }

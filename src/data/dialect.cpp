@@ -1,5 +1,6 @@
 #include "dialect.h"
 
+#include "records.h"
 #include "tavora_module.h"
 
 #include <QFile>
@@ -154,6 +155,14 @@ QStringList begin_write_statements(Dialect d) {
 QString journal_patient_condition(Dialect d) {
     if (d == Dialect::SQLite) return QStringLiteral("json_extract(old_values, '$.patient_id') = ?");
     return QStringLiteral("(old_values::jsonb ->> 'patient_id') = CAST(? AS text)");
+}
+
+DbError let_reports_read_scratch(const QStringList& tables) {
+    if (current_dialect() != Dialect::PostgreSQL) return {};
+    return execute(QStringLiteral("DO $$ BEGIN IF EXISTS (SELECT 1 FROM pg_roles WHERE rolname = "
+                                  "'tavora_report_reader') THEN GRANT SELECT ON %1 TO tavora_report_reader; "
+                                  "END IF; END $$")
+                       .arg(tables.join(QStringLiteral(", "))));
 }
 
 QString schema_resource(Dialect d) {

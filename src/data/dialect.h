@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db_error.h"
+
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -49,6 +51,10 @@ QStringList begin_write_statements(Dialect d);
 
 // The condition on change_log rows about one patient's reports (one bound value).
 QString journal_patient_condition(Dialect d);
+
+// Lets the report files' queries read this connection's scratch tables (on a
+// server they read under a role of their own). Nothing to do on a file.
+DbError let_reports_read_scratch(const QStringList& tables);
 
 // The schema a new database is made from (a resource of the program).
 QString schema_resource(Dialect d);

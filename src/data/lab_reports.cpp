@@ -2,6 +2,7 @@
 
 #include "critical_calls.h"
 #include "dates.h"
+#include "dialect.h"
 #include "investigations.h"
 #include "journal.h"
 #include "normal_ranges.h"
@@ -309,6 +310,7 @@ DbError fill_consolidated(qint64 patient_id) {
          {"CREATE TEMP TABLE IF NOT EXISTS consolidated_about (patient_id INTEGER, t_date TEXT)",
           "DELETE FROM consolidated_about"})
         if (DbError e = execute(QString::fromLatin1(sql)); !e.ok()) return e;
+    if (DbError e = let_reports_read_scratch({QStringLiteral("consolidated_about")}); !e.ok()) return e;
     if (DbError e = execute(QStringLiteral("INSERT INTO consolidated_about VALUES (?, ?)"),
                             {patient_id, today_iso()});
         !e.ok())

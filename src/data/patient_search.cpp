@@ -29,9 +29,10 @@ ListQuery patient_search(const QString& typed, const QString& order, bool descen
     QStringList any;
     if (text.size() >= 3 && current_dialect() == Dialect::PostgreSQL) {
         // The server's trigram index (on the lower-case texts) answers LIKE.
-        any << QStringLiteral("patient_id IN (SELECT patient_id FROM registration WHERE lower(patient_name::text) "
-                              "LIKE ? OR lower(phone::text) LIKE ? OR lower(mobile::text) LIKE ? "
-                              "ORDER BY patient_id DESC LIMIT %1)")
+        any << QStringLiteral(
+                   "patient_id IN (SELECT patient_id FROM registration WHERE lower(patient_name::text) "
+                   "LIKE ? OR lower(phone::text) LIKE ? OR lower(mobile::text) LIKE ? "
+                   "ORDER BY patient_id DESC LIMIT %1)")
                    .arg(kMostFound);
         const QString pattern = anywhere(text.toLower());
         q.binds << pattern << pattern << pattern;
@@ -47,11 +48,11 @@ ListQuery patient_search(const QString& typed, const QString& order, bool descen
     } else {
         // One or two characters look among the most recent registrations
         // only, newest first, so that every keystroke answers at once.
-        any << QStringLiteral(
-                   "patient_id IN (SELECT patient_id FROM registration WHERE reg_date >= "
-                   "coalesce((SELECT reg_date FROM registration ORDER BY reg_date DESC LIMIT 1 OFFSET %1), '') "
-                   "AND (patient_name LIKE ? ESCAPE '\\' OR phone LIKE ? ESCAPE '\\' "
-                   "OR mobile LIKE ? ESCAPE '\\') ORDER BY reg_date DESC LIMIT %2)")
+        any << QStringLiteral("patient_id IN (SELECT patient_id FROM registration WHERE reg_date >= "
+                              "coalesce((SELECT reg_date FROM registration ORDER BY reg_date DESC LIMIT 1 "
+                              "OFFSET %1), '') "
+                              "AND (patient_name LIKE ? ESCAPE '\\' OR phone LIKE ? ESCAPE '\\' "
+                              "OR mobile LIKE ? ESCAPE '\\') ORDER BY reg_date DESC LIMIT %2)")
                    .arg(kRecentlyRegistered - 1)
                    .arg(kMostFound);
         q.binds << anywhere(text) << anywhere(text) << anywhere(text);
@@ -105,26 +106,31 @@ DbResult<int> fill_cumulative(qint64 patient_id, const QString& test, const QDat
           "lab_id INTEGER, t_date TEXT, result TEXT, test_table TEXT, block INTEGER)",
           "DELETE FROM cumulative_about", "DELETE FROM cumulative_grid"})
         if (DbError e = execute(QString::fromLatin1(sql)); !e.ok()) return {0, e};
+    if (DbError e =
+            let_reports_read_scratch({QStringLiteral("cumulative_about"), QStringLiteral("cumulative_grid")});
+        !e.ok())
+        return {0, e};
     const QString first = from.toString(Qt::ISODate), last = to.toString(Qt::ISODate);
     if (DbError e = execute(QStringLiteral("INSERT INTO cumulative_about VALUES (?, ?, ?, ?)"),
                             {patient_id, QString::fromUtf8(table->test), first, last});
         !e.ok())
         return {0, e};
-    const DbError e = execute(
-        QStringLiteral("WITH cols AS (SELECT row_number() OVER (ORDER BY t_date, lab_id) AS col, lab_id, "
-                       "t_date FROM test_main "
-                       "              WHERE patient_id = ? AND test = ? AND t_date BETWEEN ? AND ?), "
-                       "     items AS (SELECT r.item, row_number() OVER (ORDER BY min(r.rowid)) AS ord "
-                       "               FROM %1 AS r JOIN cols ON cols.lab_id = r.lab_id GROUP BY r.item) "
-                       "INSERT INTO cumulative_grid "
-                       "SELECT items.ord, items.item, cols.col, cols.lab_id, cols.t_date, "
-                       "       coalesce((SELECT r.result FROM %1 AS r WHERE r.lab_id = cols.lab_id AND r.item "
-                       "= items.item "
-                       "               ORDER BY r.rowid LIMIT 1), ''), ?, (cols.col - 1) / %2 + 1 "
-                       "  FROM items, cols")
-            .arg(QString::fromLatin1(table->table))
-            .arg(kCumulativeDatesPerTable),
-        {patient_id, QString::fromUtf8(table->test), first, last, QString::fromLatin1(table->table)});
+    const DbError e =
+        execute(QStringLiteral(
+                    "WITH cols AS (SELECT row_number() OVER (ORDER BY t_date, lab_id) AS col, lab_id, "
+                    "t_date FROM test_main "
+                    "              WHERE patient_id = ? AND test = ? AND t_date BETWEEN ? AND ?), "
+                    "     items AS (SELECT r.item, row_number() OVER (ORDER BY min(r.rowid)) AS ord "
+                    "               FROM %1 AS r JOIN cols ON cols.lab_id = r.lab_id GROUP BY r.item) "
+                    "INSERT INTO cumulative_grid "
+                    "SELECT items.ord, items.item, cols.col, cols.lab_id, cols.t_date, "
+                    "       coalesce((SELECT r.result FROM %1 AS r WHERE r.lab_id = cols.lab_id AND r.item "
+                    "= items.item "
+                    "               ORDER BY r.rowid LIMIT 1), ''), ?, (cols.col - 1) / %2 + 1 "
+                    "  FROM items, cols")
+                    .arg(QString::fromLatin1(table->table))
+                    .arg(kCumulativeDatesPerTable),
+                {patient_id, QString::fromUtf8(table->test), first, last, QString::fromLatin1(table->table)});
     if (!e.ok()) return {0, e};
     auto reports = select_first(QStringLiteral("SELECT count(DISTINCT col) FROM cumulative_grid"));
     if (!reports.ok()) return {0, reports.error};

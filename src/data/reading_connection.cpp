@@ -20,6 +20,12 @@ void begin_reading_on_server(QSqlDatabase& db, bool shared, int max_milliseconds
         q.exec(QStringLiteral("BEGIN READ ONLY"));
     }
     q.exec(QStringLiteral("SET LOCAL statement_timeout = %1").arg(max_milliseconds));
+    // Under the role that reads the laboratory's tables and nothing else,
+    // where the server has it.
+    if (q.exec(QStringLiteral("SELECT pg_has_role('tavora_report_reader', 'MEMBER')")) && q.next() &&
+        q.value(0).toBool())
+        q.exec(QStringLiteral("SET LOCAL ROLE tavora_report_reader"));
+    q.finish();
 }
 
 void end_reading_on_server(QSqlDatabase& db, bool shared) {
@@ -79,7 +85,8 @@ ReadingConnection::~ReadingConnection() {
         return;
     }
     if (name_.isEmpty()) return;
-    if (QSqlDatabase db = QSqlDatabase::database(name_, false); db.isOpen() && dialect_of(db) == Dialect::PostgreSQL)
+    if (QSqlDatabase db = QSqlDatabase::database(name_, false);
+        db.isOpen() && dialect_of(db) == Dialect::PostgreSQL)
         end_reading_on_server(db, false);
     limit_statement_time(QSqlDatabase::database(name_, false), 0);
     QSqlDatabase::database(name_, false).close();
@@ -89,8 +96,9 @@ ReadingConnection::~ReadingConnection() {
 bool ReadingConnection::has_field(const QString& table, const QString& field) const {
     QSqlQuery q(db());
     if (dialect_of(db()) == Dialect::PostgreSQL) {
-        q.prepare(QStringLiteral("SELECT 1 FROM information_schema.columns WHERE table_schema = current_schema() "
-                                 "AND table_name = lower(?) AND column_name = lower(?)"));
+        q.prepare(
+            QStringLiteral("SELECT 1 FROM information_schema.columns WHERE table_schema = current_schema() "
+                           "AND table_name = lower(?) AND column_name = lower(?)"));
         q.addBindValue(table);
         q.addBindValue(field);
         return q.exec() && q.next();

@@ -327,7 +327,12 @@ void allow_only_reading(const QSqlDatabase& db, bool on) {
 bool statement_only_reads(const QSqlQuery& query) {
     // A server's report query runs in a read-only transaction: the server
     // refuses any write when the query runs.
-    if (query.driver() && query.driver()->dbmsType() == QSqlDriver::PostgreSQL) return true;
+    // A query that could put the login's own role back (set_config('role',
+    // ...), or that spells a name in escapes that could hide it) is refused.
+    if (query.driver() && query.driver()->dbmsType() == QSqlDriver::PostgreSQL) {
+        const QString text = query.lastQuery().toLower();
+        return !text.contains(QLatin1String("set_config")) && !text.contains(QLatin1String("u&"));
+    }
     const QVariant handle = query.result() ? query.result()->handle() : QVariant();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3_stmt*") != 0) return false;
     auto* stmt = *static_cast<sqlite3_stmt* const*>(handle.constData());

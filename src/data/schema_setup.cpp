@@ -36,6 +36,26 @@ QStringList sql_statements(const QString& sql) {
     return out;
 }
 
+namespace {
+
+constexpr char kReportReaderGrants[] =
+    "DO $$ BEGIN "
+    "  IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'tavora_report_reader') THEN "
+    "    BEGIN CREATE ROLE tavora_report_reader NOLOGIN; EXCEPTION WHEN insufficient_privilege THEN NULL; "
+    "END; "
+    "  END IF; "
+    "  IF EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'tavora_report_reader') THEN "
+    "    GRANT USAGE ON SCHEMA public TO tavora_report_reader; "
+    "    GRANT SELECT ON ALL TABLES IN SCHEMA public TO tavora_report_reader; "
+    "    REVOKE SELECT ON users FROM tavora_report_reader; "
+    "    GRANT SELECT (login, full_name, qualification, role, disabled) ON users TO tavora_report_reader; "
+    "    BEGIN GRANT tavora_report_reader TO CURRENT_USER; EXCEPTION WHEN insufficient_privilege THEN NULL; "
+    "END; "
+    "  END IF; "
+    "END $$";
+
+} // namespace
+
 QString create_server_database(const QString& url) {
     QFile f(schema_resource(Dialect::PostgreSQL));
     if (!f.open(QIODevice::ReadOnly)) return QStringLiteral("the schema is missing from the program");
@@ -56,7 +76,12 @@ QString create_server_database(const QString& url) {
                                       "('pg_catalog', 'information_schema')")) &&
                 q.next() && q.value(0).toInt() > 0)
                 failure = QStringLiteral("the database holds tables already; it was left untouched.");
-            for (const QString& statement : sql.split(QRegularExpression(QStringLiteral(";\s*\n")))) {
+            // The role report queries read under: the laboratory's tables,
+            // never a password hash, nothing outside them. Made once per
+            // server; a login without the right to make roles goes on
+            // without it (reports then read in a read-only transaction only).
+            sql += QStringLiteral(";\n") + QString::fromLatin1(kReportReaderGrants) + QStringLiteral(";\n");
+            for (const QString& statement : sql.split(QRegularExpression(QStringLiteral(";\\s*\n")))) {
                 if (!failure.isEmpty()) break;
                 if (statement.trimmed().isEmpty()) continue;
                 if (!q.exec(statement)) failure = q.lastError().databaseText().trimmed();

@@ -196,6 +196,12 @@ QString cannot_open_message(const QString& path, const QString& reason) {
              reason.isEmpty() ? QStringLiteral("unable to open database file") : reason);
 }
 
+void forget_server_connection() {
+    if (!QSqlDatabase::contains(kConnectionName)) return;
+    QSqlDatabase db = QSqlDatabase::database(kConnectionName, false);
+    if (db.driverName() == QLatin1String("QPSQL")) db.close();
+}
+
 QString cannot_reach_message(const QString& server, const QString& reason) {
     return QStringLiteral("The database server \"%1\" cannot be reached (%2).")
         .arg(server, reason.isEmpty() ? QStringLiteral("no answer") : reason);

@@ -63,6 +63,9 @@ void roll_back_a_crashed_save(const QString& path);
 // server's URL without a password.
 bool on_server();
 QString database_location();
+// Drops the shared connection to a server that stopped answering, so that
+// the next action connects again.
+void forget_server_connection();
 // What the user is told when the server cannot be reached or refuses.
 QString cannot_reach_message(const QString& server, const QString& reason);
 
