@@ -2,6 +2,8 @@
 
 #include "core_tables.h"
 #include "dates.h"
+#include "lab_reports.h"
+#include "migration.h"
 #include "number_value.h"
 #include "records.h"
 #include "schema_setup.h"
@@ -10,6 +12,7 @@
 #include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 
 class TestData : public QObject {
     Q_OBJECT
@@ -30,6 +33,7 @@ private slots:
     void busy_database_is_reported_as_busy();
     void unknown_table_names_are_refused();
     void a_server_that_goes_away_is_named_and_reached_again();
+    void a_file_moves_to_the_server_once_with_every_row();
 
     void missing_database_is_silent_until_used();
     void file_that_is_not_a_database_does_not_open();
@@ -236,6 +240,58 @@ void TestData::a_server_that_goes_away_is_named_and_reached_again() {
     // The next action connects again and finds everything stored.
     QCOMPARE(next_patient_id().value, 2);
     QVERIFY(add_patient(minimal_patient(2, "B", "", "")).ok());
+}
+
+void TestData::a_file_moves_to_the_server_once_with_every_row() {
+    if (!testing_on_server()) QSKIP("a server's own behaviour");
+    // A laboratory's file: patients, a report with its rows and its journal.
+    QTemporaryDir dir;
+    const QString file = dir.filePath("tavora lab.mdb");
+    QVERIFY(create_database(file).isEmpty());
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "the file");
+        db.setDatabaseName(file);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        for (const char* sql :
+             {"INSERT INTO registration (patient_id, patient_name, reg_date) VALUES (1, 'Asha D''Souza', "
+              "'2026-12-01'), (2, 'Ravi', '2026-12-02')",
+              "INSERT INTO test_main (lab_id, patient_id, test, t_date) VALUES (7, 2, 'Serology', "
+              "'2026-12-02')",
+              "INSERT INTO Serology (lab_id, item, result) VALUES (7, 'ASLO (N : Negative)', 'Negative'), "
+              "(7, 'CRP', '12 mg/L')",
+              "INSERT INTO doctors (name) VALUES ('Dr. Rao')",
+              "INSERT INTO change_log (changed_at, action, table_name, row_key, old_values) VALUES "
+              "('2026-12-02T10:00:00', 'delete', 'test_main', 5, '{\"patient_id\":1}')",
+              "INSERT INTO users (login, full_name, role, password_hash, created_at) VALUES ('meera', 'Dr. "
+              "Meera', "
+              "'pathologist', 'x', '2026-12-01')"})
+            QVERIFY2(q.exec(sql), qPrintable(q.lastError().text()));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("the file");
+    ProgramFolder folder; // the server database, as init made it
+    const Migration moved = migrate_to_server(file, folder.server_url());
+    QVERIFY2(moved.error.isEmpty(), qPrintable(moved.error));
+    QHash<QString, qint64> rows;
+    for (const TableCopy& t : moved.tables)
+        rows.insert(t.table, t.rows);
+    QCOMPARE(rows.value("registration"), 2);
+    QCOMPARE(rows.value("Serology"), 2);
+    QCOMPARE(rows.value("users"), 5); // the file's logins, not init's
+    // The program finds it all on the server, in the order stored.
+    QCOMPARE(find_patient(1).value->patient_name, QString("Asha D'Souza"));
+    const auto results = report_results("Serology", 7).value;
+    QCOMPARE(results.size(), 2);
+    QCOMPARE(results[1].result, QString("12 mg/L"));
+    QCOMPARE(next_lab_id().value, 8);
+    QVERIFY(refuse_reused_id("test_main", 5).duplicate());    // the journal came along
+    QVERIFY(add_row("doctors", {{"name", "Dr. Iyer"}}).ok()); // new rows get fresh rowids
+    QCOMPARE(doctor_names().value, (QStringList{"Dr. Rao", "Dr. Iyer"}));
+    // A second run finds the data and copies nothing.
+    const Migration again = migrate_to_server(file, folder.server_url());
+    QVERIFY2(again.error.contains("holds data already"), qPrintable(again.error));
+    QCOMPARE(select_rows("select * from registration").value.size(), 2);
 }
 
 void TestData::missing_database_is_silent_until_used() {

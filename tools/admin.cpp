@@ -22,6 +22,7 @@
 //   tavora-lab-admin user disable LOGIN --db DATABASE
 //   tavora-lab-admin user list --db DATABASE
 //   tavora-lab-admin settings set require-verification on|off --db DATABASE
+//   tavora-lab-admin migrate --from FILE --to postgresql://HOST/DB
 //       on: a report not verified by a pathologist prints as "Provisional report - not yet verified"
 //       the people who log in (user ...); a password is read from the standard input (one line), never
 //       from the command line; ROLE is reception, technician, senior-technician, pathologist or
@@ -33,6 +34,7 @@
 #include "dialect.h"
 #include "journal.h"
 #include "lab_reports.h"
+#include "migration.h"
 #include "number_value.h"
 #include "prepared_report.h"
 #include "report_layout.h"
@@ -68,6 +70,7 @@ int usage(QTextStream& err) {
            "--db DATABASE\n"
            "       tavora-lab-admin user passwd|disable LOGIN --db DATABASE\n"
            "       tavora-lab-admin user list --db DATABASE\n"
+           "       tavora-lab-admin migrate --from FILE --to postgresql://HOST/DB\n"
            "       tavora-lab-admin settings set require-verification on|off --db DATABASE\n";
     return 2;
 }
@@ -82,6 +85,22 @@ QString open_named_database(QSqlDatabase& db, const QString& path, bool read_onl
     if (is_server_url(path)) return open_server(db, path);
     return QFileInfo::exists(path) ? open_database_file(db, path, read_only)
                                    : QStringLiteral("it does not exist");
+}
+
+int migrate(const QString& file, const QString& url, QTextStream& out, QTextStream& err) {
+    if (!is_server_url(url)) {
+        err << "tavora-lab-admin: " << url << " is not a server's URL (postgresql://HOST/DB)\n";
+        return 2;
+    }
+    const Migration m = migrate_to_server(file, url);
+    if (!m.error.isEmpty()) {
+        err << "tavora-lab-admin: nothing was moved: " << m.error << "\n";
+        return 1;
+    }
+    for (const TableCopy& t : m.tables)
+        out << t.table << ": " << t.rows << " rows, checksum " << t.checksum << " (the server's the same)\n";
+    out << "Moved " << file << " to " << shown_url(url) << "\n";
+    return 0;
 }
 
 int init(const QStringList& args, QTextStream& out, QTextStream& err) {
@@ -409,5 +428,8 @@ int main(int argc, char* argv[]) {
     if (!args.isEmpty() && args[0] == QLatin1String("journal")) return journal(args.mid(1), out, err);
     if (!args.isEmpty() && args[0] == QLatin1String("user")) return user(args.mid(1), out, err);
     if (!args.isEmpty() && args[0] == QLatin1String("settings")) return settings(args.mid(1), out, err);
+    if (args.size() == 5 && args[0] == QLatin1String("migrate") && args[1] == QLatin1String("--from") &&
+        args[3] == QLatin1String("--to"))
+        return migrate(args[2], args[4], out, err);
     return usage(err);
 }
