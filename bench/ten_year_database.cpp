@@ -1,5 +1,13 @@
 #include "ten_year_database.h"
 
+#include <QSqlDatabase>
+
+#include <QSqlQuery>
+
+#include "migration.h"
+
+#include "dialect.h"
+
 #include "definition.h"
 #include "message_box.h"
 #include "schema_setup.h"
@@ -83,10 +91,63 @@ QString ten_year_database(const QStringList& args) {
     return db;
 }
 
+QString ten_year_server(const QStringList& args, const QString& file) {
+    const int at = int(args.indexOf(QStringLiteral("--server")));
+    if (at < 0) return {};
+    const QString server = args.value(at + 1);
+    const QString url = server + QStringLiteral(" dbname=tavora_ten_year");
+    {
+        QSqlDatabase probe = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("probe"));
+        const bool there = open_server(probe, url).isEmpty();
+        probe.close();
+        probe = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("probe"));
+        if (there) return url;
+        QSqlDatabase admin = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("admin"));
+        if (connect_server(admin, server + QStringLiteral(" dbname=postgres")).isEmpty())
+            QSqlQuery(admin).exec(QStringLiteral("CREATE DATABASE tavora_ten_year"));
+        admin.close();
+        admin = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("admin"));
+    }
+    std::printf("moving the ten-year database to the server (once)...\n");
+    std::fflush(stdout);
+    QElapsedTimer t;
+    t.start();
+    if (const QString e = create_server_database(url); !e.isEmpty()) {
+        std::fprintf(stderr, "cannot make the server database: %s\n", qPrintable(e));
+        return {};
+    }
+    const Migration m = migrate_to_server(file, url);
+    if (!m.error.isEmpty()) {
+        std::fprintf(stderr, "cannot move the ten-year database: %s\n", qPrintable(m.error));
+        return {};
+    }
+    qint64 rows = 0;
+    for (const TableCopy& c : m.tables)
+        rows += c.rows;
+    std::printf("  migrate: %lld rows in %.1f s\n", rows, t.elapsed() / 1000.0);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("analyze"));
+    if (connect_server(db, url).isEmpty()) QSqlQuery(db).exec(QStringLiteral("ANALYZE"));
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("analyze"));
+    return url;
+}
+
 bool use_ten_year_program_folder(const QStringList& args, const QString& folder) {
     const QString db = ten_year_database(args);
     if (db.isEmpty()) return false;
-    QFile::link(QFileInfo(db).absoluteFilePath(), QDir(folder).filePath(QStringLiteral("tavora lab.mdb")));
+    if (args.contains(QStringLiteral("--server"))) {
+        const QString url = ten_year_server(args, db);
+        if (url.isEmpty()) return false;
+        QFile ini(QDir(folder).filePath(QString::fromLatin1(kSettingsFileName)));
+        ini.open(QIODevice::WriteOnly);
+        ini.write(QStringLiteral("[database]\nurl=\"%1\"\n").arg(url).toUtf8());
+    } else {
+        QFile::link(QFileInfo(db).absoluteFilePath(),
+                    QDir(folder).filePath(QStringLiteral("tavora lab.mdb")));
+    }
     // The benchmarks are built into bench/, one below the program folder.
     const QString built = QCoreApplication::applicationDirPath() + QStringLiteral("/..");
     for (const QString& f : QDir(built).entryList({QStringLiteral("*.rpt"), QStringLiteral("letterhead*")}))

@@ -20,7 +20,14 @@ QString make_ten_year_database(const QString& path, TenYearSize size = {});
 // (and said so on the standard error).
 QString ten_year_database(const QStringList& args);
 
+// For a benchmark given --server CONNINFO (a running PostgreSQL, e.g. one
+// started by tools/pg_test_cluster.sh): the URL of the ten-year database
+// moved to that server (moved once, by migrate; reused after). Empty when it
+// cannot be made.
+QString ten_year_server(const QStringList& args, const QString& file);
+
 // For a benchmark: makes `folder` the program folder, with the ten-year
-// database (a link to it) and the built report files, answers every message
+// database (a link to it, or, given --server, the server's copy named by
+// tavora-lab.ini) and the built report files, answers every message
 // box with OK and opens the connection. False when the database cannot be made.
 bool use_ten_year_program_folder(const QStringList& args, const QString& folder);

@@ -1,0 +1,138 @@
+// Saves per second with 1, 4 and 16 workstations writing at once, on the
+// database file and on a PostgreSQL server side by side. Each writer is a
+// connection of its own that saves reports as the program does: the write
+// lock, the next lab id, the report's row, five result rows and a journal
+// row, one transaction each. Fresh databases (the ten-year one is not
+// written to).
+//   writers_bench --server "host=/tmp/tavora-bench-pg user=tavora_test"
+// (start the server with: tools/pg_test_cluster.sh start /tmp/tavora-bench-pg durable)
+
+#include "dialect.h"
+#include "schema_setup.h"
+#include "tavora_module.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUuid>
+
+#include <atomic>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int kSeconds = 3;
+
+// One workstation saving for kSeconds; the number of saves stored.
+int save_for_a_while(const QString& file, const QString& url, std::atomic<int>& failures) {
+    const QString name = QStringLiteral("writer-") + QUuid::createUuid().toString(QUuid::Id128);
+    int saved = 0;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(url.isEmpty() ? "QSQLITE" : "QPSQL", name);
+        const QString failure = url.isEmpty() ? open_database_file(db, file, false) : open_server(db, url);
+        if (!failure.isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(failure));
+            return 0;
+        }
+        const QStringList begin = begin_write_statements(dialect_of(db));
+        QSqlQuery q(db);
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < kSeconds * 1000) {
+            bool ok = true;
+            for (const QString& s : begin)
+                ok = ok && q.exec(s);
+            qint64 id = 0;
+            ok = ok && q.exec("SELECT coalesce(max(lab_id), 0) + 1 FROM test_main") && q.next();
+            if (ok) id = q.value(0).toLongLong();
+            ok = ok &&
+                 q.prepare("INSERT INTO test_main (lab_id, patient_id, ref_by, t_date, test) VALUES (?, 1, "
+                           "'Dr. Rao', '2026-12-09', 'Biochemistry report')");
+            q.addBindValue(id);
+            ok = ok && q.exec();
+            for (int i = 0; ok && i < 5; ++i) {
+                ok = q.prepare("INSERT INTO biochemistry_report (lab_id, item, result) VALUES (?, ?, ?)");
+                q.addBindValue(id);
+                q.addBindValue(QStringLiteral("Item %1").arg(i));
+                q.addBindValue(QStringLiteral("%1 mg/dl").arg(90 + i));
+                ok = ok && q.exec();
+            }
+            ok = ok &&
+                 q.prepare("INSERT INTO change_log (changed_at, action, table_name, row_key, old_values) "
+                           "VALUES ('2026-12-09T10:00:00', 'create', 'test_main', ?, '{}')");
+            q.addBindValue(id);
+            ok = ok && q.exec() && q.exec("COMMIT");
+            if (ok) {
+                ++saved;
+            } else {
+                ++failures;
+                q.exec("ROLLBACK");
+            }
+        }
+        q.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return saved;
+}
+
+double saves_per_second(const QString& file, const QString& url, int writers, int& failed) {
+    std::atomic<int> total{0}, failures{0};
+    std::vector<QThread*> threads;
+    for (int i = 0; i < writers; ++i)
+        threads.push_back(QThread::create([&] { total += save_for_a_while(file, url, failures); }));
+    for (QThread* t : threads)
+        t->start();
+    for (QThread* t : threads) {
+        t->wait();
+        delete t;
+    }
+    failed = failures;
+    return double(total) / kSeconds;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int at = int(args.indexOf("--server"));
+    const QString server = at >= 0 ? args.value(at + 1) : QString();
+    QTemporaryDir dir;
+    const QString file = dir.filePath("tavora lab.mdb");
+    if (const QString e = create_database(file); !e.isEmpty())
+        return std::fprintf(stderr, "%s\n", qPrintable(e)), 1;
+    QString url;
+    if (!server.isEmpty()) {
+        const QString db = "writers_" + QUuid::createUuid().toString(QUuid::Id128);
+        {
+            QSqlDatabase admin = QSqlDatabase::addDatabase("QPSQL", "admin");
+            if (!connect_server(admin, server + " dbname=postgres").isEmpty() ||
+                !QSqlQuery(admin).exec("CREATE DATABASE " + db))
+                return std::fprintf(stderr, "cannot make a database on %s\n", qPrintable(server)), 1;
+            admin.close();
+        }
+        QSqlDatabase::removeDatabase("admin");
+        url = server + " dbname=" + db;
+        if (const QString e = create_server_database(url); !e.isEmpty())
+            return std::fprintf(stderr, "%s\n", qPrintable(e)), 1;
+    }
+    std::printf("saves per second, %d s each (file: rollback journal, synchronous=FULL; server: %s):\n",
+                kSeconds, url.isEmpty() ? "not given" : "fsync on");
+    std::printf("  %-8s %12s %12s\n", "writers", "file", "server");
+    for (int writers : {1, 4, 16}) {
+        int file_failed = 0, server_failed = 0;
+        const double on_file = saves_per_second(file, {}, writers, file_failed);
+        const double on_server = url.isEmpty() ? 0 : saves_per_second(file, url, writers, server_failed);
+        std::printf("  %-8d %12.0f %12.0f", writers, on_file, on_server);
+        if (file_failed || server_failed)
+            std::printf("   (busy and retried: file %d, server %d)", file_failed, server_failed);
+        std::printf("\n");
+    }
+    return 0;
+}
