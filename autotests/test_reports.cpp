@@ -536,9 +536,15 @@ void TestReports::on_a_server_report_queries_read_only_the_laboratory_tables() {
                 .arg(sql)
                 .toUtf8());
     f.close();
-    const Prepared p = prepare_report({file, std::nullopt}, folder_->database_path());
-    QVERIFY2(!p.report, qPrintable(sql));
-    QVERIFY2(p.error.contains("evil.rpt"), qPrintable(p.error));
+    // On a connection of its own, and on the program's (as a build reads its
+    // scratch tables back), outside a transaction.
+    for (const bool shared : {false, true}) {
+        std::optional<ReportsReadSharedConnection> on_shared;
+        if (shared) on_shared.emplace();
+        const Prepared p = prepare_report({file, std::nullopt}, folder_->database_path());
+        QVERIFY2(!p.report, qPrintable(sql));
+        QVERIFY2(p.error.contains("evil.rpt"), qPrintable(p.error));
+    }
     QCOMPARE(select_rows("select * from registration").value.size(), 1);
     QCOMPARE(select_rows("select * from doctors").value.size(), 0);
     // The connection is the program's own again: it writes.

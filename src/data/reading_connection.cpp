@@ -11,14 +11,15 @@ namespace {
 // On a server, a report reads in a read-only transaction (a savepoint of the
 // build's own transaction, on the shared connection) whose statements are cut
 // off after the time allowed: the server itself refuses every write.
-void begin_reading_on_server(QSqlDatabase& db, bool shared, int max_milliseconds) {
+// Returns whether the shared connection was inside a transaction already
+// (a savepoint of it was taken) or not (a transaction of its own was begun).
+bool begin_reading_on_server(QSqlDatabase& db, bool shared, int max_milliseconds) {
     QSqlQuery q(db);
-    if (shared) {
-        q.exec(QStringLiteral("SAVEPOINT report_reading"));
+    const bool inside = shared && q.exec(QStringLiteral("SAVEPOINT report_reading"));
+    if (inside)
         q.exec(QStringLiteral("SET LOCAL transaction_read_only = on"));
-    } else {
+    else
         q.exec(QStringLiteral("BEGIN READ ONLY"));
-    }
     q.exec(QStringLiteral("SET LOCAL statement_timeout = %1").arg(max_milliseconds));
     // Under the role that reads the laboratory's tables and nothing else,
     // where the server has it.
@@ -26,11 +27,12 @@ void begin_reading_on_server(QSqlDatabase& db, bool shared, int max_milliseconds
         q.value(0).toBool())
         q.exec(QStringLiteral("SET LOCAL ROLE tavora_report_reader"));
     q.finish();
+    return inside;
 }
 
-void end_reading_on_server(QSqlDatabase& db, bool shared) {
+void end_reading_on_server(QSqlDatabase& db, bool inside) {
     QSqlQuery q(db);
-    if (shared) {
+    if (inside) {
         q.exec(QStringLiteral("ROLLBACK TO SAVEPOINT report_reading"));
         q.exec(QStringLiteral("RELEASE SAVEPOINT report_reading"));
     } else {
@@ -49,7 +51,7 @@ ReadingConnection::ReadingConnection(const QString& path, bool shared, int max_m
         }
         shared_ = connection.value;
         if (dialect_of(shared_) == Dialect::PostgreSQL) {
-            begin_reading_on_server(shared_, true, max_milliseconds);
+            inside_transaction_ = begin_reading_on_server(shared_, true, max_milliseconds);
             return;
         }
         QSqlQuery(shared_).exec(QStringLiteral("PRAGMA query_only = 1"));
@@ -75,7 +77,7 @@ ReadingConnection::ReadingConnection(const QString& path, bool shared, int max_m
 
 ReadingConnection::~ReadingConnection() {
     if (shared_.isValid() && dialect_of(shared_) == Dialect::PostgreSQL) {
-        end_reading_on_server(shared_, true);
+        end_reading_on_server(shared_, inside_transaction_);
         return;
     }
     if (shared_.isValid()) {
