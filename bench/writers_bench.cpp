@@ -40,41 +40,43 @@ int save_for_a_while(const QString& file, const QString& url, std::atomic<int>& 
             return 0;
         }
         const QStringList begin = begin_write_statements(dialect_of(db));
-        QSqlQuery q(db);
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < kSeconds * 1000) {
-            bool ok = true;
-            for (const QString& s : begin)
-                ok = ok && q.exec(s);
-            qint64 id = 0;
-            ok = ok && q.exec("SELECT coalesce(max(lab_id), 0) + 1 FROM test_main") && q.next();
-            if (ok) id = q.value(0).toLongLong();
-            ok = ok &&
-                 q.prepare("INSERT INTO test_main (lab_id, patient_id, ref_by, t_date, test) VALUES (?, 1, "
-                           "'Dr. Rao', '2026-12-09', 'Biochemistry report')");
-            q.addBindValue(id);
-            ok = ok && q.exec();
-            for (int i = 0; ok && i < 5; ++i) {
-                ok = q.prepare("INSERT INTO biochemistry_report (lab_id, item, result) VALUES (?, ?, ?)");
+        {
+            QSqlQuery q(db);
+            QElapsedTimer t;
+            t.start();
+            while (t.elapsed() < kSeconds * 1000) {
+                bool ok = true;
+                for (const QString& s : begin)
+                    ok = ok && q.exec(s);
+                qint64 id = 0;
+                ok = ok && q.exec("SELECT coalesce(max(lab_id), 0) + 1 FROM test_main") && q.next();
+                if (ok) id = q.value(0).toLongLong();
+                ok = ok &&
+                     q.prepare(
+                         "INSERT INTO test_main (lab_id, patient_id, ref_by, t_date, test) VALUES (?, 1, "
+                         "'Dr. Rao', '2026-12-09', 'Biochemistry report')");
                 q.addBindValue(id);
-                q.addBindValue(QStringLiteral("Item %1").arg(i));
-                q.addBindValue(QStringLiteral("%1 mg/dl").arg(90 + i));
                 ok = ok && q.exec();
-            }
-            ok = ok &&
-                 q.prepare("INSERT INTO change_log (changed_at, action, table_name, row_key, old_values) "
-                           "VALUES ('2026-12-09T10:00:00', 'create', 'test_main', ?, '{}')");
-            q.addBindValue(id);
-            ok = ok && q.exec() && q.exec("COMMIT");
-            if (ok) {
-                ++saved;
-            } else {
-                ++failures;
-                q.exec("ROLLBACK");
+                for (int i = 0; ok && i < 5; ++i) {
+                    ok = q.prepare("INSERT INTO biochemistry_report (lab_id, item, result) VALUES (?, ?, ?)");
+                    q.addBindValue(id);
+                    q.addBindValue(QStringLiteral("Item %1").arg(i));
+                    q.addBindValue(QStringLiteral("%1 mg/dl").arg(90 + i));
+                    ok = ok && q.exec();
+                }
+                ok = ok &&
+                     q.prepare("INSERT INTO change_log (changed_at, action, table_name, row_key, old_values) "
+                               "VALUES ('2026-12-09T10:00:00', 'create', 'test_main', ?, '{}')");
+                q.addBindValue(id);
+                ok = ok && q.exec() && q.exec("COMMIT");
+                if (ok) {
+                    ++saved;
+                } else {
+                    ++failures;
+                    q.exec("ROLLBACK");
+                }
             }
         }
-        q.finish();
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
