@@ -2,11 +2,13 @@
 
 #include "core_tables.h"
 #include "dates.h"
+#include "dialect.h"
 #include "lab_reports.h"
 #include "migration.h"
 #include "number_value.h"
 #include "records.h"
 #include "schema_setup.h"
+#include "server_backup.h"
 #include "tavora_module.h"
 
 #include <QFile>
@@ -34,6 +36,7 @@ private slots:
     void unknown_table_names_are_refused();
     void a_server_that_goes_away_is_named_and_reached_again();
     void a_file_moves_to_the_server_once_with_every_row();
+    void a_server_backup_restores_into_an_empty_database_only();
 
     void missing_database_is_silent_until_used();
     void file_that_is_not_a_database_does_not_open();
@@ -292,6 +295,40 @@ void TestData::a_file_moves_to_the_server_once_with_every_row() {
     const Migration again = migrate_to_server(file, folder.server_url());
     QVERIFY2(again.error.contains("holds data already"), qPrintable(again.error));
     QCOMPARE(select_rows("select * from registration").value.size(), 2);
+}
+
+void TestData::a_server_backup_restores_into_an_empty_database_only() {
+    if (!testing_on_server()) QSKIP("a server's own behaviour");
+    ProgramFolder folder;
+    QVERIFY(add_patient(minimal_patient(1, "Asha", "", "")).ok());
+    QVERIFY(add_row("doctors", {{"name", "Dr. Rao"}}).ok());
+    QTemporaryDir dir;
+    const QString dump = dir.filePath("tavora lab09-12-2026.dump");
+    QCOMPARE(dump_server_database(folder.server_url(), dump), QString());
+    QVERIFY(QFile::exists(dump) && !QFile::exists(dump + ".partial"));
+    // Refused: a database that holds tables (this one), and a file that is no dump.
+    QVERIFY(restore_server_database(dump, folder.server_url()).contains("holds tables"));
+    const QString empty = empty_server_database();
+    QFile junk(dir.filePath("junk.dump"));
+    QVERIFY(junk.open(QIODevice::WriteOnly));
+    junk.write("not a dump");
+    junk.close();
+    QVERIFY(restore_server_database(junk.fileName(), empty).contains("not a backup"));
+    // Into an empty database: the laboratory's, its rows and its reader role back.
+    QCOMPARE(restore_server_database(dump, empty), QString());
+    QSqlDatabase restored = QSqlDatabase::addDatabase("QPSQL", "restored");
+    QCOMPARE(open_server(restored, empty), QString());
+    {
+        QSqlQuery q(restored);
+        QVERIFY(q.exec("SELECT patient_name FROM registration") && q.next());
+        QCOMPARE(q.value(0).toString(), QString("Asha"));
+        QVERIFY(q.exec("SELECT has_table_privilege('tavora_report_reader', 'registration', 'SELECT')") &&
+                q.next());
+        QVERIFY(q.value(0).toBool());
+    }
+    restored.close();
+    restored = QSqlDatabase();
+    QSqlDatabase::removeDatabase("restored");
 }
 
 void TestData::missing_database_is_silent_until_used() {

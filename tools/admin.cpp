@@ -40,12 +40,15 @@
 #include "report_layout.h"
 #include "schema_setup.h"
 #include "selection_formula.h"
+#include "server_backup.h"
 #include "tavora_module.h"
 
+#include <QDate>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -183,6 +186,19 @@ int backup(const QStringList& args, QTextStream& out, QTextStream& err) {
     const auto o = options(args, {QStringLiteral("--db"), QStringLiteral("--to")}, 0);
     if (!o || !o->named.contains(QStringLiteral("--db"))) return usage(err);
     const QString db = o->named.value(QStringLiteral("--db"));
+    if (is_server_url(db)) {
+        // The server's own dump, into the day's file (".dump" in place of ".mdb").
+        const QString folder = o->named.value(QStringLiteral("--to"), default_backup_folder());
+        QString file = QDir(folder).filePath(backup_file_name(QDate::currentDate()));
+        file.replace(QRegularExpression(QStringLiteral("\\.mdb$")), QStringLiteral(".dump"));
+        QDir().mkpath(folder);
+        if (const QString e = dump_server_database(db, file); !e.isEmpty()) {
+            err << "tavora-lab-admin: no backup was made of " << shown_url(db) << ": " << e << "\n";
+            return 1;
+        }
+        out << "Wrote " << file << "\n";
+        return 0;
+    }
     if (!QFileInfo::exists(db)) {
         err << "tavora-lab-admin: the database file " << db << " does not exist\n";
         return 1;
@@ -202,6 +218,14 @@ int restore(QStringList args, QTextStream& out, QTextStream& err) {
     const auto o = options(args, {QStringLiteral("--db")}, 1);
     if (!o || o->plain.size() != 1 || !o->named.contains(QStringLiteral("--db"))) return usage(err);
     const QString db = o->named.value(QStringLiteral("--db"));
+    if (is_server_url(db)) {
+        if (const QString e = restore_server_database(o->plain[0], db); !e.isEmpty()) {
+            err << "tavora-lab-admin: nothing was restored: " << e << "\n";
+            return 1;
+        }
+        out << "Restored " << shown_url(db) << " from " << o->plain[0] << "\n";
+        return 0;
+    }
     const bool existed = QFileInfo::exists(db);
     QStringList overridden;
     const QString failure = restore_database(o->plain[0], db, force, &overridden);

@@ -60,6 +60,12 @@ DbError take_write_lock_at_once(const QSqlDatabase& db) {
     return {};
 }
 
+QString empty_server_database() {
+    const QString name = QStringLiteral("e_") + QUuid::createUuid().toString(QUuid::Id128);
+    on_maintenance_db({QStringLiteral("CREATE DATABASE %1").arg(name)});
+    return qEnvironmentVariable("TAVORA_TEST_SERVER") + QStringLiteral(" dbname=") + name;
+}
+
 ProgramFolder::ProgramFolder(bool with_database) {
     close_connection();
     if (with_database && testing_on_server()) {

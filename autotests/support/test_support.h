@@ -33,6 +33,9 @@ DbError take_write_lock_at_once(const QSqlDatabase& db);
 // database under test.
 QString journal_value(const char* key);
 
+// The URL of a new, empty database on the test server (no schema).
+QString empty_server_database();
+
 // A temporary program folder holding a fresh database made from the real
 // schema: a file, or, on the server, a database of its own named by the
 // folder's tavora-lab.ini. The program's folder points at it while the object lives.

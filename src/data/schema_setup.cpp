@@ -56,6 +56,22 @@ constexpr char kReportReaderGrants[] =
 
 } // namespace
 
+QString grant_report_reading(const QString& url) {
+    const QString name = QStringLiteral("grant-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QString failure;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        failure = connect_server(db, url);
+        QSqlQuery q(db);
+        if (failure.isEmpty() && !q.exec(QString::fromLatin1(kReportReaderGrants)))
+            failure = q.lastError().databaseText().trimmed();
+        q.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return failure;
+}
+
 QString create_server_database(const QString& url) {
     QFile f(schema_resource(Dialect::PostgreSQL));
     if (!f.open(QIODevice::ReadOnly)) return QStringLiteral("the schema is missing from the program");

@@ -29,6 +29,9 @@ QString create_database(const QString& path);
 // its own is refused and left untouched. Returns an empty text, or the reason.
 QString create_server_database(const QString& url);
 
+// Grants the report files' reading role its tables again (after a restore).
+QString grant_report_reading(const QString& url);
+
 // Brings a database file of an older schema version up to this program's,
 // in one transaction. Returns what was done, or (error set) why not.
 struct Upgrade {
