@@ -11,6 +11,7 @@
 #include "server_backup.h"
 #include "tavora_module.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -37,6 +38,7 @@ private slots:
     void a_server_that_goes_away_is_named_and_reached_again();
     void a_file_moves_to_the_server_once_with_every_row();
     void a_server_backup_restores_into_an_empty_database_only();
+    void the_admin_tool_takes_a_server_url();
 
     void missing_database_is_silent_until_used();
     void file_that_is_not_a_database_does_not_open();
@@ -329,6 +331,31 @@ void TestData::a_server_backup_restores_into_an_empty_database_only() {
     restored.close();
     restored = QSqlDatabase();
     QSqlDatabase::removeDatabase("restored");
+}
+
+void TestData::the_admin_tool_takes_a_server_url() {
+    if (!testing_on_server()) QSKIP("a server's own behaviour");
+    const QString url = empty_server_database();
+    QCOMPARE(admin({"init", url}).exit_code, 0);
+    const Run again = admin({"init", url});
+    QVERIFY2(again.exit_code != 0 && again.err.contains("holds tables already"), qPrintable(again.err));
+    QVERIFY(admin({"check", "--db", url}).out.contains(": ok"));
+    QVERIFY(admin({"upgrade", "--db", url}).out.contains("already up to date"));
+    QCOMPARE(admin({"user", "add", "meera", "--name", "Dr. Meera", "--role", "pathologist", "--db", url},
+                   "Slide-42 stain\n")
+                 .exit_code,
+             0);
+    QVERIFY(admin({"journal", "--verify", "--db", url}).out.contains("intact"));
+    QTemporaryDir dir;
+    const Run backup = admin({"backup", "--db", url, "--to", dir.path()});
+    QVERIFY2(backup.exit_code == 0, qPrintable(backup.err));
+    const QString dump = QDir(dir.path()).entryList({"*.dump"}).value(0);
+    QVERIFY(!dump.isEmpty());
+    const QString other = empty_server_database();
+    QVERIFY(admin({"check", "--db", other}).err.contains("holds no Tavora Lab database"));
+    QCOMPARE(admin({"restore", QDir(dir.path()).filePath(dump), "--db", other}).exit_code, 0);
+    QVERIFY(admin({"user", "list", "--db", other}).out.contains("meera"));
+    QVERIFY(admin({"restore", QDir(dir.path()).filePath(dump), "--db", other}).err.contains("holds tables"));
 }
 
 void TestData::missing_database_is_silent_until_used() {

@@ -247,6 +247,24 @@ int check(const QStringList& args, QTextStream& out, QTextStream& err) {
     const auto o = options(args, {QStringLiteral("--db")}, 0);
     if (!o || !o->named.contains(QStringLiteral("--db"))) return usage(err);
     const QString db = o->named.value(QStringLiteral("--db"));
+    if (is_server_url(db)) {
+        // The server looks after its own pages; what is checked here is that
+        // it holds the laboratory's database and that the journal is intact.
+        QString problem;
+        {
+            QSqlDatabase server = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("check"));
+            problem = open_server(server, db);
+            if (problem.isEmpty()) problem = verify_journal(server);
+            server.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("check"));
+        if (!problem.isEmpty()) {
+            err << "tavora-lab-admin: " << shown_url(db) << " is unusable: " << problem << "\n";
+            return 1;
+        }
+        out << shown_url(db) << ": ok\n";
+        return 0;
+    }
     const FileCheck checked = check_by_copy(db);
     if (!checked.problems.isEmpty()) {
         // Every workstation refuses a damaged file from now on, until it is restored or checked clean.
@@ -269,6 +287,23 @@ int upgrade(const QStringList& args, QTextStream& out, QTextStream& err) {
     const auto o = options(args, {QStringLiteral("--db")}, 0);
     if (!o || !o->named.contains(QStringLiteral("--db"))) return usage(err);
     const QString db = o->named.value(QStringLiteral("--db"));
+    if (is_server_url(db)) {
+        // Every server schema so far is this program's: open checks the version.
+        QString problem;
+        {
+            QSqlDatabase server =
+                QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("upgrade"));
+            problem = open_server(server, db);
+            server.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("upgrade"));
+        if (!problem.isEmpty()) {
+            err << "tavora-lab-admin: " << shown_url(db) << " was not changed: " << problem << "\n";
+            return 1;
+        }
+        out << shown_url(db) << ": already up to date (version " << kSchemaVersion << ")\n";
+        return 0;
+    }
     const Upgrade u = upgrade_database(db);
     if (!u.error.isEmpty()) {
         err << "tavora-lab-admin: " << db << " was not changed: " << u.error << "\n";
