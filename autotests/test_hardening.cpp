@@ -445,14 +445,7 @@ void TestHardening::report_queries_can_only_read() {
     QVERIFY(add_patient(minimal_patient(1, "Kept", "", "")).ok());
     const QString made = QDir(folder_->path()).filePath("made.db");
     sql = sql.arg(folder_->database_path(), made);
-    const QString file = QDir(folder_->path()).filePath("evil.rpt");
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(QString("<report title=\"x\"><query name=\"q\"><![CDATA[%1]]></query>"
-                    "<body><![CDATA[{{#q}}x{{/q}}]]></body></report>")
-                .arg(sql)
-                .toUtf8());
-    f.close();
+    const QString file = one_query_report(folder_->path(), sql);
     const Prepared p = prepare_report({file, std::nullopt}, folder_->database_path());
     QVERIFY(!p.report);
     QVERIFY2(p.error.contains("evil.rpt"), qPrintable(p.error));

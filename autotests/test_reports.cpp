@@ -528,14 +528,7 @@ void TestReports::on_a_server_report_queries_read_only_the_laboratory_tables() {
     if (!testing_on_server()) QSKIP("a server's own rule");
     QFETCH(QString, sql);
     QVERIFY(add_patient(minimal_patient(1, "Kept", "", "")).ok());
-    const QString file = QDir(folder_->path()).filePath("evil.rpt");
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(QString("<report title=\"x\"><query name=\"q\"><![CDATA[%1]]></query>"
-                    "<body><![CDATA[{{#q}}x{{/q}}]]></body></report>")
-                .arg(sql)
-                .toUtf8());
-    f.close();
+    const QString file = one_query_report(folder_->path(), sql);
     // On a connection of its own, and on the program's (as a build reads its
     // scratch tables back), outside a transaction.
     for (const bool shared : {false, true}) {

@@ -97,20 +97,15 @@ QString ten_year_server(const QStringList& args, const QString& file) {
     if (at < 0) return {};
     const QString server = args.value(at + 1);
     const QString url = server + QStringLiteral(" dbname=tavora_ten_year");
-    {
-        QSqlDatabase probe = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("probe"));
-        const bool there = open_server(probe, url).isEmpty();
-        probe.close();
-        probe = QSqlDatabase();
-        QSqlDatabase::removeDatabase(QStringLiteral("probe"));
-        if (there) return url;
-        QSqlDatabase admin = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("admin"));
-        if (connect_server(admin, server + QStringLiteral(" dbname=postgres")).isEmpty())
-            QSqlQuery(admin).exec(QStringLiteral("CREATE DATABASE tavora_ten_year"));
-        admin.close();
-        admin = QSqlDatabase();
-        QSqlDatabase::removeDatabase(QStringLiteral("admin"));
-    }
+    // A statement on a server connection of its own, what it says ignored.
+    auto run = [](const QString& on, const QString& sql) {
+        with_server_connection(on, false, [&](QSqlDatabase& db) {
+            QSqlQuery(db).exec(sql);
+            return QString();
+        });
+    };
+    if (with_server_connection(url, true, [](QSqlDatabase&) { return QString(); }).isEmpty()) return url;
+    run(server + QStringLiteral(" dbname=postgres"), QStringLiteral("CREATE DATABASE tavora_ten_year"));
     std::printf("moving the ten-year database to the server (once)...\n");
     std::fflush(stdout);
     QElapsedTimer t;
@@ -128,11 +123,7 @@ QString ten_year_server(const QStringList& args, const QString& file) {
     for (const TableCopy& c : m.tables)
         rows += c.rows;
     std::printf("  migrate: %lld rows in %.1f s\n", rows, t.elapsed() / 1000.0);
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("analyze"));
-    if (connect_server(db, url).isEmpty()) QSqlQuery(db).exec(QStringLiteral("ANALYZE"));
-    db.close();
-    db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(QStringLiteral("analyze"));
+    run(url, QStringLiteral("ANALYZE"));
     return url;
 }
 

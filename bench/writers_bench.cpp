@@ -112,14 +112,13 @@ int main(int argc, char** argv) {
     QString url;
     if (!server.isEmpty()) {
         const QString db = "writers_" + QUuid::createUuid().toString(QUuid::Id128);
-        {
-            QSqlDatabase admin = QSqlDatabase::addDatabase("QPSQL", "admin");
-            if (!connect_server(admin, server + " dbname=postgres").isEmpty() ||
-                !QSqlQuery(admin).exec("CREATE DATABASE " + db))
-                return std::fprintf(stderr, "cannot make a database on %s\n", qPrintable(server)), 1;
-            admin.close();
-        }
-        QSqlDatabase::removeDatabase("admin");
+        const QString made =
+            with_server_connection(server + " dbname=postgres", false, [&](QSqlDatabase& admin) {
+                return QSqlQuery(admin).exec("CREATE DATABASE " + db) ? QString()
+                                                                      : QString("CREATE DATABASE failed");
+            });
+        if (!made.isEmpty())
+            return std::fprintf(stderr, "cannot make a database on %s\n", qPrintable(server)), 1;
         url = server + " dbname=" + db;
         if (const QString e = create_server_database(url); !e.isEmpty())
             return std::fprintf(stderr, "%s\n", qPrintable(e)), 1;

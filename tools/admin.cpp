@@ -250,14 +250,8 @@ int check(const QStringList& args, QTextStream& out, QTextStream& err) {
     if (is_server_url(db)) {
         // The server looks after its own pages; what is checked here is that
         // it holds the laboratory's database and that the journal is intact.
-        QString problem;
-        {
-            QSqlDatabase server = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("check"));
-            problem = open_server(server, db);
-            if (problem.isEmpty()) problem = verify_journal(server);
-            server.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("check"));
+        const QString problem =
+            with_server_connection(db, true, [](QSqlDatabase& server) { return verify_journal(server); });
         if (!problem.isEmpty()) {
             err << "tavora-lab-admin: " << shown_url(db) << " is unusable: " << problem << "\n";
             return 1;
@@ -289,14 +283,7 @@ int upgrade(const QStringList& args, QTextStream& out, QTextStream& err) {
     const QString db = o->named.value(QStringLiteral("--db"));
     if (is_server_url(db)) {
         // Every server schema so far is this program's: open checks the version.
-        QString problem;
-        {
-            QSqlDatabase server =
-                QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("upgrade"));
-            problem = open_server(server, db);
-            server.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("upgrade"));
+        const QString problem = with_server_connection(db, true, [](QSqlDatabase&) { return QString(); });
         if (!problem.isEmpty()) {
             err << "tavora-lab-admin: " << shown_url(db) << " was not changed: " << problem << "\n";
             return 1;

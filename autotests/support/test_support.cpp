@@ -7,6 +7,7 @@
 #include "tavora_module.h"
 
 #include <QAccessible>
+#include <QDir>
 #include <QFile>
 #include <QMap>
 #include <QProcess>
@@ -23,26 +24,32 @@ namespace {
 // Runs statements on the server's maintenance database (creating and dropping
 // the test databases).
 void on_maintenance_db(const QStringList& statements) {
-    const QString name = QStringLiteral("maintenance");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-        const QString failure = connect_server(db, qEnvironmentVariable("TAVORA_TEST_SERVER") +
-                                                       QStringLiteral(" dbname=postgres"));
-        if (!failure.isEmpty()) qFatal("cannot reach the test server: %s", qPrintable(failure));
-        QSqlQuery q(db);
-        for (const QString& s : statements)
-            if (!q.exec(s)) qFatal("%s: %s", qPrintable(s), qPrintable(q.lastError().text()));
-        q.finish();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
+    const QString failure = with_server_connection(
+        qEnvironmentVariable("TAVORA_TEST_SERVER") + QStringLiteral(" dbname=postgres"), false,
+        [&](QSqlDatabase& db) {
+            QSqlQuery q(db);
+            for (const QString& s : statements)
+                if (!q.exec(s)) return s + QStringLiteral(": ") + q.lastError().text();
+            return QString();
+        });
+    if (!failure.isEmpty()) qFatal("on the test server: %s", qPrintable(failure));
 }
 
 } // namespace
 
+QString one_query_report(const QString& folder, const QString& sql) {
+    const QString file = QDir(folder).filePath(QStringLiteral("evil.rpt"));
+    QFile f(file);
+    if (!f.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(file));
+    f.write(QStringLiteral("<report title=\"x\"><query name=\"q\"><![CDATA[%1]]></query>"
+                           "<body><![CDATA[{{#q}}x{{/q}}]]></body></report>")
+                .arg(sql)
+                .toUtf8());
+    return file;
+}
+
 QString journal_value(const char* key) {
-    return testing_on_server() ? QStringLiteral("(old_values::jsonb ->> '%1')").arg(QLatin1String(key))
-                               : QStringLiteral("json_extract(old_values, '$.%1')").arg(QLatin1String(key));
+    return journal_field(testing_on_server() ? Dialect::PostgreSQL : Dialect::SQLite, QLatin1String(key));
 }
 
 DbError take_write_lock_at_once(const QSqlDatabase& db) {

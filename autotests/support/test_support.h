@@ -29,6 +29,10 @@ bool testing_on_server();
 // the error when someone else holds it.
 DbError take_write_lock_at_once(const QSqlDatabase& db);
 
+// Writes "evil.rpt" into `folder`: a report file of one query, `sql`, whose
+// body repeats over its rows. Returns its path.
+QString one_query_report(const QString& folder, const QString& sql);
+
 // SQL for one value of a journal row's old_values, in the dialect of the
 // database under test.
 QString journal_value(const char* key);

@@ -10,6 +10,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
+#include <QUuid>
 
 Dialect dialect_of(const QSqlDatabase& db) {
     return db.driverName() == QLatin1String("QPSQL") ? Dialect::PostgreSQL : Dialect::SQLite;
@@ -143,6 +144,29 @@ QString open_server(QSqlDatabase& db, const QString& url) {
     return problem;
 }
 
+QString with_server_connection(const QString& url, bool laboratory,
+                               const std::function<QString(QSqlDatabase&)>& work) {
+    const QString name = QStringLiteral("server-") + QUuid::createUuid().toString(QUuid::Id128);
+    QString outcome;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        outcome = laboratory ? open_server(db, url) : connect_server(db, url);
+        if (outcome.isEmpty()) outcome = work(db);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return outcome;
+}
+
+int own_table_count(QSqlDatabase& db) {
+    QSqlQuery q(db);
+    return q.exec(QStringLiteral("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname NOT IN "
+                                 "('pg_catalog', 'information_schema')")) &&
+                   q.next()
+               ? q.value(0).toInt()
+               : -1;
+}
+
 QStringList begin_write_statements(Dialect d) {
     if (d == Dialect::SQLite) return {QStringLiteral("BEGIN IMMEDIATE")};
     // Every writer takes the one transaction-scoped lock of the laboratory's
@@ -152,9 +176,15 @@ QStringList begin_write_statements(Dialect d) {
             QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kApplicationId)};
 }
 
+QString journal_field(Dialect d, const QString& key) {
+    return d == Dialect::SQLite ? QStringLiteral("json_extract(old_values, '$.%1')").arg(key)
+                                : QStringLiteral("(old_values::jsonb ->> '%1')").arg(key);
+}
+
 QString journal_patient_condition(Dialect d) {
-    if (d == Dialect::SQLite) return QStringLiteral("json_extract(old_values, '$.patient_id') = ?");
-    return QStringLiteral("(old_values::jsonb ->> 'patient_id') = CAST(? AS text)");
+    // The server's JSON text is compared with the bound number as text.
+    return journal_field(d, QStringLiteral("patient_id")) +
+           (d == Dialect::SQLite ? QStringLiteral(" = ?") : QStringLiteral(" = CAST(? AS text)"));
 }
 
 DbError let_reports_read_scratch(const QStringList& tables) {

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The laboratory's database is a file (SQLite, the default) or, for a
 // laboratory that outgrew one shared file, a PostgreSQL server named by a
 // connection URL in tavora-lab.ini beside the program:
@@ -44,11 +46,23 @@ QString open_server(QSqlDatabase& db, const QString& url);
 // Only the connection, without the schema check (for init).
 QString connect_server(QSqlDatabase& db, const QString& url);
 
+// Runs `work` on a connection of its own to the server at `url`, made for it
+// and removed after: checked as open_server checks it when `laboratory` is
+// set, else only connected. Returns why it could not connect, or what `work`
+// returns.
+QString with_server_connection(const QString& url, bool laboratory,
+                               const std::function<QString(QSqlDatabase&)>& work);
+
+// How many tables of its own the database on `db` holds (-1 when it cannot say).
+int own_table_count(QSqlDatabase& db);
+
 // What a write transaction begins with: it takes the database's one write
 // lock, so that what it reads it reads as the last word (ids, the report as
 // looked up) until it commits, as on the file.
 QStringList begin_write_statements(Dialect d);
 
+// One value of a change_log row's old values (JSON), as text to compare.
+QString journal_field(Dialect d, const QString& key);
 // The condition on change_log rows about one patient's reports (one bound value).
 QString journal_patient_condition(Dialect d);
 

@@ -179,25 +179,17 @@ Migration migrate_to_server(const QString& file, const QString& url) {
             m.error = copy_table(from, to, t, copied);
             if (m.error.isEmpty()) m.tables << copied;
         }
-        // Ids the server hands out next follow the largest copied.
-        for (const auto& [t, column] :
-             QList<std::pair<QString, QString>>{{QStringLiteral("change_log"), QStringLiteral("id")},
-                                                {QStringLiteral("test_main"), QStringLiteral("rowid")},
-                                                {QStringLiteral("doctors"), QStringLiteral("rowid")}}) {
+        // Ids the server hands out next follow the largest copied: the
+        // journal's, and the rowid of every table that moved with it.
+        for (const QString& t : tables_to_copy()) {
             if (!m.error.isEmpty()) break;
-            if (!q.exec(QStringLiteral(
+            const QString column =
+                t == QLatin1String("change_log") ? QStringLiteral("id") : QStringLiteral("rowid");
+            if ((keeps_rowid(t) || column == QLatin1String("id")) &&
+                !q.exec(QStringLiteral(
                             "SELECT setval(pg_get_serial_sequence('%1', '%2'), coalesce(max(%2), 0) + 1, "
                             "false) FROM %1")
                             .arg(t, column)))
-                m.error = failed(q, QStringLiteral("setting the next ids"));
-        }
-        for (const Investigation* inv : catalogue::kAll) {
-            if (!m.error.isEmpty()) break;
-            const QString t = QString::fromLatin1(inv->table);
-            if (!q.exec(QStringLiteral(
-                            "SELECT setval(pg_get_serial_sequence('%1', 'rowid'), coalesce(max(rowid), 0) + "
-                            "1, false) FROM %1")
-                            .arg(t)))
                 m.error = failed(q, QStringLiteral("setting the next ids"));
         }
         if (m.error.isEmpty() && !q.exec(QStringLiteral("COMMIT")))

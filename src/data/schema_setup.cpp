@@ -57,19 +57,11 @@ constexpr char kReportReaderGrants[] =
 } // namespace
 
 QString grant_report_reading(const QString& url) {
-    const QString name = QStringLiteral("grant-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    QString failure;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-        failure = connect_server(db, url);
+    return with_server_connection(url, false, [](QSqlDatabase& db) {
         QSqlQuery q(db);
-        if (failure.isEmpty() && !q.exec(QString::fromLatin1(kReportReaderGrants)))
-            failure = q.lastError().databaseText().trimmed();
-        q.finish();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return failure;
+        return q.exec(QString::fromLatin1(kReportReaderGrants)) ? QString()
+                                                                : q.lastError().databaseText().trimmed();
+    });
 }
 
 QString create_server_database(const QString& url) {
@@ -77,40 +69,30 @@ QString create_server_database(const QString& url) {
     if (!f.open(QIODevice::ReadOnly)) return QStringLiteral("the schema is missing from the program");
     QString sql = QString::fromUtf8(f.readAll());
     sql.remove(QRegularExpression(QStringLiteral("--[^\n]*")));
-    const QString name = QStringLiteral("create-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    QString failure;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-        failure = connect_server(db, url);
-        if (failure.isEmpty()) {
-            QSqlQuery q(db);
-            // Of two inits at once, the second waits for the first and then
-            // finds its tables.
-            q.exec(QStringLiteral("BEGIN"));
-            q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kApplicationId));
-            if (q.exec(QStringLiteral("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname NOT IN "
-                                      "('pg_catalog', 'information_schema')")) &&
-                q.next() && q.value(0).toInt() > 0)
-                failure = QStringLiteral("the database holds tables already; it was left untouched.");
-            // The role report queries read under: the laboratory's tables,
-            // never a password hash, nothing outside them. Made once per
-            // server; a login without the right to make roles goes on
-            // without it (reports then read in a read-only transaction only).
-            sql += QStringLiteral(";\n") + QString::fromLatin1(kReportReaderGrants) + QStringLiteral(";\n");
-            for (const QString& statement : sql.split(QRegularExpression(QStringLiteral(";\\s*\n")))) {
-                if (!failure.isEmpty()) break;
-                if (statement.trimmed().isEmpty()) continue;
-                if (!q.exec(statement)) failure = q.lastError().databaseText().trimmed();
-            }
-            if (!q.exec(failure.isEmpty() ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")) &&
-                failure.isEmpty())
-                failure = q.lastError().databaseText().trimmed();
-            q.finish();
-            db.close();
+    // The role report queries read under: the laboratory's tables, never a
+    // password hash, nothing outside them. Made once per server; a login
+    // without the right to make roles goes on without it (reports then read
+    // in a read-only transaction only).
+    sql += QStringLiteral(";\n") + QString::fromLatin1(kReportReaderGrants) + QStringLiteral(";\n");
+    return with_server_connection(url, false, [&](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        QString failure;
+        // Of two inits at once, the second waits for the first and then
+        // finds its tables.
+        q.exec(QStringLiteral("BEGIN"));
+        q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kApplicationId));
+        if (own_table_count(db) != 0)
+            failure = QStringLiteral("the database holds tables already; it was left untouched.");
+        for (const QString& statement : sql.split(QRegularExpression(QStringLiteral(";\\s*\n")))) {
+            if (!failure.isEmpty()) break;
+            if (statement.trimmed().isEmpty()) continue;
+            if (!q.exec(statement)) failure = q.lastError().databaseText().trimmed();
         }
-    }
-    QSqlDatabase::removeDatabase(name);
-    return failure;
+        if (!q.exec(failure.isEmpty() ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")) &&
+            failure.isEmpty())
+            failure = q.lastError().databaseText().trimmed();
+        return failure;
+    });
 }
 
 QString create_database(const QString& path) {

@@ -26,21 +26,11 @@ QString run_tool(const QString& program, const QStringList& args) {
 
 // How many tables of its own the database at `url` holds (-1: unreachable, in `why`).
 int own_tables(const QString& url, QString* why) {
-    const QString name = QStringLiteral("tables-") + QUuid::createUuid().toString(QUuid::Id128);
     int count = -1;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-        *why = connect_server(db, url);
-        QSqlQuery q(db);
-        if (why->isEmpty() &&
-            q.exec(QStringLiteral("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname NOT IN "
-                                  "('pg_catalog', 'information_schema')")) &&
-            q.next())
-            count = q.value(0).toInt();
-        q.finish();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
+    *why = with_server_connection(url, false, [&](QSqlDatabase& db) {
+        count = own_table_count(db);
+        return QString();
+    });
     return count;
 }
 
