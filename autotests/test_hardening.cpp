@@ -382,7 +382,8 @@ void TestHardening::older_files_are_upgraded_in_one_step() {
     const QString path = folder_->database_path();
     // A file as the first version made it: no journal, no search index.
     raw(path, "DROP TABLE change_log; DROP TABLE registration_search; DROP INDEX registration_reg_date; "
-              "DROP TABLE users; DROP TABLE critical_calls; "
+              "DROP TABLE users; DROP TABLE critical_calls; DROP TABLE analyzer_messages; "
+              "DROP TABLE pending_results; "
               "DROP TRIGGER registration_search_insert; DROP TRIGGER registration_search_delete; "
               "DROP TRIGGER registration_search_update; "
               "PRAGMA application_id = 0; PRAGMA user_version = 0; "
@@ -404,7 +405,8 @@ void TestHardening::older_files_are_upgraded_in_one_step() {
     raw(path, "INSERT INTO test_main (lab_id, patient_id, test) VALUES (7, 1, 'Serology');"
               "INSERT INTO report_signoff (lab_id, entered_by) VALUES (7, 'tamor');"
               "INSERT INTO settings VALUES ('require-verification', 'on');"
-              "DROP TABLE critical_calls; PRAGMA user_version = 4");
+              "DROP TABLE critical_calls; DROP TABLE analyzer_messages; DROP TABLE pending_results; "
+              "PRAGMA user_version = 4");
     const auto counts = [&] {
         QStringList out;
         QSqlQuery q(folder_->other_workstation());
@@ -421,6 +423,7 @@ void TestHardening::older_files_are_upgraded_in_one_step() {
                 .out.contains(QString("version 4 to version %1").arg(kSchemaVersion)));
     QCOMPARE(counts(), rows_before);
     QCOMPARE(number_of("select count(*) from critical_calls"), 0);
+    QCOMPARE(number_of("select count(*) from pending_results"), 0);
     close_connection();
     const QString foreign = QDir(folder_->path()).filePath("foreign.db");
     raw(foreign, "create table t (x)");

@@ -23,12 +23,15 @@
 //   tavora-lab-admin user list --db DATABASE
 //   tavora-lab-admin settings set require-verification on|off --db DATABASE
 //   tavora-lab-admin migrate --from FILE --to postgresql://HOST/DB
+//   tavora-lab-admin check-codes [FILE]
+//       names every line of the analyzers' codes file whose test or item no screen has
 //       on: a report not verified by a pathologist prints as "Provisional report - not yet verified"
 //       the people who log in (user ...); a password is read from the standard input (one line), never
 //       from the command line; ROLE is reception, technician, senior-technician, pathologist or
 //       administrator
 
 #include "accounts.h"
+#include "analyzer_review.h"
 #include "backup.h"
 #include "database_copy.h"
 #include "dialect.h"
@@ -74,7 +77,8 @@ int usage(QTextStream& err) {
            "       tavora-lab-admin user passwd|disable LOGIN --db DATABASE\n"
            "       tavora-lab-admin user list --db DATABASE\n"
            "       tavora-lab-admin migrate --from FILE --to postgresql://HOST/DB\n"
-           "       tavora-lab-admin settings set require-verification on|off --db DATABASE\n";
+           "       tavora-lab-admin settings set require-verification on|off --db DATABASE\n"
+           "       tavora-lab-admin check-codes [FILE]   (default: analyzer_codes.tsv beside the program)\n";
     return 2;
 }
 
@@ -281,22 +285,13 @@ int upgrade(const QStringList& args, QTextStream& out, QTextStream& err) {
     const auto o = options(args, {QStringLiteral("--db")}, 0);
     if (!o || !o->named.contains(QStringLiteral("--db"))) return usage(err);
     const QString db = o->named.value(QStringLiteral("--db"));
-    if (is_server_url(db)) {
-        // Every server schema so far is this program's: open checks the version.
-        const QString problem = with_server_connection(db, true, [](QSqlDatabase&) { return QString(); });
-        if (!problem.isEmpty()) {
-            err << "tavora-lab-admin: " << shown_url(db) << " was not changed: " << problem << "\n";
-            return 1;
-        }
-        out << shown_url(db) << ": already up to date (version " << kSchemaVersion << ")\n";
-        return 0;
-    }
-    const Upgrade u = upgrade_database(db);
+    const Upgrade u = is_server_url(db) ? upgrade_server_database(db) : upgrade_database(db);
+    const QString shown = is_server_url(db) ? shown_url(db) : db;
     if (!u.error.isEmpty()) {
-        err << "tavora-lab-admin: " << db << " was not changed: " << u.error << "\n";
+        err << "tavora-lab-admin: " << shown << " was not changed: " << u.error << "\n";
         return 1;
     }
-    out << db << ": " << u.done << "\n";
+    out << shown << ": " << u.done << "\n";
     return 0;
 }
 
@@ -452,6 +447,19 @@ int settings(const QStringList& args, QTextStream& out, QTextStream& err) {
 
 } // namespace
 
+// Names every line of the analyzers' codes file that no test screen can take.
+int check_codes(const QStringList& args, QTextStream& out, QTextStream& err) {
+    if (args.size() > 1) return usage(err);
+    const QString path = args.isEmpty() ? analyzer_codes_path() : args[0];
+    const AnalyzerCodes codes = read_analyzer_codes(path);
+    const QStringList problems = code_problems(codes);
+    for (const QString& p : problems)
+        err << path << ": " << p << "\n";
+    if (!problems.isEmpty()) return 1;
+    out << path << ": " << codes.mappings.size() << " codes, every one fills a box of a test screen\n";
+    return 0;
+}
+
 int main(int argc, char* argv[]) {
     // Laying out text needs the GUI library's fonts; no window is ever shown.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -471,6 +479,7 @@ int main(int argc, char* argv[]) {
     if (!args.isEmpty() && args[0] == QLatin1String("restore")) return restore(args.mid(1), out, err);
     if (!args.isEmpty() && args[0] == QLatin1String("check")) return check(args.mid(1), out, err);
     if (!args.isEmpty() && args[0] == QLatin1String("upgrade")) return upgrade(args.mid(1), out, err);
+    if (!args.isEmpty() && args[0] == QLatin1String("check-codes")) return check_codes(args.mid(1), out, err);
     if (!args.isEmpty() && args[0] == QLatin1String("journal")) return journal(args.mid(1), out, err);
     if (!args.isEmpty() && args[0] == QLatin1String("user")) return user(args.mid(1), out, err);
     if (!args.isEmpty() && args[0] == QLatin1String("settings")) return settings(args.mid(1), out, err);

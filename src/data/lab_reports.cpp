@@ -1,5 +1,6 @@
 #include "lab_reports.h"
 
+#include "analyzer_results.h"
 #include "critical_calls.h"
 #include "dates.h"
 #include "dialect.h"
@@ -112,6 +113,7 @@ DbError save_report(const NewReport& report) {
         if (e = refuse_reused_id("test_main", h.lab_id); !e.ok()) return e;
         if (e = add_results(table.value, h.lab_id, report.results); !e.ok()) return e;
         if (e = note_critical_findings(h.lab_id, findings_of(table.value, report.results)); !e.ok()) return e;
+        if (e = take_pending_results(report.taken_results); !e.ok()) return e;
         if (e = execute(
                 QStringLiteral("INSERT INTO report_signoff (lab_id, entered_by, entered_at) VALUES (?, ?, ?) "
                                "ON CONFLICT (lab_id) DO UPDATE SET entered_by = excluded.entered_by, "
@@ -173,6 +175,7 @@ DbError modify_report(const ReportChange& change) {
                 return e;
         }
         if (e = add_results(table.value, h.lab_id, change.results); !e.ok()) return e;
+        if (e = take_pending_results(change.taken_results); !e.ok()) return e;
         return note_critical_findings(h.lab_id, findings_of(table.value, change.results));
     });
 }

@@ -43,6 +43,7 @@ struct NewReport {
     QString table;
     QList<ResultRow> results;
     std::optional<QString> shown_name = std::nullopt;
+    QList<qint64> taken_results = {}; // the analyzers' results it used: marked taken with it
 };
 
 DbError save_report(const NewReport& report);
@@ -67,6 +68,7 @@ struct ReportChange {
     ReportSnapshot looked_up;
     // As for a new report: the patient must exist, with this name when given.
     std::optional<QString> shown_name = std::nullopt;
+    QList<qint64> taken_results = {};
 };
 
 DbError modify_report(const ReportChange& change);

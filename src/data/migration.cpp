@@ -19,10 +19,16 @@ namespace {
 // The tables a laboratory's data lives in (workstations are who is running
 // now, and temp a build's scratch: neither moves).
 QStringList tables_to_copy() {
-    QStringList tables{QStringLiteral("registration"),   QStringLiteral("test_main"),
-                       QStringLiteral("doctors"),        QStringLiteral("change_log"),
-                       QStringLiteral("report_signoff"), QStringLiteral("critical_calls"),
-                       QStringLiteral("users"),          QStringLiteral("settings")};
+    QStringList tables{QStringLiteral("registration"),
+                       QStringLiteral("test_main"),
+                       QStringLiteral("doctors"),
+                       QStringLiteral("change_log"),
+                       QStringLiteral("report_signoff"),
+                       QStringLiteral("critical_calls"),
+                       QStringLiteral("users"),
+                       QStringLiteral("settings"),
+                       QStringLiteral("analyzer_messages"),
+                       QStringLiteral("pending_results")};
     for (const Investigation* t : catalogue::kAll)
         tables << QString::fromLatin1(t->table);
     return tables;
@@ -183,8 +189,9 @@ Migration migrate_to_server(const QString& file, const QString& url) {
         // journal's, and the rowid of every table that moved with it.
         for (const QString& t : tables_to_copy()) {
             if (!m.error.isEmpty()) break;
-            const QString column =
-                t == QLatin1String("change_log") ? QStringLiteral("id") : QStringLiteral("rowid");
+            const bool own_id = t == QLatin1String("change_log") || t == QLatin1String("analyzer_messages") ||
+                                t == QLatin1String("pending_results");
+            const QString column = own_id ? QStringLiteral("id") : QStringLiteral("rowid");
             if ((keeps_rowid(t) || column == QLatin1String("id")) &&
                 !q.exec(QStringLiteral(
                             "SELECT setval(pg_get_serial_sequence('%1', '%2'), coalesce(max(%2), 0) + 1, "

@@ -232,6 +232,34 @@ CREATE TABLE critical_calls (
     recorded_by   TEXT COLLATE NOCASE NOT NULL DEFAULT ''
 ) STRICT;
 
+-- What the analyzers sent (tavora-lab-analyzer): every message as it came,
+-- with the analyzer's name, its protocol and when it arrived; problem says why
+-- a message was refused (empty: its results are in pending_results).
+CREATE TABLE analyzer_messages (
+    id          INTEGER PRIMARY KEY,
+    analyzer    TEXT COLLATE NOCASE NOT NULL,
+    protocol    TEXT COLLATE NOCASE NOT NULL,
+    received_at TEXT NOT NULL,
+    raw         BLOB NOT NULL,
+    problem     TEXT NOT NULL DEFAULT ''
+) STRICT;
+
+-- One result of an analyzer's message, as sent: the lab id it is for, the
+-- analyzer's code, value, units and abnormal flag. The Save or Modify of the
+-- test screen that used it marks it taken (by whom, when).
+CREATE TABLE pending_results (
+    id         INTEGER PRIMARY KEY,
+    message_id INTEGER NOT NULL,
+    lab_id     TEXT COLLATE NOCASE NOT NULL,
+    code       TEXT COLLATE NOCASE NOT NULL,
+    value      TEXT NOT NULL DEFAULT '',
+    units      TEXT NOT NULL DEFAULT '',
+    flag       TEXT NOT NULL DEFAULT '',
+    taken_by   TEXT COLLATE NOCASE NOT NULL DEFAULT '',
+    taken_at   TEXT NOT NULL DEFAULT ''
+) STRICT;
+CREATE INDEX pending_results_waiting ON pending_results (lab_id) WHERE taken_at = '';
+
 -- The laboratory's own choices, by name (tavora-lab-admin settings):
 -- require-verification (on: an unverified report prints as provisional).
 CREATE TABLE settings (
@@ -242,4 +270,4 @@ CREATE TABLE settings (
 -- The file says whose it is and which version of the schema it holds; the
 -- program opens nothing else.
 PRAGMA application_id = 1414941762;
-PRAGMA user_version = 5;
+PRAGMA user_version = 6;

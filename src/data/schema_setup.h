@@ -39,3 +39,5 @@ struct Upgrade {
     QString error;
 };
 Upgrade upgrade_database(const QString& path);
+// The same for a server's database (a connection URL).
+Upgrade upgrade_server_database(const QString& url);

@@ -14,7 +14,7 @@ inline constexpr char kDatabaseFileName[] = "tavora lab.mdb";
 // What the laboratory's database file carries in its header: whose file it is
 // and the version of its schema. The program opens no other file.
 inline constexpr int kApplicationId = 1414941762; // "TVLB"
-inline constexpr int kSchemaVersion = 5;
+inline constexpr int kSchemaVersion = 6;
 
 // The folder the program runs from (the executable's folder), without a
 // trailing separator. Tests point it at a temporary folder.
@@ -22,6 +22,11 @@ QString program_folder();
 void set_program_folder(const QString& folder);
 
 QString database_file_path();
+
+// A tool given its database on its command line (a file's path or a server's
+// URL) uses that one in place of the program folder's; empty: the folder's.
+void use_database(const QString& file_or_url);
+QString database_given();
 
 // Opens `db_connection` on the database file. Silent: a failure leaves the
 // connection closed and shows nothing; calling it on an open connection does

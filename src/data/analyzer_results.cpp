@@ -1,0 +1,120 @@
+#include "analyzer_results.h"
+
+#include "journal.h"
+
+#include <QDateTime>
+
+namespace {
+
+QString now_text() {
+    return QDateTime::currentDateTime().toString(Qt::ISODate);
+}
+
+const QString kPendingColumns = QStringLiteral(
+    "SELECT p.id, m.analyzer, m.received_at, p.lab_id, p.code, p.value, p.units, p.flag FROM pending_results "
+    "AS p JOIN analyzer_messages AS m ON m.id = p.message_id WHERE p.taken_at = ''");
+
+DbResult<QList<PendingResult>> read_pending(const QString& sql, const QVariantList& binds) {
+    auto rows = select_rows(sql, binds);
+    if (!rows.ok()) return {{}, rows.error};
+    QList<PendingResult> out;
+    out.reserve(rows.value.size());
+    for (const Row& r : rows.value)
+        out << PendingResult{r.value(0).toLongLong(),
+                             r.text(1),
+                             r.text(2),
+                             {r.text(3), r.text(4), r.text(5), r.text(6), r.text(7)}};
+    return {out, {}};
+}
+
+} // namespace
+
+QString canonical_lab_id(const QString& specimen_id) {
+    const QString t = specimen_id.trimmed();
+    bool digits = !t.isEmpty();
+    for (QChar c : t)
+        digits = digits && c >= u'0' && c <= u'9';
+    if (!digits) return t;
+    qsizetype first = 0;
+    while (first < t.size() - 1 && t[first] == u'0')
+        ++first;
+    return t.mid(first);
+}
+
+DbResult<qint64> store_analyzer_message(const ReceivedMessage& message) {
+    qint64 id = 0;
+    const DbError e = in_transaction([&]() -> DbError {
+        auto row = select_first(
+            QStringLiteral("INSERT INTO analyzer_messages (analyzer, protocol, received_at, raw, problem) "
+                           "VALUES (?, ?, ?, ?, ?) RETURNING id"),
+            {message.analyzer, message.protocol, now_text(), message.raw, stored_text(message.problem)});
+        if (!row.ok()) return row.error;
+        if (!row.value) return DbError::other(QStringLiteral("the message was not stored"));
+        id = row.value->value(0).toLongLong();
+        if (!message.problem.isEmpty()) return {};
+        for (const AnalyzerResult& r : message.results)
+            if (DbError failed =
+                    execute(QStringLiteral("INSERT INTO pending_results (message_id, lab_id, code, value, "
+                                           "units, flag) VALUES (?, ?, ?, ?, ?, ?)"),
+                            {id, canonical_lab_id(r.lab_id), stored_text(r.code), stored_text(r.value),
+                             stored_text(r.units), stored_text(r.flag)});
+                !failed.ok())
+                return failed;
+        return {};
+    });
+    if (!e.ok()) return {0, e};
+    return {id, {}};
+}
+
+DbResult<QList<PendingResult>> pending_results_for(const QString& lab_id) {
+    return read_pending(kPendingColumns + QStringLiteral(" AND p.lab_id = ? ORDER BY p.id"),
+                        {canonical_lab_id(lab_id)});
+}
+
+DbResult<QList<PendingResult>> all_pending_results() {
+    return read_pending(kPendingColumns + QStringLiteral(" ORDER BY p.lab_id, p.id"), {});
+}
+
+DbResult<bool> analyzers_in_use() {
+    auto row =
+        select_first(QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM analyzer_messages LIMIT 1) AS m"));
+    if (!row.ok()) return {false, row.error};
+    return {row.value && row.value->value(0).toInt() > 0, {}};
+}
+
+DbError take_pending_results(const QList<qint64>& ids) {
+    const QString by = journal_user_name(), at = now_text();
+    for (qint64 id : ids)
+        if (DbError e = execute(QStringLiteral("UPDATE pending_results SET taken_by = ?, taken_at = ? "
+                                               "WHERE id = ? AND taken_at = ''"),
+                                {by, at, id});
+            !e.ok())
+            return e;
+    return {};
+}
+
+DbResult<QHash<QString, QString>> tests_of_reports(const QStringList& lab_ids) {
+    // By the lab id's own index, a few hundred at a time.
+    constexpr int kChunk = 500;
+    QHash<QString, QString> out;
+    QList<qint64> numbers;
+    for (const QString& id : lab_ids) {
+        bool whole = false;
+        const qint64 n = id.toLongLong(&whole);
+        if (whole && n > 0) numbers << n;
+    }
+    for (qsizetype at = 0; at < numbers.size(); at += kChunk) {
+        const QList<qint64> chunk = numbers.mid(at, kChunk);
+        QVariantList binds;
+        for (qint64 n : chunk)
+            binds << n;
+        QStringList marks(chunk.size(), QStringLiteral("?"));
+        auto rows = select_rows(
+            QStringLiteral("SELECT lab_id, test FROM test_main WHERE lab_id IN (%1)").arg(marks.join(u',')),
+            binds);
+        if (!rows.ok()) return {{}, rows.error};
+        for (const Row& r : rows.value)
+            out.insert(r.text(0), r.text(1));
+    }
+    return {out, {}};
+}

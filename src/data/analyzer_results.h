@@ -1,0 +1,62 @@
+#pragma once
+
+#include "db_error.h"
+#include "records.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+// What the analyzers send (tavora-lab-analyzer stores it) and what the test
+// screens take from it: every message as it came, and its results waiting in
+// pending_results until a Save or Modify uses them.
+
+// One result as an analyzer sent it.
+struct AnalyzerResult {
+    QString lab_id; // the specimen id: the report's lab id
+    QString code;   // the analyzer's own code of the test
+    QString value;
+    QString units;
+    QString flag; // the analyzer's abnormal flag, as sent
+};
+
+// A message as the listener read it: its results, or why it was refused.
+struct ReceivedMessage {
+    QString analyzer; // its section's name in tavora-lab.ini
+    QString protocol; // "astm", "hl7"
+    QByteArray raw;   // as it came
+    QList<AnalyzerResult> results;
+    QString problem; // empty: the message was understood
+};
+
+// The lab id as analyzers write it, as the laboratory's lab ids read: blanks
+// around it dropped, and a whole number without leading zeros.
+QString canonical_lab_id(const QString& specimen_id);
+
+// Stores the message and its results in one transaction (a refused one with
+// its problem and no results); the message's id.
+DbResult<qint64> store_analyzer_message(const ReceivedMessage& message);
+
+// A result not taken yet.
+struct PendingResult {
+    qint64 id = 0;
+    QString analyzer, received_at; // received_at: ISO date and time
+    AnalyzerResult result;
+};
+
+// The results waiting for this lab id, oldest first.
+DbResult<QList<PendingResult>> pending_results_for(const QString& lab_id);
+// Every result waiting, by lab id and then oldest first.
+DbResult<QList<PendingResult>> all_pending_results();
+// Whether any analyzer has ever sent this database a message.
+DbResult<bool> analyzers_in_use();
+
+// Marks these results taken by the login that saves (journal_user_name), now.
+// Called inside the Save or Modify that used them: taken with the report, or
+// not at all. A result another workstation took already stays as it was.
+DbError take_pending_results(const QList<qint64>& ids);
+
+// The test of each of these lab ids' reports (test_main.test), by lab id as
+// given; lab ids without a report are not in it.
+DbResult<QHash<QString, QString>> tests_of_reports(const QStringList& lab_ids);
