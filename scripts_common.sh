@@ -2,7 +2,8 @@
 # (only those missing), then configure and build into build/.
 
 PACKAGES=(g++ cmake ninja-build qt6-base-dev libqt6printsupport6 qt6-qpa-plugins libqt6sql6-sqlite libsqlite3-dev
-          libkainjow-mustache-dev fonts-dejavu-core libsodium-dev pkg-config libqt6sql6-psql)
+          libkainjow-mustache-dev fonts-dejavu-core libsodium-dev pkg-config libqt6sql6-psql
+          qt6-serialport-dev)
 # A laboratory on a server, and the tests that run against one.
 SERVER_PACKAGES=(postgresql-15 postgresql-contrib)
 

@@ -1,5 +1,6 @@
 #include "main_menu.h"
 
+#include "analyzer_results.h"
 #include "app_state.h"
 #include "artwork.h"
 #include "menu_regions.h"
@@ -102,6 +103,7 @@ struct WindowTile {
     QRect place;
     QKeyCombination keys;
     std::optional<Right> right;
+    bool analyzers = false; // shown only where analyzers send their results
 };
 
 const WindowTile kWindowTiles[] = {
@@ -109,6 +111,8 @@ const WindowTile kWindowTiles[] = {
     {"verify_list", "Reports to verify", twips_rect(9000, 6360, 2430, 700), Qt::CTRL | Qt::Key_R,
      Right::Verify},
     {"users", "Users", twips_rect(360, 6780, 1800, 400), Qt::CTRL | Qt::Key_U, Right::ManageUsers},
+    {"pending_results", "Analyzer results", twips_rect(2400, 6780, 2600, 400), Qt::CTRL | Qt::Key_A,
+     Right::EnterResults, true},
 };
 
 PictureButton::Paint kind_tile(const char* label) {
@@ -168,8 +172,10 @@ MainMenu::MainMenu(QWidget* parent) : QWidget(parent) {
                                   twips_rect(9000, 4200, 2430, 885), kind_tile("Walk-in patient"),
                                   [this] { choose(PatientKind::WalkIn); });
     order << kinds_[0] << kinds_[1] << kinds_[2];
+    const auto analyzers = analyzers_in_use();
     for (const WindowTile& t : kWindowTiles) {
         if (t.right && !logged_in_may(*t.right)) continue;
+        if (t.analyzers && !(analyzers.ok() && analyzers.value)) continue;
         const QString screen = QString::fromLatin1(t.screen);
         auto open = [screen] { screens::open(screen); };
         auto* tile = new PictureButton(this, t.screen, QString::fromLatin1(t.label), t.place,

@@ -29,6 +29,8 @@ bool is_server_url(const QString& text) {
 }
 
 QString configured_server_url() {
+    if (const QString given = database_given(); !given.isEmpty())
+        return is_server_url(given) ? given : QString();
     const QString path = program_folder() + u'/' + QLatin1String(kSettingsFileName);
     if (!QFile::exists(path)) return {};
     QSettings ini(path, QSettings::IniFormat);

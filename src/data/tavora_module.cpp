@@ -45,7 +45,25 @@ void set_program_folder(const QString& folder) {
     folder_override() = f;
 }
 
+namespace {
+
+QString& given_database() {
+    static QString database;
+    return database;
+}
+
+} // namespace
+
+void use_database(const QString& file_or_url) {
+    given_database() = file_or_url;
+}
+
+QString database_given() {
+    return given_database();
+}
+
 QString database_file_path() {
+    if (!given_database().isEmpty() && !is_server_url(given_database())) return given_database();
     return program_folder() + u'/' + QLatin1String(kDatabaseFileName);
 }
 

@@ -1,4 +1,5 @@
 #include "find_patient.h"
+#include "pending_window.h"
 
 #include "app_state.h"
 #include "boxes.h"
@@ -155,4 +156,5 @@ void register_find_screens() {
     screens::add(QString::fromLatin1(kFindPatientScreen), [] { return new FindPatientWindow; });
     screens::add(QString::fromLatin1(kPatientHistoryScreen), [] { return new PatientHistoryWindow; });
     screens::add(QString::fromLatin1(kVerifyListScreen), [] { return new VerifyListWindow; });
+    screens::add(QString::fromLatin1(kPendingResultsScreen), [] { return new PendingResultsWindow; });
 }

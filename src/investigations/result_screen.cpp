@@ -76,6 +76,12 @@ void TestScreen::show_form() {
     modify_->setEnabled(f.modify_open);
     verify_->setEnabled(f.verify_open);
     call_->setVisible(f.call_open);
+    if (f.analyzer_results > 0) {
+        const QString label = QStringLiteral("Analyzer &results (%1)").arg(f.analyzer_results);
+        analyzer_->setText(label);
+        analyzer_->setAccessibleName(QString(label).remove(u'&'));
+    }
+    analyzer_->setVisible(f.analyzer_results > 0);
     if (sign_off_->text() != f.sign_off) sign_off_->setText(f.sign_off);
     sign_off_->setVisible(!f.sign_off.isEmpty());
     if (!f.list_open && !list_->isHidden()) list_->hide();
@@ -130,6 +136,9 @@ void TestScreen::verify() {
 }
 void TestScreen::record_call() {
     act([this] { workflow_.record_call(); });
+}
+void TestScreen::take_analyzer_results() {
+    act([this] { workflow_.take_analyzer_results(); });
 }
 void TestScreen::lab_id_lookup() {
     if (workflow_.in_lookup()) return;

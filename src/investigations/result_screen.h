@@ -35,6 +35,7 @@ public:
     void print();                 // cmdPrint
     void verify();                // cmdVerify
     void record_call();           // cmdCall
+    void take_analyzer_results(); // cmdAnalyzer
     void exit();                  // cmdClose
     void lab_id_lookup();         // when lab_id is left
     void patient_lookup();        // when patient_id is left
@@ -81,6 +82,7 @@ private:
     QPushButton* modify_ = nullptr;
     QPushButton* verify_ = nullptr;
     QPushButton* call_ = nullptr;
+    QPushButton* analyzer_ = nullptr;
     class QLabel* sign_off_ = nullptr;
     ListPanel* list_ = nullptr;
 

@@ -37,6 +37,8 @@ constexpr ButtonSpec kButtons[] = {
     {"cmdPrint", "&Print", &TestScreen::print},
     {"cmdVerify", "&Verify", &TestScreen::verify}, // shown only to a login whose role may sign reports off
     {"cmdCall", "Record ca&ll", &TestScreen::record_call}, // shown while a critical result's call is missing
+    // Shown while the analyzers sent results for this lab id; the label gets their number.
+    {"cmdAnalyzer", "Analyzer &results", &TestScreen::take_analyzer_results},
     {"cmdClose", "E&xit", &TestScreen::exit},
 };
 
@@ -367,4 +369,6 @@ void TestScreen::build_buttons() {
     verify_->setVisible(logged_in_may(Right::Verify));
     call_ = findChild<QPushButton*>(QStringLiteral("cmdCall"));
     call_->hide();
+    analyzer_ = findChild<QPushButton*>(QStringLiteral("cmdAnalyzer"));
+    analyzer_->hide();
 }

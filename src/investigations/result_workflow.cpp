@@ -1,5 +1,6 @@
 #include "result_workflow.h"
 
+#include "analyzer_review.h"
 #include "app_state.h"
 #include "boxes.h"
 #include "critical_call_dialog.h"
@@ -32,6 +33,9 @@ ResultWorkflow::ResultWorkflow(const TestDefinition& test, std::function<void()>
     : test_(test), before_message_(std::move(before_message)), engine_(make_report_engine()) {
     for (const ResultItem& item : test_.items)
         form_.results << QString::fromUtf8(item.initial_text);
+    // A laboratory whose analyzers never sent anything is never asked.
+    const auto in_use = analyzers_in_use();
+    analyzers_in_use_ = in_use.ok() && in_use.value;
 }
 
 ResultWorkflow::~ResultWorkflow() = default;
@@ -93,7 +97,51 @@ void ResultWorkflow::offer_fresh_ids(bool patient) {
     auto next = next_lab_id();
     form_.lab_id = next.ok() ? QString::number(next.value) : QString();
     form_.lab_id_open = false;
-    failed(next.error, "Reading the next lab id");
+    if (!failed(next.error, "Reading the next lab id")) count_analyzer_results();
+}
+
+void ResultWorkflow::count_analyzer_results() {
+    form_.analyzer_results = 0;
+    analyzer_taken_.clear();
+    if (!analyzers_in_use_ || form_.lab_id.trimmed().isEmpty()) return;
+    auto pending = pending_results_for(form_.lab_id);
+    if (failed(pending.error, "Reading the analyzers' results")) return;
+    if (pending.value.isEmpty()) return;
+    const AnalyzerFill fill =
+        analyzer_fill(test_, pending.value, read_analyzer_codes(analyzer_codes_path()), form_.results,
+                      [this](const QString& t) { return result_is_empty(t); });
+    form_.analyzer_results = int(fill.boxes.size());
+}
+
+void ResultWorkflow::take_analyzer_results() {
+    auto pending = pending_results_for(form_.lab_id);
+    if (failed(pending.error, "Reading the analyzers' results")) return;
+    const AnalyzerFill fill =
+        analyzer_fill(test_, pending.value, read_analyzer_codes(analyzer_codes_path()), form_.results,
+                      [this](const QString& t) { return result_is_empty(t); });
+    QStringList typed;
+    for (const AnalyzerFill::Box& b : fill.boxes)
+        if (b.over_typed) typed << trim_blanks(QString::fromUtf8(test_.items[b.box].caption));
+    bool replace = false;
+    if (!typed.isEmpty()) {
+        if (before_message_) before_message_();
+        replace = show_message(QStringLiteral("%1 already hold%2 a typed result: %3.\nReplace %4 with the "
+                                              "analyzer's result%5?")
+                                   .arg(typed.size() == 1 ? QStringLiteral("One box")
+                                                          : QStringLiteral("%1 boxes").arg(typed.size()))
+                                   .arg(typed.size() == 1 ? "s" : "")
+                                   .arg(typed.join(QStringLiteral("; ")))
+                                   .arg(typed.size() == 1 ? "it" : "them")
+                                   .arg(typed.size() == 1 ? "" : "s"),
+                               MessageButtons::YesNo) == MessageAnswer::Yes;
+    }
+    for (const AnalyzerFill::Box& b : fill.boxes) {
+        if (b.over_typed && !replace) continue;
+        form_.results[b.box] = b.text;
+        for (qint64 id : b.used)
+            if (!analyzer_taken_.contains(id)) analyzer_taken_ << id;
+    }
+    form_.analyzer_results = 0;
 }
 
 // The rows a report stores: one per filled box (every box on screens that
@@ -133,6 +181,7 @@ void ResultWorkflow::save() {
     report.header.temp_patient = state.mark_temporary ? QStringLiteral("Y") : QStringLiteral("N");
     report.table = QString::fromLatin1(test_.investigation->table);
     report.results = results();
+    report.taken_results = analyzer_taken_;
     const DbError saved = save_report(report);
     if (saved.kind == DbError::Kind::NotFound) return patient_missing();
     if (save_failed(saved)) return;
@@ -141,6 +190,7 @@ void ResultWorkflow::save() {
     // The report is stored: Save is done with it whatever the print or the
     // doctor step says, so it can never be stored twice.
     form_.save_open = false;
+    count_analyzer_results();
     finish_save();
     // Whatever became of the print, a critical result is told.
     alert_critical(report.header.lab_id);
@@ -290,7 +340,7 @@ void ResultWorkflow::clear() {
     unshown_rows_.clear();
     emptied_rows_.clear();
     looked_up_.reset();
-    offer_fresh_ids(true);
+    offer_fresh_ids(true); // counts the analyzers' results of the fresh lab id
 }
 
 void ResultWorkflow::show_mode() {
@@ -307,6 +357,8 @@ void ResultWorkflow::forget_report() {
     form_.sign_off.clear();
     form_.verify_open = false;
     form_.call_open = false;
+    form_.analyzer_results = 0;
+    analyzer_taken_.clear();
     looked_up_.reset();
     forget_patient();
     form_.patient_id.clear();
@@ -390,6 +442,7 @@ void ResultWorkflow::lab_id_lookup() {
         }
         form_.results[match] = row.result;
     }
+    count_analyzer_results();
 }
 
 void ResultWorkflow::patient_lookup() {
@@ -433,6 +486,7 @@ void ResultWorkflow::modify() {
     change.header.remarks = stored_text(form_.remarks);
     change.table = QString::fromLatin1(test_.investigation->table);
     change.results = results();
+    change.taken_results = analyzer_taken_;
     // Stored results the screen could not show are never lost: rows no box
     // matches, and results too long for their box unless a new one was typed.
     change.keep = unshown_rows_;

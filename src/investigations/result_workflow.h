@@ -32,6 +32,8 @@ struct ResultForm {
     bool verify_open = false;
     // The looked-up report has critical results whose call is not recorded yet.
     bool call_open = false;
+    // Results the analyzers sent for this lab id that fill boxes of this screen.
+    int analyzer_results = 0;
 };
 
 // Where the focus goes after an action.
@@ -59,11 +61,12 @@ public:
     void modify();
     void clear();
     void show_mode();
-    void lab_id_lookup();  // when the lab id box is left
-    void patient_lookup(); // when the patient id box is left
-    bool print();          // whether it printed
-    void verify();         // signs the looked-up report off
-    void record_call();    // records the call about the looked-up report's critical results
+    void lab_id_lookup();         // when the lab id box is left
+    void patient_lookup();        // when the patient id box is left
+    bool print();                 // whether it printed
+    void verify();                // signs the looked-up report off
+    void record_call();           // records the call about the looked-up report's critical results
+    void take_analyzer_results(); // fills the boxes the analyzers' results for this lab id map to
     ListQuery report_list() const;
     void step_template(int step); // screens with finding templates: +1 or -1
     int template_no() const { return template_no_; }
@@ -86,6 +89,7 @@ private:
     void alert_critical(const QVariant& lab_id);
     void ask_for_call(const QVariant& lab_id, const struct CriticalCall& call);
     bool save_failed(const DbError& error);
+    void count_analyzer_results();
     QList<ResultRow> results() const;
 
     const TestDefinition& test_;
@@ -102,4 +106,7 @@ private:
     QList<std::pair<qint64, int>> emptied_rows_;
     // The report as the lookup found it: modify stores only while it still reads so.
     std::optional<ReportSnapshot> looked_up_;
+    // The analyzers' results the boxes took: Save or Modify marks them taken.
+    QList<qint64> analyzer_taken_;
+    bool analyzers_in_use_ = false;
 };

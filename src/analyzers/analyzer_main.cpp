@@ -1,0 +1,55 @@
+// tavora-lab-analyzer --db DATABASE|URL [--config FILE]: receives the
+// analyzers' results into the laboratory's database, as tavora-lab.ini's
+// [analyzer NAME] sections say, until it is stopped. Its log goes to the
+// standard output, one line per event.
+#include "listener.h"
+#include "tavora_module.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QTextStream>
+
+#include <cstdio>
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QTextStream err(stderr);
+    QString db, config = QCoreApplication::applicationDirPath() + QStringLiteral("/tavora-lab.ini");
+    const QStringList args = app.arguments().mid(1);
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--db") && i + 1 < args.size())
+            db = args[++i];
+        else if (args[i] == QLatin1String("--config") && i + 1 < args.size())
+            config = args[++i];
+        else {
+            db.clear();
+            break;
+        }
+    }
+    if (db.isEmpty()) {
+        err << "usage: tavora-lab-analyzer --db DATABASE|postgresql://HOST/DB [--config tavora-lab.ini]\n";
+        return 2;
+    }
+    auto log = [](const QString& line) {
+        QTextStream out(stdout);
+        out << QDateTime::currentDateTime().toString(Qt::ISODate) << ' ' << line << Qt::endl;
+    };
+    const ChannelConfig channels = read_channel_config(config);
+    for (const QString& p : channels.problems)
+        log(QStringLiteral("not used: ") + p);
+    if (channels.channels.isEmpty()) {
+        err << "tavora-lab-analyzer: no analyzer to listen to in " << config << "\n";
+        return 1;
+    }
+    use_database(db);
+    if (const auto opened = database(); !opened.ok()) {
+        err << "tavora-lab-analyzer: " << opened.error.description << "\n";
+        return 1;
+    }
+    AnalyzerListener listener(channels.channels, log);
+    const QStringList problems = listener.start();
+    for (const QString& p : problems)
+        log(QStringLiteral("not listening: ") + p);
+    if (problems.size() == channels.channels.size()) return 1;
+    return app.exec();
+}

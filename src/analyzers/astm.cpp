@@ -1,0 +1,280 @@
+#include "astm.h"
+
+#include <cctype>
+
+namespace astm {
+
+QByteArray checksum(QByteArrayView number_to_end) {
+    unsigned sum = 0;
+    for (char c : number_to_end)
+        sum += quint8(c);
+    return QByteArray::number(sum % 256, 16).toUpper().rightJustified(2, '0');
+}
+
+QByteArray frame(int number, QByteArrayView text, bool last) {
+    QByteArray body;
+    body += char('0' + number % 8);
+    body += text.toByteArray();
+    body += last ? kEtx : kEtb;
+    return kStx + body + checksum(body) + kCr + kLf;
+}
+
+QList<QByteArray> frames(QByteArrayView records) {
+    QList<QByteArray> out;
+    int number = 1;
+    for (QByteArray record : records.toByteArray().split(kCr)) {
+        if (record.isEmpty()) continue;
+        record += kCr;
+        for (qsizetype at = 0; at < record.size(); at += kFrameText) {
+            const bool last = at + kFrameText >= record.size();
+            out << frame(number++, record.mid(at, kFrameText), last);
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// The delimiters a message's header names: H, then field, repeat, component
+// and escape characters.
+struct Delimiters {
+    char field = '|', repeat = '\\', component = '^', escape = '&';
+};
+
+// A field's text with the escape sequences of LIS2-A2 replaced: &F& &S& &R&
+// &E& stand for the delimiters themselves, &Xhh..& for bytes in hex.
+QString unescaped(const QByteArray& text, const Delimiters& d) {
+    QByteArray out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype end = text[i] == d.escape ? text.indexOf(d.escape, i + 1) : -1;
+        if (end < 0) {
+            out += text[i];
+            continue;
+        }
+        const QByteArray code = text.mid(i + 1, end - i - 1);
+        if (code == "F")
+            out += d.field;
+        else if (code == "S")
+            out += d.component;
+        else if (code == "R")
+            out += d.repeat;
+        else if (code == "E")
+            out += d.escape;
+        else if (code.startsWith('X') && code.size() % 2 == 1)
+            out += QByteArray::fromHex(code.mid(1));
+        else
+            out += text.mid(i, end - i + 1); // not an escape: kept as it is
+        i = end;
+    }
+    return QString::fromLatin1(out).trimmed();
+}
+
+// The first repeat of a field, cut into its components.
+QList<QByteArray> components(const QByteArray& field, const Delimiters& d) {
+    return field.split(d.repeat).value(0).split(d.component);
+}
+
+QString first_component(const QByteArray& field, const Delimiters& d) {
+    for (const QByteArray& c : components(field, d))
+        if (!c.trimmed().isEmpty()) return unescaped(c, d);
+    return {};
+}
+
+// The analyzer's code of a universal test id (^^^code, the manufacturer's
+// local code, or the first part given).
+QString test_code(const QByteArray& field, const Delimiters& d) {
+    const QList<QByteArray> parts = components(field, d);
+    if (parts.size() > 3 && !parts[3].trimmed().isEmpty()) return unescaped(parts[3], d);
+    return first_component(field, d);
+}
+
+} // namespace
+
+Parsed parse_message(QByteArrayView records) {
+    QList<QByteArray> lines;
+    for (QByteArray line : records.toByteArray().split(kCr)) {
+        while (line.startsWith(kLf))
+            line.remove(0, 1);
+        if (!line.trimmed().isEmpty()) lines << line;
+    }
+    Parsed out;
+    if (lines.isEmpty() || lines[0].size() < 5 || lines[0][0] != 'H')
+        return {{}, QStringLiteral("the message does not begin with a header (H) record")};
+    const Delimiters d{lines[0][1], lines[0][2], lines[0][3], lines[0][4]};
+    if (std::toupper(quint8(lines.last()[0])) != 'L')
+        return {{}, QStringLiteral("the message has no terminator (L) record")};
+    QString specimen;
+    bool order = false;
+    for (const QByteArray& line : lines) {
+        const QList<QByteArray> fields = line.split(d.field);
+        switch (std::toupper(quint8(line[0]))) {
+        case 'P':
+            order = false;
+            specimen.clear();
+            break;
+        case 'O':
+            order = true;
+            specimen = first_component(fields.value(2), d);
+            if (specimen.isEmpty()) specimen = first_component(fields.value(3), d);
+            if (specimen.isEmpty())
+                return {{},
+                        QStringLiteral("an order (O) record names no specimen: %1")
+                            .arg(QString::fromLatin1(line.left(60)))};
+            break;
+        case 'R': {
+            if (!order) return {{}, QStringLiteral("a result (R) record comes before any order (O) record")};
+            AnalyzerResult r{specimen, test_code(fields.value(2), d), first_component(fields.value(3), d),
+                             first_component(fields.value(4), d), first_component(fields.value(6), d)};
+            if (r.code.isEmpty()) return {{}, QStringLiteral("a result (R) record names no test")};
+            out.results << r;
+            break;
+        }
+        default: // H, C comments, L and the records no result is in
+            break;
+        }
+    }
+    return out;
+}
+
+} // namespace astm
+
+AstmLink::AstmLink(Deliver deliver, Abandon abandon, Log log, int receiver_timeout_ms)
+    : deliver_(std::move(deliver)), abandon_(std::move(abandon)), log_(std::move(log)),
+      timeout_ms_(receiver_timeout_ms) {}
+
+qint64 AstmLink::deadline() const {
+    return state_ == State::Idle ? -1 : last_ms_ + timeout_ms_;
+}
+
+void AstmLink::tick(qint64 now_ms) {
+    if (state_ == State::Idle || now_ms < deadline()) return;
+    if (log_) log_(QStringLiteral("no frame for %1 s: the transfer is ended").arg(timeout_ms_ / 1000.0));
+    end_transfer(QStringLiteral("the analyzer fell silent before the message's last record"));
+}
+
+void AstmLink::end_transfer(const QString& why) {
+    const QByteArray rest = message_ + record_;
+    if (!rest.trimmed().isEmpty() && abandon_) abandon_(rest, why);
+    message_.clear();
+    record_.clear();
+    frame_.clear();
+    in_frame_ = false;
+    refused_frame_.clear();
+    accepted_.clear();
+    state_ = State::Idle;
+}
+
+QByteArray AstmLink::receive(QByteArrayView bytes, qint64 now_ms) {
+    using namespace astm;
+    QByteArray reply;
+    for (char c : bytes) {
+        if (state_ == State::Transfer) last_ms_ = now_ms;
+        if (in_frame_) {
+            if (c == kEot || c == kEnq || c == kStx) {
+                in_frame_ = false; // a frame cut short: what follows is read afresh
+                frame_.clear();
+            } else {
+                frame_ += c;
+                if (c == kLf && frame_.size() >= 2 && frame_[frame_.size() - 2] == kCr) {
+                    reply += take_frame(frame_);
+                    frame_.clear();
+                    in_frame_ = false;
+                } else if (frame_.size() > 2 * kFrameText) {
+                    in_frame_ = false; // no frame is this long
+                    frame_.clear();
+                    reply += kNak;
+                }
+                continue;
+            }
+        }
+        if (state_ == State::Idle) {
+            if (c != kEnq) continue; // a receiver at rest hears nothing but ENQ
+            state_ = State::Transfer;
+            last_ms_ = now_ms;
+            expected_ = 1;
+            failures_ = 0;
+            reply += kAck;
+        } else if (c == kStx) {
+            in_frame_ = true;
+            frame_ = QByteArray(1, kStx);
+        } else if (c == kEot) {
+            end_transfer(QStringLiteral("the transfer ended before the message's last record"));
+        } else if (c == kEnq) {
+            // The analyzer starts over (its own timeout ran out): what it had
+            // sent of a message is kept as unfinished, and the line is its again.
+            end_transfer(QStringLiteral("the analyzer began again before the message's last record"));
+            state_ = State::Transfer;
+            last_ms_ = now_ms;
+            expected_ = 1;
+            failures_ = 0;
+            reply += kAck;
+        }
+    }
+    return reply;
+}
+
+QByteArray AstmLink::take_frame(const QByteArray& f) {
+    using namespace astm;
+    const qsizetype n = f.size();
+    QString fault;
+    int number = -1;
+    if (n < 7 || (f[n - 5] != kEtx && f[n - 5] != kEtb) || f[1] < '0' || f[1] > '7')
+        fault = QStringLiteral("not a frame");
+    else if (checksum(f.mid(1, n - 5)) != f.mid(n - 4, 2).toUpper())
+        fault = QStringLiteral("bad checksum");
+    else if ((number = f[1] - '0') != expected_) {
+        // The frame before, sent again because our ACK was lost: it is in.
+        if (f == accepted_) return QByteArray(1, kAck);
+        fault = QStringLiteral("frame number %1 where %2 was due").arg(number).arg(expected_);
+    }
+    if (fault.isEmpty()) {
+        const QByteArray record_before = record_, message_before = message_;
+        delivered_this_frame_ = 0;
+        skip_ = f == refused_frame_ ? delivered_of_refused_ : 0;
+        if (accept_text(f.mid(2, n - 7), f[n - 5] == kEtx)) {
+            refused_frame_.clear();
+            accepted_ = f;
+            failures_ = 0;
+            expected_ = (expected_ + 1) % 8;
+            return QByteArray(1, kAck);
+        }
+        record_ = record_before; // not stored: the analyzer sends the frame again
+        message_ = message_before;
+        refused_frame_ = f;
+        delivered_of_refused_ = delivered_this_frame_;
+        fault = QStringLiteral("the message could not be stored");
+    }
+    ++failures_;
+    if (log_)
+        log_(QStringLiteral("frame refused (NAK %1 of 6): %2%3")
+                 .arg(failures_)
+                 .arg(fault,
+                      failures_ >= 6 ? QStringLiteral("; the analyzer gives up this transfer") : QString()));
+    return QByteArray(1, kNak);
+}
+
+bool AstmLink::accept_text(QByteArrayView text, bool last) {
+    record_ += text.toByteArray();
+    if (last && !record_.endsWith(astm::kCr)) record_ += astm::kCr;
+    for (qsizetype end; (end = record_.indexOf(astm::kCr)) >= 0;) {
+        QByteArray record = record_.left(end + 1);
+        record_.remove(0, end + 1);
+        while (record.startsWith(astm::kLf))
+            record.remove(0, 1);
+        if (record.trimmed().isEmpty()) continue;
+        const char type = char(std::toupper(quint8(record[0])));
+        if (type == 'H' && !message_.isEmpty() && abandon_)
+            abandon_(message_, QStringLiteral("a new message began before this one's last record"));
+        if (type == 'H') message_.clear();
+        message_ += record;
+        if (type != 'L') continue;
+        if (skip_ > 0) {
+            --skip_; // stored already, before this frame was refused
+        } else if (!deliver_(message_)) {
+            return false;
+        }
+        ++delivered_this_frame_;
+        message_.clear();
+    }
+    return true;
+}

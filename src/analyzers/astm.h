@@ -1,0 +1,89 @@
+#pragma once
+
+#include "analyzer_results.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <functional>
+
+// ASTM as the analyzers speak it: the low level of CLSI LIS1-A (ENQ, framed
+// text with a checksum, ACK or NAK per frame, EOT) and the records of LIS2-A2
+// (H header, P patient, O order, R result, C comment, L terminator).
+
+namespace astm {
+
+inline constexpr char kEnq = 0x05, kAck = 0x06, kNak = 0x15, kEot = 0x04, kStx = 0x02, kEtx = 0x03,
+                      kEtb = 0x17, kCr = 0x0d, kLf = 0x0a;
+// Text a frame carries at most (LIS1-A: 247 characters in all).
+inline constexpr int kFrameText = 240;
+
+// The two hex digits of a frame's checksum: the sum modulo 256 of every byte
+// from the frame number to the ETX or ETB, both included.
+QByteArray checksum(QByteArrayView number_to_end);
+// One frame: STX FN text ETB|ETX C1 C2 CR LF (ETX on a record's last frame).
+QByteArray frame(int number, QByteArrayView text, bool last);
+// A message's records (each ended by CR) as the frames that send them, from
+// frame number 1, a record longer than a frame split over several.
+QList<QByteArray> frames(QByteArrayView records);
+
+// The results of one message (H ... L), or why it cannot be read.
+struct Parsed {
+    QList<AnalyzerResult> results;
+    QString problem;
+};
+Parsed parse_message(QByteArrayView records);
+
+} // namespace astm
+
+// The receiving side of the line. Bytes go in as they arrive, split or joined
+// anywhere; what to send back comes out. A complete message (H to L) is handed
+// to `deliver` before its last frame is acknowledged: when it cannot be stored
+// that frame is refused (NAK) and the analyzer sends it again. What was
+// received of a message that never ended (EOT, ENQ or silence before its L
+// record) goes to `abandon` with the reason. The program never bids for the
+// line itself (it only receives), so when both sides could send, the
+// analyzer always has it, as the standard gives the instrument priority.
+class AstmLink {
+public:
+    using Deliver = std::function<bool(const QByteArray& records)>;
+    using Abandon = std::function<void(const QByteArray& records, const QString& why)>;
+    using Log = std::function<void(const QString& line)>;
+
+    AstmLink(Deliver deliver, Abandon abandon, Log log = {}, int receiver_timeout_ms = 30000);
+
+    // The bytes received at `now_ms` (a steady clock); returns what to send back.
+    QByteArray receive(QByteArrayView bytes, qint64 now_ms);
+    // Ends a transfer that has been silent past the receiver's timeout.
+    void tick(qint64 now_ms);
+    // When tick must run next (-1: no transfer open).
+    qint64 deadline() const;
+    bool idle() const { return state_ == State::Idle; }
+
+private:
+    enum class State { Idle, Transfer };
+    QByteArray take_frame(const QByteArray& frame);
+    bool accept_text(QByteArrayView text, bool last);
+    void end_transfer(const QString& why);
+
+    Deliver deliver_;
+    Abandon abandon_;
+    Log log_;
+    int timeout_ms_;
+    State state_ = State::Idle;
+    qint64 last_ms_ = 0;
+    int expected_ = 1;      // frame number expected next
+    int failures_ = 0;      // NAKs in a row
+    QByteArray frame_;      // a frame being received (from STX)
+    bool in_frame_ = false; // between STX and the frame's LF
+    QByteArray record_;     // a record not ended yet
+    QByteArray message_;    // the records of the message being received
+    QByteArray accepted_;   // the last frame taken: sent again when our ACK was lost
+    // A frame refused after it delivered messages: as many are skipped when
+    // the same frame comes again.
+    QByteArray refused_frame_;
+    int delivered_of_refused_ = 0;
+    int delivered_this_frame_ = 0;
+    int skip_ = 0;
+};

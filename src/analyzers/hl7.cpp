@@ -1,0 +1,176 @@
+#include "hl7.h"
+
+#include <QDateTime>
+
+namespace hl7 {
+
+QByteArray frame(QByteArrayView message) {
+    return kStart + message.toByteArray() + kEnd + kCr;
+}
+
+QList<QByteArray> MllpReader::feed(QByteArrayView bytes) {
+    QList<QByteArray> out;
+    for (char c : bytes) {
+        if (buffer_.isEmpty()) {
+            if (c == kStart) buffer_ += c; // anything else between frames is noise
+            continue;
+        }
+        if (c == kStart) {
+            buffer_ = QByteArray(1, c); // a frame cut short: the new one counts
+            continue;
+        }
+        buffer_ += c;
+        if (c == kCr && buffer_.size() >= 2 && buffer_[buffer_.size() - 2] == kEnd) {
+            out << buffer_.mid(1, buffer_.size() - 3);
+            buffer_.clear();
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// The encoding characters a message's MSH segment names.
+struct Encoding {
+    char field = '|', component = '^', repeat = '~', escape = '\\', subcomponent = '&';
+    QByteArray text() const {
+        const char chars[] = {component, repeat, escape, subcomponent};
+        return QByteArray(chars, 4);
+    }
+};
+
+QList<QByteArray> segments(QByteArrayView message) {
+    QList<QByteArray> out;
+    for (QByteArray s : message.toByteArray().split(kCr)) {
+        while (s.startsWith('\n'))
+            s.remove(0, 1);
+        if (!s.trimmed().isEmpty()) out << s;
+    }
+    return out;
+}
+
+// The encoding of a message that starts with a readable MSH segment.
+std::optional<Encoding> encoding_of(const QList<QByteArray>& segs) {
+    if (segs.isEmpty() || !segs[0].startsWith("MSH") || segs[0].size() < 8) return std::nullopt;
+    const QByteArray& msh = segs[0];
+    return Encoding{msh[3], msh[4], msh[5], msh[6], msh[7]};
+}
+
+// A field's text with HL7's escapes (\F\ \S\ \T\ \R\ \E\ \Xhh\) replaced;
+// highlighting and formatting escapes are dropped.
+QString unescaped(const QByteArray& text, const Encoding& e) {
+    QByteArray out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype end = text[i] == e.escape ? text.indexOf(e.escape, i + 1) : -1;
+        if (end < 0) {
+            out += text[i];
+            continue;
+        }
+        const QByteArray code = text.mid(i + 1, end - i - 1);
+        if (code == "F")
+            out += e.field;
+        else if (code == "S")
+            out += e.component;
+        else if (code == "T")
+            out += e.subcomponent;
+        else if (code == "R")
+            out += e.repeat;
+        else if (code == "E")
+            out += e.escape;
+        else if (code.startsWith('X'))
+            out += QByteArray::fromHex(code.mid(1));
+        i = end;
+    }
+    return QString::fromUtf8(out).trimmed();
+}
+
+QByteArray escaped(const QString& text, const Encoding& e) {
+    QByteArray out;
+    for (char c : text.toUtf8()) {
+        auto escape = [&](char code) { out += e.escape + QByteArray(1, code) + e.escape; };
+        if (c == e.field)
+            escape('F');
+        else if (c == e.component)
+            escape('S');
+        else if (c == e.subcomponent)
+            escape('T');
+        else if (c == e.repeat)
+            escape('R');
+        else if (c == e.escape)
+            escape('E');
+        else if (c == kCr || c == '\n')
+            out += ' ';
+        else
+            out += c;
+    }
+    return out;
+}
+
+// Component `n` (from 0) of a field's first repeat.
+QString component(const QByteArray& field, const Encoding& e, int n = 0) {
+    return unescaped(field.split(e.repeat).value(0).split(e.component).value(n), e);
+}
+
+// Field `n` of a segment as the standard counts it (MSH-1 is the separator itself).
+QByteArray field(const QByteArray& segment, const Encoding& e, int n) {
+    const QList<QByteArray> fields = segment.split(e.field);
+    return fields.value(segment.startsWith("MSH") ? n - 1 : n);
+}
+
+} // namespace
+
+Parsed parse_message(QByteArrayView message) {
+    const QList<QByteArray> segs = segments(message);
+    const auto e = encoding_of(segs);
+    if (!e) return {{}, QStringLiteral("the message does not begin with an MSH segment")};
+    const QByteArray type = field(segs[0], *e, 9);
+    if (component(type, *e, 0) != QLatin1String("ORU") || component(type, *e, 1) != QLatin1String("R01"))
+        return {{},
+                QStringLiteral("not a result message (ORU^R01) but %1")
+                    .arg(QString::fromLatin1(type.isEmpty() ? QByteArray("one of no type") : type))};
+    Parsed out;
+    QString lab_id;
+    bool order = false;
+    for (const QByteArray& s : segs) {
+        const QByteArray name = s.left(3);
+        if (name == "OBR") {
+            order = true;
+            lab_id = component(field(s, *e, 3), *e);
+            if (lab_id.isEmpty()) lab_id = component(field(s, *e, 2), *e);
+            if (lab_id.isEmpty())
+                return {{}, QStringLiteral("an OBR segment names no lab id (OBR-3 or OBR-2)")};
+        } else if (name == "OBX") {
+            if (!order) return {{}, QStringLiteral("an OBX segment comes before any OBR segment")};
+            AnalyzerResult r{lab_id, component(field(s, *e, 3), *e), component(field(s, *e, 5), *e),
+                             component(field(s, *e, 6), *e), component(field(s, *e, 8), *e)};
+            if (r.code.isEmpty()) return {{}, QStringLiteral("an OBX segment names no test (OBX-3)")};
+            out.results << r;
+        }
+    }
+    return out;
+}
+
+QByteArray acknowledgement(QByteArrayView message, const char* code, const QString& reason) {
+    const QList<QByteArray> segs = segments(message);
+    const Encoding e = encoding_of(segs).value_or(Encoding{});
+    const QByteArray msh = segs.isEmpty() ? QByteArray() : segs[0];
+    const QByteArray control = encoding_of(segs) ? field(msh, e, 10) : QByteArray();
+    const QByteArray processing = encoding_of(segs) ? field(msh, e, 11) : QByteArray();
+    const QByteArray version = encoding_of(segs) ? field(msh, e, 12) : QByteArray();
+    const char f = e.field;
+    QByteArray ack = "MSH" + QByteArray(1, f) + e.text();
+    for (const QByteArray& value :
+         {QByteArray("TAVORA LAB"), QByteArray("LAB"), field(msh, e, 3), field(msh, e, 4),
+          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss")).toLatin1(), QByteArray(),
+          QByteArray("ACK") + e.component + "R01", control.isEmpty() ? QByteArray("ACK") : control + "-ACK",
+          processing.isEmpty() ? QByteArray("P") : processing,
+          version.isEmpty() ? QByteArray("2.3.1") : version})
+        ack += f + value;
+    ack += kCr;
+    ack += "MSA" + QByteArray(1, f) + code + f + control;
+    if (!reason.isEmpty()) ack += f + escaped(reason, e);
+    ack += kCr;
+    return ack;
+}
+
+} // namespace hl7

@@ -1,0 +1,304 @@
+#include "listener.h"
+
+#include "astm.h"
+#include "hl7.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QSerialPort>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+const QString kSectionPrefix = QStringLiteral("analyzer ");
+
+std::optional<QSerialPort::Parity> parity_named(const QString& name) {
+    static const QHash<QString, QSerialPort::Parity> kParities{
+        {QStringLiteral("none"), QSerialPort::NoParity},
+        {QStringLiteral("even"), QSerialPort::EvenParity},
+        {QStringLiteral("odd"), QSerialPort::OddParity},
+        {QStringLiteral("mark"), QSerialPort::MarkParity},
+        {QStringLiteral("space"), QSerialPort::SpaceParity}};
+    if (!kParities.contains(name.toLower())) return std::nullopt;
+    return kParities.value(name.toLower());
+}
+
+// A short account of a stored message's results for the log.
+QString results_summary(const QList<AnalyzerResult>& results) {
+    QStringList ids;
+    for (const AnalyzerResult& r : results)
+        if (!ids.contains(canonical_lab_id(r.lab_id))) ids << canonical_lab_id(r.lab_id);
+    return QStringLiteral("%1 result%2 for lab id %3")
+        .arg(results.size())
+        .arg(results.size() == 1 ? "" : "s")
+        .arg(ids.isEmpty() ? QStringLiteral("none") : ids.join(QStringLiteral(", ")));
+}
+
+} // namespace
+
+ChannelConfig read_channel_config(const QString& ini_path) {
+    ChannelConfig out;
+    if (!QFile::exists(ini_path)) {
+        out.problems << QStringLiteral("%1 does not exist").arg(ini_path);
+        return out;
+    }
+    QSettings ini(ini_path, QSettings::IniFormat);
+    for (const QString& group : ini.childGroups()) {
+        if (!group.startsWith(kSectionPrefix, Qt::CaseInsensitive)) continue;
+        AnalyzerChannel c;
+        c.name = group.mid(kSectionPrefix.size()).trimmed();
+        ini.beginGroup(group);
+        c.protocol = ini.value(QStringLiteral("protocol")).toString().trimmed().toLower();
+        const bool tcp = ini.contains(QStringLiteral("listen"));
+        c.port = tcp ? ini.value(QStringLiteral("listen")).toString().toInt() : -1;
+        c.serial = ini.value(QStringLiteral("serial")).toString().trimmed();
+        c.baud = ini.value(QStringLiteral("baud"), 9600).toInt();
+        c.parity = ini.value(QStringLiteral("parity"), QStringLiteral("none")).toString().trimmed();
+        c.data_bits = ini.value(QStringLiteral("data-bits"), 8).toInt();
+        c.stop_bits = ini.value(QStringLiteral("stop-bits"), 1).toInt();
+        c.folder = ini.value(QStringLiteral("folder")).toString().trimmed();
+        const QString raw_port = ini.value(QStringLiteral("listen")).toString();
+        ini.endGroup();
+        QString problem;
+        if (c.name.isEmpty())
+            problem = QStringLiteral("the section has no analyzer name");
+        else if (c.protocol != QLatin1String("astm") && c.protocol != QLatin1String("hl7"))
+            problem = QStringLiteral("protocol must be astm or hl7");
+        else if (int(tcp) + int(!c.serial.isEmpty()) + int(!c.folder.isEmpty()) != 1)
+            problem = QStringLiteral("give exactly one of listen=PORT, serial=DEVICE or folder=PATH");
+        else if (tcp && (c.port < 0 || c.port > 65535 || (c.port == 0 && raw_port.trimmed() != "0")))
+            problem = QStringLiteral("listen must be a port number");
+        else if (!c.serial.isEmpty() && (c.baud <= 0 || !parity_named(c.parity) || c.data_bits < 5 ||
+                                         c.data_bits > 8 || (c.stop_bits != 1 && c.stop_bits != 2)))
+            problem =
+                QStringLiteral("the serial settings are not valid (baud, parity none|even|odd|mark|space, "
+                               "data-bits 5-8, stop-bits 1|2)");
+        if (problem.isEmpty())
+            out.channels << c;
+        else
+            out.problems << QStringLiteral("[%1]: %2").arg(group, problem);
+    }
+    if (out.channels.isEmpty() && out.problems.isEmpty())
+        out.problems << QStringLiteral("%1 has no [analyzer NAME] section").arg(ini_path);
+    return out;
+}
+
+QString store_message(const ReceivedMessage& message, const std::function<void(const QString&)>& log) {
+    const auto id = store_analyzer_message(message);
+    if (!id.ok()) {
+        log(QStringLiteral("%1: a message was NOT stored (%2)").arg(message.analyzer, id.error.description));
+        return id.error.description.isEmpty() ? QStringLiteral("the database refused it")
+                                              : id.error.description;
+    }
+    if (message.problem.isEmpty())
+        log(QStringLiteral("%1: message %2 stored: %3")
+                .arg(message.analyzer)
+                .arg(id.value)
+                .arg(results_summary(message.results)));
+    else
+        log(QStringLiteral("%1: message %2 refused and kept: %3")
+                .arg(message.analyzer)
+                .arg(id.value)
+                .arg(message.problem));
+    return {};
+}
+
+namespace {
+
+// One conversation with an analyzer, over a socket or a serial line.
+class Session : public QObject {
+public:
+    Session(const AnalyzerChannel& channel, QIODevice* device, QString peer, AnalyzerListener::Log log,
+            int astm_timeout_ms, QObject* parent)
+        : QObject(parent), channel_(channel), device_(device), peer_(std::move(peer)), log_(std::move(log)),
+          link_([this](const QByteArray& records) { return deliver(records); },
+                [this](const QByteArray& records, const QString& why) {
+                    store_message(
+                        {channel_.name, channel_.protocol, records, {}, QStringLiteral("incomplete: ") + why},
+                        log_);
+                },
+                [this](const QString& line) {
+                    log_(QStringLiteral("%1 (%2): %3").arg(channel_.name, peer_, line));
+                },
+                astm_timeout_ms) {
+        clock_.start();
+        connect(device_, &QIODevice::readyRead, this, [this] { read(); });
+        if (channel_.protocol == QLatin1String("astm")) {
+            auto* timer = new QTimer(this);
+            connect(timer, &QTimer::timeout, this, [this] { link_.tick(clock_.elapsed()); });
+            timer->start(std::min(1000, std::max(50, astm_timeout_ms / 10)));
+        }
+        read();
+    }
+
+private:
+    void read() {
+        const QByteArray bytes = device_->readAll();
+        if (bytes.isEmpty()) return;
+        if (channel_.protocol == QLatin1String("astm")) {
+            const QByteArray reply = link_.receive(bytes, clock_.elapsed());
+            if (!reply.isEmpty()) device_->write(reply);
+            return;
+        }
+        for (const QByteArray& message : mllp_.feed(bytes)) {
+            const hl7::Parsed parsed = hl7::parse_message(message);
+            const QString failure = store_message(
+                {channel_.name, channel_.protocol, message, parsed.results, parsed.problem}, log_);
+            // Acknowledged only now that it is stored (or could not be).
+            const QByteArray ack = !failure.isEmpty() ? hl7::acknowledgement(message, "AE", failure)
+                                   : parsed.problem.isEmpty()
+                                       ? hl7::acknowledgement(message, "AA")
+                                       : hl7::acknowledgement(message, "AR", parsed.problem);
+            device_->write(hl7::frame(ack));
+        }
+    }
+
+    bool deliver(const QByteArray& records) {
+        const astm::Parsed parsed = astm::parse_message(records);
+        return store_message({channel_.name, channel_.protocol, records, parsed.results, parsed.problem},
+                             log_)
+            .isEmpty();
+    }
+
+    AnalyzerChannel channel_;
+    QIODevice* device_;
+    QString peer_;
+    AnalyzerListener::Log log_;
+    AstmLink link_;
+    hl7::MllpReader mllp_;
+    QElapsedTimer clock_;
+};
+
+// A folder an analyzer writes its messages into, one file each: a file is
+// read once its size has stood still for a look, stored, and moved into the
+// folder's "stored" subfolder. A file that cannot be stored stays for the next look.
+class FolderWatch : public QObject {
+public:
+    FolderWatch(const AnalyzerChannel& channel, AnalyzerListener::Log log, QObject* parent)
+        : QObject(parent), channel_(channel), log_(std::move(log)) {
+        auto* timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, [this] { look(); });
+        timer->start(1000);
+    }
+
+    void look() {
+        QDir dir(channel_.folder);
+        QHash<QString, qint64> sizes;
+        for (const QFileInfo& f : dir.entryInfoList(QDir::Files, QDir::Name)) {
+            sizes.insert(f.fileName(), f.size());
+            if (seen_.value(f.fileName(), -1) != f.size()) continue; // still being written
+            QFile file(f.filePath());
+            if (!file.open(QIODevice::ReadOnly)) continue;
+            const QByteArray bytes = file.readAll();
+            file.close();
+            ReceivedMessage m{channel_.name, channel_.protocol, bytes, {}, {}};
+            if (channel_.protocol == QLatin1String("astm")) {
+                const astm::Parsed parsed = astm::parse_message(bytes);
+                m.results = parsed.results;
+                m.problem = parsed.problem;
+            } else {
+                hl7::MllpReader reader;
+                const QList<QByteArray> framed = reader.feed(bytes);
+                const hl7::Parsed parsed = hl7::parse_message(framed.isEmpty() ? bytes : framed[0]);
+                m.results = parsed.results;
+                m.problem = parsed.problem;
+            }
+            log_(QStringLiteral("%1: received the file %2").arg(channel_.name, f.fileName()));
+            if (!store_message(m, log_).isEmpty()) continue;
+            dir.mkpath(QStringLiteral("stored"));
+            const QString done = dir.filePath(QStringLiteral("stored/") + f.fileName());
+            QFile::remove(done);
+            if (!QFile::rename(f.filePath(), done)) {
+                // Never read twice: a file that cannot be moved goes (it is stored).
+                log_(QStringLiteral("%1: %2 could not be moved into \"stored\"; it is removed")
+                         .arg(channel_.name, f.fileName()));
+                QFile::remove(f.filePath());
+            }
+            sizes.remove(f.fileName());
+        }
+        seen_ = sizes;
+    }
+
+private:
+    AnalyzerChannel channel_;
+    AnalyzerListener::Log log_;
+    QHash<QString, qint64> seen_;
+};
+
+} // namespace
+
+struct AnalyzerListener::Impl {
+    QList<AnalyzerChannel> channels;
+    Log log;
+    int timeout_ms;
+};
+
+AnalyzerListener::AnalyzerListener(QList<AnalyzerChannel> channels, Log log, int astm_timeout_ms,
+                                   QObject* parent)
+    : QObject(parent), impl_(new Impl{std::move(channels), std::move(log), astm_timeout_ms}) {}
+
+AnalyzerListener::~AnalyzerListener() = default;
+
+QStringList AnalyzerListener::start() {
+    QStringList problems;
+    const Log log = impl_->log;
+    const int timeout = impl_->timeout_ms;
+    for (const AnalyzerChannel& c : impl_->channels) {
+        if (c.port >= 0) {
+            auto* server = new QTcpServer(this);
+            if (!server->listen(QHostAddress::Any, quint16(c.port))) {
+                problems << QStringLiteral("%1: cannot listen on port %2: %3")
+                                .arg(c.name)
+                                .arg(c.port)
+                                .arg(server->errorString());
+                continue;
+            }
+            connect(server, &QTcpServer::newConnection, this, [server, c, log, timeout] {
+                while (QTcpSocket* socket = server->nextPendingConnection()) {
+                    const QString peer =
+                        QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+                    log(QStringLiteral("%1: %2 connected").arg(c.name, peer));
+                    new Session(c, socket, peer, log, timeout, socket);
+                    connect(socket, &QTcpSocket::disconnected, socket, [socket, c, peer, log] {
+                        log(QStringLiteral("%1: %2 disconnected").arg(c.name, peer));
+                        socket->deleteLater();
+                    });
+                }
+            });
+            log(QStringLiteral("%1: listening for %2 on port %3")
+                    .arg(c.name, c.protocol.toUpper())
+                    .arg(server->serverPort()));
+        } else if (!c.serial.isEmpty()) {
+            auto* port = new QSerialPort(c.serial, this);
+            port->setBaudRate(c.baud);
+            port->setParity(*parity_named(c.parity));
+            port->setDataBits(QSerialPort::DataBits(c.data_bits));
+            port->setStopBits(c.stop_bits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
+            port->setFlowControl(QSerialPort::NoFlowControl);
+            if (!port->open(QIODevice::ReadWrite)) {
+                problems
+                    << QStringLiteral("%1: cannot open %2: %3").arg(c.name, c.serial, port->errorString());
+                delete port;
+                continue;
+            }
+            new Session(c, port, c.serial, log, timeout, port);
+            log(QStringLiteral("%1: listening for %2 on %3 (%4 baud)")
+                    .arg(c.name, c.protocol.toUpper(), c.serial)
+                    .arg(c.baud));
+        } else {
+            if (!QDir(c.folder).exists()) {
+                problems << QStringLiteral("%1: the folder %2 does not exist").arg(c.name, c.folder);
+                continue;
+            }
+            new FolderWatch(c, log, this);
+            log(QStringLiteral("%1: watching the folder %2 for %3 files")
+                    .arg(c.name, c.folder, c.protocol.toUpper()));
+        }
+    }
+    return problems;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "analyzer_results.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+// tavora-lab-analyzer: receives what the analyzers send, over TCP, a serial
+// line or a folder the analyzer writes files into, and stores every message
+// as it came with its results waiting for review (pending_results). Every
+// message received, stored or refused is one line of the log.
+
+// One [analyzer NAME] section of tavora-lab.ini.
+struct AnalyzerChannel {
+    QString name;
+    QString protocol; // astm or hl7
+    // Exactly one of these: a TCP port (0: any free one, named in the log),
+    // a serial device, or a folder.
+    int port = -1;
+    QString serial;
+    int baud = 9600;
+    QString parity = QStringLiteral("none"); // none, even, odd, mark, space
+    int data_bits = 8;
+    int stop_bits = 1;
+    QString folder;
+};
+
+struct ChannelConfig {
+    QList<AnalyzerChannel> channels;
+    QStringList problems; // one per section that cannot be used, with why
+};
+ChannelConfig read_channel_config(const QString& ini_path);
+
+// Stores one message; an empty text, or why it was not stored.
+QString store_message(const ReceivedMessage& message, const std::function<void(const QString&)>& log);
+
+class AnalyzerListener : public QObject {
+    Q_OBJECT
+public:
+    using Log = std::function<void(const QString&)>;
+    // `astm_timeout_ms`: the ASTM receiver's timeout (the standard's 30 s).
+    AnalyzerListener(QList<AnalyzerChannel> channels, Log log, int astm_timeout_ms = 30000,
+                     QObject* parent = nullptr);
+    ~AnalyzerListener() override;
+
+    // Opens every channel; the problems of those that could not be opened.
+    QStringList start();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};

@@ -1,0 +1,182 @@
+#include "pending_window.h"
+
+#include "analyzer_results.h"
+#include "boxes.h"
+#include "failure_messages.h"
+#include "investigations.h"
+#include "message_box.h"
+#include "result_screen.h"
+#include "screen_registry.h"
+
+#include <QAbstractTableModel>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+const QStringList kHeadings = {
+    QStringLiteral("Status"), QStringLiteral("Lab ID"),   QStringLiteral("Test"),
+    QStringLiteral("Item"),   QStringLiteral("Code"),     QStringLiteral("Value"),
+    QStringLiteral("Flag"),   QStringLiteral("Analyzer"), QStringLiteral("Received")};
+
+QString status_text(PendingLine::Kind kind) {
+    switch (kind) {
+    case PendingLine::Kind::Ready:
+        return QStringLiteral("Ready");
+    case PendingLine::Kind::NoMapping:
+        return QStringLiteral("No box for this code");
+    case PendingLine::Kind::NoReport:
+        return QStringLiteral("No report yet");
+    }
+    return {};
+}
+
+} // namespace
+
+// The lines in memory, read once per refresh; cells are made as they are painted.
+class PendingModel : public QAbstractTableModel {
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    void set_lines(QList<PendingLine> lines) {
+        beginResetModel();
+        lines_ = std::move(lines);
+        endResetModel();
+    }
+    const QList<PendingLine>& lines() const { return lines_; }
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(lines_.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(kHeadings.size());
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole || !index.isValid()) return {};
+        const PendingLine& l = lines_[index.row()];
+        const AnalyzerResult& r = l.pending.result;
+        switch (index.column()) {
+        case 0:
+            return status_text(l.kind);
+        case 1:
+            return r.lab_id;
+        case 2:
+            return l.test;
+        case 3:
+            return l.item;
+        case 4:
+            return r.code;
+        case 5:
+            return r.units.isEmpty() ? r.value : r.value + u' ' + r.units;
+        case 6:
+            return r.flag;
+        case 7:
+            return l.pending.analyzer;
+        default:
+            return l.pending.received_at.left(16).replace(u'T', u' ');
+        }
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (role != Qt::DisplayRole || orientation != Qt::Horizontal) return {};
+        return kHeadings.value(section);
+    }
+
+private:
+    QList<PendingLine> lines_;
+};
+
+PendingResultsWindow::PendingResultsWindow(QWidget* parent) : QWidget(parent) {
+    setObjectName(QString::fromLatin1(kPendingResultsScreen));
+    setWindowTitle(QStringLiteral("Pending analyzer results"));
+    apply_screen_look(this);
+    resize(980, 520);
+    count_ = new QLabel(this);
+    count_->setObjectName(QStringLiteral("pending_count"));
+    model_ = new PendingModel(this);
+    grid_ = new QTableView(this);
+    grid_->setObjectName(QStringLiteral("pending_list"));
+    grid_->setAccessibleName(QStringLiteral("Pending analyzer results"));
+    grid_->setModel(model_);
+    grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid_->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid_->verticalHeader()->hide();
+    grid_->verticalHeader()->setDefaultSectionSize(grid_->fontMetrics().height() + 6);
+    grid_->horizontalHeader()->setStretchLastSection(true);
+    grid_->installEventFilter(this);
+    connect(grid_, &QTableView::doubleClicked, this, [this](const QModelIndex& i) { open_row(i.row()); });
+    count_->setBuddy(grid_);
+    auto* open = named_button(this, "open_report", "&Open report");
+    connect(open, &QPushButton::clicked, this, [this] {
+        const QModelIndex current = grid_->currentIndex();
+        open_row(current.isValid() ? current.row() : 0);
+    });
+    auto* again = named_button(this, "refresh", "&Refresh");
+    connect(again, &QPushButton::clicked, this, &PendingResultsWindow::refresh);
+    auto* close_button = named_button(this, "close", "&Close");
+    connect(close_button, &QPushButton::clicked, this, &QWidget::close);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(count_, 1);
+    buttons->addWidget(open);
+    buttons->addWidget(again);
+    buttons->addWidget(close_button);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(grid_, 1);
+    layout->addLayout(buttons);
+    enter_presses_buttons(this);
+    refresh();
+}
+
+const QList<PendingLine>& PendingResultsWindow::lines() const {
+    return model_->lines();
+}
+
+void PendingResultsWindow::refresh() {
+    const QString action = QStringLiteral("Reading the pending analyzer results");
+    auto pending = all_pending_results();
+    if (report_failure(pending.error, action)) return;
+    QStringList lab_ids;
+    QString last;
+    for (const PendingResult& p : pending.value)
+        if (p.result.lab_id != last) lab_ids << (last = p.result.lab_id);
+    auto tests = tests_of_reports(lab_ids);
+    if (report_failure(tests.error, action)) return;
+    model_->set_lines(
+        pending_overview(pending.value, read_analyzer_codes(analyzer_codes_path()), tests.value));
+    const qsizetype ready =
+        std::count_if(model_->lines().begin(), model_->lines().end(),
+                      [](const PendingLine& l) { return l.kind == PendingLine::Kind::Ready; });
+    count_->setText(QStringLiteral("%1 result(s) waiting, %2 ready for their reports")
+                        .arg(model_->rowCount())
+                        .arg(ready));
+    if (model_->rowCount() > 0) grid_->selectRow(0);
+}
+
+void PendingResultsWindow::open_row(int row) {
+    if (row < 0 || row >= model_->rowCount()) return;
+    const PendingLine& line = model_->lines()[row];
+    const Investigation* test = catalogue::by_test(line.test);
+    if (line.kind == PendingLine::Kind::NoReport || !test) {
+        show_message(QStringLiteral("Lab ID %1 has no report yet. Save its report on the test screen; the "
+                                    "analyzer's results wait for it.")
+                         .arg(line.pending.result.lab_id));
+        return;
+    }
+    if (auto* screen = qobject_cast<TestScreen*>(screens::open(QString::fromLatin1(test->screen))))
+        screen->look_up(line.pending.result.lab_id.toLongLong());
+}
+
+bool PendingResultsWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == grid_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            open_row(grid_->currentIndex().row());
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,124 @@
+#include "analyzer_review.h"
+
+#include "boxes.h"
+
+#include <algorithm>
+#include <limits>
+#include <map>
+#include <tuple>
+
+namespace {
+
+// Captions and test names as the laboratory types them into the codes file:
+// letter case and runs of blanks do not matter.
+bool same_name(const QString& a, const QString& b) {
+    return a.simplified().compare(b.simplified(), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+const TestDefinition* mapped_test(const CodeMapping& mapping) {
+    for (const TestDefinition* test : test_catalogue())
+        if (same_name(QString::fromUtf8(test->investigation->test), mapping.test)) return test;
+    return nullptr;
+}
+
+int mapped_box(const TestDefinition& test, const CodeMapping& mapping) {
+    if (!same_name(QString::fromUtf8(test.investigation->test), mapping.test)) return -1;
+    for (int i = 0; i < test.box_count; ++i)
+        if (!test.items[i].disabled && same_name(QString::fromUtf8(test.items[i].caption), mapping.item))
+            return i;
+    return -1;
+}
+
+QStringList code_problems(const AnalyzerCodes& codes) {
+    QStringList out = codes.problems;
+    for (const CodeMapping& m : codes.mappings) {
+        const TestDefinition* test = mapped_test(m);
+        if (!test)
+            out << QStringLiteral("line %1: %2: no test is called \"%3\"").arg(m.line).arg(m.code, m.test);
+        else if (mapped_box(*test, m) < 0)
+            out << QStringLiteral("line %1: %2: %3 has no item \"%4\"")
+                       .arg(m.line)
+                       .arg(m.code, m.test, m.item);
+    }
+    return out;
+}
+
+bool code_is_mapped(const AnalyzerCodes& codes, const QString& code) {
+    for (const CodeMapping& m : codes.mappings)
+        if (m.code.compare(code, Qt::CaseInsensitive) == 0 && mapped_test(m)) return true;
+    return false;
+}
+
+AnalyzerFill analyzer_fill(const TestDefinition& test, const QList<PendingResult>& pending,
+                           const AnalyzerCodes& codes, const QStringList& box_texts,
+                           const std::function<bool(const QString&)>& only_unit) {
+    // Box by box: the latest result, and every result sent for it.
+    std::map<int, std::pair<const PendingResult*, const CodeMapping*>> latest;
+    std::map<int, QList<qint64>> used;
+    for (const PendingResult& p : pending)
+        for (const CodeMapping& m : codes.mappings) {
+            if (m.code.compare(p.result.code, Qt::CaseInsensitive) != 0) continue;
+            const int box = mapped_box(test, m);
+            if (box < 0) continue;
+            used[box] << p.id;
+            if (!latest.count(box) || latest[box].first->id < p.id) latest[box] = {&p, &m};
+            break;
+        }
+    AnalyzerFill fill;
+    for (const auto& [box, found] : latest) {
+        const QString shown = box_texts.value(box);
+        const QString initial = QString::fromUtf8(test.items[box].initial_text);
+        const bool typed = !only_unit(shown);
+        // In front of the unit the box shows, as typing puts it; a box that
+        // shows none gets the codes file's unit.
+        QString unit = !typed && !trim_blanks(shown).isEmpty() ? shown
+                       : !trim_blanks(initial).isEmpty()       ? initial
+                       : found.second->unit.isEmpty()          ? QString()
+                                                               : u' ' + found.second->unit;
+        const QString text = found.first->result.value + unit;
+        if (text.size() > test.max_length) continue; // longer than the box takes: typed by hand
+        fill.boxes << AnalyzerFill::Box{box, text, typed, used[box]};
+    }
+    return fill;
+}
+
+QList<PendingLine> pending_overview(const QList<PendingResult>& pending, const AnalyzerCodes& codes,
+                                    const QHash<QString, QString>& report_tests) {
+    QMultiHash<QString, const CodeMapping*> by_code;
+    for (const CodeMapping& m : codes.mappings)
+        by_code.insert(m.code.toLower(), &m);
+    QList<PendingLine> lines;
+    lines.reserve(pending.size());
+    for (const PendingResult& p : pending) {
+        PendingLine line{PendingLine::Kind::NoReport, p, report_tests.value(p.result.lab_id), {}};
+        if (line.test.isEmpty()) {
+            lines << line;
+            continue;
+        }
+        line.kind = PendingLine::Kind::NoMapping;
+        const TestDefinition* test = nullptr;
+        for (const TestDefinition* t : test_catalogue())
+            if (same_name(QString::fromUtf8(t->investigation->test), line.test)) test = t;
+        const auto candidates = by_code.values(p.result.code.toLower());
+        for (const CodeMapping* m : candidates) {
+            const int box = test ? mapped_box(*test, *m) : -1;
+            if (box < 0) continue;
+            line.kind = PendingLine::Kind::Ready;
+            line.item = trim_blanks(QString::fromUtf8(test->items[box].caption));
+        }
+        lines << line;
+    }
+    // Whole-number lab ids in their numeric order, others after them.
+    auto lab_key = [](const QString& id) {
+        bool whole = false;
+        const qint64 n = id.toLongLong(&whole);
+        return std::pair(whole ? n : std::numeric_limits<qint64>::max(), id);
+    };
+    std::stable_sort(lines.begin(), lines.end(), [&](const PendingLine& a, const PendingLine& b) {
+        return std::tuple(int(a.kind), lab_key(a.pending.result.lab_id), a.pending.id) <
+               std::tuple(int(b.kind), lab_key(b.pending.result.lab_id), b.pending.id);
+    });
+    return lines;
+}
