@@ -6,7 +6,8 @@ cd "$(dirname "$0")"
 source ./scripts_common.sh
 
 # The suites that also run against a PostgreSQL server start a throwaway
-# cluster of their own (tools/pg_test_cluster.sh) and stop it afterwards.
-install_missing "${PACKAGES[@]}" "${SERVER_PACKAGES[@]}" poppler-utils python3
+# cluster of their own (tools/pg_test_cluster.sh) and stop it afterwards; the
+# serial-line test links two pseudo-terminals with socat.
+install_missing "${PACKAGES[@]}" "${SERVER_PACKAGES[@]}" poppler-utils python3 socat
 build "$@"
 ctest --test-dir build --output-on-failure --timeout 300

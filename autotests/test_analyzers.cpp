@@ -1,0 +1,507 @@
+// Results from the analyzers: the ASTM and HL7 protocols on the plain classes
+// that decide them, then the real listener program, fed by an analyzer
+// simulated here over TCP and over a serial line (a pseudo-terminal pair).
+#include "test_support.h"
+
+#include "analyzer_results.h"
+#include "astm.h"
+#include "hl7.h"
+#include "tavora_module.h"
+
+#include <QProcess>
+#include <QSerialPort>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTcpSocket>
+#include <QtConcurrent>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+using namespace astm;
+
+// A complete message: two patients, three orders, a comment, a result with
+// escapes and one whose value repeats.
+const QByteArray kRecords = "H|\\^&|||Counter^2.1|||||||P|LIS2-A2|20261209101500\r"
+                            "P|1||PID-1\r"
+                            "O|1|00042||^^^CBC\r"
+                            "R|1|^^^HGB|13.5|g/dl|12-16|N||F\r"
+                            "C|1|I|calibrated today|G\r"
+                            "R|2|^^^WBC|7200\\7300|/cumm||H||F\r"
+                            "P|2||PID-2\r"
+                            "O|1|43||^^^CHEM\r"
+                            "R|1|^^^GLU^local|95|mg&S&dl||N||F\r"
+                            "O|2|44||^^^CHEM\r"
+                            "R|1|^^^K|6&F&8|mmol/L||HH||F\r"
+                            "L|1|N\r";
+
+QString results_text(const QList<AnalyzerResult>& results) {
+    QStringList out;
+    for (const AnalyzerResult& r : results)
+        out << QStringList{r.lab_id, r.code, r.value, r.units, r.flag}.join(u'|');
+    return out.join(u';');
+}
+
+// The frames of kRecords with several records in one frame and a record
+// across two frames.
+QList<QByteArray> mixed_frames() {
+    const QList<QByteArray> records = kRecords.split('\r');
+    QList<QByteArray> frames;
+    frames << frame(1, records[0] + '\r', true);
+    frames << frame(2, records[1] + '\r' + records[2] + '\r' + records[3] + '\r', true);
+    const QByteArray long_one = records[4] + '\r';
+    frames << frame(3, long_one.left(7), false) << frame(4, long_one.mid(7), true);
+    QByteArray rest;
+    for (int i = 5; i < records.size(); ++i)
+        if (!records[i].isEmpty()) rest += records[i] + '\r';
+    frames << frame(5, rest, true);
+    return frames;
+}
+
+// The receiving side on its own, with what it delivered and abandoned.
+struct Receiver {
+    QList<QByteArray> delivered;
+    QList<std::pair<QByteArray, QString>> abandoned;
+    int refuse_next = 0; // deliveries to refuse (the database could not store them)
+    int attempts = 0;
+    AstmLink link{[this](const QByteArray& m) {
+                      ++attempts;
+                      if (refuse_next > 0) return --refuse_next, false;
+                      delivered << m;
+                      return true;
+                  },
+                  [this](const QByteArray& m, const QString& why) {
+                      abandoned << std::pair{m, why};
+                  }};
+    qint64 now = 1000;
+    QByteArray send(const QByteArray& bytes) { return link.receive(bytes, now); }
+};
+
+QByteArray acks(int n) {
+    return QByteArray(n, kAck);
+}
+
+QByteArray corrupted(QByteArray f) {
+    f[f.size() - 4] = f[f.size() - 4] == '0' ? '1' : '0'; // a checksum digit
+    return f;
+}
+
+// A running tavora-lab-analyzer and what it logged.
+class Listener {
+public:
+    Listener(const QString& db, const QString& ini) {
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.start(QStringLiteral(LISTENER_TOOL), {"--db", db, "--config", ini});
+    }
+    ~Listener() { stop(); }
+    void stop() {
+        if (process_.state() == QProcess::NotRunning) return;
+        process_.kill(); // as a power cut would: no goodbye
+        process_.waitForFinished();
+    }
+    bool wait_for(const QString& text, int ms = 15000) {
+        QElapsedTimer t;
+        t.start();
+        while (!log().contains(text) && t.elapsed() < ms && process_.state() != QProcess::NotRunning)
+            process_.waitForReadyRead(100);
+        return log().contains(text);
+    }
+    int port(const QString& analyzer) {
+        if (!wait_for(analyzer + ": listening for")) return -1;
+        const QRegularExpression re(QRegularExpression::escape(analyzer) +
+                                    ": listening for \\w+ on port (\\d+)");
+        return re.match(log()).captured(1).toInt();
+    }
+    QString log() {
+        log_ += QString::fromUtf8(process_.readAll());
+        return log_;
+    }
+
+private:
+    QProcess process_;
+    QString log_;
+};
+
+// Writes `bytes` and reads the `expect` bytes of the answer.
+QByteArray exchange(QIODevice& line, const QByteArray& bytes, int expect = 1) {
+    line.write(bytes);
+    line.waitForBytesWritten(5000);
+    QByteArray got;
+    QElapsedTimer t;
+    t.start();
+    while (got.size() < expect && t.elapsed() < 15000) {
+        if (line.bytesAvailable() == 0) line.waitForReadyRead(200);
+        got += line.read(expect - got.size());
+    }
+    return got;
+}
+
+// The analyzer's side of an ASTM transfer: ENQ, every frame, EOT; or, with
+// `frames_sent`, only that many frames and no EOT (the listener dies then).
+bool send_astm(QIODevice& line, const QByteArray& records, int frames_sent = -1) {
+    if (exchange(line, QByteArray(1, kEnq)) != acks(1)) return false;
+    const QList<QByteArray> fs = frames(records);
+    for (int i = 0; i < fs.size() && (frames_sent < 0 || i < frames_sent); ++i)
+        if (exchange(line, fs[i]) != acks(1)) return false;
+    if (frames_sent < 0) {
+        line.write(QByteArray(1, kEot));
+        line.waitForBytesWritten(5000);
+    }
+    return true;
+}
+
+// One HL7 message sent and its acknowledgement read.
+QByteArray send_hl7(QTcpSocket& socket, const QByteArray& message) {
+    socket.write(hl7::frame(message));
+    hl7::MllpReader reader;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 15000) {
+        if (!socket.waitForReadyRead(200)) continue;
+        const QList<QByteArray> got = reader.feed(socket.readAll());
+        if (!got.isEmpty()) return got[0];
+    }
+    return {};
+}
+
+QByteArray oru(const QString& control, const QString& lab_id, const QString& obx) {
+    return QStringLiteral("MSH|^~\\&|CHEM|LAB|||20261209||ORU^R01|%1|P|2.3.1\rPID|1||PID-1\r"
+                          "OBR|1||%2|CHEM\r%3")
+        .arg(control, lab_id, obx)
+        .toLatin1();
+}
+
+} // namespace
+
+class TestAnalyzers : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ProgramFolder> folder_;
+
+    QString database() const {
+        return testing_on_server() ? folder_->server_url() : folder_->database_path();
+    }
+    QString ini(const QString& sections) const {
+        const QString path = folder_->path() + "/analyzers-" + QString::number(qHash(sections)) + ".ini";
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(sections.toUtf8());
+        return path;
+    }
+
+private slots:
+    void init() { folder_ = std::make_unique<ProgramFolder>(); }
+    void cleanup() { folder_.reset(); }
+
+    void astm_frames_are_read_however_the_bytes_come();
+    void astm_faults_on_the_line_data();
+    void astm_faults_on_the_line();
+    void astm_records_are_read_data();
+    void astm_records_are_read();
+    void hl7_messages_are_read_data();
+    void hl7_messages_are_read();
+    void the_listener_stores_and_acknowledges_over_tcp();
+    void nothing_is_half_stored_when_the_listener_dies();
+    void two_listeners_write_at_once();
+    void a_serial_line_is_read_for_real();
+};
+
+void TestAnalyzers::astm_frames_are_read_however_the_bytes_come() {
+    QByteArray stream(1, kEnq);
+    const QList<QByteArray> fs = mixed_frames();
+    for (const QByteArray& f : fs)
+        stream += f;
+    stream += kEot;
+    // Cut in two at every byte, then one byte at a time.
+    for (int cut = 0; cut <= stream.size(); ++cut) {
+        Receiver r;
+        QByteArray replies = r.send(stream.left(cut));
+        replies += r.send(stream.mid(cut));
+        QCOMPARE(replies, acks(1 + fs.size()));
+        QCOMPARE(r.delivered, QList<QByteArray>{kRecords});
+        QVERIFY(r.abandoned.isEmpty());
+        QVERIFY(r.link.idle());
+    }
+    Receiver r;
+    QByteArray replies;
+    for (char c : stream)
+        replies += r.send(QByteArray(1, c));
+    QCOMPARE(replies, acks(1 + fs.size()));
+    QCOMPARE(r.delivered, QList<QByteArray>{kRecords});
+    // frames() splits a record longer than a frame and sends it whole.
+    const QByteArray long_message = "H|\\^&\rC|1|I|" + QByteArray(600, 'x') + "|G\rL|1\r";
+    Receiver split;
+    QByteArray all(1, kEnq);
+    for (const QByteArray& f : frames(long_message))
+        all += f;
+    QCOMPARE(split.send(all + kEot).count(kAck), 1 + int(frames(long_message).size()));
+    QCOMPARE(split.delivered, QList<QByteArray>{long_message});
+}
+
+void TestAnalyzers::astm_faults_on_the_line_data() {
+    // Steps: "E" ENQ, "T" EOT, "fN" frame N of the message, "bN" frame N with a bad
+    // checksum, "xN" frame N numbered wrongly, "s" 30 s of silence, "r" the
+    // database refuses the next message. Then the replies expected, and the
+    // messages delivered and abandoned.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QByteArray>("replies");
+    QTest::addColumn<int>("delivered");
+    QTest::addColumn<QString>("abandoned");
+    const QByteArray A(1, kAck), N(1, kNak);
+    QTest::newRow("a bad checksum is NAK'd, the retransmission taken")
+        << QStringList{"E", "f1", "b2", "f2", "f3", "f4", "f5", "T"} << A + A + N + A + A + A + A << 1 << "";
+    QTest::newRow("six failures end the transfer")
+        << QStringList{"E", "f1", "b2", "b2", "b2", "b2", "b2", "b2", "T"} << A + A + N + N + N + N + N + N
+        << 0 << "the transfer ended";
+    QTest::newRow("a frame numbered out of turn is refused")
+        << QStringList{"E", "f1", "x3", "f2", "f3", "f4", "f5", "T"} << A + A + N + A + A + A + A << 1 << "";
+    QTest::newRow("a frame sent again after a lost ACK counts once")
+        << QStringList{"E", "f1", "f1", "f2", "f2", "f3", "f4", "f5", "T"} << A + A + A + A + A + A + A + A
+        << 1 << "";
+    QTest::newRow("silence ends the transfer")
+        << QStringList{"E", "f1", "f2", "s", "f3"} << A + A + A << 0 << "fell silent";
+    QTest::newRow("the analyzer starts again: the line is its")
+        << QStringList{"E", "f1", "f2", "E", "f1", "f2", "f3", "f4", "f5", "T"}
+        << A + A + A + A + A + A + A + A + A << 1 << "began again";
+    QTest::newRow("a message the database refuses is sent again")
+        << QStringList{"E", "f1", "f2", "f3", "f4", "r", "f5", "f5", "T"} << A + A + A + A + A + N + A << 1
+        << "";
+}
+
+void TestAnalyzers::astm_faults_on_the_line() {
+    QFETCH(QStringList, steps);
+    const QList<QByteArray> fs = mixed_frames();
+    Receiver r;
+    QByteArray replies;
+    for (const QString& s : steps) {
+        const int n = s.mid(1).toInt();
+        if (s == "E") replies += r.send(QByteArray(1, kEnq));
+        if (s == "T") replies += r.send(QByteArray(1, kEot));
+        if (s == "r") r.refuse_next = 1;
+        if (s == "s") {
+            r.link.tick(r.now + 29999);
+            QVERIFY(!r.link.idle());
+            r.now += 30000;
+            r.link.tick(r.now);
+            QVERIFY(r.link.idle());
+        }
+        if (s.startsWith('f')) replies += r.send(fs[n - 1]);
+        if (s.startsWith('b')) replies += r.send(corrupted(fs[n - 1]));
+        if (s.startsWith('x')) replies += r.send(frame(n, "R|9|^^^X|1\r", true));
+    }
+    QTEST(replies, "replies");
+    QTEST(int(r.delivered.size()), "delivered");
+    if (!r.delivered.isEmpty()) QCOMPARE(r.delivered[0], kRecords);
+    QFETCH(QString, abandoned);
+    QCOMPARE(r.abandoned.size(), abandoned.isEmpty() ? 0 : 1);
+    if (!abandoned.isEmpty()) {
+        QVERIFY2(r.abandoned[0].second.contains(abandoned), qPrintable(r.abandoned[0].second));
+        QVERIFY(r.abandoned[0].first.startsWith("H|")); // what came of it is kept
+    }
+}
+
+void TestAnalyzers::astm_records_are_read_data() {
+    QTest::addColumn<QByteArray>("records");
+    QTest::addColumn<QString>("results");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("patients, orders, comments, escapes, repeats")
+        << kRecords << "00042|HGB|13.5|g/dl|N;00042|WBC|7200|/cumm|H;43|GLU|95|mg^dl|N;44|K|6|8|mmol/L|HH"
+        << "";
+    QTest::newRow("the header's own delimiters")
+        << QByteArray("H!@#$\rP!1\rO!1!51\rR!1!###NA!140$F$2!mmol#L!!N\rL!1\r") << "51|NA|140!2|mmol|N"
+        << "";
+    QTest::newRow("the test id's first part where no local code")
+        << QByteArray("H|\\^&\rO|1|7\rR|1|TSH^Thyrotropin|2.1|uIU/ml\rL|1\r") << "7|TSH|2.1|uIU/ml|"
+        << "";
+    QTest::newRow("no header") << QByteArray("P|1\rO|1|7\rL|1\r") << ""
+                               << "header (H)";
+    QTest::newRow("a result before any order") << QByteArray("H|\\^&\rP|1\rR|1|^^^K|4\rL|1\r") << ""
+                                               << "before any order";
+    QTest::newRow("no terminator") << QByteArray("H|\\^&\rO|1|7\rR|1|^^^K|4\r") << ""
+                                   << "terminator (L)";
+}
+
+void TestAnalyzers::astm_records_are_read() {
+    QFETCH(QByteArray, records);
+    const Parsed parsed = parse_message(records);
+    QFETCH(QString, problem);
+    if (problem.isEmpty())
+        QCOMPARE(parsed.problem, QString());
+    else
+        QVERIFY2(parsed.problem.contains(problem), qPrintable(parsed.problem));
+    // The value "6&F&8" of K is "6|8": joined with | here it reads as one more field.
+    QTEST(results_text(parsed.results), "results");
+}
+
+void TestAnalyzers::hl7_messages_are_read_data() {
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QString>("results");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("OBR-3 and OBX-3, -5, -6, -8")
+        << oru("C1", "61", "OBX|1|NM|GLU^Glucose||95|mg/dl|70-110|N|||F\rOBX|2|NM|K||6.8|mmol/L||HH|||F\r")
+        << "61|GLU|95|mg/dl|N;61|K|6.8|mmol/L|HH"
+        << "";
+    QTest::newRow("OBR-2 where OBR-3 is empty")
+        << QByteArray("MSH|^~\\&|A|B|||1||ORU^R01|C2|P|2.5\rOBR|1|62||X\rOBX|1|NM|TSH||2.1|uIU/ml\r")
+        << "62|TSH|2.1|uIU/ml|"
+        << "";
+    QTest::newRow("its own encoding characters and escapes")
+        << QByteArray("MSH#$%@*#A#B###1##ORU$R01#C3#P#2.3\rOBR#1##63\rOBX#1#ST#NOTE##a@F@b@S@c@T@d#x$y\r")
+        << "63|NOTE|a#b$c*d|x|"
+        << "";
+    QTest::newRow("not a result message") << QByteArray("MSH|^~\\&|A|B|||1||ADT^A01|C4|P|2.3\r") << ""
+                                          << "not a result message";
+    QTest::newRow("a result before its order")
+        << QByteArray("MSH|^~\\&|A|B|||1||ORU^R01|C5|P|2.3\rOBX|1|NM|K||4\r") << ""
+        << "before any OBR";
+    QTest::newRow("no MSH") << QByteArray("PID|1\r") << ""
+                            << "MSH";
+}
+
+void TestAnalyzers::hl7_messages_are_read() {
+    QFETCH(QByteArray, message);
+    const hl7::Parsed parsed = hl7::parse_message(message);
+    QFETCH(QString, problem);
+    if (problem.isEmpty())
+        QCOMPARE(parsed.problem, QString());
+    else
+        QVERIFY2(parsed.problem.contains(problem), qPrintable(parsed.problem));
+    QTEST(results_text(parsed.results), "results");
+    // Every message is answered in its own encoding, naming its control id.
+    const QByteArray ack =
+        hl7::acknowledgement(message, parsed.problem.isEmpty() ? "AA" : "AR", parsed.problem);
+    if (message.startsWith("MSH")) {
+        const char f = message[3];
+        QVERIFY(ack.startsWith("MSH" + message.mid(3, 5)));
+        const QByteArray control = message.split(f).value(9);
+        QVERIFY2(
+            ack.contains(QByteArray("\rMSA") + f + (parsed.problem.isEmpty() ? "AA" : "AR") + f + control),
+            ack.constData());
+    }
+    // Framed, split and joined anywhere, with noise between frames.
+    const QByteArray stream = "noise" + hl7::frame(message) + "\r\n" + hl7::frame("MSH|^~\\&|2");
+    for (int cut = 0; cut <= stream.size(); ++cut) {
+        hl7::MllpReader reader;
+        QList<QByteArray> got = reader.feed(stream.left(cut));
+        got += reader.feed(stream.mid(cut));
+        QCOMPARE(got, (QList<QByteArray>{message, "MSH|^~\\&|2"}));
+    }
+}
+
+void TestAnalyzers::the_listener_stores_and_acknowledges_over_tcp() {
+    Listener listener(database(), ini("[analyzer counter]\nprotocol=astm\nlisten=0\n"
+                                      "[analyzer chemistry]\nprotocol=hl7\nlisten=0\n"
+                                      "[analyzer broken]\nprotocol=smoke\nlisten=0\n"));
+    const int astm_port = listener.port("counter"), hl7_port = listener.port("chemistry");
+    QVERIFY2(astm_port > 0 && hl7_port > 0, qPrintable(listener.log()));
+    QVERIFY(listener.log().contains("not used: [analyzer broken]: protocol must be astm or hl7"));
+
+    QTcpSocket counter;
+    counter.connectToHost("127.0.0.1", quint16(astm_port));
+    QVERIFY(counter.waitForConnected(5000));
+    QVERIFY(send_astm(counter, kRecords));
+    QVERIFY(listener.wait_for("counter: message 1 stored: 4 results for lab id 42, 43, 44"));
+    QCOMPARE(number_of("select count(*) from pending_results where lab_id = '42' and taken_at = ''"), 2);
+
+    QTcpSocket chemistry;
+    chemistry.connectToHost("127.0.0.1", quint16(hl7_port));
+    QVERIFY(chemistry.waitForConnected(5000));
+    // A lab id no report has and a code the codes file does not know are kept too.
+    const QByteArray ack = send_hl7(chemistry, oru("CTRL-7", "9001", "OBX|1|NM|XYZ||12|u\r"));
+    // The acknowledgement comes once the message is stored.
+    QVERIFY2(ack.contains("\rMSA|AA|CTRL-7"), ack.constData());
+    QCOMPARE(number_of("select count(*) from pending_results where lab_id = '9001' and code = 'XYZ'"), 1);
+    const QByteArray refused = send_hl7(chemistry, "MSH|^~\\&|A|B|||1||ADT^A01|CTRL-8|P|2.3\r");
+    QVERIFY2(refused.contains("\rMSA|AR|CTRL-8|not a result message"), refused.constData());
+    QVERIFY(listener.wait_for("chemistry: message 3 refused and kept: not a result message"));
+    // Kept as it came, with why.
+    const auto kept = select_first("select raw, problem, protocol from analyzer_messages where id = 3");
+    QVERIFY(kept.ok() && kept.value);
+    QCOMPARE(kept.value->value(0).toByteArray(), QByteArray("MSH|^~\\&|A|B|||1||ADT^A01|CTRL-8|P|2.3\r"));
+    QVERIFY(kept.value->text(1).contains("ADT^A01"));
+    QCOMPARE(kept.value->text(2), QString("hl7"));
+    QCOMPARE(number_of("select count(*) from pending_results where message_id = 3"), 0);
+}
+
+void TestAnalyzers::nothing_is_half_stored_when_the_listener_dies() {
+    const QString config = ini("[analyzer counter]\nprotocol=astm\nlisten=0\n");
+    auto listener = std::make_unique<Listener>(database(), config);
+    const int port = listener->port("counter");
+    QVERIFY(port > 0);
+    QTcpSocket line;
+    line.connectToHost("127.0.0.1", quint16(port));
+    QVERIFY(line.waitForConnected(5000));
+    // The header, patient, order and a result are in; the listener dies before the L record.
+    QVERIFY(send_astm(line, kRecords, 3));
+    listener.reset();
+    QCOMPARE(number_of("select count(*) from analyzer_messages"), 0);
+    QCOMPARE(number_of("select count(*) from pending_results"), 0);
+    // Started again, it takes the analyzer's retransmission whole.
+    Listener again(database(), config);
+    QTcpSocket retry;
+    retry.connectToHost("127.0.0.1", quint16(again.port("counter")));
+    QVERIFY(retry.waitForConnected(5000));
+    QVERIFY(send_astm(retry, kRecords));
+    QVERIFY(again.wait_for("message 1 stored"));
+    QCOMPARE(number_of("select count(*) from pending_results"), 4);
+}
+
+void TestAnalyzers::two_listeners_write_at_once() {
+    Listener one(database(), ini("[analyzer first]\nprotocol=hl7\nlisten=0\n"));
+    Listener two(database(), ini("[analyzer second]\nprotocol=hl7\nlisten=0\n"));
+    const int ports[] = {one.port("first"), two.port("second")};
+    QVERIFY(ports[0] > 0 && ports[1] > 0);
+    constexpr int kEach = 40;
+    auto analyzer = [&](int which) {
+        QTcpSocket s;
+        s.connectToHost("127.0.0.1", quint16(ports[which]));
+        if (!s.waitForConnected(5000)) return 0;
+        int acked = 0;
+        for (int i = 0; i < kEach; ++i) {
+            const QString lab = QString::number(1000 * (which + 1) + i);
+            acked += send_hl7(s, oru(lab, lab, "OBX|1|NM|HGB||13|g/dl\rOBX|2|NM|WBC||7000|/cumm\r"))
+                         .contains("|AA|" + lab.toLatin1());
+        }
+        return acked;
+    };
+    QFuture<int> first = QtConcurrent::run(analyzer, 0), second = QtConcurrent::run(analyzer, 1);
+    QCOMPARE(first.result() + second.result(), 2 * kEach);
+    QCOMPARE(number_of("select count(*) from analyzer_messages"), 2 * kEach);
+    QCOMPARE(number_of("select count(distinct lab_id) from pending_results"), 2 * kEach);
+    QCOMPARE(number_of("select count(*) from pending_results"), 4 * kEach);
+    QCOMPARE(number_of("select count(*) from pending_results p left join analyzer_messages m on "
+                       "m.id = p.message_id where m.id is null"),
+             0);
+}
+
+void TestAnalyzers::a_serial_line_is_read_for_real() {
+    const QString socat = QStandardPaths::findExecutable("socat");
+    if (socat.isEmpty()) QFAIL("socat is needed (./test.sh installs it)");
+    // Two linked pseudo-terminals: the analyzer's end and the listener's.
+    const QString analyzer_end = folder_->path() + "/analyzer-tty", lis_end = folder_->path() + "/lis-tty";
+    QProcess pair;
+    pair.start(socat, {"-d", "-d", "pty,raw,echo=0,link=" + analyzer_end, "pty,raw,echo=0,link=" + lis_end});
+    QElapsedTimer t;
+    t.start();
+    while (!(QFile::exists(analyzer_end) && QFile::exists(lis_end)) && t.elapsed() < 10000)
+        QTest::qWait(50);
+    QVERIFY(QFile::exists(lis_end));
+    Listener listener(database(), ini("[analyzer counter]\nprotocol=astm\nserial=" + lis_end +
+                                      "\nbaud=9600\nparity=none\ndata-bits=8\nstop-bits=1\n"));
+    QVERIFY2(listener.wait_for("counter: listening for ASTM on " + lis_end), qPrintable(listener.log()));
+    QSerialPort line(analyzer_end);
+    line.setBaudRate(9600);
+    QVERIFY2(line.open(QIODevice::ReadWrite), qPrintable(line.errorString()));
+    QVERIFY(send_astm(line, kRecords));
+    QVERIFY2(listener.wait_for("counter: message 1 stored: 4 results"), qPrintable(listener.log()));
+    QCOMPARE(number_of("select count(*) from pending_results where lab_id = '44' and code = 'K'"), 1);
+    line.close();
+    listener.stop();
+    pair.kill();
+    pair.waitForFinished();
+}
+
+TAVORA_TEST_MAIN(TestAnalyzers)
+#include "test_analyzers.moc"
