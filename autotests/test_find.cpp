@@ -2,6 +2,8 @@
 #include "test_support.h"
 
 #include "accounts.h"
+#include "analyzer_results.h"
+#include "pending_window.h"
 
 #include "verify_list.h"
 
@@ -110,6 +112,7 @@ private slots:
     void find_window_from_the_keyboard();
     void a_number_typed_goes_to_that_patient();
     void reports_to_verify_oldest_first_and_opened_by_enter();
+    void analyzer_results_wait_in_their_window_and_fill_the_screen();
 };
 
 void TestFind::search_by_every_kind_of_key_data() {
@@ -401,6 +404,61 @@ void TestFind::reports_to_verify_oldest_first_and_opened_by_enter() {
     screen->verify();
     list->refresh();
     QCOMPARE(rows->rowCount(), 1);
+    app_state().account.reset();
+}
+
+void TestFind::analyzer_results_wait_in_their_window_and_fill_the_screen() {
+    QVERIFY(QFile::copy(REPORT_FILES_DIR "/analyzer_codes.tsv", folder_->path() + "/analyzer_codes.tsv"));
+    app_state().account = Account{"tamor", "", "", Role::Technician};
+    // A laboratory whose analyzers never sent anything sees no tile.
+    auto* menu = qobject_cast<MainMenu*>(screens::open(kMainMenu));
+    QVERIFY(!menu->findChild<QWidget*>(kPendingResultsScreen));
+    close_screens();
+    report(5, 9, "2026-12-08", "Routine haemotology", "Routine_haemotology", {{0, "Blasts", "0%"}});
+    QVERIFY(store_analyzer_message(
+                {"counter",
+                 "astm",
+                 "raw",
+                 {{"5", "HGB", "13.1"}, {"5", "WBC", "7200"}, {"5", "XYZ", "1"}, {"77", "PLT", "250000"}},
+                 {}})
+                .ok());
+    menu = qobject_cast<MainMenu*>(screens::open(kMainMenu));
+    show_active(menu);
+    QVERIFY(menu->findChild<QWidget*>(kPendingResultsScreen));
+    QTest::keyClick(menu, Qt::Key_A, Qt::ControlModifier);
+    auto* window = qobject_cast<PendingResultsWindow*>(screens::find(kPendingResultsScreen));
+    QVERIFY(window);
+    show_active(window);
+    QAbstractItemModel* rows = window->grid()->model();
+    QCOMPARE(rows->rowCount(), 4);
+    QStringList shown;
+    for (int r = 0; r < rows->rowCount(); ++r)
+        shown << rows->index(r, 0).data().toString() + " " + rows->index(r, 1).data().toString() + " " +
+                     rows->index(r, 4).data().toString();
+    QCOMPARE(shown, (QStringList{"Ready 5 HGB", "Ready 5 WBC", "No box for this code 5 XYZ",
+                                 "No report yet 77 PLT"}));
+    QCOMPARE(window->grid()->accessibleName(), QString("Pending analyzer results"));
+    // Enter opens the report's screen with its lab id looked up; Alt+R fills the boxes.
+    window->grid()->setFocus();
+    window->grid()->setCurrentIndex(rows->index(1, 0));
+    QTest::keyClick(window->grid(), Qt::Key_Return);
+    auto* screen = qobject_cast<TestScreen*>(screens::find(catalogue::kRoutineHaemotology.screen));
+    QVERIFY(screen);
+    show_active(screen);
+    QCOMPARE(screen->findChild<QLineEdit*>("lab_id")->text(), QString("5"));
+    auto* take = screen->findChild<QPushButton*>("cmdAnalyzer");
+    QVERIFY(take->isVisible());
+    QCOMPARE(take->accessibleName(), QString("Analyzer results (2)"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_R, Qt::AltModifier);
+    QTRY_COMPARE(box_text(screen->result_box(0)), QString("13.1 gm/dl")); // the click is shown first
+    QCOMPARE(box_text(screen->result_box(1)), QString("7200 /cumm"));
+    QVERIFY(!take->isVisible());
+    screen->modify();
+    window->refresh();
+    QCOMPARE(rows->rowCount(), 2);
+    // A lab id without a report is told, not opened.
+    window->open_row(1);
+    QVERIFY(messages_->texts().last().startsWith("Lab ID 77 has no report yet."));
     app_state().account.reset();
 }
 

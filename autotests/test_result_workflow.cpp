@@ -5,7 +5,9 @@
 #include "result_fixtures.h"
 
 #include "accounts.h"
+#include "analyzer_review.h"
 #include "app_state.h"
+#include "boxes.h"
 #include "core_tables.h"
 #include "critical_calls.h"
 #include "dates.h"
@@ -84,6 +86,9 @@ private slots:
     void look_up_and_modify();
     void a_pathologist_verifies_and_a_change_undoes_it();
     void a_critical_result_is_told_and_its_call_recorded();
+    void every_shipped_analyzer_code_fills_its_box();
+    void analyzer_results_are_reviewed_and_taken_with_the_report();
+    void pending_results_are_listed_ready_first();
 };
 
 void TestResultWorkflow::opens_with_fresh_ids() {
@@ -422,6 +427,117 @@ void TestResultWorkflow::a_critical_result_is_told_and_its_call_recorded() {
     QCOMPARE(number_of("select count(*) from change_log where action = 'critical cleared' and row_key = 1"),
              2);
     QCOMPARE(critical_reports_to_verify().value, (QList<qint64>{2}));
+}
+
+// Every line of the codes file the laboratory gets fills the box it names on
+// its screen, the value in front of the unit the box shows.
+void TestResultWorkflow::every_shipped_analyzer_code_fills_its_box() {
+    const AnalyzerCodes codes = read_analyzer_codes(QStringLiteral(REPORT_FILES_DIR "/analyzer_codes.tsv"));
+    QCOMPARE(code_problems(codes), QStringList());
+    QVERIFY(codes.mappings.size() >= 30);
+    for (const CodeMapping& m : codes.mappings) {
+        const TestDefinition* test = mapped_test(m);
+        QVERIFY2(test, qPrintable(m.code));
+        const int box = mapped_box(*test, m);
+        QStringList shown;
+        for (const ResultItem& item : test->items)
+            shown << QString::fromUtf8(item.initial_text);
+        auto only_unit = [test](const QString& t) {
+            for (const char* empty : test->empty_texts)
+                if (trim_blanks(t) == QLatin1String(empty)) return true;
+            return false;
+        };
+        const AnalyzerFill fill = analyzer_fill(
+            *test, {PendingResult{7, "counter", "", {"5", m.code, "8.4"}}}, codes, shown, only_unit);
+        QCOMPARE(fill.boxes.size(), 1);
+        QCOMPARE(fill.boxes[0].box, box);
+        QVERIFY(!fill.boxes[0].over_typed);
+        const QString unit =
+            trim_blanks(shown[box]).isEmpty() ? (m.unit.isEmpty() ? "" : " " + m.unit) : shown[box];
+        QCOMPARE(fill.boxes[0].text, "8.4" + unit);
+    }
+    // Lines no screen can take are named.
+    QTemporaryDir dir;
+    QFile bad(dir.filePath("codes.tsv"));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write("code\ttest\titem\n# a comment\nK\tBiochemistry report\tSerum Potassium\n"
+              "X\tHaematology\tWBC\nonly a code\n");
+    bad.close();
+    QCOMPARE(code_problems(read_analyzer_codes(bad.fileName())),
+             (QStringList{"line 5: a code, a test and an item are needed, separated by tabs",
+                          "line 3: K: Biochemistry report has no item \"Serum Potassium\"",
+                          "line 4: X: no test is called \"Haematology\""}));
+}
+
+void TestResultWorkflow::analyzer_results_are_reviewed_and_taken_with_the_report() {
+    QFile::copy(QStringLiteral(REPORT_FILES_DIR "/analyzer_codes.tsv"),
+                folder_->path() + "/analyzer_codes.tsv");
+    const TestDefinition& biochemistry = definition_of(catalogue::kBiochemistryReport);
+    open(biochemistry);
+    QCOMPARE(form().analyzer_results, 0);
+    const QString lab_id = form().lab_id;
+    auto send = [&](const QList<AnalyzerResult>& results) {
+        QVERIFY(store_analyzer_message({"chemistry", "hl7", "raw", results, {}}).ok());
+    };
+    // Glucose twice (the second run counts), potassium, a code the file does
+    // not know and a haematology code: two boxes of this screen.
+    send({{lab_id, "GLU", "95"}, {lab_id, "K", "4.1"}, {lab_id, "XYZ", "1"}, {lab_id, "HGB", "13"}});
+    send({{"000" + lab_id, "glu", "99"}});
+    set_journal_user("tamor");
+    open(biochemistry);
+    QCOMPARE(form().lab_id, lab_id);
+    QCOMPARE(form().analyzer_results, 2);
+    const int glucose = 2, potassium = 16;
+    form().results[potassium] = "4.0 meq/L"; // typed before the results were taken
+    messages_->answer(MessageAnswer::No);
+    flow_->take_analyzer_results();
+    QCOMPARE(messages_->texts(),
+             QStringList{"One box already holds a typed result: Serum Potassiun (N : 3.5 - 5.0 "
+                         "meq / L).\nReplace it with the analyzer's result?"});
+    QCOMPARE(form().results[glucose], QString("99 mg/dl"));
+    QCOMPARE(form().results[potassium], QString("4.0 meq/L"));
+    QCOMPARE(number_of("select count(*) from pending_results where taken_at <> ''"), 0); // not before Save
+    form().name = "Asha";
+    flow_->save();
+    const QString taken = "select count(*) from pending_results where taken_by = 'tamor' and code = ?";
+    QCOMPARE(number_of(taken, {"GLU"}), 2);
+    QCOMPARE(number_of("select count(*) from pending_results where taken_at = ''"), 3);
+    // Looked up again, the potassium result still waits; taken over the typed one, Modify takes it.
+    look_up(lab_id);
+    QCOMPARE(form().analyzer_results, 1);
+    messages_->clear();
+    messages_->answer(MessageAnswer::Yes);
+    flow_->take_analyzer_results();
+    QCOMPARE(form().results[potassium], QString("4.1 meq/L"));
+    flow_->modify();
+    QCOMPARE(number_of(taken, {"K"}), 1);
+    QCOMPARE(select_rows(
+                 "select result from biochemistry_report where lab_id = ? and item like 'Serum Potassiun%'",
+                 {lab_id})
+                 .value.value(0)
+                 .text(0),
+             QString("4.1 meq/L"));
+    // What no box of this screen takes stays waiting.
+    QCOMPARE(number_of("select count(*) from pending_results where taken_at = '' and code in ('XYZ', 'HGB')"),
+             2);
+}
+
+void TestResultWorkflow::pending_results_are_listed_ready_first() {
+    const AnalyzerCodes codes = read_analyzer_codes(QStringLiteral(REPORT_FILES_DIR "/analyzer_codes.tsv"));
+    auto pending = [](qint64 id, const QString& lab, const QString& code) {
+        return PendingResult{id, "counter", "", {lab, code, "1"}};
+    };
+    const QList<PendingResult> all{pending(1, "12", "HGB"), pending(2, "9", "XYZ"),   pending(3, "30", "WBC"),
+                                   pending(4, "9", "GLU"),  pending(5, "S-1", "HGB"), pending(6, "100", "K")};
+    const QHash<QString, QString> reports{
+        {"9", "Biochemistry report"}, {"12", "Routine haemotology"}, {"100", "Routine haemotology"}};
+    QStringList listed;
+    for (const PendingLine& l : pending_overview(all, codes, reports))
+        listed << QStringLiteral("%1 %2 %3 %4")
+                      .arg(int(l.kind))
+                      .arg(l.pending.result.lab_id, l.pending.result.code, l.item.left(12));
+    QCOMPARE(listed, (QStringList{"0 9 GLU Random blood", "0 12 HGB Haemoglobin ", "1 9 XYZ ", "1 100 K ",
+                                  "2 30 WBC ", "2 S-1 HGB "}));
 }
 
 TAVORA_TEST_MAIN(TestResultWorkflow)
