@@ -142,7 +142,8 @@ bool use_ten_year_program_folder(const QStringList& args, const QString& folder)
     }
     // The benchmarks are built into bench/, one below the program folder.
     const QString built = QCoreApplication::applicationDirPath() + QStringLiteral("/..");
-    for (const QString& f : QDir(built).entryList({QStringLiteral("*.rpt"), QStringLiteral("letterhead*")}))
+    for (const QString& f : QDir(built).entryList(
+             {QStringLiteral("*.rpt"), QStringLiteral("letterhead*"), QStringLiteral("*.tsv")}))
         QFile::copy(built + u'/' + f, QDir(folder).filePath(f));
     set_program_folder(folder);
     set_message_handler([](const ShownMessage&) { return MessageAnswer::Ok; });

@@ -6,6 +6,7 @@
 #include <limits>
 #include <map>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -89,36 +90,59 @@ QList<PendingLine> pending_overview(const QList<PendingResult>& pending, const A
     QMultiHash<QString, const CodeMapping*> by_code;
     for (const CodeMapping& m : codes.mappings)
         by_code.insert(m.code.toLower(), &m);
+    // The box of each (report's test, code), worked out once: ten thousand
+    // waiting results come from a few dozen of them.
+    QHash<std::pair<QString, QString>, std::optional<QString>> boxes;
+    auto box_for = [&](const QString& test_name, const QString& code) -> std::optional<QString> {
+        const std::pair key{test_name, code.toLower()};
+        if (const auto found = boxes.constFind(key); found != boxes.constEnd()) return *found;
+        std::optional<QString> item;
+        const TestDefinition* test = nullptr;
+        for (const TestDefinition* t : test_catalogue())
+            if (same_name(QString::fromUtf8(t->investigation->test), test_name)) test = t;
+        for (const CodeMapping* m : by_code.values(key.second)) {
+            const int box = test ? mapped_box(*test, *m) : -1;
+            if (box >= 0) item = trim_blanks(QString::fromUtf8(test->items[box].caption));
+        }
+        boxes.insert(key, item);
+        return item;
+    };
     QList<PendingLine> lines;
     lines.reserve(pending.size());
     for (const PendingResult& p : pending) {
         PendingLine line{PendingLine::Kind::NoReport, p, report_tests.value(p.result.lab_id), {}};
-        if (line.test.isEmpty()) {
-            lines << line;
-            continue;
-        }
-        line.kind = PendingLine::Kind::NoMapping;
-        const TestDefinition* test = nullptr;
-        for (const TestDefinition* t : test_catalogue())
-            if (same_name(QString::fromUtf8(t->investigation->test), line.test)) test = t;
-        const auto candidates = by_code.values(p.result.code.toLower());
-        for (const CodeMapping* m : candidates) {
-            const int box = test ? mapped_box(*test, *m) : -1;
-            if (box < 0) continue;
-            line.kind = PendingLine::Kind::Ready;
-            line.item = trim_blanks(QString::fromUtf8(test->items[box].caption));
+        if (!line.test.isEmpty()) {
+            const std::optional<QString> item = box_for(line.test, p.result.code);
+            line.kind = item ? PendingLine::Kind::Ready : PendingLine::Kind::NoMapping;
+            line.item = item.value_or(QString());
         }
         lines << line;
     }
-    // Whole-number lab ids in their numeric order, others after them.
-    auto lab_key = [](const QString& id) {
-        bool whole = false;
-        const qint64 n = id.toLongLong(&whole);
-        return std::pair(whole ? n : std::numeric_limits<qint64>::max(), id);
+    // Whole-number lab ids in their numeric order, others after them; each
+    // line's place worked out once.
+    struct Place {
+        int kind;
+        qint64 number;
+        QString lab_id;
+        qint64 id;
+        qsizetype line;
+        bool operator<(const Place& o) const {
+            return std::tie(kind, number, lab_id, id) < std::tie(o.kind, o.number, o.lab_id, o.id);
+        }
     };
-    std::stable_sort(lines.begin(), lines.end(), [&](const PendingLine& a, const PendingLine& b) {
-        return std::tuple(int(a.kind), lab_key(a.pending.result.lab_id), a.pending.id) <
-               std::tuple(int(b.kind), lab_key(b.pending.result.lab_id), b.pending.id);
-    });
-    return lines;
+    std::vector<Place> places;
+    places.reserve(lines.size());
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const AnalyzerResult& r = lines[i].pending.result;
+        bool whole = false;
+        const qint64 n = r.lab_id.toLongLong(&whole);
+        places.push_back({int(lines[i].kind), whole ? n : std::numeric_limits<qint64>::max(), r.lab_id,
+                          lines[i].pending.id, i});
+    }
+    std::sort(places.begin(), places.end());
+    QList<PendingLine> sorted;
+    sorted.reserve(lines.size());
+    for (const Place& p : places)
+        sorted << lines[p.line];
+    return sorted;
 }
