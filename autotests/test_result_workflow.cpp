@@ -537,7 +537,7 @@ void TestResultWorkflow::pending_results_are_listed_ready_first() {
                       .arg(int(l.kind))
                       .arg(l.pending.result.lab_id, l.pending.result.code, l.item.left(12));
     QCOMPARE(listed, (QStringList{"0 9 GLU Random blood", "0 12 HGB Haemoglobin ", "1 9 XYZ ", "1 100 K ",
-                                  "2 30 WBC ", "2 S-1 HGB "}));
+                                  "2 30 WBC WBC (N : 400", "2 S-1 HGB Haemoglobin "}));
 }
 
 TAVORA_TEST_MAIN(TestResultWorkflow)

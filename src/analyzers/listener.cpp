@@ -260,8 +260,12 @@ QStringList AnalyzerListener::start() {
             }
             connect(server, &QTcpServer::newConnection, this, [server, c, log, timeout] {
                 while (QTcpSocket* socket = server->nextPendingConnection()) {
+                    bool v4 = false;
+                    const quint32 address = socket->peerAddress().toIPv4Address(&v4);
                     const QString peer =
-                        QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+                        QStringLiteral("%1:%2")
+                            .arg(v4 ? QHostAddress(address).toString() : socket->peerAddress().toString())
+                            .arg(socket->peerPort());
                     log(QStringLiteral("%1: %2 connected").arg(c.name, peer));
                     new Session(c, socket, peer, log, timeout, socket);
                     connect(socket, &QTcpSocket::disconnected, socket, [socket, c, peer, log] {

@@ -106,7 +106,9 @@ PendingResultsWindow::PendingResultsWindow(QWidget* parent) : QWidget(parent) {
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid_->verticalHeader()->hide();
     grid_->verticalHeader()->setDefaultSectionSize(grid_->fontMetrics().height() + 6);
-    grid_->horizontalHeader()->setStretchLastSection(true);
+    grid_->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch); // the item's caption
+    grid_->setColumnWidth(0, 150);
+    grid_->setColumnWidth(2, 170);
     grid_->installEventFilter(this);
     connect(grid_, &QTableView::doubleClicked, this, [this](const QModelIndex& i) { open_row(i.row()); });
     count_->setBuddy(grid_);

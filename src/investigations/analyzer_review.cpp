@@ -115,6 +115,13 @@ QList<PendingLine> pending_overview(const QList<PendingResult>& pending, const A
             const std::optional<QString> item = box_for(line.test, p.result.code);
             line.kind = item ? PendingLine::Kind::Ready : PendingLine::Kind::NoMapping;
             line.item = item.value_or(QString());
+        } else {
+            // Where it will go once its report is saved: the first test the code fills a box of.
+            for (const CodeMapping* m : by_code.values(p.result.code.toLower()))
+                if (const TestDefinition* t = mapped_test(*m); t && line.test.isEmpty()) {
+                    line.test = QString::fromUtf8(t->investigation->test);
+                    line.item = box_for(line.test, p.result.code).value_or(QString());
+                }
         }
         lines << line;
     }

@@ -48,8 +48,10 @@ struct PendingLine {
     };
     Kind kind;
     PendingResult pending;
-    QString test; // the report's test (empty without a report)
-    QString item; // the box's caption it fills (empty: none)
+    // The report's test and the caption of the box the result fills (empty:
+    // none). Without a report, the test and box the codes file sends it to.
+    QString test;
+    QString item;
 };
 // What arrived and was not taken, in the order the window lists it: the
 // results ready for their reports first, then those apart (no mapping,
