@@ -93,7 +93,7 @@ PendingResultsWindow::PendingResultsWindow(QWidget* parent) : QWidget(parent) {
     setObjectName(QString::fromLatin1(kPendingResultsScreen));
     setWindowTitle(QStringLiteral("Pending analyzer results"));
     apply_screen_look(this);
-    resize(980, 520);
+    resize(1200, 560);
     count_ = new QLabel(this);
     count_->setObjectName(QStringLiteral("pending_count"));
     model_ = new PendingModel(this);
@@ -106,9 +106,11 @@ PendingResultsWindow::PendingResultsWindow(QWidget* parent) : QWidget(parent) {
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid_->verticalHeader()->hide();
     grid_->verticalHeader()->setDefaultSectionSize(grid_->fontMetrics().height() + 6);
-    grid_->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch); // the item's caption
-    grid_->setColumnWidth(0, 150);
-    grid_->setColumnWidth(2, 170);
+    // Every column as wide as its texts usually are; the item's caption takes the rest.
+    const int widths[] = {140, 70, 170, 0, 70, 120, 45, 90, 130};
+    for (int c = 0; c < int(std::size(widths)); ++c)
+        if (widths[c] > 0) grid_->setColumnWidth(c, widths[c]);
+    grid_->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
     grid_->installEventFilter(this);
     connect(grid_, &QTableView::doubleClicked, this, [this](const QModelIndex& i) { open_row(i.row()); });
     count_->setBuddy(grid_);

@@ -102,7 +102,7 @@ QList<PendingLine> pending_overview(const QList<PendingResult>& pending, const A
             if (same_name(QString::fromUtf8(t->investigation->test), test_name)) test = t;
         for (const CodeMapping* m : by_code.values(key.second)) {
             const int box = test ? mapped_box(*test, *m) : -1;
-            if (box >= 0) item = trim_blanks(QString::fromUtf8(test->items[box].caption));
+            if (box >= 0) item = QString::fromUtf8(test->items[box].caption).simplified();
         }
         boxes.insert(key, item);
         return item;
