@@ -36,6 +36,7 @@ private slots:
     void backup_and_restore_round_trip();
     void restore_never_replaces_a_database_in_use();
     void users_are_added_changed_disabled_and_listed();
+    void check_codes_names_the_lines_no_screen_takes();
 };
 
 void TestAdmin::backup_and_restore_round_trip() {
@@ -313,6 +314,22 @@ void TestAdmin::users_are_added_changed_disabled_and_listed() {
     const QByteArray bytes = file.readAll();
     QVERIFY(!bytes.contains("Slide-42") && !bytes.contains("New slide") && !bytes.contains("pelun"));
     QVERIFY(!listed.out.contains("argon2"));
+}
+
+void TestAdmin::check_codes_names_the_lines_no_screen_takes() {
+    const Run shipped = admin({"check-codes", REPORT_FILES_DIR "/analyzer_codes.tsv"});
+    QVERIFY2(shipped.exit_code == 0, qPrintable(shipped.err));
+    QVERIFY(shipped.out.contains("codes, every one fills a box of a test screen"));
+    QTemporaryDir dir;
+    QFile codes(dir.filePath("codes.tsv"));
+    QVERIFY(codes.open(QIODevice::WriteOnly));
+    codes.write("code\ttest\titem\tunit\nNA\tBiochemistry report\tSerum sodium\n");
+    codes.close();
+    const Run bad = admin({"check-codes", codes.fileName()});
+    QCOMPARE(bad.exit_code, 1);
+    QVERIFY2(bad.err.contains("line 2: NA: Biochemistry report has no item \"Serum sodium\""),
+             qPrintable(bad.err));
+    QVERIFY(admin({"check-codes", dir.filePath("missing.tsv")}).err.contains("cannot be read"));
 }
 
 TAVORA_TEST_MAIN(TestAdmin)

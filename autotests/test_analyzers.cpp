@@ -206,6 +206,7 @@ private slots:
     void nothing_is_half_stored_when_the_listener_dies();
     void two_listeners_write_at_once();
     void a_serial_line_is_read_for_real();
+    void a_folder_is_read_file_by_file();
 };
 
 void TestAnalyzers::astm_frames_are_read_however_the_bytes_come() {
@@ -501,6 +502,27 @@ void TestAnalyzers::a_serial_line_is_read_for_real() {
     listener.stop();
     pair.kill();
     pair.waitForFinished();
+}
+
+void TestAnalyzers::a_folder_is_read_file_by_file() {
+    const QString inbox = folder_->path() + "/inbox";
+    QVERIFY(QDir().mkpath(inbox));
+    Listener listener(database(), ini("[analyzer reader]\nprotocol=hl7\nfolder=" + inbox + "\n"));
+    QVERIFY(listener.wait_for("reader: watching the folder"));
+    auto drop = [&](const QString& name, const QByteArray& bytes) {
+        QFile f(inbox + "/" + name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    };
+    drop("a.hl7", oru("F1", "71", "OBX|1|NM|TSH||2.1|uIU/ml\r"));
+    drop("b.hl7", "not a message");
+    QVERIFY2(listener.wait_for("reader: message 2 refused and kept"), qPrintable(listener.log()));
+    QVERIFY(listener.log().contains("reader: message 1 stored: 1 result for lab id 71"));
+    // Each file is read once: it moves into "stored".
+    QTRY_VERIFY(QFile::exists(inbox + "/stored/a.hl7") && QFile::exists(inbox + "/stored/b.hl7"));
+    QVERIFY(QDir(inbox).entryList(QDir::Files).isEmpty());
+    QTest::qWait(2500);
+    QCOMPARE(number_of("select count(*) from analyzer_messages"), 2);
 }
 
 TAVORA_TEST_MAIN(TestAnalyzers)
