@@ -371,6 +371,25 @@ void TestData::the_admin_tool_takes_a_server_url() {
     QCOMPARE(admin({"restore", QDir(dir.path()).filePath(dump), "--db", other}).exit_code, 0);
     QVERIFY(admin({"user", "list", "--db", other}).out.contains("meera"));
     QVERIFY(admin({"restore", QDir(dir.path()).filePath(dump), "--db", other}).err.contains("holds tables"));
+    // A report file printed from the server, as the program prints it.
+    QCOMPARE(with_server_connection(
+                 url, true,
+                 [](QSqlDatabase& db) {
+                     QSqlQuery q(db);
+                     return q.exec("INSERT INTO registration (patient_id, patient_name) VALUES "
+                                   "(1, 'Asha Rao'); INSERT INTO test_main (lab_id, patient_id, "
+                                   "test) VALUES (12, 1, 'Serology'); INSERT INTO serology "
+                                   "(lab_id, item, result) VALUES (12, 'ASLO', 'Positive')")
+                                ? QString()
+                                : q.lastError().text();
+                 }),
+             QString());
+    const QString pdf = dir.filePath("serology.pdf");
+    const Run render = admin({"render", REPORT_FILES_DIR "/Serology.rpt", "--db", url, "--formula",
+                              "{test_main.lab_ID} = 12", "--pdf", pdf});
+    QVERIFY2(render.exit_code == 0, qPrintable(render.err));
+    const QString text = pdf_to_text(pdf);
+    QVERIFY2(text.contains("Asha Rao") && text.contains("Positive"), qPrintable(text));
 }
 
 void TestData::missing_database_is_silent_until_used() {

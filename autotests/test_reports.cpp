@@ -22,6 +22,7 @@
 #include <QPrintPreviewDialog>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QToolBar>
 
@@ -117,6 +118,7 @@ private slots:
     void every_report_file_renders();
     void title_is_printed_at_its_size();
     void consolidated_report_has_a_section_per_report();
+    void consolidated_builds_of_two_workstations_never_mix();
     void engine_keeps_and_replaces_its_settings();
     void a_verified_report_is_signed_by_its_verifier_data();
     void a_verified_report_is_signed_by_its_verifier();
@@ -377,6 +379,36 @@ void TestReports::title_is_printed_at_its_size() {
     QVERIFY2(qAbs(title / body - 1.6) < 0.15,
              qPrintable(QString("title %1 pt, body %2 pt").arg(title).arg(body)));
     QVERIFY2(title > 15 && title < 22, qPrintable(QString("title %1 pt").arg(title)));
+}
+
+// A build holds the database's write lock from filling temp to reading it
+// back: another workstation's build waits for it, on a file as on a server.
+void TestReports::consolidated_builds_of_two_workstations_never_mix() {
+    set_today_for_tests(QDate(2026, 12, 9));
+    seed_report(5, 1, "Serology", "Serology", {{"ASLO", "Positive"}}, "First");
+    seed_report(6, 2, "Serology", "Serology", {{"ASLO", "Negative"}}, "Second");
+    QSqlDatabase other = folder_->other_workstation();
+    auto temp_rows = [] {
+        QStringList out;
+        for (const Row& r : select_rows("SELECT lab_id, result FROM temp ORDER BY lab_id").value)
+            out << r.text(0) + " " + r.text(1);
+        return out;
+    };
+    for (qint64 patient : {1, 2}) {
+        QStringList read_back;
+        DbError waited;
+        const DbError e = in_transaction([&]() -> DbError {
+            if (DbError fill = fill_consolidated(patient); !fill.ok()) return fill;
+            waited = take_write_lock_at_once(other); // the other workstation's build starting now
+            QSqlQuery(other).exec("ROLLBACK");
+            read_back = temp_rows();
+            return {};
+        });
+        QVERIFY2(e.ok(), qPrintable(e.description));
+        QVERIFY2(waited.busy(), qPrintable(waited.description));
+        QCOMPARE(read_back, QStringList{patient == 1 ? "5 Positive" : "6 Negative"});
+    }
+    set_today_for_tests({});
 }
 
 void TestReports::consolidated_report_has_a_section_per_report() {

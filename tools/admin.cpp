@@ -2,7 +2,7 @@
 //
 //   tavora-lab-admin init PATH | URL
 //       create a new, empty database file with the schema (an existing file is never touched)
-//   tavora-lab-admin render FILE.rpt --db DATABASE [--formula "{test_main.lab_ID} = 12"] --pdf OUT.pdf
+//   tavora-lab-admin render FILE.rpt --db DATABASE|URL [--formula "{test_main.lab_ID} = 12"] --pdf OUT.pdf
 //       print a report file to a PDF through the program's own report engine, to check an
 //       edited report file or letter-head without the program
 //   tavora-lab-admin backup --db DATABASE [--to FOLDER]
@@ -139,7 +139,9 @@ int render(const QStringList& args, QTextStream& out, QTextStream& err) {
             return usage(err);
     }
     if (file.isEmpty() || db.isEmpty() || pdf.isEmpty()) return usage(err);
-    if (!QFileInfo::exists(db)) {
+    // A server's database is read as the program reads it for a report.
+    if (is_server_url(db)) use_database(db);
+    if (!is_server_url(db) && !QFileInfo::exists(db)) {
         err << "tavora-lab-admin: the database file " << db << " does not exist\n";
         return 1;
     }
