@@ -105,6 +105,11 @@ QString ten_year_server(const QStringList& args, const QString& file) {
         });
     };
     if (with_server_connection(url, true, [](QSqlDatabase&) { return QString(); }).isEmpty()) return url;
+    // Moved by an earlier version of the program: brought up to date.
+    if (const Upgrade u = upgrade_server_database(url); u.error.isEmpty()) {
+        std::printf("the ten-year database on the server: %s\n", qPrintable(u.done));
+        return url;
+    }
     run(server + QStringLiteral(" dbname=postgres"), QStringLiteral("CREATE DATABASE tavora_ten_year"));
     std::printf("moving the ten-year database to the server (once)...\n");
     std::fflush(stdout);
