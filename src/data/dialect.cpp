@@ -189,6 +189,11 @@ QString journal_patient_condition(Dialect d) {
            (d == Dialect::SQLite ? QStringLiteral(" = ?") : QStringLiteral(" = CAST(? AS text)"));
 }
 
+QString in_subquery(Dialect d, const QString& column, const QString& subquery) {
+    return d == Dialect::SQLite ? QStringLiteral("%1 IN (%2)").arg(column, subquery)
+                                : QStringLiteral("%1 = ANY(ARRAY(%2))").arg(column, subquery);
+}
+
 DbError let_reports_read_scratch(const QStringList& tables) {
     if (current_dialect() != Dialect::PostgreSQL) return {};
     return execute(QStringLiteral("DO $$ BEGIN IF EXISTS (SELECT 1 FROM pg_roles WHERE rolname = "

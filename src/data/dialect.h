@@ -66,6 +66,11 @@ QString journal_field(Dialect d, const QString& key);
 // The condition on change_log rows about one patient's reports (one bound value).
 QString journal_patient_condition(Dialect d);
 
+// "column IN (subquery)" in the form each dialect answers fastest. A server
+// plans IN over a big table as a join that reads the whole table; the array
+// of the subquery's few values is looked up row by row through the index.
+QString in_subquery(Dialect d, const QString& column, const QString& subquery);
+
 // Lets the report files' queries read this connection's scratch tables (on a
 // server they read under a role of their own). Nothing to do on a file.
 DbError let_reports_read_scratch(const QStringList& tables);

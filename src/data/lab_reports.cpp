@@ -256,7 +256,8 @@ ListQuery unverified_reports_list() {
     q.key = QStringLiteral("lab_id");
     // Reports saved since reports are signed off and not verified yet; those
     // from before were never waiting for anyone.
-    q.where = QStringLiteral("lab_id IN (SELECT lab_id FROM report_signoff WHERE verified_by = '')");
+    q.where = in_subquery(current_dialect(), QStringLiteral("lab_id"),
+                          QStringLiteral("SELECT lab_id FROM report_signoff WHERE verified_by = ''"));
     q.columns = {QStringLiteral("lab_id"), QStringLiteral("t_date"), QStringLiteral("test"),
                  QStringLiteral("patient_id"), QStringLiteral("ref_by")};
     q.order = QStringLiteral("t_date");

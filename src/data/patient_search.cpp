@@ -26,42 +26,48 @@ ListQuery patient_search(const QString& typed, const QString& order, bool descen
     const QString text = typed.trimmed();
     if (text.isEmpty()) return q;
     q.limit = kMostFound;
+    const Dialect dialect = current_dialect();
     QStringList any;
-    if (text.size() >= 3 && current_dialect() == Dialect::PostgreSQL) {
+    if (text.size() >= 3 && dialect == Dialect::PostgreSQL) {
         // The server's trigram index (on the lower-case texts) answers LIKE.
-        any << QStringLiteral(
-                   "patient_id IN (SELECT patient_id FROM registration WHERE lower(patient_name::text) "
-                   "LIKE ? OR lower(phone::text) LIKE ? OR lower(mobile::text) LIKE ? "
-                   "ORDER BY patient_id DESC LIMIT %1)")
-                   .arg(kMostFound);
+        any << in_subquery(
+            dialect, QStringLiteral("patient_id"),
+            QStringLiteral("SELECT patient_id FROM registration WHERE lower(patient_name::text) "
+                           "LIKE ? OR lower(phone::text) LIKE ? OR lower(mobile::text) LIKE ? "
+                           "ORDER BY patient_id DESC LIMIT %1")
+                .arg(kMostFound));
         const QString pattern = anywhere(text.toLower());
         q.binds << pattern << pattern << pattern;
     } else if (text.size() >= 3) {
         // The trigram index finds any part of three characters or more; it
         // stops at the most recent patients a search may list.
-        any << QStringLiteral(
-                   "patient_id IN (SELECT rowid FROM registration_search WHERE registration_search MATCH ? "
-                   "ORDER BY rowid DESC LIMIT %1)")
-                   .arg(kMostFound);
+        any << in_subquery(
+            dialect, QStringLiteral("patient_id"),
+            QStringLiteral("SELECT rowid FROM registration_search WHERE registration_search MATCH ? "
+                           "ORDER BY rowid DESC LIMIT %1")
+                .arg(kMostFound));
         QString phrase = text;
         q.binds << u'"' + phrase.replace(u'"', QLatin1String("\"\"")) + u'"';
     } else {
         // One or two characters look among the most recent registrations
         // only, newest first, so that every keystroke answers at once.
-        any << QStringLiteral("patient_id IN (SELECT patient_id FROM registration WHERE reg_date >= "
-                              "coalesce((SELECT reg_date FROM registration ORDER BY reg_date DESC LIMIT 1 "
-                              "OFFSET %1), '') "
-                              "AND (patient_name LIKE ? ESCAPE '\\' OR phone LIKE ? ESCAPE '\\' "
-                              "OR mobile LIKE ? ESCAPE '\\') ORDER BY reg_date DESC LIMIT %2)")
-                   .arg(kRecentlyRegistered - 1)
-                   .arg(kMostFound);
+        any << in_subquery(
+            dialect, QStringLiteral("patient_id"),
+            QStringLiteral("SELECT patient_id FROM registration WHERE reg_date >= "
+                           "coalesce((SELECT reg_date FROM registration ORDER BY reg_date DESC "
+                           "LIMIT 1 OFFSET %1), '') "
+                           "AND (patient_name LIKE ? ESCAPE '\\' OR phone LIKE ? ESCAPE '\\' "
+                           "OR mobile LIKE ? ESCAPE '\\') ORDER BY reg_date DESC LIMIT %2")
+                .arg(kRecentlyRegistered - 1)
+                .arg(kMostFound));
         q.binds << anywhere(text) << anywhere(text) << anywhere(text);
     }
     bool digits = false;
     const qint64 number = text.toLongLong(&digits);
     if (digits && number >= 0) {
         any << QStringLiteral("patient_id = ?")
-            << QStringLiteral("patient_id IN (SELECT patient_id FROM test_main WHERE lab_id = ?)");
+            << in_subquery(dialect, QStringLiteral("patient_id"),
+                           QStringLiteral("SELECT patient_id FROM test_main WHERE lab_id = ?"));
         q.binds << number << number;
     }
     q.where = any.join(QLatin1String(" OR "));

@@ -2,7 +2,8 @@
 -- rules as the file's schema beside it (schema.sql), in the server's types.
 -- Created by `tavora-lab-admin init URL` on an empty database.
 --
--- Text compares without regard to case (citext), as in the file. Tables whose
+-- Text compares without regard to case (citext), as in the file; the dates,
+-- ISO texts, compare as they are (C collation). Tables whose
 -- rows are read in the order stored carry the rowid the file has implicitly,
 -- as their last column (so that SELECT * reads the columns where the file has them).
 -- Statements are separated by a semicolon at the end of a line.
@@ -29,7 +30,7 @@ CREATE TABLE registration (
     occupation    citext NOT NULL DEFAULT '',
     next_of_kin   citext NOT NULL DEFAULT '',
     address       citext NOT NULL DEFAULT '',
-    reg_date      citext NOT NULL DEFAULT '',
+    reg_date      text COLLATE "C" NOT NULL DEFAULT '',
     brief_history citext NOT NULL DEFAULT ''
 );
 
@@ -37,7 +38,7 @@ CREATE TABLE test_main (
     lab_id       bigint NOT NULL UNIQUE,
     patient_id   bigint NOT NULL DEFAULT 0,
     ref_by       citext NOT NULL DEFAULT '',
-    t_date       citext NOT NULL DEFAULT '',
+    t_date       text COLLATE "C" NOT NULL DEFAULT '',
     test         citext NOT NULL DEFAULT '',
     remarks      citext NOT NULL DEFAULT '',
     temp_patient citext NOT NULL DEFAULT 'N',
