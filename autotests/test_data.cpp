@@ -347,6 +347,7 @@ void TestData::the_admin_tool_takes_a_server_url() {
                                [](QSqlDatabase& db) {
                                    QSqlQuery q(db);
                                    return q.exec("DROP TABLE analyzer_messages; DROP TABLE pending_results; "
+                                                 "ALTER TABLE test_main ALTER COLUMN t_date TYPE citext; "
                                                  "UPDATE tavora_meta SET schema_version = 5")
                                               ? QString()
                                               : q.lastError().text();
@@ -356,6 +357,18 @@ void TestData::the_admin_tool_takes_a_server_url() {
     QVERIFY(
         admin({"upgrade", "--db", url}).out.contains(QString("version 5 to version %1").arg(kSchemaVersion)));
     QVERIFY(admin({"check", "--db", url}).out.contains(": ok"));
+    // Its dates are plain texts again.
+    QCOMPARE(with_server_connection(url, true,
+                                    [](QSqlDatabase& db) {
+                                        QSqlQuery q(db);
+                                        return q.exec(
+                                                   "SELECT data_type FROM information_schema.columns WHERE "
+                                                   "table_name = 'test_main' AND column_name = 't_date'") &&
+                                                       q.next()
+                                                   ? q.value(0).toString()
+                                                   : q.lastError().text();
+                                    }),
+             QString("text"));
     QCOMPARE(admin({"user", "add", "meera", "--name", "Dr. Meera", "--role", "pathologist", "--db", url},
                    "Slide-42 stain\n")
                  .exit_code,
