@@ -502,6 +502,11 @@ void TestResultWorkflow::analyzer_results_are_reviewed_and_taken_with_the_report
     const QString taken = "select count(*) from pending_results where taken_by = 'tamor' and code = ?";
     QCOMPARE(number_of(taken, {"GLU"}), 2);
     QCOMPARE(number_of("select count(*) from pending_results where taken_at = ''"), 3);
+    // Show empties the lab id: no results are offered until one is looked up,
+    // not even those of the fresh lab id Clear offers on the way.
+    send({{QString::number(lab_id.toLongLong() + 1), "GLU", "70"}});
+    flow_->show_mode();
+    QCOMPARE(form().analyzer_results, 0);
     // Looked up again, the potassium result still waits; taken over the typed one, Modify takes it.
     look_up(lab_id);
     QCOMPARE(form().analyzer_results, 1);

@@ -348,6 +348,8 @@ void ResultWorkflow::show_mode() {
     form_.patient_id.clear();
     form_.lab_id_open = true;
     form_.lab_id.clear();
+    form_.analyzer_results = 0; // those of the fresh lab id Clear offered
+    analyzer_taken_.clear();
     focus(FormFocus::LabId);
 }
 
