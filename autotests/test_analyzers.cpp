@@ -239,6 +239,18 @@ void TestAnalyzers::astm_frames_are_read_however_the_bytes_come() {
         all += f;
     QCOMPARE(split.send(all + kEot).count(kAck), 1 + int(frames(long_message).size()));
     QCOMPARE(split.delivered, QList<QByteArray>{long_message});
+    // Frame numbers run 1..7, 0, 1...: twenty frames in one transfer.
+    QByteArray twenty = "H|\\^&\rO|1|9\r";
+    for (int i = 1; i <= 17; ++i)
+        twenty += "R|" + QByteArray::number(i) + "|^^^K|4\r";
+    twenty += "L|1\r";
+    Receiver wrapped;
+    QByteArray sent(1, kEnq);
+    for (const QByteArray& f : frames(twenty))
+        sent += f;
+    QCOMPARE(frames(twenty).size(), 20);
+    QCOMPARE(wrapped.send(sent + kEot), acks(21));
+    QCOMPARE(parse_message(wrapped.delivered.value(0)).results.size(), 17);
 }
 
 void TestAnalyzers::astm_faults_on_the_line_data() {
