@@ -436,6 +436,19 @@ void TestAnalyzers::the_listener_stores_and_acknowledges_over_tcp() {
     QVERIFY(kept.value->text(1).contains("ADT^A01"));
     QCOMPARE(kept.value->text(2), QString("hl7"));
     QCOMPARE(number_of("select count(*) from pending_results where message_id = 3"), 0);
+    // An analyzer that hangs up in the middle of a message: what came is kept, no result of it waits.
+    counter.write(QByteArray(1, kEnq) + frames(kRecords).value(0) + frames(kRecords).value(1));
+    counter.waitForBytesWritten(5000);
+    QTRY_COMPARE(counter.bytesAvailable(), 3); // ENQ and both frames acknowledged
+    counter.disconnectFromHost();
+    QVERIFY2(listener.wait_for("counter: message 4 refused and kept: incomplete: the connection closed"),
+             qPrintable(listener.log()));
+    chemistry.write("\x0bMSH|^~\\&|A|B|||1||ORU^R01|C9|P|2.3\rOBR|1||5\r");
+    chemistry.waitForBytesWritten(5000);
+    chemistry.disconnectFromHost();
+    QVERIFY2(listener.wait_for("chemistry: message 5 refused and kept: incomplete"),
+             qPrintable(listener.log()));
+    QCOMPARE(number_of("select count(*) from pending_results where message_id >= 4"), 0);
 }
 
 void TestAnalyzers::nothing_is_half_stored_when_the_listener_dies() {

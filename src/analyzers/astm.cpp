@@ -152,6 +152,11 @@ void AstmLink::tick(qint64 now_ms) {
     end_transfer(QStringLiteral("the analyzer fell silent before the message's last record"));
 }
 
+void AstmLink::line_closed() {
+    if (state_ == State::Transfer)
+        end_transfer(QStringLiteral("the connection closed before the message's last record"));
+}
+
 void AstmLink::end_transfer(const QString& why) {
     const QByteArray rest = message_ + record_;
     if (!rest.trimmed().isEmpty() && abandon_) abandon_(rest, why);

@@ -57,6 +57,9 @@ public:
     QByteArray receive(QByteArrayView bytes, qint64 now_ms);
     // Ends a transfer that has been silent past the receiver's timeout.
     void tick(qint64 now_ms);
+    // The line went away (the analyzer hung up): what came of an unfinished
+    // message is kept as incomplete.
+    void line_closed();
     // When tick must run next (-1: no transfer open).
     qint64 deadline() const;
     bool idle() const { return state_ == State::Idle; }

@@ -22,6 +22,8 @@ class MllpReader {
 public:
     QList<QByteArray> feed(QByteArrayView bytes);
     bool inside_message() const { return !buffer_.isEmpty(); }
+    // What came of a message whose frame never ended (without its start byte).
+    QByteArray unfinished() const { return buffer_.mid(1); }
 
 private:
     QByteArray buffer_; // from a frame's start byte, while its end has not come

@@ -128,6 +128,8 @@ public:
                 astm_timeout_ms) {
         clock_.start();
         connect(device_, &QIODevice::readyRead, this, [this] { read(); });
+        if (auto* socket = qobject_cast<QAbstractSocket*>(device_))
+            connect(socket, &QAbstractSocket::disconnected, this, [this] { closed(); });
         if (channel_.protocol == QLatin1String("astm")) {
             auto* timer = new QTimer(this);
             connect(timer, &QTimer::timeout, this, [this] { link_.tick(clock_.elapsed()); });
@@ -156,6 +158,19 @@ private:
                                        : hl7::acknowledgement(message, "AR", parsed.problem);
             device_->write(hl7::frame(ack));
         }
+    }
+
+    // The analyzer hung up: what it sent of an unfinished message is kept.
+    void closed() {
+        read();
+        if (channel_.protocol == QLatin1String("astm")) return link_.line_closed();
+        if (mllp_.inside_message())
+            store_message({channel_.name,
+                           channel_.protocol,
+                           mllp_.unfinished(),
+                           {},
+                           QStringLiteral("incomplete: the connection closed before the message's end")},
+                          log_);
     }
 
     bool deliver(const QByteArray& records) {
