@@ -508,24 +508,45 @@ void TestAnalyzers::a_serial_line_is_read_for_real() {
     // Two linked pseudo-terminals: the analyzer's end and the listener's.
     const QString analyzer_end = folder_->path() + "/analyzer-tty", lis_end = folder_->path() + "/lis-tty";
     QProcess pair;
-    pair.start(socat, {"-d", "-d", "pty,raw,echo=0,link=" + analyzer_end, "pty,raw,echo=0,link=" + lis_end});
-    QElapsedTimer t;
-    t.start();
-    while (!(QFile::exists(analyzer_end) && QFile::exists(lis_end)) && t.elapsed() < 10000)
-        QTest::qWait(50);
-    QVERIFY(QFile::exists(lis_end));
+    auto link_pair = [&] {
+        QFile::remove(analyzer_end);
+        QFile::remove(lis_end);
+        pair.start(socat,
+                   {"-d", "-d", "pty,raw,echo=0,link=" + analyzer_end, "pty,raw,echo=0,link=" + lis_end});
+        QElapsedTimer t;
+        t.start();
+        while (!(QFile::exists(analyzer_end) && QFile::exists(lis_end)) && t.elapsed() < 10000)
+            QTest::qWait(50);
+        return QFile::exists(lis_end) && QFile::exists(analyzer_end);
+    };
+    QVERIFY(link_pair());
     Listener listener(database(), ini("[analyzer counter]\nprotocol=astm\nserial=" + lis_end +
                                       "\nbaud=9600\nparity=none\ndata-bits=8\nstop-bits=1\n"));
     QVERIFY2(listener.wait_for("counter: listening for ASTM on " + lis_end), qPrintable(listener.log()));
+    {
+        QSerialPort line(analyzer_end);
+        line.setBaudRate(9600);
+        QVERIFY2(line.open(QIODevice::ReadWrite), qPrintable(line.errorString()));
+        QVERIFY(send_astm(line, kRecords));
+        QVERIFY2(listener.wait_for("counter: message 1 stored: 4 results"), qPrintable(listener.log()));
+        QCOMPARE(number_of("select count(*) from pending_results where lab_id = '44' and code = 'K'"), 1);
+    }
+    // The line goes away (a USB adapter pulled out) and comes back: the listener takes it up again.
+    pair.terminate();
+    pair.waitForFinished();
+    QVERIFY2(listener.wait_for("counter: the serial line " + lis_end + " went away"),
+             qPrintable(listener.log()));
+    QVERIFY(link_pair());
+    QVERIFY2(listener.wait_for("counter: the serial line " + lis_end + " is back"),
+             qPrintable(listener.log()));
     QSerialPort line(analyzer_end);
     line.setBaudRate(9600);
     QVERIFY2(line.open(QIODevice::ReadWrite), qPrintable(line.errorString()));
     QVERIFY(send_astm(line, kRecords));
-    QVERIFY2(listener.wait_for("counter: message 1 stored: 4 results"), qPrintable(listener.log()));
-    QCOMPARE(number_of("select count(*) from pending_results where lab_id = '44' and code = 'K'"), 1);
+    QVERIFY2(listener.wait_for("counter: message 2 stored: 4 results"), qPrintable(listener.log()));
     line.close();
     listener.stop();
-    pair.kill();
+    pair.terminate();
     pair.waitForFinished();
 }
 

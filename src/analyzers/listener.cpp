@@ -138,6 +138,20 @@ public:
         read();
     }
 
+    // The analyzer hung up (or the line went away: nothing more is read from
+    // it then): what it sent of an unfinished message is kept.
+    void closed(bool read_rest = true) {
+        if (read_rest) read();
+        if (channel_.protocol == QLatin1String("astm")) return link_.line_closed();
+        if (mllp_.inside_message())
+            store_message({channel_.name,
+                           channel_.protocol,
+                           mllp_.unfinished(),
+                           {},
+                           QStringLiteral("incomplete: the connection closed before the message's end")},
+                          log_);
+    }
+
 private:
     void read() {
         const QByteArray bytes = device_->readAll();
@@ -158,19 +172,6 @@ private:
                                        : hl7::acknowledgement(message, "AR", parsed.problem);
             device_->write(hl7::frame(ack));
         }
-    }
-
-    // The analyzer hung up: what it sent of an unfinished message is kept.
-    void closed() {
-        read();
-        if (channel_.protocol == QLatin1String("astm")) return link_.line_closed();
-        if (mllp_.inside_message())
-            store_message({channel_.name,
-                           channel_.protocol,
-                           mllp_.unfinished(),
-                           {},
-                           QStringLiteral("incomplete: the connection closed before the message's end")},
-                          log_);
     }
 
     bool deliver(const QByteArray& records) {
@@ -245,6 +246,40 @@ private:
     QHash<QString, qint64> seen_;
 };
 
+// A serial line that goes away (a USB adapter pulled out, a cable fault) is
+// tried again every few seconds until it is back.
+constexpr int kSerialRetryMs = 5000;
+
+void keep_serial_line(QSerialPort* port, const AnalyzerChannel& c, const AnalyzerListener::Log& log,
+                      int timeout) {
+    QObject::connect(
+        port, &QSerialPort::errorOccurred, port,
+        [port, c, log, timeout](QSerialPort::SerialPortError e) {
+            // A pseudo-terminal whose other end closed reads as a ReadError, a device pulled out as a
+            // ResourceError.
+            if ((e != QSerialPort::ResourceError && e != QSerialPort::ReadError) || !port->isOpen()) return;
+            log(QStringLiteral("%1: the serial line %2 went away (%3); trying it again every %4 s")
+                    .arg(c.name, c.serial, port->errorString())
+                    .arg(kSerialRetryMs / 1000));
+            for (QObject* child : port->children())
+                if (auto* session = dynamic_cast<Session*>(child)) {
+                    session->closed(false);
+                    delete session;
+                    break;
+                }
+            port->close();
+            auto* retry = new QTimer(port);
+            QObject::connect(retry, &QTimer::timeout, port, [port, c, log, timeout, retry] {
+                if (!port->open(QIODevice::ReadWrite)) return;
+                retry->deleteLater();
+                new Session(c, port, c.serial, log, timeout, port);
+                log(QStringLiteral("%1: the serial line %2 is back").arg(c.name, c.serial));
+            });
+            retry->start(kSerialRetryMs);
+        },
+        Qt::QueuedConnection); // not while the session is still reading the port
+}
+
 } // namespace
 
 struct AnalyzerListener::Impl {
@@ -306,6 +341,7 @@ QStringList AnalyzerListener::start() {
                 continue;
             }
             new Session(c, port, c.serial, log, timeout, port);
+            keep_serial_line(port, c, log, timeout);
             log(QStringLiteral("%1: listening for %2 on %3 (%4 baud)")
                     .arg(c.name, c.protocol.toUpper(), c.serial)
                     .arg(c.baud));
