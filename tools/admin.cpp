@@ -22,13 +22,14 @@
 //   tavora-lab-admin user disable LOGIN --db DATABASE
 //   tavora-lab-admin user list --db DATABASE
 //   tavora-lab-admin settings set require-verification on|off --db DATABASE
-//   tavora-lab-admin migrate --from FILE --to postgresql://HOST/DB
-//   tavora-lab-admin check-codes [FILE]
-//       names every line of the analyzers' codes file whose test or item no screen has
 //       on: a report not verified by a pathologist prints as "Provisional report - not yet verified"
 //       the people who log in (user ...); a password is read from the standard input (one line), never
 //       from the command line; ROLE is reception, technician, senior-technician, pathologist or
 //       administrator
+//   tavora-lab-admin migrate --from FILE --to postgresql://HOST/DB
+//       copies a database file into an empty server database, table by table, checked
+//   tavora-lab-admin check-codes [FILE]
+//       names every line of the analyzers' codes file whose test or item no screen has
 
 #include "accounts.h"
 #include "analyzer_review.h"
@@ -336,12 +337,12 @@ int journal(QStringList args, QTextStream& out, QTextStream& err) {
                 status = 1;
             }
         } else {
-            const QString failure = list_journal(db, filter, [&out](const QStringList& r) {
+            const QString listing = list_journal(db, filter, [&out](const QStringList& r) {
                 out << r[0] << "  " << r[1] << "  " << r[2] << "  " << r[3] << " " << r[4] << " " << r[5]
                     << "  " << r[6] << "\n";
             });
-            if (!failure.isEmpty()) {
-                err << "tavora-lab-admin: " << failure << "\n";
+            if (!listing.isEmpty()) {
+                err << "tavora-lab-admin: " << listing << "\n";
                 status = 1;
             }
         }
@@ -447,8 +448,6 @@ int settings(const QStringList& args, QTextStream& out, QTextStream& err) {
     return status;
 }
 
-} // namespace
-
 // Names every line of the analyzers' codes file that no test screen can take.
 int check_codes(const QStringList& args, QTextStream& out, QTextStream& err) {
     if (args.size() > 1) return usage(err);
@@ -461,6 +460,8 @@ int check_codes(const QStringList& args, QTextStream& out, QTextStream& err) {
     out << path << ": " << codes.mappings.size() << " codes, every one fills a box of a test screen\n";
     return 0;
 }
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     // Laying out text needs the GUI library's fonts; no window is ever shown.

@@ -1,5 +1,7 @@
 #include "astm.h"
 
+#include "escapes.h"
+
 #include <cctype>
 
 namespace astm {
@@ -42,31 +44,13 @@ struct Delimiters {
 };
 
 // A field's text with the escape sequences of LIS2-A2 replaced: &F& &S& &R&
-// &E& stand for the delimiters themselves, &Xhh..& for bytes in hex.
+// &E& stand for the delimiters themselves, &Xhh..& for bytes in hex; any
+// other is kept as written.
 QString unescaped(const QByteArray& text, const Delimiters& d) {
-    QByteArray out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const qsizetype end = text[i] == d.escape ? text.indexOf(d.escape, i + 1) : -1;
-        if (end < 0) {
-            out += text[i];
-            continue;
-        }
-        const QByteArray code = text.mid(i + 1, end - i - 1);
-        if (code == "F")
-            out += d.field;
-        else if (code == "S")
-            out += d.component;
-        else if (code == "R")
-            out += d.repeat;
-        else if (code == "E")
-            out += d.escape;
-        else if (code.startsWith('X') && code.size() % 2 == 1)
-            out += QByteArray::fromHex(code.mid(1));
-        else
-            out += text.mid(i, end - i + 1); // not an escape: kept as it is
-        i = end;
-    }
-    return QString::fromLatin1(out).trimmed();
+    return QString::fromLatin1(
+               unescape(text, d.escape,
+                        {{'F', d.field}, {'S', d.component}, {'R', d.repeat}, {'E', d.escape}}, true))
+        .trimmed();
 }
 
 // The first repeat of a field, cut into its components.

@@ -1,5 +1,7 @@
 #include "hl7.h"
 
+#include "escapes.h"
+
 #include <QDateTime>
 
 namespace hl7 {
@@ -59,29 +61,14 @@ std::optional<Encoding> encoding_of(const QList<QByteArray>& segs) {
 // A field's text with HL7's escapes (\F\ \S\ \T\ \R\ \E\ \Xhh\) replaced;
 // highlighting and formatting escapes are dropped.
 QString unescaped(const QByteArray& text, const Encoding& e) {
-    QByteArray out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const qsizetype end = text[i] == e.escape ? text.indexOf(e.escape, i + 1) : -1;
-        if (end < 0) {
-            out += text[i];
-            continue;
-        }
-        const QByteArray code = text.mid(i + 1, end - i - 1);
-        if (code == "F")
-            out += e.field;
-        else if (code == "S")
-            out += e.component;
-        else if (code == "T")
-            out += e.subcomponent;
-        else if (code == "R")
-            out += e.repeat;
-        else if (code == "E")
-            out += e.escape;
-        else if (code.startsWith('X'))
-            out += QByteArray::fromHex(code.mid(1));
-        i = end;
-    }
-    return QString::fromUtf8(out).trimmed();
+    return QString::fromUtf8(unescape(text, e.escape,
+                                      {{'F', e.field},
+                                       {'S', e.component},
+                                       {'T', e.subcomponent},
+                                       {'R', e.repeat},
+                                       {'E', e.escape}},
+                                      false))
+        .trimmed();
 }
 
 QByteArray escaped(const QString& text, const Encoding& e) {

@@ -13,6 +13,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <tuple>
+
 namespace {
 
 const QString kSectionPrefix = QStringLiteral("analyzer ");
@@ -32,7 +34,7 @@ std::optional<QSerialPort::Parity> parity_named(const QString& name) {
 QString results_summary(const QList<AnalyzerResult>& results) {
     QStringList ids;
     for (const AnalyzerResult& r : results)
-        if (!ids.contains(canonical_lab_id(r.lab_id))) ids << canonical_lab_id(r.lab_id);
+        if (const QString id = canonical_lab_id(r.lab_id); !ids.contains(id)) ids << id;
     return QStringLiteral("%1 result%2 for lab id %3")
         .arg(results.size())
         .arg(results.size() == 1 ? "" : "s")
@@ -110,46 +112,60 @@ QString store_message(const ReceivedMessage& message, const std::function<void(c
 
 namespace {
 
+// A message as the channel's protocol reads it: its results, or why not.
+ReceivedMessage read_message(const AnalyzerChannel& c, const QByteArray& raw) {
+    ReceivedMessage m{c.name, c.protocol, raw, {}, {}};
+    if (c.protocol == QLatin1String("astm")) {
+        const astm::Parsed parsed = astm::parse_message(raw);
+        std::tie(m.results, m.problem) = std::tie(parsed.results, parsed.problem);
+    } else {
+        const hl7::Parsed parsed = hl7::parse_message(raw);
+        std::tie(m.results, m.problem) = std::tie(parsed.results, parsed.problem);
+    }
+    return m;
+}
+
+// What came of a message that never ended, kept with why.
+ReceivedMessage incomplete(const AnalyzerChannel& c, const QByteArray& raw, const QString& why) {
+    return {c.name, c.protocol, raw, {}, QStringLiteral("incomplete: ") + why};
+}
+
+// A serial line that goes away (a USB adapter pulled out, a cable fault) is
+// tried again every few seconds until it is back.
+constexpr int kSerialRetryMs = 5000;
+
 // One conversation with an analyzer, over a socket or a serial line.
 class Session : public QObject {
 public:
     Session(const AnalyzerChannel& channel, QIODevice* device, QString peer, AnalyzerListener::Log log,
             int astm_timeout_ms, QObject* parent)
         : QObject(parent), channel_(channel), device_(device), peer_(std::move(peer)), log_(std::move(log)),
-          link_([this](const QByteArray& records) { return deliver(records); },
-                [this](const QByteArray& records, const QString& why) {
-                    store_message(
-                        {channel_.name, channel_.protocol, records, {}, QStringLiteral("incomplete: ") + why},
-                        log_);
-                },
-                [this](const QString& line) {
-                    log_(QStringLiteral("%1 (%2): %3").arg(channel_.name, peer_, line));
-                },
-                astm_timeout_ms) {
+          link_(
+              [this](const QByteArray& records) {
+                  return store_message(read_message(channel_, records), log_).isEmpty();
+              },
+              [this](const QByteArray& records, const QString& why) {
+                  store_message(incomplete(channel_, records, why), log_);
+              },
+              [this](const QString& line) {
+                  log_(QStringLiteral("%1 (%2): %3").arg(channel_.name, peer_, line));
+              },
+              astm_timeout_ms) {
         clock_.start();
         connect(device_, &QIODevice::readyRead, this, [this] { read(); });
         if (auto* socket = qobject_cast<QAbstractSocket*>(device_))
-            connect(socket, &QAbstractSocket::disconnected, this, [this] { closed(); });
+            connect(socket, &QAbstractSocket::disconnected, this, [this] { closed(true); });
+        // Handled once the session has finished reading the port.
+        if (auto* port = qobject_cast<QSerialPort*>(device_))
+            connect(
+                port, &QSerialPort::errorOccurred, this,
+                [this, port](QSerialPort::SerialPortError e) { line_lost(port, e); }, Qt::QueuedConnection);
         if (channel_.protocol == QLatin1String("astm")) {
             auto* timer = new QTimer(this);
             connect(timer, &QTimer::timeout, this, [this] { link_.tick(clock_.elapsed()); });
             timer->start(std::min(1000, std::max(50, astm_timeout_ms / 10)));
         }
         read();
-    }
-
-    // The analyzer hung up (or the line went away: nothing more is read from
-    // it then): what it sent of an unfinished message is kept.
-    void closed(bool read_rest = true) {
-        if (read_rest) read();
-        if (channel_.protocol == QLatin1String("astm")) return link_.line_closed();
-        if (mllp_.inside_message())
-            store_message({channel_.name,
-                           channel_.protocol,
-                           mllp_.unfinished(),
-                           {},
-                           QStringLiteral("incomplete: the connection closed before the message's end")},
-                          log_);
     }
 
 private:
@@ -161,24 +177,47 @@ private:
             if (!reply.isEmpty()) device_->write(reply);
             return;
         }
-        for (const QByteArray& message : mllp_.feed(bytes)) {
-            const hl7::Parsed parsed = hl7::parse_message(message);
-            const QString failure = store_message(
-                {channel_.name, channel_.protocol, message, parsed.results, parsed.problem}, log_);
+        for (const QByteArray& raw : mllp_.feed(bytes)) {
+            const ReceivedMessage message = read_message(channel_, raw);
+            const QString failure = store_message(message, log_);
             // Acknowledged only now that it is stored (or could not be).
-            const QByteArray ack = !failure.isEmpty() ? hl7::acknowledgement(message, "AE", failure)
-                                   : parsed.problem.isEmpty()
-                                       ? hl7::acknowledgement(message, "AA")
-                                       : hl7::acknowledgement(message, "AR", parsed.problem);
+            const QByteArray ack = !failure.isEmpty() ? hl7::acknowledgement(raw, "AE", failure)
+                                   : message.problem.isEmpty()
+                                       ? hl7::acknowledgement(raw, "AA")
+                                       : hl7::acknowledgement(raw, "AR", message.problem);
             device_->write(hl7::frame(ack));
         }
     }
 
-    bool deliver(const QByteArray& records) {
-        const astm::Parsed parsed = astm::parse_message(records);
-        return store_message({channel_.name, channel_.protocol, records, parsed.results, parsed.problem},
-                             log_)
-            .isEmpty();
+    // The analyzer hung up, or the line went away (nothing more is read from
+    // it then): what it sent of an unfinished message is kept.
+    void closed(bool read_rest) {
+        if (read_rest) read();
+        link_.line_closed();
+        if (mllp_.inside_message())
+            store_message(incomplete(channel_, mllp_.unfinished(),
+                                     QStringLiteral("the connection closed before the message's end")),
+                          log_);
+        mllp_ = {};
+    }
+
+    // A pseudo-terminal whose other end closed reads as a ReadError, a device
+    // pulled out as a ResourceError: the port is closed and opened again
+    // every few seconds until the line is back.
+    void line_lost(QSerialPort* port, QSerialPort::SerialPortError e) {
+        if ((e != QSerialPort::ResourceError && e != QSerialPort::ReadError) || !port->isOpen()) return;
+        log_(QStringLiteral("%1: the serial line %2 went away (%3); trying it again every %4 s")
+                 .arg(channel_.name, peer_, port->errorString())
+                 .arg(kSerialRetryMs / 1000));
+        closed(false);
+        port->close();
+        auto* retry = new QTimer(this);
+        connect(retry, &QTimer::timeout, this, [this, port, retry] {
+            if (!port->open(QIODevice::ReadWrite)) return;
+            retry->deleteLater();
+            log_(QStringLiteral("%1: the serial line %2 is back").arg(channel_.name, peer_));
+        });
+        retry->start(kSerialRetryMs);
     }
 
     AnalyzerChannel channel_;
@@ -212,18 +251,12 @@ public:
             if (!file.open(QIODevice::ReadOnly)) continue;
             const QByteArray bytes = file.readAll();
             file.close();
-            ReceivedMessage m{channel_.name, channel_.protocol, bytes, {}, {}};
-            if (channel_.protocol == QLatin1String("astm")) {
-                const astm::Parsed parsed = astm::parse_message(bytes);
-                m.results = parsed.results;
-                m.problem = parsed.problem;
-            } else {
-                hl7::MllpReader reader;
-                const QList<QByteArray> framed = reader.feed(bytes);
-                const hl7::Parsed parsed = hl7::parse_message(framed.isEmpty() ? bytes : framed[0]);
-                m.results = parsed.results;
-                m.problem = parsed.problem;
-            }
+            // An HL7 file may hold its message in an MLLP frame.
+            const QList<QByteArray> framed = channel_.protocol == QLatin1String("hl7")
+                                                 ? hl7::MllpReader().feed(bytes)
+                                                 : QList<QByteArray>();
+            ReceivedMessage m = read_message(channel_, framed.isEmpty() ? bytes : framed[0]);
+            m.raw = bytes;
             log_(QStringLiteral("%1: received the file %2").arg(channel_.name, f.fileName()));
             if (!store_message(m, log_).isEmpty()) continue;
             dir.mkpath(QStringLiteral("stored"));
@@ -245,40 +278,6 @@ private:
     AnalyzerListener::Log log_;
     QHash<QString, qint64> seen_;
 };
-
-// A serial line that goes away (a USB adapter pulled out, a cable fault) is
-// tried again every few seconds until it is back.
-constexpr int kSerialRetryMs = 5000;
-
-void keep_serial_line(QSerialPort* port, const AnalyzerChannel& c, const AnalyzerListener::Log& log,
-                      int timeout) {
-    QObject::connect(
-        port, &QSerialPort::errorOccurred, port,
-        [port, c, log, timeout](QSerialPort::SerialPortError e) {
-            // A pseudo-terminal whose other end closed reads as a ReadError, a device pulled out as a
-            // ResourceError.
-            if ((e != QSerialPort::ResourceError && e != QSerialPort::ReadError) || !port->isOpen()) return;
-            log(QStringLiteral("%1: the serial line %2 went away (%3); trying it again every %4 s")
-                    .arg(c.name, c.serial, port->errorString())
-                    .arg(kSerialRetryMs / 1000));
-            for (QObject* child : port->children())
-                if (auto* session = dynamic_cast<Session*>(child)) {
-                    session->closed(false);
-                    delete session;
-                    break;
-                }
-            port->close();
-            auto* retry = new QTimer(port);
-            QObject::connect(retry, &QTimer::timeout, port, [port, c, log, timeout, retry] {
-                if (!port->open(QIODevice::ReadWrite)) return;
-                retry->deleteLater();
-                new Session(c, port, c.serial, log, timeout, port);
-                log(QStringLiteral("%1: the serial line %2 is back").arg(c.name, c.serial));
-            });
-            retry->start(kSerialRetryMs);
-        },
-        Qt::QueuedConnection); // not while the session is still reading the port
-}
 
 } // namespace
 
@@ -341,7 +340,6 @@ QStringList AnalyzerListener::start() {
                 continue;
             }
             new Session(c, port, c.serial, log, timeout, port);
-            keep_serial_line(port, c, log, timeout);
             log(QStringLiteral("%1: listening for %2 on %3 (%4 baud)")
                     .arg(c.name, c.protocol.toUpper(), c.serial)
                     .arg(c.baud));

@@ -17,8 +17,8 @@ struct AnalyzerResult {
     QString lab_id; // the specimen id: the report's lab id
     QString code;   // the analyzer's own code of the test
     QString value;
-    QString units;
-    QString flag; // the analyzer's abnormal flag, as sent
+    QString units = {};
+    QString flag = {}; // the analyzer's abnormal flag, as sent
 };
 
 // A message as the listener read it: its results, or why it was refused.

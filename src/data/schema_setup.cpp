@@ -13,6 +13,8 @@
 
 #include <sqlite3.h>
 
+#include <span>
+
 QString schema_sql() {
     QFile f(QStringLiteral(":/tavora/schema.sql"));
     if (!f.open(QIODevice::ReadOnly)) return {};
@@ -242,6 +244,22 @@ static_assert(std::end(kServerUpgradeSteps)[-1].version == kSchemaVersion,
 
 static_assert(std::size(kUpgradeSteps) == kSchemaVersion, "every schema version has its upgrade step");
 
+// Runs every step after `version` on `q`'s connection, in its open
+// transaction; an empty text, or the failure and its statement.
+QString run_steps_after(QSqlQuery& q, std::span<const UpgradeStep> steps, int version) {
+    for (const UpgradeStep& step : steps) {
+        if (step.version <= version) continue;
+        for (const QString& statement : sql_statements(QString::fromLatin1(step.sql)))
+            if (!q.exec(statement))
+                return q.lastError().databaseText().trimmed() + QStringLiteral(" in: ") + statement;
+    }
+    return {};
+}
+
+QString brought_up(int version) {
+    return QStringLiteral("brought from version %1 to version %2").arg(version).arg(kSchemaVersion);
+}
+
 } // namespace
 
 Upgrade upgrade_database(const QString& path) {
@@ -274,21 +292,13 @@ Upgrade upgrade_database(const QString& path) {
             else if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
                 out.error = q.lastError().text();
             else {
-                for (const UpgradeStep& step : kUpgradeSteps) {
-                    if (step.version <= version) continue;
-                    for (const QString& statement : sql_statements(QString::fromLatin1(step.sql)))
-                        if (out.error.isEmpty() && !q.exec(statement))
-                            out.error = q.lastError().text() + QStringLiteral(" in: ") + statement;
-                }
+                out.error = run_steps_after(q, kUpgradeSteps, version);
                 if (out.error.isEmpty() &&
                     (!q.exec(QStringLiteral("PRAGMA application_id = %1").arg(kApplicationId)) ||
                      !q.exec(QStringLiteral("PRAGMA user_version = %1").arg(std::size(kUpgradeSteps)))))
                     out.error = q.lastError().text();
                 q.exec(out.error.isEmpty() ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"));
-                if (out.error.isEmpty())
-                    out.done = QStringLiteral("brought from version %1 to version %2")
-                                   .arg(version)
-                                   .arg(std::size(kUpgradeSteps));
+                if (out.error.isEmpty()) out.done = brought_up(version);
             }
             q.finish();
             db.close();
@@ -315,22 +325,14 @@ Upgrade upgrade_server_database(const QString& url) {
         }
         for (const QString& s : begin_write_statements(Dialect::PostgreSQL))
             if (!q.exec(s)) return q.lastError().databaseText().trimmed();
-        QString error;
-        for (const UpgradeStep& step : kServerUpgradeSteps) {
-            if (step.version <= version) continue;
-            for (const QString& statement : sql_statements(QString::fromLatin1(step.sql)))
-                if (error.isEmpty() && !q.exec(statement))
-                    error = q.lastError().databaseText().trimmed() + QStringLiteral(" in: ") + statement;
-        }
+        QString error = run_steps_after(q, kServerUpgradeSteps, version);
         if (error.isEmpty() &&
             !q.exec(QStringLiteral("UPDATE tavora_meta SET schema_version = %1").arg(kSchemaVersion)))
             error = q.lastError().databaseText().trimmed();
         if (error.isEmpty() && !q.exec(QString::fromLatin1(kReportReaderGrants)))
             error = q.lastError().databaseText().trimmed();
         q.exec(error.isEmpty() ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"));
-        if (error.isEmpty())
-            out.done =
-                QStringLiteral("brought from version %1 to version %2").arg(version).arg(kSchemaVersion);
+        if (error.isEmpty()) out.done = brought_up(version);
         return error;
     });
     if (!failure.isEmpty()) out = {{}, failure};

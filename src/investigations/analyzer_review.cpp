@@ -16,12 +16,17 @@ bool same_name(const QString& a, const QString& b) {
     return a.simplified().compare(b.simplified(), Qt::CaseInsensitive) == 0;
 }
 
+// The test whose screen is titled so (as the laboratory types it), or nullptr.
+const TestDefinition* test_named(const QString& name) {
+    for (const TestDefinition* test : test_catalogue())
+        if (same_name(QString::fromUtf8(test->investigation->test), name)) return test;
+    return nullptr;
+}
+
 } // namespace
 
 const TestDefinition* mapped_test(const CodeMapping& mapping) {
-    for (const TestDefinition* test : test_catalogue())
-        if (same_name(QString::fromUtf8(test->investigation->test), mapping.test)) return test;
-    return nullptr;
+    return test_named(mapping.test);
 }
 
 int mapped_box(const TestDefinition& test, const CodeMapping& mapping) {
@@ -44,12 +49,6 @@ QStringList code_problems(const AnalyzerCodes& codes) {
                        .arg(m.code, m.test, m.item);
     }
     return out;
-}
-
-bool code_is_mapped(const AnalyzerCodes& codes, const QString& code) {
-    for (const CodeMapping& m : codes.mappings)
-        if (m.code.compare(code, Qt::CaseInsensitive) == 0 && mapped_test(m)) return true;
-    return false;
 }
 
 AnalyzerFill analyzer_fill(const TestDefinition& test, const QList<PendingResult>& pending,
@@ -97,9 +96,7 @@ QList<PendingLine> pending_overview(const QList<PendingResult>& pending, const A
         const std::pair key{test_name, code.toLower()};
         if (const auto found = boxes.constFind(key); found != boxes.constEnd()) return *found;
         std::optional<QString> item;
-        const TestDefinition* test = nullptr;
-        for (const TestDefinition* t : test_catalogue())
-            if (same_name(QString::fromUtf8(t->investigation->test), test_name)) test = t;
+        const TestDefinition* test = test_named(test_name);
         for (const CodeMapping* m : by_code.values(key.second)) {
             const int box = test ? mapped_box(*test, *m) : -1;
             if (box >= 0) item = QString::fromUtf8(test->items[box].caption).simplified();

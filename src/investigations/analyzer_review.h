@@ -20,8 +20,6 @@ int mapped_box(const TestDefinition& test, const CodeMapping& mapping);
 const TestDefinition* mapped_test(const CodeMapping& mapping);
 // The lines of the codes file that name a test or an item no screen has.
 QStringList code_problems(const AnalyzerCodes& codes);
-// Whether some line of the codes file maps this code (to any test).
-bool code_is_mapped(const AnalyzerCodes& codes, const QString& code);
 
 struct AnalyzerFill {
     struct Box {

@@ -100,25 +100,27 @@ void ResultWorkflow::offer_fresh_ids(bool patient) {
     if (!failed(next.error, "Reading the next lab id")) count_analyzer_results();
 }
 
+// The boxes the analyzers' results for the lab id on screen fill now;
+// nullopt when they cannot be read (the user was told).
+std::optional<AnalyzerFill> ResultWorkflow::analyzer_boxes() {
+    auto pending = pending_results_for(form_.lab_id);
+    if (failed(pending.error, "Reading the analyzers' results")) return std::nullopt;
+    if (pending.value.isEmpty()) return AnalyzerFill{};
+    return analyzer_fill(test_, pending.value, read_analyzer_codes(analyzer_codes_path()), form_.results,
+                         [this](const QString& t) { return result_is_empty(t); });
+}
+
 void ResultWorkflow::count_analyzer_results() {
     form_.analyzer_results = 0;
     analyzer_taken_.clear();
     if (!analyzers_in_use_ || form_.lab_id.trimmed().isEmpty()) return;
-    auto pending = pending_results_for(form_.lab_id);
-    if (failed(pending.error, "Reading the analyzers' results")) return;
-    if (pending.value.isEmpty()) return;
-    const AnalyzerFill fill =
-        analyzer_fill(test_, pending.value, read_analyzer_codes(analyzer_codes_path()), form_.results,
-                      [this](const QString& t) { return result_is_empty(t); });
-    form_.analyzer_results = int(fill.boxes.size());
+    if (const auto fill = analyzer_boxes()) form_.analyzer_results = int(fill->boxes.size());
 }
 
 void ResultWorkflow::take_analyzer_results() {
-    auto pending = pending_results_for(form_.lab_id);
-    if (failed(pending.error, "Reading the analyzers' results")) return;
-    const AnalyzerFill fill =
-        analyzer_fill(test_, pending.value, read_analyzer_codes(analyzer_codes_path()), form_.results,
-                      [this](const QString& t) { return result_is_empty(t); });
+    const auto found = analyzer_boxes();
+    if (!found) return;
+    const AnalyzerFill& fill = *found;
     QStringList typed;
     for (const AnalyzerFill::Box& b : fill.boxes)
         if (b.over_typed) typed << trim_blanks(QString::fromUtf8(test_.items[b.box].caption));

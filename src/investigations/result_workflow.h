@@ -90,6 +90,7 @@ private:
     void ask_for_call(const QVariant& lab_id, const struct CriticalCall& call);
     bool save_failed(const DbError& error);
     void count_analyzer_results();
+    std::optional<struct AnalyzerFill> analyzer_boxes();
     QList<ResultRow> results() const;
 
     const TestDefinition& test_;
