@@ -44,7 +44,7 @@ void TestAdmin::backup_and_restore_round_trip() {
     QTemporaryDir backups;
     const QString db = folder.database_path();
     for (int id = 1; id <= 3; ++id)
-        QVERIFY(add_patient(minimal_patient(id, QString("Patient %1").arg(id), "", "")).ok());
+        QVERIFY(add_patient(kStaff, minimal_patient(id, QString("Patient %1").arg(id), "", "")).ok());
     QVERIFY(add_row("test_main", {{"lab_id", 1}, {"patient_id", 1}, {"test", "Serology"}}).ok());
     QVERIFY(
         add_row("Serology", {{"lab_id", 1}, {"item", "ASLO (N : Negative)"}, {"result", "Positive"}}).ok());
@@ -85,14 +85,15 @@ void TestAdmin::backup_and_restore_round_trip() {
     QVERIFY(QFile::remove(backups.filePath(".partial-working.mdb")));
     QFile::remove(backups.filePath(".partial-dead.mdb.lock"));
     const QStringList files = QDir(backups.path()).entryList(QDir::Files | QDir::Hidden);
-    QCOMPARE(files.size(), 1);
+    QCOMPARE(files.size(), 2); // the copy and its journal anchor
     QVERIFY(files[0].startsWith("tavora lab") && files[0].endsWith(".mdb"));
+    QCOMPARE(files[1], files[0] + ".anchor");
     const QString copy = backups.filePath(files[0]);
     QCOMPARE(QFile::permissions(copy) & 0x0777, QFileDevice::Permissions(0x0640));
     QVERIFY(made.out.contains(files[0]));
 
     // Later work, then a restore while another program holds the file: refused.
-    QVERIFY(add_patient(minimal_patient(4, "After the backup", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(4, "After the backup", "", "")).ok());
     close_connection(); // this program leaves the registry of running programs
     QSqlQuery hold(folder.other_workstation());
     QVERIFY(hold.exec("BEGIN IMMEDIATE"));
@@ -128,9 +129,9 @@ void TestAdmin::restore_never_replaces_a_database_in_use() {
     set_on_file_replaced([&told] { ++told; });
     auto report = [](qint64 lab) {
         return save_report(
-            {std::nullopt, {lab, 1, "", "", "Serology", "", "N"}, "Serology", {{0, "RA", "+"}}});
+            kStaff, {std::nullopt, {lab, 1, "", "", "Serology", "", "N"}, "Serology", {{0, "RA", "+"}}});
     };
-    QVERIFY(add_patient(minimal_patient(1, "Asha", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(1, "Asha", "", "")).ok());
     QVERIFY(report(1).ok());
     QCOMPARE(admin({"backup", "--db", db, "--to", backups.path()}).exit_code, 0);
     const QString copy = backups.filePath(QDir(backups.path()).entryList(QDir::Files).value(0));
@@ -197,7 +198,7 @@ void TestAdmin::init_creates_a_database_and_never_overwrites() {
     QCOMPARE(QFile::permissions(path) & 0x0777, QFileDevice::Permissions(0x0660)); // owner and group only
     set_program_folder(dir.path());
     QCOMPARE(next_patient_id().value, 1);
-    QVERIFY(add_patient(minimal_patient(1, "Kept", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(1, "Kept", "", "")).ok());
     close_connection();
     Run again = admin({"init", path});
     QVERIFY(again.exit_code != 0);
@@ -211,7 +212,7 @@ void TestAdmin::init_creates_a_database_and_never_overwrites() {
 
 void TestAdmin::render_writes_a_pdf() {
     ProgramFolder folder;
-    QVERIFY(add_patient(minimal_patient(1, "Asha", "34", "F")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(1, "Asha", "34", "F")).ok());
     QVERIFY(add_row("test_main",
                     {{"lab_id", 4}, {"patient_id", 1}, {"test", "Widal test"}, {"t_date", "2026-12-09"}})
                 .ok());

@@ -91,7 +91,7 @@ void TestData::ids_start_at_one_and_follow_the_largest_key() {
     QCOMPARE(next_patient_id().value, 1);
     QCOMPARE(next_lab_id().value, 1);
     for (int id : {1, 7, 2}) {
-        QVERIFY(add_patient(minimal_patient(id, "P", "", "")).ok());
+        QVERIFY(add_patient(kStaff, minimal_patient(id, "P", "", "")).ok());
         QVERIFY(add_row("test_main", {{"lab_id", id}, {"test", "Serology"}}).ok());
     }
     QCOMPARE(next_patient_id().value, 8);
@@ -103,8 +103,8 @@ void TestData::ids_start_at_one_and_follow_the_largest_key() {
 
 void TestData::duplicate_keys_are_told_apart() {
     ProgramFolder folder;
-    QVERIFY(add_patient(minimal_patient(5, "A", "", "")).ok());
-    const DbError patient = add_patient(minimal_patient(5, "B", "", ""));
+    QVERIFY(add_patient(kStaff, minimal_patient(5, "A", "", "")).ok());
+    const DbError patient = add_patient(kStaff, minimal_patient(5, "B", "", ""));
     QVERIFY(patient.duplicate());
     QCOMPARE(patient.code, testing_on_server() ? 23505 : 1555); // primary key (a server has one code)
 
@@ -136,7 +136,7 @@ void TestData::failed_transaction_leaves_nothing_behind() {
     ProgramFolder folder;
     QVERIFY(add_row("test_main", {{"lab_id", 3}}).ok());
     const DbError e = in_transaction([] {
-        if (DbError a = add_patient(minimal_patient(1, "New", "", "")); !a.ok()) return a;
+        if (DbError a = add_patient(kStaff, minimal_patient(1, "New", "", "")); !a.ok()) return a;
         if (DbError b = add_row("Serology", {{"lab_id", 3}, {"item", "RA"}, {"result", "+"}}); !b.ok())
             return b;
         return add_row("test_main", {{"lab_id", 3}}); // taken: the whole save fails
@@ -145,7 +145,7 @@ void TestData::failed_transaction_leaves_nothing_behind() {
     QVERIFY(!find_patient(1).value.has_value());
     QCOMPARE(select_rows("select * from Serology").value.size(), 0);
 
-    QVERIFY(in_transaction([] { return add_patient(minimal_patient(2, "Kept", "", "")); }).ok());
+    QVERIFY(in_transaction([] { return add_patient(kStaff, minimal_patient(2, "Kept", "", "")); }).ok());
     QVERIFY(find_patient(2).value.has_value());
 }
 
@@ -166,7 +166,7 @@ void TestData::awkward_text_round_trips_unchanged() {
     Patient p = minimal_patient(1, text, text, "");
     p.address = text;
     p.brief_history = text;
-    QVERIFY(add_patient(p).ok());
+    QVERIFY(add_patient(kStaff, p).ok());
     auto found = find_patient(1);
     QVERIFY(found.ok() && found.value);
     QCOMPARE(found.value->patient_name, text);
@@ -179,7 +179,7 @@ void TestData::awkward_text_round_trips_unchanged() {
 
 void TestData::minimal_registration_row_has_placeholders() {
     ProgramFolder folder;
-    QVERIFY(add_patient(minimal_patient(4, "Asha", "30", "F")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(4, "Asha", "30", "F")).ok());
     const Patient p = *find_patient(4).value;
     QCOMPARE(p.patient_name, QString("Asha"));
     QCOMPARE(p.age, QString("30"));
@@ -193,7 +193,7 @@ void TestData::minimal_registration_row_has_placeholders() {
 void TestData::list_reads_everything_and_holds_no_lock() {
     ProgramFolder folder;
     for (int id = 3; id >= 1; --id)
-        QVERIFY(add_patient(minimal_patient(id, QString("P%1").arg(id), "", "")).ok());
+        QVERIFY(add_patient(kStaff, minimal_patient(id, QString("P%1").arg(id), "", "")).ok());
     auto keys = list_keys(patient_list());
     QVERIFY(keys.ok());
     QCOMPARE(keys.value, (QList<qint64>{1, 2, 3}));
@@ -213,7 +213,7 @@ void TestData::list_reads_everything_and_holds_no_lock() {
 
 void TestData::busy_database_is_reported_as_busy() {
     ProgramFolder folder;
-    QVERIFY(add_patient(minimal_patient(1, "A", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(1, "A", "", "")).ok());
     Transaction hold; // this workstation is half-way through a save
     QVERIFY(hold.begin_error().ok());
     const DbError e = take_write_lock_at_once(folder.other_workstation());
@@ -232,7 +232,7 @@ void TestData::unknown_table_names_are_refused() {
 void TestData::a_server_that_goes_away_is_named_and_reached_again() {
     if (!testing_on_server()) QSKIP("a server's own behaviour");
     ProgramFolder folder;
-    QVERIFY(add_patient(minimal_patient(1, "A", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(1, "A", "", "")).ok());
     const QVariant backend = select_first("SELECT pg_backend_pid()").value->value(0);
     // The server ends this program's connection (a restart, a network cut).
     QSqlQuery other(folder.other_workstation());
@@ -244,7 +244,7 @@ void TestData::a_server_that_goes_away_is_named_and_reached_again() {
              qPrintable(lost.error.description));
     // The next action connects again and finds everything stored.
     QCOMPARE(next_patient_id().value, 2);
-    QVERIFY(add_patient(minimal_patient(2, "B", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(2, "B", "", "")).ok());
 }
 
 void TestData::a_file_moves_to_the_server_once_with_every_row() {
@@ -302,7 +302,7 @@ void TestData::a_file_moves_to_the_server_once_with_every_row() {
 void TestData::a_server_backup_restores_into_an_empty_database_only() {
     if (!testing_on_server()) QSKIP("a server's own behaviour");
     ProgramFolder folder;
-    QVERIFY(add_patient(minimal_patient(1, "Asha", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(1, "Asha", "", "")).ok());
     QVERIFY(add_row("doctors", {{"name", "Dr. Rao"}}).ok());
     QTemporaryDir dir;
     const QString dump = dir.filePath("tavora lab09-12-2026.dump");

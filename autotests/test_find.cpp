@@ -57,8 +57,9 @@ QStringList found_names(const QString& typed) {
 void report(qint64 lab, qint64 patient_id, const QString& date, const QString& test, const QString& table,
             const QList<ResultRow>& rows) {
     if (!find_patient(patient_id).value)
-        QVERIFY(add_patient(minimal_patient(patient_id, "Patient", "", "")).ok());
-    QVERIFY(save_report({std::nullopt, {lab, patient_id, "Dr. Rao", {}, test, "", "N"}, table, rows}).ok());
+        QVERIFY(add_patient(kStaff, minimal_patient(patient_id, "Patient", "", "")).ok());
+    QVERIFY(save_report(kStaff, {std::nullopt, {lab, patient_id, "Dr. Rao", {}, test, "", "N"}, table, rows})
+                .ok());
     QVERIFY(execute("update test_main set t_date = ? where lab_id = ?", {date, lab}).ok());
 }
 
@@ -78,11 +79,11 @@ class TestFind : public QObject {
         });
     }
     void seed_people() {
-        QVERIFY(add_patient(patient(1, "Asha D'Souza", "040-2345678", "9876543210")).ok());
-        QVERIFY(add_patient(patient(2, QString::fromUtf8("José Fernández"))).ok());
-        QVERIFY(add_patient(patient(3, "Ravi  Kumar")).ok());
-        QVERIFY(add_patient(patient(4, "O'Brien'; DROP TABLE registration; --")).ok());
-        QVERIFY(add_patient(patient(5, "Mary %_ Smith")).ok());
+        QVERIFY(add_patient(kStaff, patient(1, "Asha D'Souza", "040-2345678", "9876543210")).ok());
+        QVERIFY(add_patient(kStaff, patient(2, QString::fromUtf8("José Fernández"))).ok());
+        QVERIFY(add_patient(kStaff, patient(3, "Ravi  Kumar")).ok());
+        QVERIFY(add_patient(kStaff, patient(4, "O'Brien'; DROP TABLE registration; --")).ok());
+        QVERIFY(add_patient(kStaff, patient(5, "Mary %_ Smith")).ok());
         report(77, 3, "2026-12-01", "Serology", "Serology", {});
     }
 
@@ -155,7 +156,7 @@ void TestFind::a_search_lists_the_most_recent_thousand() {
     {
         Transaction t;
         for (int id = 1; id <= kMostFound + 50; ++id)
-            QVERIFY(add_patient(patient(id, QString("Same Surname %1").arg(id))).ok());
+            QVERIFY(add_patient(kStaff, patient(id, QString("Same Surname %1").arg(id))).ok());
         QVERIFY(t.commit().ok());
     }
     const auto keys = list_keys(patient_search("Surname")).value;
@@ -166,13 +167,13 @@ void TestFind::a_search_lists_the_most_recent_thousand() {
 }
 
 void TestFind::the_index_keeps_in_step_with_every_write() {
-    QVERIFY(add_patient(patient(1, "Zed Quinn", "5551234")).ok());
+    QVERIFY(add_patient(kStaff, patient(1, "Zed Quinn", "5551234")).ok());
     QCOMPARE(found_names("Quinn"), QStringList{"Zed Quinn"});
     const Patient stored = *find_patient(1).value;
     Patient changed = stored;
     changed.patient_name = "Zed Rivers";
     changed.phone = "5559999";
-    QVERIFY(modify_patient(changed, stored).ok());
+    QVERIFY(modify_patient(kStaff, changed, stored).ok());
     QCOMPARE(found_names("Quinn"), QStringList{});
     QCOMPARE(found_names("1234"), QStringList{});
     QCOMPARE(found_names("Rivers"), QStringList{"Zed Rivers"});
@@ -180,16 +181,16 @@ void TestFind::the_index_keeps_in_step_with_every_write() {
     QVERIFY(delete_rows("registration", "patient_id", 1).ok());
     QCOMPARE(found_names("Rivers"), QStringList{});
     // A test screen's minimal registration goes in too.
-    QVERIFY(save_report({minimal_patient(2, "Walk In Wanda", "", ""),
-                         {1, 2, "", "", "Serology", "", "Y"},
-                         "Serology",
-                         {}})
+    QVERIFY(save_report(kStaff, {minimal_patient(2, "Walk In Wanda", "", ""),
+                                 {1, 2, "", "", "Serology", "", "Y"},
+                                 "Serology",
+                                 {}})
                 .ok());
     QCOMPARE(found_names("Wanda"), QStringList{"Walk In Wanda"});
 }
 
 void TestFind::history_newest_first_and_its_actions() {
-    QVERIFY(add_patient(patient(9, "Farah")).ok());
+    QVERIFY(add_patient(kStaff, patient(9, "Farah")).ok());
     report(1, 9, "2026-11-01", "Serology", "Serology", {{0, "ASLO (N : Negative)", "Positive"}});
     report(2, 9, "2026-12-05", "Blood sugar report", "blood_sugar_report",
            {{0, "Fasting blood glucose (N :60 - 100 mg/dl)", "126 mg/dl"}});
@@ -221,7 +222,7 @@ void TestFind::history_newest_first_and_its_actions() {
 }
 
 void TestFind::cumulative_grid_with_missing_items_and_dates() {
-    QVERIFY(add_patient(patient(9, "Farah")).ok());
+    QVERIFY(add_patient(kStaff, patient(9, "Farah")).ok());
     const QString hb = "Haemoglobin (N : Male : 12 - 16 gm/dl, Female : 11 - 15 gm/dl) ";
     const QString wbc = "WBC (N : 4000 to 10,000 / cumm)";
     report(1, 9, "2026-01-10", "Routine haemotology", "Routine_haemotology", {{0, hb, "9.8 gm/dl"}});
@@ -266,11 +267,11 @@ void TestFind::cumulative_grid_with_missing_items_and_dates() {
 
 void TestFind::csv_quoting_reads_back() {
     const QString awkward = QString::fromUtf8("Smith, \"Junior\"\nsecond line é");
-    QVERIFY(add_patient(patient(1, awkward, "1,2")).ok());
-    QVERIFY(add_patient(patient(2, "Plain")).ok());
+    QVERIFY(add_patient(kStaff, patient(1, awkward, "1,2")).ok());
+    QVERIFY(add_patient(kStaff, patient(2, "Plain")).ok());
     // Cells a spreadsheet would run as formulas go out as text.
-    QVERIFY(add_patient(patient(3, "=HYPERLINK(\"http://x\")", "+1-555", "-2+3")).ok());
-    QVERIFY(add_patient(patient(4, "@SUM(A1)", "\tx", "\ry")).ok());
+    QVERIFY(add_patient(kStaff, patient(3, "=HYPERLINK(\"http://x\")", "+1-555", "-2+3")).ok());
+    QVERIFY(add_patient(kStaff, patient(4, "@SUM(A1)", "\tx", "\ry")).ok());
     const QString path = QDir(folder_->path()).filePath("found.csv");
     QVERIFY(export_list_csv(nullptr, patient_search({}, "patient_id", false), kFoundColumns, path));
     QCOMPARE(QFile::permissions(path) & 0x0777, QFileDevice::Permissions(0x0640)); // patient data
@@ -296,8 +297,8 @@ void TestFind::csv_quoting_reads_back() {
 }
 
 void TestFind::find_window_from_the_keyboard() {
-    QVERIFY(add_patient(patient(1, "Asha D'Souza")).ok());
-    QVERIFY(add_patient(patient(2, "Meena Rao")).ok());
+    QVERIFY(add_patient(kStaff, patient(1, "Asha D'Souza")).ok());
+    QVERIFY(add_patient(kStaff, patient(2, "Meena Rao")).ok());
     auto* menu = qobject_cast<MainMenu*>(screens::open(kMainMenu));
     show_active(menu);
     QTest::keyClick(menu, Qt::Key_F, Qt::ControlModifier);
@@ -341,7 +342,8 @@ void TestFind::a_number_typed_goes_to_that_patient() {
         Transaction t;
         for (int id = 1; id <= kMostFound + 200; ++id) // every phone holds 112
             QVERIFY(
-                add_patient(patient(id, QString("Patient %1").arg(id), QString("040-112%1").arg(id))).ok());
+                add_patient(kStaff, patient(id, QString("Patient %1").arg(id), QString("040-112%1").arg(id)))
+                    .ok());
         QVERIFY(t.commit().ok());
     }
     QVERIFY(execute("update registration set reg_date = '2016-03-01' where patient_id = 112").ok());
@@ -372,11 +374,11 @@ void TestFind::a_number_typed_goes_to_that_patient() {
 }
 
 void TestFind::reports_to_verify_oldest_first_and_opened_by_enter() {
-    QVERIFY(add_patient(patient(9, "Farah")).ok());
+    QVERIFY(add_patient(kStaff, patient(9, "Farah")).ok());
     report(3, 9, "2026-12-08", "Serology", "Serology", {{0, "ASLO (N : Negative)", "Negative"}});
     report(1, 9, "2026-12-01", "Widal test", "widal_test", {{0, "S typh1 \"O\"", "1:160"}});
     report(2, 9, "2026-12-05", "Serology", "Serology", {{0, "ASLO (N : Negative)", "Positive"}});
-    QVERIFY(verify_report(*report_snapshot("Serology", 2).value, "meera").ok());
+    QVERIFY(verify_report(Actor{"meera", Role::Pathologist}, *report_snapshot("Serology", 2).value).ok());
     // Only a login that may verify finds the tile and Ctrl+R on the menu.
     for (Role role : {Role::Technician, Role::Pathologist}) {
         app_state().account = Account{"someone", "", "", role};

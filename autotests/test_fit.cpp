@@ -92,8 +92,9 @@ private slots:
     }
 
     void history_and_preview_fit() {
-        QVERIFY(add_patient(minimal_patient(1, "Asha D'Souza", "34", "F")).ok());
-        QVERIFY(save_report({std::nullopt, {1, 1, "", "", "Serology", "", "N"}, "Serology", {}}).ok());
+        QVERIFY(add_patient(kStaff, minimal_patient(1, "Asha D'Souza", "34", "F")).ok());
+        QVERIFY(
+            save_report(kStaff, {std::nullopt, {1, 1, "", "", "Serology", "", "N"}, "Serology", {}}).ok());
         auto* history = qobject_cast<PatientHistoryWindow*>(screens::open(kPatientHistoryScreen));
         QVERIFY(history->show_patient(1));
         fits(history);

@@ -215,20 +215,21 @@ void TestFlags::a_flag_shows_while_typing() {
 
 void TestFlags::printed_reports_carry_the_flag_column() {
     ProgramFolder folder;
-    QVERIFY(add_patient(minimal_patient(1, "Asha D'Souza", "34", "F")).ok());
-    QVERIFY(save_report({std::nullopt,
+    QVERIFY(add_patient(kStaff, minimal_patient(1, "Asha D'Souza", "34", "F")).ok());
+    QVERIFY(save_report(kStaff,
+                        {std::nullopt,
                          {1, 1, "", "", "Routine haemotology", "", "N"},
                          "Routine_haemotology",
                          {{0, "Haemoglobin (N : Male : 12 - 16 gm/dl, Female : 11 - 15 gm/dl) ", "9.8 gm/dl"},
                           {0, "WBC (N : 4000 to 10,000 / cumm)", "14,500 /cumm"},
                           {0, "Polymorphs", "70%"}}})
                 .ok());
-    QVERIFY(save_report({std::nullopt,
-                         {2, 1, "", "", "Biochemistry report", "", "N"},
-                         "biochemistry_report",
-                         {{0, "Serum Potassiun (N : 3.5 - 5.0 meq / L)", "5.6 meq/L"},
-                          {0, "Serum sodium (N : 136 - 146 meq/L) ", "140 meq/L"},
-                          {0, "Serum Calcium (N : 9 - 11 mg/dl)", "6.2 mg/dl"}}})
+    QVERIFY(save_report(kStaff, {std::nullopt,
+                                 {2, 1, "", "", "Biochemistry report", "", "N"},
+                                 "biochemistry_report",
+                                 {{0, "Serum Potassiun (N : 3.5 - 5.0 meq / L)", "5.6 meq/L"},
+                                  {0, "Serum sodium (N : 136 - 146 meq/L) ", "140 meq/L"},
+                                  {0, "Serum Calcium (N : 9 - 11 mg/dl)", "6.2 mg/dl"}}})
                 .ok());
     QVERIFY(fill_consolidated(1).ok());
     const struct {

@@ -109,7 +109,7 @@ private slots:
 };
 
 void TestHardening::two_workstations_modify_the_same_patient() {
-    QVERIFY(add_patient(minimal_patient(17, "Zara", "40", "F")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(17, "Zara", "40", "F")).ok());
     RegistrationScreen* s = registration();
     look_up(s, "17");
     // Another workstation looked her up too, and stored first.
@@ -138,7 +138,7 @@ void TestHardening::two_workstations_modify_the_same_patient() {
 }
 
 void TestHardening::a_failed_look_up_leaves_no_other_patient() {
-    QVERIFY(add_patient(minimal_patient(17, "Zara", "40", "F")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(17, "Zara", "40", "F")).ok());
     Patient p = minimal_patient(17, "Zara", "40", "F");
     RegistrationScreen* s = registration();
     look_up(s, "17");
@@ -189,8 +189,8 @@ void TestHardening::ids_are_exact() {
 }
 
 void TestHardening::exact_ids_on_the_screens_and_in_formulas() {
-    QVERIFY(add_patient(minimal_patient(9007199254740992LL, "Even", "", "")).ok());
-    QVERIFY(add_patient(minimal_patient(9007199254740993LL, "Odd", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(9007199254740992LL, "Even", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(9007199254740993LL, "Odd", "", "")).ok());
     RegistrationScreen* s = registration();
     look_up(s, "9007199254740993");
     QCOMPARE(line(s, "text2")->text(), QString("Odd"));
@@ -199,21 +199,23 @@ void TestHardening::exact_ids_on_the_screens_and_in_formulas() {
     QCOMPARE(line(s, "text2")->text(), QString());
     // The print's formula selects the exact report too.
     for (qint64 p : {1, 2})
-        QVERIFY(add_patient(minimal_patient(p, "Patient", "", "")).ok());
-    QVERIFY(save_report({std::nullopt, {9007199254740993LL, 1, "", "", "Serology", "", "N"}, "Serology", {}})
+        QVERIFY(add_patient(kStaff, minimal_patient(p, "Patient", "", "")).ok());
+    QVERIFY(save_report(kStaff,
+                        {std::nullopt, {9007199254740993LL, 1, "", "", "Serology", "", "N"}, "Serology", {}})
                 .ok());
-    QVERIFY(save_report({std::nullopt, {9007199254740992LL, 2, "", "", "Serology", "", "N"}, "Serology", {}})
+    QVERIFY(save_report(kStaff,
+                        {std::nullopt, {9007199254740992LL, 2, "", "", "Serology", "", "N"}, "Serology", {}})
                 .ok());
     const ReportRequest r = test_report_request(catalogue::kSerology, 9007199254740993LL);
     QCOMPARE(r.selection->value.toLongLong(), 9007199254740993LL);
 }
 
 void TestHardening::report_modify_and_delete_are_journalled() {
-    QVERIFY(add_patient(minimal_patient(8, "Patient", "", "")).ok());
-    QVERIFY(save_report({std::nullopt,
-                         {3, 8, "Dr. X", "2026-12-01", "Serology", "", "Y"},
-                         "Serology",
-                         {{0, "ASLO (N : Negative)", "Positive"}}})
+    QVERIFY(add_patient(kStaff, minimal_patient(8, "Patient", "", "")).ok());
+    QVERIFY(save_report(kStaff, {std::nullopt,
+                                 {3, 8, "Dr. X", "2026-12-01", "Serology", "", "Y"},
+                                 "Serology",
+                                 {{0, "ASLO (N : Negative)", "Positive"}}})
                 .ok());
     auto snapshot = report_snapshot("Serology", 3).value;
     QVERIFY(snapshot);
@@ -225,11 +227,11 @@ void TestHardening::report_modify_and_delete_are_journalled() {
     // A change looked up before another workstation's store is refused.
     QSqlQuery other(folder_->other_workstation());
     QVERIFY(other.exec("update Serology set result = 'Weakly positive' where lab_id = 3"));
-    QCOMPARE(modify_report(change).kind, DbError::Kind::Changed);
+    QCOMPARE(modify_report(kStaff, change).kind, DbError::Kind::Changed);
     QCOMPARE(journal_rows(), 0);
     change.looked_up = *report_snapshot("Serology", 3).value;
-    QVERIFY(modify_report(change).ok());
-    QVERIFY(delete_report(3).ok());
+    QVERIFY(modify_report(kStaff, change).ok());
+    QVERIFY(delete_report(kStaff, 3).ok());
     QCOMPARE(journal_rows(), 2);
     close_connection();
     const Run shown = admin({"journal", "--db", folder_->database_path(), "--lab", "3"});
@@ -308,7 +310,7 @@ void TestHardening::bad_files_are_named_and_never_written() {
     QCOMPARE(id.error.kind, DbError::Kind::Unavailable);
     QVERIFY2(id.error.description.contains("tavora lab.mdb") && id.error.description.contains(said),
              qPrintable(id.error.description));
-    QVERIFY(!add_patient(minimal_patient(1, "x", "", "")).ok());
+    QVERIFY(!add_patient(kStaff, minimal_patient(1, "x", "", "")).ok());
     QCOMPARE(bytes_of(path), before);
     const Run checked = admin({"check", "--db", path});
     QVERIFY(checked.exit_code != 0);
@@ -317,7 +319,8 @@ void TestHardening::bad_files_are_named_and_never_written() {
 
 void TestHardening::a_damaged_file_takes_no_more_work() {
     for (int id = 1; id <= 400; ++id)
-        QVERIFY(add_patient(minimal_patient(id, QString("Patient %1 ").arg(id).repeated(8), "", "")).ok());
+        QVERIFY(add_patient(kStaff, minimal_patient(id, QString("Patient %1 ").arg(id).repeated(8), "", ""))
+                    .ok());
     close_connection();
     QCOMPARE(admin({"check", "--db", folder_->database_path()}).exit_code, 0);
     {
@@ -341,7 +344,7 @@ void TestHardening::a_damaged_file_takes_no_more_work() {
 
 void TestHardening::a_file_found_damaged_is_refused_by_every_workstation() {
     for (int id = 1; id <= 400; ++id)
-        QVERIFY(add_patient(minimal_patient(id, QString("Patient %1").arg(id), "", "")).ok());
+        QVERIFY(add_patient(kStaff, minimal_patient(id, QString("Patient %1").arg(id), "", "")).ok());
     QTemporaryDir backups;
     QCOMPARE(admin({"backup", "--db", folder_->database_path(), "--to", backups.path()}).exit_code, 0);
     const QString backup = backups.filePath(QDir(backups.path()).entryList(QDir::Files).value(0));
@@ -359,7 +362,8 @@ void TestHardening::a_file_found_damaged_is_refused_by_every_workstation() {
     QVERIFY(checked.exit_code != 0);
     QVERIFY(QFile::exists(folder_->database_path() + ".damaged"));
     // This workstation opened the file before: its next save is refused, naming the file.
-    const DbError refused = in_transaction([] { return add_patient(minimal_patient(401, "After", "", "")); });
+    const DbError refused =
+        in_transaction([] { return add_patient(kStaff, minimal_patient(401, "After", "", "")); });
     QCOMPARE(refused.kind, DbError::Kind::Damaged);
     QVERIFY(refused.description.contains("tavora lab.mdb") &&
             refused.description.contains("restore the last backup"));
@@ -367,7 +371,7 @@ void TestHardening::a_file_found_damaged_is_refused_by_every_workstation() {
     // Restored (the program still running): the mark goes, and work goes on.
     QCOMPARE(admin({"restore", backup, "--db", folder_->database_path(), "--force"}).exit_code, 0);
     QVERIFY(!QFile::exists(folder_->database_path() + ".damaged"));
-    QVERIFY(in_transaction([] { return add_patient(minimal_patient(401, "After", "", "")); }).ok());
+    QVERIFY(in_transaction([] { return add_patient(kStaff, minimal_patient(401, "After", "", "")); }).ok());
     // A mark on a file that checks clean is removed by the check.
     write_damage_marker(folder_->database_path(), "by hand");
     close_connection();
@@ -445,7 +449,7 @@ void TestHardening::report_queries_can_only_read_data() {
 
 void TestHardening::report_queries_can_only_read() {
     QFETCH(QString, sql);
-    QVERIFY(add_patient(minimal_patient(1, "Kept", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(1, "Kept", "", "")).ok());
     const QString made = QDir(folder_->path()).filePath("made.db");
     sql = sql.arg(folder_->database_path(), made);
     const QString file = one_query_report(folder_->path(), sql);
@@ -547,7 +551,7 @@ void TestHardening::hostile_report_files_end_in_a_named_refusal() {
 }
 
 void TestHardening::a_report_prints_right_after_a_crash() {
-    QVERIFY(add_patient(minimal_patient(1, "Before the crash", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(1, "Before the crash", "", "")).ok());
     close_connection();
     // A save half-way through when the machine went down: the file holds some
     // of its pages, and the journal beside it the old ones.

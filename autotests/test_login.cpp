@@ -334,7 +334,7 @@ void TestLogin::named_accounts_disabled_ones_and_the_wait_after_five_failures() 
     meera.login = "meera";
     meera.full_name = "Dr. Meera Rao";
     meera.role = Role::Pathologist;
-    QVERIFY(add_user(database().value, meera, "Slide-42 stain").ok());
+    QVERIFY(add_user(database().value, kStaff, meera, "Slide-42 stain").ok());
     // Five wrong passwords for one name: the sixth try waits, and says so.
     for (int i = 0; i < 5; ++i) {
         type("meera", "wrong one");
@@ -360,7 +360,7 @@ void TestLogin::named_accounts_disabled_ones_and_the_wait_after_five_failures() 
     QCOMPARE(journal_user_name(), QString("meera"));
     QCOMPARE(number_of("select count(*) from users where login = 'meera' and last_login_at <> ''"), 1);
     // Disabled, she is refused as any wrong pair is.
-    QVERIFY(disable_user(database().value, "meera").ok());
+    QVERIFY(disable_user(database().value, kStaff, "meera").ok());
     screens::end_program();
     settle();
     login_ = qobject_cast<LoginScreen*>(screens::open(kLoginScreen));
@@ -377,7 +377,7 @@ void TestLogin::a_given_password_is_changed_at_the_first_login() {
     forget_failed_logins();
     Account usha{"usha", "Usha Nair", "", Role::Reception};
     usha.must_change = true;
-    QVERIFY(add_user(database().value, usha, "given-by-admin").ok());
+    QVERIFY(add_user(database().value, kStaff, usha, "given-by-admin").ok());
     QStringList asked;
     std::optional<QString> answer; // first: she cancels
     set_new_password_handler([&](const QString& login) {

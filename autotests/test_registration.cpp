@@ -45,7 +45,7 @@ class TestRegistration : public QObject {
     }
     void store(int id, const QString& name, const QString& age = "30") {
         Patient p = minimal_patient(id, name, age, "F");
-        QVERIFY(add_patient(p).ok());
+        QVERIFY(add_patient(kStaff, p).ok());
     }
 
 private slots:

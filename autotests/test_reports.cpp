@@ -43,7 +43,7 @@ QStringList shipped_reports() {
 void seed_report(int lab_id, int patient_id, const QString& test, const QString& table,
                  const QList<std::pair<QString, QString>>& items, const QString& name = "Asha D'Souza") {
     if (!find_patient(patient_id).value)
-        QVERIFY(add_patient(minimal_patient(patient_id, name, "34", "F")).ok());
+        QVERIFY(add_patient(kStaff, minimal_patient(patient_id, name, "34", "F")).ok());
     QVERIFY(add_row("test_main", {{"lab_id", lab_id},
                                   {"patient_id", patient_id},
                                   {"ref_by", "Dr. R. Menon"},
@@ -449,10 +449,10 @@ void TestReports::a_verified_report_is_signed_by_its_verifier() {
     QFETCH(QString, file);
     seed_report(1, 1, "Serology", "Serology", {{"ASLO (N : Negative)", "Negative"}});
     seed_report(2, 1, "Serology", "Serology", {{"ASLO (N : Negative)", "Positive"}});
-    QVERIFY(add_user(database().value, {"meera", "Dr. Meera O'Neil", "MD (Pathology)", Role::Pathologist},
-                     "Slide-42 stain")
+    QVERIFY(add_user(database().value, kStaff,
+                     {"meera", "Dr. Meera O'Neil", "MD (Pathology)", Role::Pathologist}, "Slide-42 stain")
                 .ok());
-    QVERIFY(verify_report(*report_snapshot("Serology", 1).value, "meera").ok());
+    QVERIFY(verify_report(Actor{"meera", Role::Pathologist}, *report_snapshot("Serology", 1).value).ok());
     for (qint64 lab : {1, 2}) {
         const Prepared p =
             prepare_report({folder_->path() + "\\" + file, lab_id_selection(lab)}, folder_->database_path());
@@ -559,7 +559,7 @@ void TestReports::on_a_server_report_queries_read_only_the_laboratory_tables_dat
 void TestReports::on_a_server_report_queries_read_only_the_laboratory_tables() {
     if (!testing_on_server()) QSKIP("a server's own rule");
     QFETCH(QString, sql);
-    QVERIFY(add_patient(minimal_patient(1, "Kept", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(1, "Kept", "", "")).ok());
     const QString file = one_query_report(folder_->path(), sql);
     // On a connection of its own, and on the program's (as a build reads its
     // scratch tables back), outside a transaction.

@@ -218,8 +218,8 @@ void TestResultScreens::catalogue_holds_the_laboratorys_own_texts() {
 
 void TestResultScreens::opens_with_fresh_ids() {
     const TestDefinition& t = fetched();
-    QVERIFY(add_patient(minimal_patient(41, "Old", "", "")).ok());
-    QVERIFY(save_report({std::nullopt, {7, 41, "", "", "Serology", "", "N"}, "Serology", {}}).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(41, "Old", "", "")).ok());
+    QVERIFY(save_report(kStaff, {std::nullopt, {7, 41, "", "", "Serology", "", "N"}, "Serology", {}}).ok());
     QVERIFY(add_row("doctors", {{"name", "Dr. Rao"}}).ok());
     QVERIFY(add_row("doctors", {{"name", "Dr. Iyer"}}).ok());
     for (Kind kind : {Kind::New, Kind::Old}) {
@@ -457,7 +457,7 @@ void TestResultScreens::patient_kinds_write_their_rows() {
     for (const auto& c : cases) {
         for (const char* table : {"registration", "test_main", "Serology", "change_log"}) // a fresh file
             QVERIFY(execute(QString("delete from %1").arg(table)).ok());
-        if (c.kind == Kind::Old) QVERIFY(add_patient(minimal_patient(5, "Kiran", "", "")).ok());
+        if (c.kind == Kind::Old) QVERIFY(add_patient(kStaff, minimal_patient(5, "Kiran", "", "")).ok());
         open(*test_for_screen("Serology"), c.kind);
         if (c.kind == Kind::Old) {
             app_state().mark_temporary = c.temporary == MessageAnswer::Yes;
@@ -508,14 +508,14 @@ void TestResultScreens::a_failed_modify_changes_nothing() {
 }
 
 void TestResultScreens::modify_keeps_what_the_screen_could_not_show() {
-    QVERIFY(add_patient(minimal_patient(3, "Noor", "", "")).ok());
-    QVERIFY(save_report({std::nullopt,
-                         {5, 3, "", "", "Blood sugar report", "", "N"},
-                         "blood_sugar_report",
-                         {{0, "Fasting blood glucose (N :60 - 100 mg/dl)", QString(25, '1')},
-                          {0, "Random urine sugar", "Nil"},
-                          {0, "An item of an older layout", "kept"},
-                          {0, "Fasting urine sugar", "Trace"}}})
+    QVERIFY(add_patient(kStaff, minimal_patient(3, "Noor", "", "")).ok());
+    QVERIFY(save_report(kStaff, {std::nullopt,
+                                 {5, 3, "", "", "Blood sugar report", "", "N"},
+                                 "blood_sugar_report",
+                                 {{0, "Fasting blood glucose (N :60 - 100 mg/dl)", QString(25, '1')},
+                                  {0, "Random urine sugar", "Nil"},
+                                  {0, "An item of an older layout", "kept"},
+                                  {0, "Fasting urine sugar", "Trace"}}})
                 .ok());
     open(*test_for_screen("Blood_sugar_report"));
     look_up("5");
@@ -539,8 +539,8 @@ void TestResultScreens::modify_keeps_what_the_screen_could_not_show() {
 }
 
 void TestResultScreens::another_tests_lab_id_and_missing_ids() {
-    QVERIFY(add_patient(minimal_patient(1, "Ravi", "", "")).ok());
-    QVERIFY(save_report({std::nullopt, {12, 1, "", "", "Serology", "", "N"}, "Serology", {}}).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(1, "Ravi", "", "")).ok());
+    QVERIFY(save_report(kStaff, {std::nullopt, {12, 1, "", "", "Serology", "", "N"}, "Serology", {}}).ok());
     open(*test_for_screen("widal_test"));
     look_up("12");
     look_up("77");
@@ -556,8 +556,8 @@ void TestResultScreens::another_tests_lab_id_and_missing_ids() {
 
 void TestResultScreens::a_report_goes_only_to_the_patient_on_screen() {
     const TestDefinition& t = fetched();
-    QVERIFY(add_patient(minimal_patient(7, "Farah", "44", "F")).ok());
-    QVERIFY(add_patient(minimal_patient(8, "Other", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(7, "Farah", "44", "F")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(8, "Other", "", "")).ok());
     open(t, Kind::Old);
     QTest::keyClicks(line("patient_id"), "7");
     QTest::keyClick(line("patient_id"), Qt::Key_Tab);
@@ -594,7 +594,7 @@ void TestResultScreens::a_report_goes_only_to_the_patient_on_screen() {
 }
 
 void TestResultScreens::patient_lookup_in_old_patient_mode() {
-    QVERIFY(add_patient(minimal_patient(9, "Farah", "44", "F")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(9, "Farah", "44", "F")).ok());
     open(*test_for_screen("RBC_indices"), Kind::Old);
     QTest::keyClicks(line("patient_id"), "9");
     QTest::keyClick(line("patient_id"), Qt::Key_Tab);
@@ -648,12 +648,12 @@ void TestResultScreens::doctor_with_an_apostrophe_is_stored_once() {
 }
 
 void TestResultScreens::show_all_lists_the_test_and_holds_no_lock() {
-    QVERIFY(add_patient(minimal_patient(1, "Ravi", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(1, "Ravi", "", "")).ok());
     for (int lab = 1; lab <= 3; ++lab)
-        QVERIFY(save_report({std::nullopt,
-                             {lab, 1, "", "", lab == 2 ? "Serology" : "Prothrombin time", "", "N"},
-                             "prothrombin_time",
-                             {}})
+        QVERIFY(save_report(kStaff, {std::nullopt,
+                                     {lab, 1, "", "", lab == 2 ? "Serology" : "Prothrombin time", "", "N"},
+                                     "prothrombin_time",
+                                     {}})
                     .ok());
     open(*test_for_screen("prothrombin_time"));
     screen_->show_all();
@@ -776,11 +776,11 @@ void TestResultScreens::biochemistry_pages() {
     QTest::mouseClick(button("Command2"), Qt::LeftButton);
     QCOMPARE(QApplication::focusWidget(), button("Command1"));
     // A stored row with a blank item is shown in box 38.
-    QVERIFY(add_patient(minimal_patient(1, "Ravi", "", "")).ok());
-    QVERIFY(save_report({std::nullopt,
-                         {50, 1, "", "", "Biochemistry report", "", "N"},
-                         "biochemistry_report",
-                         {{0, "  ", "blank row"}, {0, "Gamma GT (N : 5 - 47 IU/L)", "30 IU/L"}}})
+    QVERIFY(add_patient(kStaff, minimal_patient(1, "Ravi", "", "")).ok());
+    QVERIFY(save_report(kStaff, {std::nullopt,
+                                 {50, 1, "", "", "Biochemistry report", "", "N"},
+                                 "biochemistry_report",
+                                 {{0, "  ", "blank row"}, {0, "Gamma GT (N : 5 - 47 IU/L)", "30 IU/L"}}})
                 .ok());
     QTest::mouseClick(button("Command1"), Qt::LeftButton);
     look_up("50");

@@ -93,8 +93,8 @@ private slots:
 
 void TestResultWorkflow::opens_with_fresh_ids() {
     const TestDefinition& t = fetched();
-    QVERIFY(add_patient(minimal_patient(41, "Old", "", "")).ok());
-    QVERIFY(save_report({std::nullopt, {7, 41, "", "", "Serology", "", "N"}, "Serology", {}}).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(41, "Old", "", "")).ok());
+    QVERIFY(save_report(kStaff, {std::nullopt, {7, 41, "", "", "Serology", "", "N"}, "Serology", {}}).ok());
     QVERIFY(add_row("doctors", {{"name", "Dr. Rao"}}).ok());
     QVERIFY(add_row("doctors", {{"name", "Dr. Iyer"}}).ok());
     for (Kind kind : {Kind::New, Kind::Old}) {
@@ -208,8 +208,8 @@ void TestResultWorkflow::a_lost_race_keeps_the_typed_report() {
 
 void TestResultWorkflow::a_report_goes_only_to_the_patient_on_screen() {
     const TestDefinition& t = fetched();
-    QVERIFY(add_patient(minimal_patient(7, "Farah", "44", "F")).ok());
-    QVERIFY(add_patient(minimal_patient(8, "Other", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(7, "Farah", "44", "F")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(8, "Other", "", "")).ok());
     open(t, Kind::Old);
     form().patient_id = "7";
     flow_->patient_lookup();
@@ -286,8 +286,8 @@ void TestResultWorkflow::look_up_and_modify() {
 }
 
 void TestResultWorkflow::a_pathologist_verifies_and_a_change_undoes_it() {
-    QVERIFY(add_user(database().value, {"meera", "Dr. Meera Rao", "MD (Pathology)", Role::Pathologist},
-                     "Slide-42 stain")
+    QVERIFY(add_user(database().value, kStaff,
+                     {"meera", "Dr. Meera Rao", "MD (Pathology)", Role::Pathologist}, "Slide-42 stain")
                 .ok());
     const struct {
         Role role;

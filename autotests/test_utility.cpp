@@ -39,7 +39,7 @@ void seed(int lab, int patient, const QString& test, const QString& date, const 
     QString table = test;
     table.replace(' ', '_');
     if (!find_patient(patient).value)
-        QVERIFY(add_patient(minimal_patient(patient, "Asha D'Souza", "34", "F")).ok());
+        QVERIFY(add_patient(kStaff, minimal_patient(patient, "Asha D'Souza", "34", "F")).ok());
     QVERIFY(add_row("test_main", {{"lab_id", lab},
                                   {"patient_id", patient},
                                   {"t_date", date},
@@ -196,7 +196,7 @@ void TestUtility::deletion_refuses_a_report_whose_results_changed_since_listed()
     auto looked_up = report_snapshot("Routine_haemotology", 1).value;
     QVERIFY(looked_up);
     ReportChange change{looked_up->header, "Routine_haemotology", {{0, "Polymorphs", "65%"}}, {}, *looked_up};
-    QVERIFY(modify_report(change).ok());
+    QVERIFY(modify_report(kStaff, change).ok());
     QCOMPARE(find_report(1).value->t_date, QString("2026-12-09"));
     list()->row_clicked(0);
     QCOMPARE(messages_->texts().last(), QString("Another workstation changed this report since the list was "
@@ -223,10 +223,10 @@ void TestUtility::deleted_lab_ids_are_never_offered_again() {
     QCOMPARE(next_lab_id().value, 20);
     // A screen that offered 18 before the deletion cannot store a second "Lab ID 18".
     NewReport again{std::nullopt, {18, 7, "", "", "Serology", "", "N"}, "Serology", {{0, "RA", "+"}}};
-    QVERIFY(save_report(again).duplicate());
+    QVERIFY(save_report(kStaff, again).duplicate());
     QCOMPARE(number_of("select count(*) from test_main where lab_id = 18"), 0);
     again.header.lab_id = 20;
-    QVERIFY(save_report(again).ok());
+    QVERIFY(save_report(kStaff, again).ok());
     QCOMPARE(next_lab_id().value, 21);
 }
 
@@ -237,7 +237,7 @@ void TestUtility::consolidated_sections_name_their_doctor_and_an_empty_day_names
                 .ok());
     seed(3, 6, "Peripheral blood smear", "2026-12-09", "N", {{0, "R.B.C.", "are normocytic"}});
     QVERIFY(execute("update registration set patient_name = 'Ravi Kumar' where patient_id = 6").ok());
-    QVERIFY(add_patient(minimal_patient(7, "Meena Pillai", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(7, "Meena Pillai", "", "")).ok());
     auto printed = [&](qint64 patient) {
         [&] { QVERIFY(fill_consolidated(patient).ok()); }();
         ReportsReadSharedConnection with_build;
@@ -406,15 +406,16 @@ void TestUtility::two_builds_at_once_print_their_own_rows() {
 }
 
 void TestUtility::backup_names_a_file_per_day() {
-    QVERIFY(add_patient(minimal_patient(1, "Asha", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(1, "Asha", "", "")).ok());
     screen_->backup();
-    QVERIFY(add_patient(minimal_patient(2, "Ravi", "", "")).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(2, "Ravi", "", "")).ok());
     screen_->backup(); // the same day: replaced by the later copy
     set_today_for_tests(QDate(2026, 12, 10));
     screen_->backup();
     QCOMPARE(messages_->texts(), QStringList(3, "Backup successful!"));
     QCOMPARE(QDir(backups()).entryList(QDir::Files | QDir::Hidden),
-             (QStringList{"tavora lab09-12-2026.mdb", "tavora lab10-12-2026.mdb"}));
+             (QStringList{"tavora lab09-12-2026.mdb", "tavora lab09-12-2026.mdb.anchor",
+                          "tavora lab10-12-2026.mdb", "tavora lab10-12-2026.mdb.anchor"}));
     QCOMPARE(integrity_problems(QDir(backups()).filePath("tavora lab09-12-2026.mdb")), QString());
     QSqlDatabase copy = QSqlDatabase::addDatabase("QSQLITE", "copy");
     copy.setDatabaseName(QDir(backups()).filePath("tavora lab09-12-2026.mdb"));

@@ -3,6 +3,7 @@
 // one transaction, and prints "saved LAB" once it is confirmed.
 //   crash_writer PROGRAM_FOLDER
 
+#include "bench_support.h"
 #include "core_tables.h"
 #include "lab_reports.h"
 #include "tavora_module.h"
@@ -35,7 +36,7 @@ int main(int argc, char** argv) {
         r.table = QStringLiteral("Routine_haemotology");
         for (int i = 0; i < 20; ++i)
             r.results << ResultRow{0, QStringLiteral("Item %1").arg(i), QStringLiteral("%1 units").arg(i)};
-        const DbError e = save_report(r);
+        const DbError e = save_report(kStaff, r);
         if (e.ok()) {
             std::printf("saved %lld\n", static_cast<long long>(lab.value));
             std::fflush(stdout);

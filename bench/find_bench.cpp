@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
             for (int b = 0; b < routine->box_count; ++b)
                 r.results << ResultRow{0, QString::fromUtf8(routine->items[b].caption),
                                        QString::number(10 + (i + b) % 7)};
-            save_report(r);
+            save_report(kStaff, r);
             execute("update test_main set t_date = ? where lab_id = ?",
                     {QDate(2023, 1, 1).addDays(i * 30).toString(Qt::ISODate), lab});
         }

@@ -26,7 +26,7 @@
 namespace {
 
 void seed() {
-    add_patient(minimal_patient(1, "Asha D'Souza", "34", "F"));
+    add_patient(kStaff, minimal_patient(1, "Asha D'Souza", "34", "F"));
     const char* haem[] = {"Haemoglobin (N : Male : 12 - 16 gm/dl, Female : 11 - 15 gm/dl) ",
                           "WBC (N : 4000 to 10,000 / cumm)",
                           "Polymorphs",

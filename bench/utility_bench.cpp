@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
     for (const Row& r : select_rows("select lab_id from test_main where patient_id = ? and t_date = ?",
                                     {patient, today_iso()})
                             .value)
-        delete_report(r.value(0));
+        delete_report(kStaff, r.value(0));
     qint64 lab = next_lab_id().value - 1; // ids of deleted reports are never used again
     for (const TestDefinition* t : test_catalogue()) {
         NewReport r;
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
         r.table = t->investigation->table;
         for (int i = 0; i < t->box_count; ++i)
             r.results << ResultRow{0, QString::fromUtf8(t->items[i].caption), QString("1%1").arg(i)};
-        if (const DbError e = save_report(r); !e.ok())
+        if (const DbError e = save_report(kStaff, r); !e.ok())
             std::printf("  the bench's report of %s was not stored: %s\n", t->investigation->test,
                         qPrintable(e.description));
     }

@@ -14,12 +14,15 @@
 //       PRAGMA integrity_check; exits non-zero when the file is damaged (for the server's scheduler)
 //   tavora-lab-admin upgrade --db DATABASE
 //       bring a database file of an older version up to this program's, in one transaction
-//   tavora-lab-admin journal --db DATABASE [--patient N | --lab N] [--verify]
+//   tavora-lab-admin journal --db DATABASE [--patient N | --lab N] [--verify [--anchor "ROWS HASH"]]
+//   tavora-lab-admin journal --anchor --db DATABASE
 //       the journal of changes: every created, modified or deleted patient and report, with its
-//       values; --verify walks its hash chain and names the first row that was edited or deleted
+//       values; --verify walks its hash chain and names the first row that was edited or deleted,
+//       and, given an anchor printed earlier, that no row up to it changed or went
 //   tavora-lab-admin user add LOGIN --name "FULL NAME" --role ROLE [--qualification TEXT] --db DATABASE
 //   tavora-lab-admin user passwd LOGIN --db DATABASE
-//   tavora-lab-admin user disable LOGIN --db DATABASE
+//   tavora-lab-admin user disable|enable LOGIN --db DATABASE
+//   tavora-lab-admin user role LOGIN ROLE --db DATABASE
 //   tavora-lab-admin user list --db DATABASE
 //   tavora-lab-admin settings set require-verification on|off --db DATABASE
 //       on: a report not verified by a pathologist prints as "Provisional report - not yet verified"
@@ -47,6 +50,8 @@
 #include "server_backup.h"
 #include "tavora_module.h"
 
+#include "admin_commands.h"
+
 #include <QDate>
 #include <QDir>
 #include <QFileInfo>
@@ -62,8 +67,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
 int usage(QTextStream& err) {
     err << "usage: tavora-lab-admin init PATH | postgresql://HOST/DB\n"
            "       tavora-lab-admin render FILE.rpt --db DATABASE [--formula \"{test_main.lab_ID} = 12\"] "
@@ -72,10 +75,13 @@ int usage(QTextStream& err) {
            "       tavora-lab-admin restore BACKUP --db DATABASE [--force]\n"
            "       tavora-lab-admin check --db DATABASE\n"
            "       tavora-lab-admin upgrade --db DATABASE\n"
-           "       tavora-lab-admin journal --db DATABASE [--patient N | --lab N] [--verify]\n"
+           "       tavora-lab-admin journal --db DATABASE [--patient N | --lab N] [--verify [--anchor \"ROWS "
+           "HASH\"]]\n"
+           "       tavora-lab-admin journal --anchor --db DATABASE\n"
            "       tavora-lab-admin user add LOGIN --name \"FULL NAME\" --role ROLE [--qualification TEXT] "
            "--db DATABASE\n"
-           "       tavora-lab-admin user passwd|disable LOGIN --db DATABASE\n"
+           "       tavora-lab-admin user passwd|disable|enable LOGIN --db DATABASE\n"
+           "       tavora-lab-admin user role LOGIN ROLE --db DATABASE\n"
            "       tavora-lab-admin user list --db DATABASE\n"
            "       tavora-lab-admin migrate --from FILE --to postgresql://HOST/DB\n"
            "       tavora-lab-admin settings set require-verification on|off --db DATABASE\n"
@@ -83,17 +89,41 @@ int usage(QTextStream& err) {
     return 2;
 }
 
-// The Qt driver of a database named on the command line: a server's URL, or a file.
 QString driver_for(const QString& path) {
     return is_server_url(path) ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
 }
 
-// Opens `db` on a file (which must exist) or a server; an empty text, or the reason.
 QString open_named_database(QSqlDatabase& db, const QString& path, bool read_only) {
     if (is_server_url(path)) return open_server(db, path);
     return QFileInfo::exists(path) ? open_database_file(db, path, read_only)
                                    : QStringLiteral("it does not exist");
 }
+
+QString shown_database(const QString& path) {
+    return is_server_url(path) ? shown_url(path) : path;
+}
+
+QString cannot_open_named(const QString& path, const QString& reason) {
+    return is_server_url(path) ? cannot_reach_message(shown_url(path), reason)
+                               : cannot_open_message(path, reason);
+}
+
+// The options of a command: --name value pairs, and at most `plain` other words.
+std::optional<Options> options(const QStringList& args, const QStringList& names, int plain) {
+    Options o;
+    for (int i = 0; i < args.size(); ++i) {
+        if (names.contains(args[i]) && i + 1 < args.size()) {
+            o.named.insert(args[i], args[i + 1]);
+            ++i;
+        } else if (!args[i].startsWith(QLatin1String("--")) && o.plain.size() < plain)
+            o.plain << args[i];
+        else
+            return std::nullopt;
+    }
+    return o;
+}
+
+namespace {
 
 int migrate(const QString& file, const QString& url, QTextStream& out, QTextStream& err) {
     if (!is_server_url(url)) {
@@ -167,26 +197,6 @@ int render(const QStringList& args, QTextStream& out, QTextStream& err) {
     }
     out << "Wrote " << pdf << "\n";
     return 0;
-}
-
-// The options of a command: --name value pairs, and at most `plain` other words.
-struct Options {
-    QHash<QString, QString> named;
-    QStringList plain;
-};
-
-std::optional<Options> options(const QStringList& args, const QStringList& names, int plain) {
-    Options o;
-    for (int i = 0; i < args.size(); ++i) {
-        if (names.contains(args[i]) && i + 1 < args.size()) {
-            o.named.insert(args[i], args[i + 1]);
-            ++i;
-        } else if (!args[i].startsWith(QLatin1String("--")) && o.plain.size() < plain)
-            o.plain << args[i];
-        else
-            return std::nullopt;
-    }
-    return o;
 }
 
 int backup(const QStringList& args, QTextStream& out, QTextStream& err) {
@@ -298,131 +308,6 @@ int upgrade(const QStringList& args, QTextStream& out, QTextStream& err) {
     return 0;
 }
 
-int journal(QStringList args, QTextStream& out, QTextStream& err) {
-    const bool verify = args.removeAll(QStringLiteral("--verify")) > 0;
-    const auto o =
-        options(args, {QStringLiteral("--db"), QStringLiteral("--patient"), QStringLiteral("--lab")}, 0);
-    if (!o || !o->named.contains(QStringLiteral("--db")) ||
-        (o->named.contains(QStringLiteral("--patient")) && o->named.contains(QStringLiteral("--lab"))))
-        return usage(err);
-    const QString path = o->named.value(QStringLiteral("--db"));
-    // --patient N or --lab N: a whole number, read once.
-    std::optional<qint64> number;
-    for (const char* option : {"--patient", "--lab"}) {
-        if (!o->named.contains(QLatin1String(option))) continue;
-        number = whole_number(o->named.value(QLatin1String(option)));
-        if (!number) {
-            err << "tavora-lab-admin: " << option << " takes a whole number, not \""
-                << o->named.value(QLatin1String(option)) << "\"\n";
-            return 2;
-        }
-    }
-    JournalFilter filter;
-    (o->named.contains(QStringLiteral("--patient")) ? filter.patient : filter.lab_id) = number;
-    int status = 0;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(driver_for(path), QStringLiteral("journal"));
-        const QString failure = open_named_database(db, path, true);
-        if (!failure.isEmpty()) {
-            err << "tavora-lab-admin: " << cannot_open_message(path, failure) << "\n";
-            status = 1;
-        } else if (verify) {
-            qint64 rows = 0;
-            const QString broken = verify_journal(db, &rows);
-            if (broken.isEmpty()) {
-                out << path << ": the journal of changes is intact (" << rows << " rows)\n";
-            } else {
-                err << "tavora-lab-admin: " << path
-                    << ": the journal of changes was tampered with: " << broken << "\n";
-                status = 1;
-            }
-        } else {
-            const QString listing = list_journal(db, filter, [&out](const QStringList& r) {
-                out << r[0] << "  " << r[1] << "  " << r[2] << "  " << r[3] << " " << r[4] << " " << r[5]
-                    << "  " << r[6] << "\n";
-            });
-            if (!listing.isEmpty()) {
-                err << "tavora-lab-admin: " << listing << "\n";
-                status = 1;
-            }
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("journal"));
-    return status;
-}
-
-int user(QStringList args, QTextStream& out, QTextStream& err) {
-    if (args.isEmpty()) return usage(err);
-    const QString what = args.takeFirst();
-    const bool list = what == QLatin1String("list");
-    const auto o = options(args,
-                           {QStringLiteral("--db"), QStringLiteral("--name"), QStringLiteral("--role"),
-                            QStringLiteral("--qualification")},
-                           list ? 0 : 1);
-    if (!o || !o->named.contains(QStringLiteral("--db")) || (!list && o->plain.size() != 1))
-        return usage(err);
-    if (what == QLatin1String("add") &&
-        (!o->named.contains(QStringLiteral("--name")) || !o->named.contains(QStringLiteral("--role"))))
-        return usage(err);
-    const QString path = o->named.value(QStringLiteral("--db"));
-    const QString login = list ? QString() : o->plain[0];
-    int status = 0;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(driver_for(path), QStringLiteral("users"));
-        const QString failure = open_named_database(db, path, list);
-        // A password comes on the standard input, one line: never on the command line.
-        auto read_password = [] {
-            QTextStream in(stdin);
-            return in.readLine();
-        };
-        DbError e;
-        if (!failure.isEmpty()) {
-            e = DbError::other(cannot_open_message(path, failure));
-        } else if (list) {
-            auto users = list_users(db);
-            e = users.error;
-            for (const Account& a : users.value)
-                out << a.login << "\t" << role_name(a.role) << "\t" << a.full_name << "\t" << a.qualification
-                    << "\t" << (a.disabled ? "disabled" : "active") << "\t"
-                    << (a.last_login_at.isEmpty() ? QStringLiteral("never") : a.last_login_at) << "\n";
-        } else if (what == QLatin1String("add")) {
-            const auto role = role_named(o->named.value(QStringLiteral("--role")));
-            if (!role) {
-                err << "tavora-lab-admin: the role is reception, technician, senior-technician, pathologist "
-                       "or "
-                       "administrator\n";
-                status = 2;
-            } else {
-                Account a;
-                a.login = login;
-                a.full_name = o->named.value(QStringLiteral("--name"));
-                a.qualification = o->named.value(QStringLiteral("--qualification"));
-                a.role = *role;
-                a.must_change = true; // the person chooses their own at the first login
-                e = add_user(db, a, read_password());
-                if (e.ok()) out << "Added " << login << " (" << role_name(*role) << ")\n";
-            }
-        } else if (what == QLatin1String("passwd")) {
-            e = set_password(db, login, read_password(), true); // changed again at the next login
-            if (e.ok()) out << "The password of " << login << " is changed\n";
-        } else if (what == QLatin1String("disable")) {
-            e = disable_user(db, login);
-            if (e.ok()) out << login << " can no longer log in\n";
-        } else {
-            status = usage(err);
-        }
-        if (!e.ok()) {
-            err << "tavora-lab-admin: "
-                << (e.duplicate() ? QStringLiteral("%1 exists already").arg(login) : e.description) << "\n";
-            status = 1;
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("users"));
-    return status;
-}
-
 int settings(const QStringList& args, QTextStream& out, QTextStream& err) {
     const auto o = options(args, {QStringLiteral("--db")}, 3);
     if (!o || !o->named.contains(QStringLiteral("--db")) || o->plain.size() != 3 ||
@@ -435,7 +320,7 @@ int settings(const QStringList& args, QTextStream& out, QTextStream& err) {
         QSqlDatabase db = QSqlDatabase::addDatabase(driver_for(path), QStringLiteral("settings"));
         const QString failure = open_named_database(db, path, false);
         const DbError e = failure.isEmpty() ? set_setting(db, o->plain[1], o->plain[2])
-                                            : DbError::other(cannot_open_message(path, failure));
+                                            : DbError::other(cannot_open_named(path, failure));
         if (e.ok()) {
             out << o->plain[1] << " is " << o->plain[2] << "\n";
         } else {

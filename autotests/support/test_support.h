@@ -1,5 +1,6 @@
 #pragma once
 
+#include "accounts.h"
 #include "message_box.h"
 #include "report_engine.h"
 
@@ -9,6 +10,9 @@
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QTest>
+
+// Someone who may do everything, for tests that are not about rights.
+inline const Actor kStaff{QStringLiteral("staff"), Role::Administrator};
 
 // Runs a Qt Test class offscreen with a real QApplication.
 #define TAVORA_TEST_MAIN(TestClass)                                                                          \

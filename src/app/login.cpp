@@ -166,12 +166,20 @@ void LoginScreen::press_at(QPointF twips) {
         return;
     }
     app_state().login_password = typed_password_;
-    // The users table decides once the file can be read; when it cannot, the
-    // built-in pairs still reach the menu (where every action names the file).
+    // The users table decides once the database answers. Only when it
+    // cannot be opened at all (no file, not a database, no server) do the
+    // built-in pairs still reach the menu (where every action names the
+    // file); a database that is merely busy is waited for, never bypassed.
     std::optional<Account> account;
     auto db = database();
-    const LoginCheck check = db.ok() ? check_login(db.value, user_->text(), typed_password_) : LoginCheck{};
-    switch (db.ok() ? check.outcome : LoginCheck::Outcome::Unreachable) {
+    if (!db.ok() && db.error.busy()) {
+        report_failure(db.error, QStringLiteral("Logging in"));
+        return;
+    }
+    LoginCheck check = db.ok() ? check_login(db.value, user_->text(), typed_password_)
+                               : check_login_without_database(
+                                     user_->text(), login_pair_accepted(user_->text(), typed_password_));
+    switch (check.outcome) {
     case LoginCheck::Outcome::Accepted:
         account = check.account;
         break;
@@ -183,11 +191,12 @@ void LoginScreen::press_at(QPointF twips) {
     case LoginCheck::Outcome::Refused:
         reject();
         return;
+    case LoginCheck::Outcome::Busy:
+    case LoginCheck::Outcome::Failed:
+        report_failure(check.error, QStringLiteral("Logging in"));
+        return;
     case LoginCheck::Outcome::Unreachable:
-        if (!login_pair_accepted(user_->text(), typed_password_)) {
-            reject();
-            return;
-        }
+        if (db.ok()) return reject(); // an open database that is not open: never a way in
         break;
     }
     if (!kOk.contains(twips.x(), twips.y())) return;
@@ -198,12 +207,17 @@ void LoginScreen::press_at(QPointF twips) {
             clear_boxes();
             return;
         }
-        if (report_failure(set_password(db.value, account->login, *chosen, false),
-                           QStringLiteral("Storing the new password")))
+        if (report_failure(
+                set_password(db.value, {account->login, account->role}, account->login, *chosen, false),
+                QStringLiteral("Storing the new password")))
             return;
         account->must_change = false;
     }
     app_state().account = account;
+    app_state().ended = false;
+    // Let in without the database: the users table has its say when the
+    // database first answers.
+    app_state().unchecked_login = account ? QString() : user_->text().trimmed().toLower();
     // Who made the changes the journal records.
     set_journal_user(account ? account->login : user_->text());
     screens::open(QString::fromLatin1(kMainMenu));

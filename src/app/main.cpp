@@ -5,5 +5,5 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     start_program();
-    return app.exec();
+    return run_until_ended(app);
 }

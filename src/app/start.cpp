@@ -17,6 +17,13 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QSocketNotifier>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 void install_screens() {
     screens::add(QString::fromLatin1(kLoginScreen), [] { return new LoginScreen; });
@@ -26,6 +33,9 @@ void install_screens() {
     register_utility_screen();
     register_find_screens();
     register_users_screen();
+    // A session let in by a built-in pair meets the users table as soon as
+    // the database answers.
+    set_on_connection_opened(check_unchecked_login);
     // A restore forced while this program ran: the user hears it at once,
     // and the program goes on with the restored file.
     set_on_file_replaced([] {
@@ -42,4 +52,47 @@ QWidget* start_program() {
     QApplication::setApplicationDisplayName(QString());
     install_screens();
     return screens::open(QString::fromLatin1(kLoginScreen));
+}
+
+namespace {
+
+#ifdef Q_OS_UNIX
+int stop_pipe[2] = {-1, -1};
+
+void on_stop_signal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(stop_pipe[1], &byte, 1); // all a handler may safely do
+}
+#endif
+
+// A logout or shutdown stops the program with a signal: it ends as the exit
+// icon ends it, on the event loop, so that it closes the database and
+// removes its workstation's row.
+void end_on_stop_signals() {
+#ifdef Q_OS_UNIX
+    if (stop_pipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, stop_pipe) != 0) return;
+    auto* notifier = new QSocketNotifier(stop_pipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
+        char byte;
+        [[maybe_unused]] const auto read = ::read(stop_pipe[0], &byte, 1);
+        screens::end_program();
+    });
+    struct sigaction action = {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+#endif
+}
+
+} // namespace
+
+int run_until_ended(QApplication& app) {
+    end_on_stop_signals();
+    const int status = app.exec();
+    // However it ended (the exit icon, the last window closed, a stop
+    // signal), the database is closed and this workstation's row goes.
+    close_connection();
+    return status;
 }

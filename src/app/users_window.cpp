@@ -48,14 +48,16 @@ UsersWindow::UsersWindow(QWidget* parent) : QWidget(parent) {
     table_->horizontalHeader()->setStretchLastSection(true);
     auto* add = named_button(this, "add_user", "&Add user");
     auto* disable = named_button(this, "disable_user", "&Disable");
+    auto* enable = named_button(this, "enable_user", "&Enable");
     auto* reset = named_button(this, "reset_password", "&Reset password");
     auto* close_button = named_button(this, "close", "&Close");
     connect(add, &QPushButton::clicked, this, &UsersWindow::ask_and_add);
     connect(disable, &QPushButton::clicked, this, &UsersWindow::disable_selected);
+    connect(enable, &QPushButton::clicked, this, &UsersWindow::enable_selected);
     connect(reset, &QPushButton::clicked, this, &UsersWindow::ask_and_reset);
     connect(close_button, &QPushButton::clicked, this, &QWidget::close);
     auto* buttons = new QHBoxLayout;
-    for (QPushButton* b : {add, disable, reset})
+    for (QPushButton* b : {add, disable, enable, reset})
         buttons->addWidget(b);
     buttons->addStretch();
     buttons->addWidget(close_button);
@@ -99,7 +101,7 @@ bool UsersWindow::add_account(const Account& account, const QString& password) {
     auto db = database();
     Account a = account;
     a.must_change = true; // the person chooses their own at the first login
-    const DbError e = db.ok() ? add_user(db.value, a, password) : db.error;
+    const DbError e = db.ok() ? add_user(db.value, current_actor(), a, password) : db.error;
     if (e.duplicate()) {
         show_message(QStringLiteral("%1 exists already.").arg(a.login.trimmed()));
         return false;
@@ -117,8 +119,19 @@ bool UsersWindow::disable_selected() {
         return false;
     }
     auto db = database();
-    if (report_failure(db.ok() ? disable_user(db.value, login) : db.error,
+    if (report_failure(db.ok() ? disable_user(db.value, current_actor(), login) : db.error,
                        QStringLiteral("Disabling the user")))
+        return false;
+    refresh();
+    return true;
+}
+
+bool UsersWindow::enable_selected() {
+    const QString login = selected_login();
+    if (login.isEmpty()) return false;
+    auto db = database();
+    if (report_failure(db.ok() ? enable_user(db.value, current_actor(), login) : db.error,
+                       QStringLiteral("Enabling the user")))
         return false;
     refresh();
     return true;
@@ -128,7 +141,7 @@ bool UsersWindow::reset_selected(const QString& password) {
     const QString login = selected_login();
     if (login.isEmpty()) return false;
     auto db = database();
-    if (report_failure(db.ok() ? set_password(db.value, login, password, true) : db.error,
+    if (report_failure(db.ok() ? set_password(db.value, current_actor(), login, password, true) : db.error,
                        QStringLiteral("Resetting the password")))
         return false;
     refresh();

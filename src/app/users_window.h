@@ -17,6 +17,7 @@ public:
     // What the buttons do once their questions are answered.
     bool add_account(const Account& account, const QString& password);
     bool disable_selected();
+    bool enable_selected();
     bool reset_selected(const QString& password);
 
     void refresh();

@@ -119,7 +119,8 @@ QJsonObject patient_json(const Patient& p) {
 
 } // namespace
 
-DbError add_patient(const Patient& patient) {
+DbError add_patient(const Actor& who, const Patient& patient) {
+    if (DbError e = require(who, Right::Register); !e.ok()) return e;
     Fields fields = patient_fields(patient);
     fields.prepend({QStringLiteral("patient_id"), patient.patient_id});
     if (DbError e = add_row(QStringLiteral("registration"), fields); !e.ok()) return e;
@@ -143,7 +144,8 @@ bool same_patient(const Patient& a, const Patient& b) {
     return same_key(a.patient_id, b.patient_id);
 }
 
-DbError modify_patient(const Patient& patient, const Patient& looked_up) {
+DbError modify_patient(const Actor& who, const Patient& patient, const Patient& looked_up) {
+    if (DbError e = require(who, Right::Register); !e.ok()) return e;
     return in_transaction([&]() -> DbError {
         auto stored = find_patient(patient.patient_id);
         if (!stored.ok()) return stored.error;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "accounts.h"
 #include "db_error.h"
 #include "records.h"
 
@@ -40,12 +41,13 @@ DbError refuse_reused_id(const char* table, const QVariant& id);
 // Adds the patient with today's date as reg_date, and journals its creation;
 // call it inside a transaction. A taken number, or the number of a deleted
 // patient, is a duplicate-key error.
-DbError add_patient(const Patient& patient);
+// Registering and correcting a patient need the Register right of `who`.
+DbError add_patient(const Actor& who, const Patient& patient);
 // Rewrites every column but the number, with today's date as reg_date, only
 // when the stored row is still `looked_up` (compared inside the write
 // transaction): otherwise a Changed error and nothing is stored. The old row
 // goes into the journal of changes.
-DbError modify_patient(const Patient& patient, const Patient& looked_up);
+DbError modify_patient(const Actor& who, const Patient& patient, const Patient& looked_up);
 
 bool same_patient(const Patient& a, const Patient& b);
 // Whether two bound ids name the same row.

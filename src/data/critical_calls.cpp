@@ -59,8 +59,10 @@ DbError note_critical_findings(const QVariant& lab_id, const QStringList& findin
     return journal_change(QStringLiteral("critical"), kTable, lab_id.toLongLong(), call_json(raised));
 }
 
-DbError record_critical_call(const QVariant& lab_id, const QString& findings, const CallRecord& call,
-                             const QString& recorded_by) {
+DbError record_critical_call(const Actor& who, const QVariant& lab_id, const QString& findings,
+                             const CallRecord& call) {
+    if (DbError e = require(who, Right::RecordCall); !e.ok()) return e;
+    const QString recorded_by = who.login;
     return in_transaction([&]() -> DbError {
         auto stored = critical_call(lab_id);
         if (!stored.ok()) return stored.error;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "accounts.h"
 #include "db_error.h"
 
 #include <QList>
@@ -32,13 +33,13 @@ DbResult<std::optional<CriticalCall>> critical_call(const QVariant& lab_id);
 DbError note_critical_findings(const QVariant& lab_id, const QStringList& findings);
 
 // Records who informed whom and when (ISO date and time), journalled, under
-// the login `recorded_by`; only while the report's findings are still
+// the login of `who` (who needs the RecordCall right); only while the report's findings are still
 // `findings` (a Changed error otherwise, NotFound when nothing is waiting).
 struct CallRecord {
     QString informed_by, informed_whom, called_at;
 };
-DbError record_critical_call(const QVariant& lab_id, const QString& findings, const CallRecord& call,
-                             const QString& recorded_by);
+DbError record_critical_call(const Actor& who, const QVariant& lab_id, const QString& findings,
+                             const CallRecord& call);
 
 // The reports waiting to be verified that have critical results: those whose
 // doctor was not called yet first, then oldest first.

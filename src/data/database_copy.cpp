@@ -5,6 +5,7 @@
 #include "tavora_module.h"
 #include "workstations.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -179,6 +180,21 @@ QString restore_database(const QString& backup, const QString& target, bool forc
     // The programs registered when the backup was taken are not running on
     // the restored file; a program still running finds its row gone.
     sqlite3_exec(dest.db, "DELETE FROM workstations", nullptr, nullptr, nullptr);
+    // A new restore mark: a program that finds its registration gone knows
+    // from it that the file was restored under it.
+    sqlite3_stmt* mark = nullptr;
+    if (sqlite3_prepare_v2(
+            dest.db,
+            "INSERT INTO settings (name, value) VALUES (?, ?) ON CONFLICT (name) DO UPDATE SET "
+            "value = excluded.value",
+            -1, &mark, nullptr) == SQLITE_OK) {
+        const QByteArray at = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8() + ' ' +
+                              QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+        sqlite3_bind_text(mark, 1, kRestoredAt, -1, SQLITE_STATIC);
+        sqlite3_bind_text(mark, 2, at.constData(), int(at.size()), SQLITE_TRANSIENT);
+        sqlite3_step(mark);
+    }
+    sqlite3_finalize(mark);
     remove_damage_marker(target); // the file is the sound backup now
     return {};
 }

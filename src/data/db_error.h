@@ -14,7 +14,20 @@ struct DbError {
     // workstation stored something in between); nothing was written.
     // Damaged: the file is corrupt; the run writes nothing more to it.
     // Replaced: the file was restored from a backup under the running program.
-    enum class Kind { None, Duplicate, Busy, Unavailable, NotFound, Changed, Damaged, Replaced, Other };
+    // Forbidden: the person logged in may not do this; the description says
+    // what they may do and whose account the action needs. Nothing was written.
+    enum class Kind {
+        None,
+        Duplicate,
+        Busy,
+        Unavailable,
+        NotFound,
+        Changed,
+        Damaged,
+        Replaced,
+        Forbidden,
+        Other
+    };
 
     Kind kind = Kind::None;
     int code = 0; // the engine's (extended) result code; a server's SQLSTATE as a number when it is one
@@ -25,6 +38,7 @@ struct DbError {
     bool duplicate() const { return kind == Kind::Duplicate; }
     bool busy() const { return kind == Kind::Busy; }
     bool changed() const { return kind == Kind::Changed; }
+    bool forbidden() const { return kind == Kind::Forbidden; }
 
     static DbError from(const QSqlError& error);
     // Classifies SQLite's (extended) result code: 1555 and 2067 are duplicate

@@ -32,6 +32,12 @@ struct ReportHeader {
     QString temp_patient;
 };
 
+// Each operation that stores is given the person it is done for and refuses
+// (a Forbidden error, nothing written) what their role may not do: saving
+// needs EnterResults (and Register for a new patient, TakeAnalyzer for the
+// analyzers' results), modifying ModifyResults, verifying Verify, deleting
+// DeleteTemporary.
+
 // What Save stores, all of it or nothing.
 // Without a new patient, the report is stored only under a patient who
 // exists, and, when `shown_name` is given, only while that patient's name is
@@ -46,7 +52,7 @@ struct NewReport {
     QList<qint64> taken_results = {}; // the analyzers' results it used: marked taken with it
 };
 
-DbError save_report(const NewReport& report);
+DbError save_report(const Actor& who, const NewReport& report);
 
 // A report as a screen looked it up: its test_main row and its stored rows.
 struct ReportSnapshot {
@@ -71,7 +77,7 @@ struct ReportChange {
     QList<qint64> taken_results = {};
 };
 
-DbError modify_report(const ReportChange& change);
+DbError modify_report(const Actor& who, const ReportChange& change);
 
 // Who entered a report and who verified it (logins), with the times (ISO
 // date and time); empty texts for what did not happen (and for a report
@@ -81,10 +87,10 @@ struct SignOff {
     bool verified() const { return !verified_by.isEmpty(); }
 };
 DbResult<SignOff> report_signoff(const QVariant& lab_id);
-// Signs the report off under `verifier`, journalled, only while it still
-// reads as `looked_up` (the report the verifier saw; a Changed error
+// Signs the report off under the login of `who`, journalled, only while it
+// still reads as `looked_up` (the report the verifier saw; a Changed error
 // otherwise). A modification of the report empties it again.
-DbError verify_report(const ReportSnapshot& looked_up, const QString& verifier);
+DbError verify_report(const Actor& who, const ReportSnapshot& looked_up);
 
 // The signature line of a verified report, read through `db` (a report's
 // own reading connection): the verifier's full name, qualification and the
@@ -133,7 +139,8 @@ struct ShownReport {
     QStringList cells;
     qint64 journal_mark = 0;
 };
-DbError delete_report(const QVariant& lab_id, const std::optional<ShownReport>& shown = std::nullopt);
+DbError delete_report(const Actor& who, const QVariant& lab_id,
+                      const std::optional<ShownReport>& shown = std::nullopt);
 
 // The report and its rows as stored now, or nullopt when there is no such report.
 DbResult<std::optional<ReportSnapshot>> report_snapshot(const QString& table, const QVariant& lab_id);

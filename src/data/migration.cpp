@@ -168,7 +168,8 @@ Migration migrate_to_server(const QString& file, const QString& url) {
             // Only into a database without the laboratory's data: a second
             // run finds the first one's rows and refuses.
             for (const QString& t : tables_to_copy()) {
-                if (t == QLatin1String("users")) continue; // init's built-in logins, replaced below
+                // init's built-in logins and first settings, replaced below
+                if (t == QLatin1String("users") || t == QLatin1String("settings")) continue;
                 if (q.exec(QStringLiteral("SELECT 1 FROM %1 LIMIT 1").arg(t)) && q.next()) {
                     m.error = QStringLiteral("the server database holds data already (%1 has rows); nothing "
                                              "was copied")
@@ -177,8 +178,9 @@ Migration migrate_to_server(const QString& file, const QString& url) {
                 }
             }
         }
-        if (m.error.isEmpty() && !q.exec(QStringLiteral("DELETE FROM users")))
-            m.error = failed(q, QStringLiteral("replacing the built-in logins"));
+        for (const char* init_rows : {"DELETE FROM users", "DELETE FROM settings"})
+            if (m.error.isEmpty() && !q.exec(QString::fromLatin1(init_rows)))
+                m.error = failed(q, QStringLiteral("replacing the built-in logins and settings"));
         for (const QString& t : tables_to_copy()) {
             if (!m.error.isEmpty()) break;
             TableCopy copied;

@@ -267,7 +267,20 @@ CREATE TABLE settings (
     value TEXT NOT NULL DEFAULT ''
 ) STRICT;
 
+-- Failed logins in a row, by login name, shared by every workstation: after
+-- five the name waits until wait_until (milliseconds since 1970), whichever
+-- workstation or program it is typed at next.
+CREATE TABLE login_failures (
+    login      TEXT COLLATE NOCASE NOT NULL PRIMARY KEY,
+    in_a_row   INTEGER NOT NULL DEFAULT 0,
+    wait_until INTEGER NOT NULL DEFAULT 0
+) STRICT;
+
+-- The journal is chained from its first row on (journal-chain-from: a file
+-- brought up from an older version names its first chained row).
+INSERT INTO settings (name, value) VALUES ('journal-chain-from', '1');
+
 -- The file says whose it is and which version of the schema it holds; the
 -- program opens nothing else.
 PRAGMA application_id = 1414941762;
-PRAGMA user_version = 6;
+PRAGMA user_version = 7;

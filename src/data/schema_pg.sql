@@ -289,10 +289,23 @@ CREATE TABLE settings (
     value text NOT NULL DEFAULT ''
 );
 
+-- Failed logins in a row, by login name, shared by every workstation: after
+-- five the name waits until wait_until (milliseconds since 1970), whichever
+-- workstation or program it is typed at next.
+CREATE TABLE login_failures (
+    login      citext NOT NULL PRIMARY KEY,
+    in_a_row   bigint NOT NULL DEFAULT 0,
+    wait_until bigint NOT NULL DEFAULT 0
+);
+
+-- The journal is chained from its first row on (journal-chain-from: a
+-- database brought up from an older version names its first chained row).
+INSERT INTO settings (name, value) VALUES ('journal-chain-from', '1');
+
 -- The database says whose it is and which version of the schema it holds; the
 -- program opens nothing else.
 CREATE TABLE tavora_meta (
     application_id bigint NOT NULL,
     schema_version bigint NOT NULL
 );
-INSERT INTO tavora_meta VALUES (1414941762, 6);
+INSERT INTO tavora_meta VALUES (1414941762, 7);

@@ -215,6 +215,13 @@ constexpr UpgradeStep kUpgradeSteps[] = {
      " units TEXT NOT NULL DEFAULT '', flag TEXT NOT NULL DEFAULT '', taken_by TEXT COLLATE NOCASE NOT NULL"
      " DEFAULT '', taken_at TEXT NOT NULL DEFAULT '' ) STRICT;"
      "CREATE INDEX IF NOT EXISTS pending_results_waiting ON pending_results (lab_id) WHERE taken_at = ''"},
+    {7, "CREATE TABLE IF NOT EXISTS login_failures ( login TEXT COLLATE NOCASE NOT NULL PRIMARY KEY,"
+        " in_a_row INTEGER NOT NULL DEFAULT 0, wait_until INTEGER NOT NULL DEFAULT 0 ) STRICT;"
+        // The chain began at the first row with a hash (after the rows of an
+        // older version), or with the next row to be written.
+        "INSERT OR IGNORE INTO settings (name, value) SELECT 'journal-chain-from', CAST(coalesce("
+        " (SELECT min(id) FROM change_log WHERE row_hash <> ''), (SELECT max(id) + 1 FROM change_log), 1)"
+        " AS TEXT)"},
 };
 
 // The same history on a server, from the first version a server held (5).
@@ -238,6 +245,11 @@ constexpr UpgradeStep kServerUpgradeSteps[] = {
      "ALTER INDEX registration_search ALTER COLUMN 2 SET STATISTICS 1000;"
      "ALTER INDEX registration_search ALTER COLUMN 3 SET STATISTICS 1000;"
      "ANALYZE registration"},
+    {7, "CREATE TABLE IF NOT EXISTS login_failures ( login citext NOT NULL PRIMARY KEY,"
+        " in_a_row bigint NOT NULL DEFAULT 0, wait_until bigint NOT NULL DEFAULT 0 );"
+        "INSERT INTO settings (name, value) SELECT 'journal-chain-from', CAST(coalesce("
+        " (SELECT min(id) FROM change_log WHERE row_hash <> ''), (SELECT max(id) + 1 FROM change_log), 1)"
+        " AS text) ON CONFLICT (name) DO NOTHING"},
 };
 static_assert(std::end(kServerUpgradeSteps)[-1].version == kSchemaVersion,
               "the server's history ends here too");

@@ -1,5 +1,7 @@
 #include "server_backup.h"
 
+#include "journal.h"
+
 #include "dialect.h"
 #include "schema_setup.h"
 
@@ -38,6 +40,13 @@ int own_tables(const QString& url, QString* why) {
 
 QString dump_server_database(const QString& url, const QString& file) {
     if (QString why; own_tables(url, &why) < 0) return why;
+    // The journal's anchor, taken before the dump: the dump holds at least
+    // its rows, so the anchor checks the dump once restored.
+    const QString anchor_partial = file + QStringLiteral(".anchor.partial");
+    if (QString e = with_server_connection(
+            url, true, [&](QSqlDatabase& db) { return write_journal_anchor(db, anchor_partial); });
+        !e.isEmpty())
+        return QStringLiteral("the journal's anchor cannot be written: %1").arg(e);
     const QString partial = file + QStringLiteral(".partial");
     QFile::remove(partial);
     if (QString e =
@@ -45,10 +54,14 @@ QString dump_server_database(const QString& url, const QString& file) {
                                                  QStringLiteral("-f"), partial, QStringLiteral("-d"), url});
         !e.isEmpty()) {
         QFile::remove(partial);
+        QFile::remove(anchor_partial);
         return e;
     }
     QFile::remove(file);
     if (!QFile::rename(partial, file)) return QStringLiteral("%1 cannot be written").arg(file);
+    QFile::remove(file + QStringLiteral(".anchor"));
+    if (!QFile::rename(anchor_partial, file + QStringLiteral(".anchor")))
+        return QStringLiteral("%1.anchor cannot be written").arg(file);
     return {};
 }
 

@@ -13,6 +13,8 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <functional>
+
 namespace {
 
 QString& folder_override() {
@@ -28,6 +30,21 @@ bool& damaged_flag() {
 QString& last_open_failure() {
     static QString text;
     return text;
+}
+
+// SQLite's result code of the last failed open of the file (0: none).
+int& last_open_code() {
+    static int code = 0;
+    return code;
+}
+
+bool busy_code(int code) {
+    return (code & 0xff) == 5 || (code & 0xff) == 6; // SQLITE_BUSY, SQLITE_LOCKED
+}
+
+std::function<void()>& on_opened() {
+    static std::function<void()> f;
+    return f;
 }
 
 } // namespace
@@ -75,7 +92,7 @@ namespace {
 
 // What is wrong with the open file, judged from its header alone (no scan of
 // the file): an empty text when it is the laboratory's database.
-QString header_problem(QSqlDatabase& db) {
+QString header_problem(QSqlDatabase& db, int* code) {
     QSqlQuery q(db);
     auto pragma = [&q](const char* name) {
         return q.exec(QStringLiteral("PRAGMA %1").arg(QLatin1String(name))) && q.next() ? q.value(0)
@@ -85,8 +102,10 @@ QString header_problem(QSqlDatabase& db) {
     const QVariant version = pragma("user_version");
     const QString journal = pragma("journal_mode").toString().toLower();
     q.finish();
-    if (!application.isValid() || !version.isValid())
+    if (!application.isValid() || !version.isValid()) {
+        if (code) *code = q.lastError().nativeErrorCode().toInt();
         return QStringLiteral("its header cannot be read: %1").arg(q.lastError().databaseText());
+    }
     if (application.toInt() != kApplicationId) {
         QSqlQuery tables(db);
         const bool ours =
@@ -201,7 +220,7 @@ QString open_database_file(QSqlDatabase& db, const QString& path, bool read_only
         return why;
     }
     probe.finish();
-    if (const QString problem = header_problem(db); !problem.isEmpty()) {
+    if (const QString problem = header_problem(db, code); !problem.isEmpty()) {
         db.close();
         return problem;
     }
@@ -261,7 +280,10 @@ void open_connection() {
     if (const QString url = configured_server_url(); !url.isEmpty()) {
         QSqlDatabase db = shared_connection(QStringLiteral("QPSQL"));
         last_open_failure() = open_server(db, url);
-        if (db.isOpen()) register_workstation();
+        if (db.isOpen()) {
+            register_workstation();
+            if (on_opened()) on_opened()();
+        }
         return;
     }
     notice_damage_marker();
@@ -269,8 +291,16 @@ void open_connection() {
     QSqlDatabase db = shared_connection(QStringLiteral("QSQLITE"));
     int code = 0;
     last_open_failure() = open_database_file(db, database_file_path(), false, &code);
+    last_open_code() = db.isOpen() ? 0 : code;
     if ((code & 0xff) == 11) mark_database_damaged(); // SQLITE_CORRUPT
-    if (db.isOpen()) register_workstation();
+    if (db.isOpen()) {
+        register_workstation();
+        if (on_opened()) on_opened()();
+    }
+}
+
+void set_on_connection_opened(std::function<void()> opened) {
+    on_opened() = std::move(opened);
 }
 
 DbError close_connection() {
@@ -298,6 +328,11 @@ DbResult<QSqlDatabase> database() {
         return {
             {},
             {DbError::Kind::Unavailable, 0, cannot_reach_message(database_location(), last_open_failure())}};
+    // Held by another workstation past the busy timeout: there, but busy.
+    if (busy_code(last_open_code()))
+        return {{},
+                {DbError::Kind::Busy, last_open_code(),
+                 cannot_open_message(database_file_path(), last_open_failure())}};
     return {{},
             {DbError::Kind::Unavailable, 0, cannot_open_message(database_file_path(), last_open_failure())}};
 }

@@ -5,6 +5,8 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <functional>
+
 // The one process-wide connection to the laboratory's database file, shared
 // by every screen.
 
@@ -14,7 +16,7 @@ inline constexpr char kDatabaseFileName[] = "tavora lab.mdb";
 // What the laboratory's database file carries in its header: whose file it is
 // and the version of its schema. The program opens no other file.
 inline constexpr int kApplicationId = 1414941762; // "TVLB"
-inline constexpr int kSchemaVersion = 6;
+inline constexpr int kSchemaVersion = 7;
 
 // The folder the program runs from (the executable's folder), without a
 // trailing separator. Tests point it at a temporary folder.
@@ -94,5 +96,11 @@ bool database_damaged();
 QString damaged_message();
 
 // The open connection for the record operations. When it is closed, one more
-// attempt is made to open it; if that fails too, the error names the file.
+// attempt is made to open it; if that fails too, the error names the file: a
+// Busy error when another workstation held the file past the busy timeout,
+// Unavailable when it cannot be opened at all.
 DbResult<QSqlDatabase> database();
+
+// Runs `opened` each time the shared connection opens (after it registered
+// this workstation): the shell checks then who is logged in.
+void set_on_connection_opened(std::function<void()> opened);

@@ -1,5 +1,6 @@
 #include "workstations.h"
 
+#include "dialect.h"
 #include "journal.h"
 #include "records.h"
 #include "tavora_module.h"
@@ -13,10 +14,16 @@
 #include <QTimer>
 #include <QUuid>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#endif
+
 namespace {
 
 struct Registration {
-    qint64 id = 0; // 0: not registered
+    qint64 id = 0;        // 0: not registered
+    QString restore_mark; // the file's restore mark when this program registered
     QTimer* heartbeat = nullptr;
     std::function<void()> tell;
     int heartbeat_ms = kHeartbeatSeconds * 1000;
@@ -25,6 +32,18 @@ struct Registration {
 Registration& me() {
     static Registration r;
     return r;
+}
+
+// The mark a restore leaves in the file (the setting restored-at): a
+// program that finds its registration gone tells a restore from any other
+// cause by it.
+QString restore_mark(const QSqlDatabase& db) {
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT value FROM settings WHERE name = ?"));
+    q.addBindValue(QString::fromLatin1(kRestoredAt));
+    const QString mark = q.exec() && q.next() ? q.value(0).toString() : QString();
+    q.finish();
+    return mark;
 }
 
 qint64 now_seconds() {
@@ -47,12 +66,15 @@ bool renew_registration() {
 }
 
 void heartbeat() {
+    // A file whose registration could not be committed is registered now.
     if (!connection_is_open() || database_damaged()) return;
     if (me().id == 0) {
         register_workstation(); // the file was busy when the connection opened
     } else if (!renew_registration()) {
+        // Told only when a restore took the row (the restore mark changed).
+        const bool restored = restore_mark(open_shared()) != me().restore_mark;
         register_workstation();
-        if (me().tell) me().tell();
+        if (restored && me().tell) me().tell();
     }
 }
 
@@ -67,20 +89,48 @@ void start_heartbeat() {
 
 } // namespace
 
+bool process_may_live(const QString& host, qint64 pid) {
+    // Another machine's processes cannot be seen from here.
+    if (host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) != 0) return true;
+#ifdef Q_OS_UNIX
+    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno != ESRCH);
+#else
+    return pid > 0;
+#endif
+}
+
 void register_workstation() {
     QSqlDatabase db = open_shared();
     if (!db.isOpen()) return;
+    me().id = 0;
+    // In a transaction of its own, and taken as registered only once it is
+    // committed: an insert whose commit waits on another connection's
+    // reader (a backup, a check) and then fails as busy registered nothing,
+    // and the id it returned must not be taken for this program's.
     QSqlQuery q(db);
-    q.prepare(QStringLiteral("INSERT INTO workstations (host, pid, user_name, started_at, seen_at) "
-                             "VALUES (?, ?, ?, ?, ?) RETURNING id"));
-    // Empty texts, never null ones (which would bind as NULL).
-    q.addBindValue(QSysInfo::machineHostName() + QLatin1String(""));
-    q.addBindValue(QCoreApplication::applicationPid());
-    q.addBindValue(journal_user_name() + QLatin1String(""));
-    q.addBindValue(QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
-    q.addBindValue(now_seconds());
+    qint64 id = 0;
+    bool begun = true;
+    for (const QString& s : begin_write_statements(dialect_of(db)))
+        begun = begun && q.exec(s);
+    if (begun) {
+        q.prepare(QStringLiteral("INSERT INTO workstations (host, pid, user_name, started_at, seen_at) "
+                                 "VALUES (?, ?, ?, ?, ?) RETURNING id"));
+        // Empty texts, never null ones (which would bind as NULL).
+        q.addBindValue(QSysInfo::machineHostName() + QLatin1String(""));
+        q.addBindValue(QCoreApplication::applicationPid());
+        q.addBindValue(journal_user_name() + QLatin1String(""));
+        q.addBindValue(QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
+        q.addBindValue(now_seconds());
+        id = q.exec() && q.next() ? q.value(0).toLongLong() : 0;
+        q.finish();
+        const QString mark = id ? restore_mark(db) : QString();
+        if (id && q.exec(QStringLiteral("COMMIT"))) {
+            me().id = id;
+            me().restore_mark = mark;
+        }
+    }
     // A file kept busy at this moment is registered by the next heartbeat.
-    me().id = q.exec() && q.next() ? q.value(0).toLongLong() : 0;
+    if (me().id == 0) q.exec(QStringLiteral("ROLLBACK"));
     q.finish();
     start_heartbeat();
 }
@@ -102,6 +152,15 @@ DbError check_still_registered() {
     if (me().id == 0) return {};
     auto found = select_first(QStringLiteral("SELECT 1 FROM workstations WHERE id = ?"), {me().id});
     if (!found.ok() || found.value) return found.error;
+    // The row is gone. Only a restore changes the file's restore mark; a row
+    // removed for any other reason is made again when the heartbeat next
+    // beats, and nothing is refused.
+    auto db = database();
+    if (!db.ok()) return db.error;
+    if (restore_mark(db.value) == me().restore_mark) {
+        me().id = 0;
+        return {};
+    }
     me().id = 0;
     return {DbError::Kind::Replaced, 0,
             QStringLiteral("The database file %1 was restored from a backup while this program was running, "
@@ -140,12 +199,13 @@ DbResult<QStringList> live_workstations(const QString& path) {
                 q.addBindValue(now_seconds() - kWorkstationAliveSeconds);
                 if (!q.exec()) out.error = DbError::from(q.lastError());
                 while (q.next())
-                    out.value << QStringLiteral("%1 (process %2%3, since %4)")
-                                     .arg(q.value(0).toString(), q.value(1).toString(),
-                                          q.value(2).toString().isEmpty()
-                                              ? QString()
-                                              : QStringLiteral(", user ") + q.value(2).toString(),
-                                          q.value(3).toString());
+                    if (process_may_live(q.value(0).toString(), q.value(1).toLongLong()))
+                        out.value << QStringLiteral("%1 (process %2%3, since %4)")
+                                         .arg(q.value(0).toString(), q.value(1).toString(),
+                                              q.value(2).toString().isEmpty()
+                                                  ? QString()
+                                                  : QStringLiteral(", user ") + q.value(2).toString(),
+                                              q.value(3).toString());
                 q.finish();
             }
         }

@@ -8,7 +8,8 @@
 #include <functional>
 
 // Every running program registers itself in the database it opens and says
-// every half minute that it is still there. A restore refuses while any
+// every half minute that it is still there; it removes its row when it ends
+// (the exit icon, its last window closed, or a stop signal). A restore refuses while any
 // program is registered and alive (idle at the menu or not), and a program
 // whose file was replaced under it (a forced restore) finds its registration
 // gone: it is told, and registers afresh on the restored file.
@@ -29,6 +30,14 @@ DbError check_still_registered();
 
 // What the program does when it finds its file replaced (the shell tells the user).
 void set_on_file_replaced(std::function<void()> tell);
+
+// The setting a restore writes (a new mark each time): a program whose
+// registration is gone was restored under only when the mark changed.
+inline constexpr char kRestoredAt[] = "restored-at";
+
+// Whether the process `pid` of `host` may still be running: a process of
+// this machine that no longer exists is not (whatever its row says).
+bool process_may_live(const QString& host, qint64 pid);
 
 // The programs that have the database file at `path` open now ("host, pid N,
 // user, since ..."), read through a connection of its own; empty when none.

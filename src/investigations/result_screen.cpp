@@ -68,8 +68,10 @@ void TestScreen::show_form() {
     }
     if (doctor_->currentText() != f.doctor) doctor_->setEditText(f.doctor);
     if (rtb_->toPlainText() != f.remarks) rtb_->setPlainText(f.remarks);
-    for (int i = 0; i < boxes_.size(); ++i)
+    for (int i = 0; i < boxes_.size(); ++i) {
         if (box_text(boxes_[i]) != f.results[i]) set_box_text(boxes_[i], f.results[i]);
+        set_box_read_only(boxes_[i], f.results_locked);
+    }
     lab_id_->setEnabled(f.lab_id_open);
     patient_id_->setEnabled(f.patient_id_open);
     save_->setEnabled(f.save_open);

@@ -29,8 +29,10 @@ QString when(const QString& iso) {
 
 } // namespace
 
-ResultWorkflow::ResultWorkflow(const TestDefinition& test, std::function<void()> before_message)
-    : test_(test), before_message_(std::move(before_message)), engine_(make_report_engine()) {
+ResultWorkflow::ResultWorkflow(const TestDefinition& test, std::function<void()> before_message,
+                               std::function<Actor()> who)
+    : test_(test), before_message_(std::move(before_message)), who_(std::move(who)),
+      engine_(make_report_engine()) {
     for (const ResultItem& item : test_.items)
         form_.results << QString::fromUtf8(item.initial_text);
     // A laboratory whose analyzers never sent anything is never asked.
@@ -63,6 +65,14 @@ bool ResultWorkflow::result_is_empty(const QString& text) const {
 }
 
 void ResultWorkflow::open() {
+    // Someone who may not enter results still looks reports up and prints
+    // them: the boxes are locked, and they are told why once.
+    const Actor who = who_();
+    form_.results_locked = !actor_may(who, Right::EnterResults);
+    if (form_.results_locked && !told_locked_) {
+        told_locked_ = true;
+        tell(refusal_message(who, Right::EnterResults));
+    }
     form_.save_open = true;
     form_.modify_open = false;
     form_.date = display_date(today());
@@ -184,7 +194,8 @@ void ResultWorkflow::save() {
     report.table = QString::fromLatin1(test_.investigation->table);
     report.results = results();
     report.taken_results = analyzer_taken_;
-    const DbError saved = save_report(report);
+    const DbError saved = save_report(who_(), report);
+    if (saved.forbidden()) return tell(saved.description);
     if (saved.kind == DbError::Kind::NotFound) return patient_missing();
     if (save_failed(saved)) return;
 
@@ -216,6 +227,8 @@ void ResultWorkflow::alert_critical(const QVariant& lab_id) {
 }
 
 void ResultWorkflow::ask_for_call(const QVariant& lab_id, const CriticalCall& call) {
+    const Actor who = who_();
+    if (!actor_may(who, Right::RecordCall)) return tell(refusal_message(who, Right::RecordCall));
     const auto& account = app_state().account;
     CallQuestion question;
     question.findings_message = critical_message(call.finding_list());
@@ -226,9 +239,9 @@ void ResultWorkflow::ask_for_call(const QVariant& lab_id, const CriticalCall& ca
     if (before_message_) before_message_();
     const auto answer = ask_critical_call(question);
     if (!answer) return; // not yet: the report waits, first in the list to verify
-    const DbError e = record_critical_call(
-        lab_id, call.findings, {answer->informed_by, answer->informed_whom, answer->at.toString(Qt::ISODate)},
-        journal_user_name());
+    const DbError e =
+        record_critical_call(who, lab_id, call.findings,
+                             {answer->informed_by, answer->informed_whom, answer->at.toString(Qt::ISODate)});
     if (e.changed())
         tell(QStringLiteral("Another workstation changed this report's results since then. The call was not "
                             "recorded; look the report up again."));
@@ -289,7 +302,7 @@ void ResultWorkflow::show_sign_off(const QVariant& lab_id) {
                           : QStringLiteral("not verified"));
     said[0][0] = said[0][0].toUpper();
     form_.sign_off = said.join(QStringLiteral("; "));
-    form_.verify_open = !s.verified() && logged_in_may(Right::Verify);
+    form_.verify_open = !s.verified() && actor_may(who_(), Right::Verify);
 
     auto call = critical_call(lab_id);
     if (failed(call.error, "Reading the report's critical results") || !call.value) return;
@@ -299,14 +312,12 @@ void ResultWorkflow::show_sign_off(const QVariant& lab_id) {
             .arg(c.findings, c.called() ? QStringLiteral("%1 informed by %2 on %3")
                                               .arg(c.informed_whom, c.informed_by, when(c.called_at))
                                         : QStringLiteral("doctor not called yet"));
-    form_.call_open = !c.called();
+    form_.call_open = !c.called() && actor_may(who_(), Right::RecordCall);
 }
 
 void ResultWorkflow::verify() {
-    // Signed under the account that logged in: only a named person verifies.
-    const auto& account = app_state().account;
-    if (!looked_up_ || !logged_in_may(Right::Verify) || !account) return;
-    const DbError e = verify_report(*looked_up_, account->login);
+    if (!looked_up_) return;
+    const DbError e = verify_report(who_(), *looked_up_);
     if (e.changed()) {
         tell(QStringLiteral("Another workstation changed this report since it was looked up. Nothing was "
                             "verified; the stored report is shown again."));
@@ -496,7 +507,8 @@ void ResultWorkflow::modify() {
     change.keep = unshown_rows_;
     for (const auto& [rowid, box] : emptied_rows_)
         if (box >= test_.box_count || result_is_empty(form_.results[box])) change.keep << rowid;
-    const DbError e = modify_report(change);
+    const DbError e = modify_report(who_(), change);
+    if (e.forbidden()) return tell(e.description);
     if (e.kind == DbError::Kind::NotFound) return patient_missing();
     if (e.changed()) {
         tell(QStringLiteral("Another workstation changed this report since it was looked up. Nothing "

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app_state.h"
 #include "definition.h"
 #include "lab_reports.h"
 
@@ -34,6 +35,9 @@ struct ResultForm {
     bool call_open = false;
     // Results the analyzers sent for this lab id that fill boxes of this screen.
     int analyzer_results = 0;
+    // The person logged in may not enter results: the result boxes are locked
+    // (the report can still be looked up and printed).
+    bool results_locked = false;
 };
 
 // Where the focus goes after an action.
@@ -47,7 +51,10 @@ class ResultWorkflow {
 public:
     // `before_message` runs before every message and print, so that the
     // screen beneath shows the form as it stands at that moment.
-    explicit ResultWorkflow(const TestDefinition& test, std::function<void()> before_message = {});
+    // `who` names the person logged in at the moment of each action (the
+    // record operations check their rights).
+    explicit ResultWorkflow(const TestDefinition& test, std::function<void()> before_message = {},
+                            std::function<Actor()> who = current_actor);
     ~ResultWorkflow();
 
     const TestDefinition& test() const { return test_; }
@@ -95,6 +102,8 @@ private:
 
     const TestDefinition& test_;
     std::function<void()> before_message_;
+    std::function<Actor()> who_;
+    bool told_locked_ = false;
     std::unique_ptr<ReportEngine> engine_;
     ResultForm form_;
     FormFocus focus_ = FormFocus::Stay;

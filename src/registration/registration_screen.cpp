@@ -1,5 +1,6 @@
 #include "registration_screen.h"
 
+#include "app_state.h"
 #include "core_tables.h"
 #include "dates.h"
 #include "failure_messages.h"
@@ -205,7 +206,7 @@ void RegistrationScreen::save() {
     if (!important_data_given()) return;
     const auto patient = patient_from(this);
     if (!patient) return;
-    const DbError e = in_transaction([&] { return add_patient(*patient); });
+    const DbError e = in_transaction([&] { return add_patient(current_actor(), *patient); });
     if (e.duplicate()) {
         show_message(QStringLiteral("ID already exists. Click 'Modify' to update"));
         // The number was the program's offer and another workstation took it
@@ -229,7 +230,7 @@ void RegistrationScreen::modify() {
         show_message(QStringLiteral("Patient ID does not exist"));
         return;
     }
-    const DbError e = modify_patient(*patient, *looked_up_);
+    const DbError e = modify_patient(current_actor(), *patient, *looked_up_);
     if (e.kind == DbError::Kind::NotFound) {
         show_message(QStringLiteral("Patient ID does not exist"));
         return;

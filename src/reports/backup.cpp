@@ -2,6 +2,7 @@
 
 #include "database_copy.h"
 #include "dates.h"
+#include "journal.h"
 
 #include <QDateTime>
 
@@ -114,6 +115,14 @@ BackupResult back_up_database(const QString& folder, const QString& source) {
     if (const QString problems = integrity_problems(partial); !problems.isEmpty()) {
         QFile::remove(partial);
         return {Outcome::Denied, {}, QStringLiteral("the copy did not pass its check: %1").arg(problems)};
+    }
+    // The journal's anchor of the copy goes beside it: kept (or printed) away
+    // from the database, it shows later whether the journal was rewritten.
+    if (const QString anchor = write_journal_anchor_of_file(partial, day_file + QStringLiteral(".anchor"));
+        !anchor.isEmpty()) {
+        QFile::remove(partial);
+        return {
+            Outcome::Denied, {}, QStringLiteral("the journal's anchor cannot be written: %1").arg(anchor)};
     }
     // rename() replaces the day's file in one step.
     std::error_code ec;

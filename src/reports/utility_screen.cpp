@@ -197,7 +197,7 @@ void UtilityScreen::row_clicked(int row) {
         return;
     const auto id = typed_id(lab_id);
     if (!id) return;
-    const DbError e = delete_report(*id, shown);
+    const DbError e = delete_report(current_actor(), *id, shown);
     if (e.changed()) {
         show_message(
             QStringLiteral("Another workstation changed this report since the list was read. Nothing "

@@ -61,6 +61,13 @@ void set_box_text(QWidget* box, const QString& text) {
         rich->setPlainText(text);
 }
 
+void set_box_read_only(QWidget* box, bool read_only) {
+    if (auto* line = qobject_cast<QLineEdit*>(box))
+        line->setReadOnly(read_only);
+    else if (auto* rich = qobject_cast<QTextEdit*>(box))
+        rich->setReadOnly(read_only);
+}
+
 QString trim_blanks(const QString& text) {
     qsizetype from = 0, to = text.size();
     while (from < to && text[from] == u' ')

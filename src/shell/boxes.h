@@ -12,6 +12,8 @@ class QWidget;
 
 QString box_text(const QWidget* box);
 void set_box_text(QWidget* box, const QString& text);
+// Read-only boxes still take the focus and can be read (and copied).
+void set_box_read_only(QWidget* box, bool read_only);
 
 // Blanks removed from both ends (only blanks: tabs and line breaks stay).
 QString trim_blanks(const QString& text);

@@ -5,6 +5,11 @@
 
 bool report_failure(const DbError& error, const QString& action) {
     if (error.ok()) return false;
+    // A refusal of the account's rights says what the account may do, in full.
+    if (error.forbidden()) {
+        show_message(error.description);
+        return true;
+    }
     const QString cause =
         error.busy() ? QStringLiteral("The database is busy: another workstation is saving. Try again.")
                      : error.description;
