@@ -1,6 +1,8 @@
 #include "test_support.h"
 
+#include "accounts.h"
 #include "core_tables.h"
+#include "critical_calls.h"
 #include "dates.h"
 #include "dialect.h"
 #include "lab_reports.h"
@@ -35,6 +37,7 @@ private slots:
     void list_reads_everything_and_holds_no_lock();
     void busy_database_is_reported_as_busy();
     void unknown_table_names_are_refused();
+    void every_operation_checks_the_right_of_whoever_does_it();
     void a_server_that_goes_away_is_named_and_reached_again();
     void a_file_moves_to_the_server_once_with_every_row();
     void a_server_backup_restores_into_an_empty_database_only();
@@ -463,3 +466,76 @@ void TestData::new_database_is_never_made_over_a_file() {
 
 TAVORA_TEST_MAIN(TestData)
 #include "test_data.moc"
+
+// Role by action, on the record operations themselves (whatever a screen
+// shows): 1 stores, 0 is refused as Forbidden with nothing written.
+void TestData::every_operation_checks_the_right_of_whoever_does_it() {
+    ProgramFolder folder;
+    QVERIFY(add_patient(kStaff, minimal_patient(1, "Asha", "", "")).ok());
+    const QString findings = "Potassium 6.8 (critical above 6.2)";
+    const struct {
+        Actor who;
+        const char*
+            may; // register, save, take analyzer results, record a call, verify, modify, delete, users
+    } table[] = {
+        {{"desk", Role::Reception}, "10000000"},
+        {{"tech", Role::Technician}, "11110100"},
+        {{"senior", Role::SeniorTechnician}, "11110110"},
+        {{"meera", Role::Pathologist}, "11111100"},
+        {{"admin", Role::Administrator}, "11111111"},
+        // A built-in pair let in while the database could not be opened.
+        {{"tamor", std::nullopt}, "11110100"},
+        {{"orbax", std::nullopt, true}, "11110110"},
+        // A session that was ended.
+        {{}, "00000000"},
+    };
+    qint64 id = 100;
+    for (const auto& row : table) {
+        const Actor& who = row.who;
+        const qint64 lab = ++id, spare = ++id, patient = ++id;
+        // Reports someone else stored, to modify, verify, call about and delete.
+        for (qint64 l : {lab, spare})
+            QVERIFY(save_report(
+                        kStaff,
+                        {std::nullopt, {l, 1, "", "", "Serology", "", "Y"}, "Serology", {{0, "ASLO", "100"}}})
+                        .ok());
+        QVERIFY(in_transaction([&] { return note_critical_findings(lab, {findings}); }).ok());
+        const ReportSnapshot snapshot = *report_snapshot("Serology", lab).value;
+        ReportChange change{snapshot.header, "Serology", {{0, "ASLO", "999"}}, {}, snapshot};
+        Account account;
+        account.login = QString("user%1").arg(id);
+        const DbError outcomes[] = {
+            add_patient(who, minimal_patient(patient, "New", "", "")),
+            save_report(
+                who, {std::nullopt, {++id, 1, "", "", "Serology", "", "N"}, "Serology", {{0, "ASLO", "5"}}}),
+            save_report(who, {std::nullopt,
+                              {++id, 1, "", "", "Serology", "", "N"},
+                              "Serology",
+                              {{0, "ASLO", "5"}},
+                              std::nullopt,
+                              {424242}}),
+            record_critical_call(who, lab, findings, {"Asha", "Dr. Rao", "2026-12-10T10:00:00"}),
+            verify_report(who, *report_snapshot("Serology", lab).value),
+            modify_report(who, change),
+            delete_report(who, spare),
+            add_user(database().value, who, account, "long enough"),
+        };
+        for (int action = 0; action < 8; ++action) {
+            const bool allowed = row.may[action] == '1';
+            const QString where =
+                QString("%1, action %2: %3").arg(who.login).arg(action).arg(outcomes[action].description);
+            QVERIFY2(outcomes[action].ok() == allowed, qPrintable(where));
+            if (!allowed) QVERIFY2(outcomes[action].forbidden(), qPrintable(where));
+        }
+        // A refused modification left the stored result as it was.
+        QCOMPARE(report_results("Serology", lab).value.value(0).result,
+                 QString(row.may[5] == '1' ? "999" : "100"));
+    }
+    // What a refusal says: what the account may do, and whose account the action needs.
+    QCOMPARE(
+        require({"desk", Role::Reception}, Right::EnterResults).description,
+        QString("Your account may register, find and print; entering results needs a technician's account."));
+    QCOMPARE(require({"tech", Role::Technician}, Right::Verify).description,
+             QString("Your account may register, find, print and enter results; verifying a report needs a "
+                     "pathologist's account."));
+}

@@ -84,6 +84,8 @@ private slots:
     void a_report_goes_only_to_the_patient_on_screen();
     void look_up_and_modify_data() { catalogue_rows(); }
     void look_up_and_modify();
+    void who_may_not_enter_results_is_refused_on_every_screen_data() { catalogue_rows(); }
+    void who_may_not_enter_results_is_refused_on_every_screen();
     void a_pathologist_verifies_and_a_change_undoes_it();
     void a_critical_result_is_told_and_its_call_recorded();
     void every_shipped_analyzer_code_fills_its_box();
@@ -547,3 +549,55 @@ void TestResultWorkflow::pending_results_are_listed_ready_first() {
 
 TAVORA_TEST_MAIN(TestResultWorkflow)
 #include "test_result_workflow.moc"
+
+// Role by role on every screen: Save and Modify store only for a role that
+// may enter results; anyone else finds the boxes locked, is told why once,
+// and Save and Modify refuse with the same words and store nothing.
+void TestResultWorkflow::who_may_not_enter_results_is_refused_on_every_screen() {
+    const TestDefinition& t = fetched();
+    QVERIFY(add_patient(kStaff, minimal_patient(1, "Asha", "", "")).ok());
+    app_state().register_on_save = false;
+    app_state().mark_temporary = false;
+    const struct {
+        Actor who;
+        bool enters;
+    } people[] = {{{"desk", Role::Reception}, false},         {{"tech", Role::Technician}, true},
+                  {{"senior", Role::SeniorTechnician}, true}, {{"meera", Role::Pathologist}, true},
+                  {{"admin", Role::Administrator}, true},     {{"tamor", std::nullopt}, true}};
+    const QString refusal =
+        "Your account may register, find and print; entering results needs a technician's account.";
+    int modified = 500; // below the ids the screens offer (the largest + 1)
+    for (const auto& person : people) {
+        const QString who = person.who.login;
+        messages_->clear();
+        flow_ = std::make_unique<ResultWorkflow>(t, std::function<void()>{}, [&] { return person.who; });
+        flow_->open();
+        QCOMPARE(form().results_locked, !person.enters);
+        QCOMPARE(messages_->texts(), person.enters ? QStringList{} : QStringList{refusal});
+        const int before = number_of("select count(*) from test_main");
+        form().patient_id = "1";
+        flow_->patient_lookup();
+        fill("Asha");
+        messages_->clear();
+        flow_->save();
+        QCOMPARE(number_of("select count(*) from test_main"), before + (person.enters ? 1 : 0));
+        QCOMPARE(messages_->texts().value(0), person.enters ? QString("New report added") : refusal);
+
+        // Modify a report someone else stored: changed only by who may.
+        const QString lab = QString::number(--modified);
+        const DbError stored = save_report(
+            kStaff, {std::nullopt,
+                     {lab.toLongLong(), 1, "", "", QString::fromUtf8(t.investigation->test), "", "N"},
+                     table(),
+                     {{0, QString::fromUtf8(t.items[0].caption), result_value(t)}}});
+        QVERIFY2(stored.ok(), qPrintable(stored.description));
+        flow_->open();
+        look_up(lab);
+        form().remarks = "changed by " + who;
+        messages_->clear();
+        flow_->modify();
+        QCOMPARE(messages_->texts().value(0), person.enters ? QString("Report has been modified") : refusal);
+        QCOMPARE(find_report(lab.toLongLong()).value->remarks,
+                 person.enters ? "changed by " + who : QString());
+    }
+}
