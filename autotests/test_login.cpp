@@ -2,7 +2,9 @@
 
 #include "accounts.h"
 #include "app_state.h"
+#include "core_tables.h"
 #include "journal.h"
+#include "lab_reports.h"
 #include "login.h"
 #include "main_menu.h"
 #include "password_dialog.h"
@@ -13,9 +15,11 @@
 
 #include <QAbstractButton>
 #include <QClipboard>
+#include <QFile>
 #include <QLineEdit>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QSqlQuery>
 #include <QTableWidget>
 
 namespace {
@@ -77,6 +81,9 @@ private slots:
     void named_accounts_disabled_ones_and_the_wait_after_five_failures();
     void a_given_password_is_changed_at_the_first_login();
     void an_administrator_manages_users();
+    void the_wait_holds_on_every_workstation_and_after_a_restart();
+    void a_busy_database_never_lets_a_built_in_pair_in();
+    void a_session_without_the_database_meets_the_users_table_later();
 };
 
 void TestLogin::starts_with_one_blank_and_no_database() {
@@ -446,3 +453,111 @@ void TestLogin::an_administrator_manages_users() {
 
 TAVORA_TEST_MAIN(TestLogin)
 #include "test_login.moc"
+
+// Five failures counted on one workstation hold the name on another one and
+// in a program started afresh (this one with its own count forgotten); the
+// start of the wait is journalled.
+void TestLogin::the_wait_holds_on_every_workstation_and_after_a_restart() {
+    qint64 now = 1'700'000'000'000;
+    set_login_clock_for_tests([&now] { return now; });
+    forget_failed_logins();
+    QSqlDatabase here = database().value, there = folder_->other_workstation();
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(check_login(here, "orbax", "wrong").outcome, LoginCheck::Outcome::Refused);
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(check_login(there, " ORBAX ", "wrong").outcome, LoginCheck::Outcome::Refused);
+    forget_failed_logins(); // a restart
+    for (QSqlDatabase db : {here, there}) {
+        const LoginCheck held = check_login(db, "orbax", "pelun");
+        QCOMPARE(held.outcome, LoginCheck::Outcome::Waiting);
+        QCOMPARE(held.wait_seconds, 30);
+    }
+    QCOMPARE(number_of("select count(*) from change_log where action = 'login wait' and user_name = 'orbax'"),
+             1);
+    // Another name is not held; after the wait the right password lets orbax in, and the count starts again.
+    QCOMPARE(check_login(there, "tamor", "vidrel").outcome, LoginCheck::Outcome::Accepted);
+    now += 30'000;
+    QCOMPARE(check_login(there, "orbax", "pelun").outcome, LoginCheck::Outcome::Accepted);
+    QCOMPARE(number_of("select count(*) from login_failures"), 0);
+    // Names that cannot be logins are refused without a row of their own.
+    QCOMPARE(check_login(here, QString(5000, u'x'), "wrong").outcome, LoginCheck::Outcome::Refused);
+    QCOMPARE(number_of("select count(*) from login_failures"), 0);
+    QCOMPARE(verify_journal(here), QString());
+    set_login_clock_for_tests(nullptr);
+}
+
+// A disabled built-in login, typed while another workstation holds the file:
+// the login waits for the file and then the users table refuses it; the
+// built-in pairs never stand in for a database that is only busy.
+void TestLogin::a_busy_database_never_lets_a_built_in_pair_in() {
+    if (testing_on_server()) QSKIP("a server's readers never wait for a writer");
+    MessageRecorder messages;
+    forget_failed_logins();
+    QVERIFY(disable_user(database().value, kStaff, "orbax").ok());
+    close_connection();
+    set_busy_timeout_for_tests(300);
+    QSqlDatabase other = folder_->other_workstation();
+    QVERIFY(take_write_lock_at_once(other).ok());
+    type("orbax", "pelun");
+    login_->press_at(kInsideOk);
+    settle();
+    QVERIFY(!menu_open());
+    QCOMPARE(messages.texts().size(), 1);
+    QVERIFY2(messages.texts()[0].startsWith("Logging in failed. The database is busy"),
+             qPrintable(messages.texts()[0]));
+    QSqlQuery(other).exec("ROLLBACK");
+    messages.clear();
+    type("orbax", "pelun");
+    login_->press_at(kInsideOk);
+    settle();
+    QCOMPARE(messages.texts(), QStringList{"Wrong user name or password"});
+    QVERIFY(!menu_open());
+    set_busy_timeout_for_tests(0);
+}
+
+// The file could not be opened at login, so a built-in pair let orbax in.
+// When the file answers, the users table has its say: a disabled account
+// ends the session before anything is stored under its name.
+void TestLogin::a_session_without_the_database_meets_the_users_table_later() {
+    if (testing_on_server()) QSKIP("the file is moved away and back");
+    MessageRecorder messages;
+    forget_failed_logins();
+    const QString path = folder_->database_path(), away = path + ".away";
+    close_connection();
+    QVERIFY(QFile::rename(path, away));
+    type("orbax", "pelun");
+    login_->press_at(kInsideOk);
+    settle();
+    QVERIFY(menu_open());
+    QVERIFY(!app_state().account);
+    QCOMPARE(app_state().unchecked_login, QString("orbax"));
+    messages.clear();
+    // Meanwhile the administrator disabled orbax; the file comes back.
+    {
+        QSqlDatabase admin = QSqlDatabase::addDatabase("QSQLITE", "admin");
+        admin.setDatabaseName(away);
+        QVERIFY(admin.open());
+        QVERIFY(disable_user(admin, kStaff, "orbax").ok());
+        admin.close();
+    }
+    QSqlDatabase::removeDatabase("admin");
+    QVERIFY(QFile::rename(away, path));
+    const Actor who = current_actor();
+    QCOMPARE(who.login, QString());
+    QCOMPARE(messages.texts(),
+             QStringList{"The account orbax is disabled, so this session ends now. Ask the laboratory's "
+                         "administrator."});
+    QVERIFY(!menu_open());
+    QVERIFY(save_report(who, {minimal_patient(1, "Asha", "", ""),
+                              {1, 1, "", "", "Serology", "", "N"},
+                              "Serology",
+                              {{0, "ASLO", "100"}}})
+                .forbidden());
+    QCOMPARE(number_of("select count(*) from test_main"), 0);
+
+    // An enabled account takes over with its own role.
+    app_state() = AppState{};
+    app_state().unchecked_login = "tamor";
+    QCOMPARE(current_actor().role, std::optional<Role>(Role::Technician));
+    QCOMPARE(app_state().account->login, QString("tamor"));
+}
