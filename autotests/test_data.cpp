@@ -5,6 +5,7 @@
 #include "critical_calls.h"
 #include "dates.h"
 #include "dialect.h"
+#include "journal.h"
 #include "lab_reports.h"
 #include "migration.h"
 #include "number_value.h"
@@ -38,6 +39,8 @@ private slots:
     void busy_database_is_reported_as_busy();
     void unknown_table_names_are_refused();
     void every_operation_checks_the_right_of_whoever_does_it();
+    void a_rewritten_journal_is_found_data();
+    void a_rewritten_journal_is_found();
     void a_server_that_goes_away_is_named_and_reached_again();
     void a_file_moves_to_the_server_once_with_every_row();
     void a_server_backup_restores_into_an_empty_database_only();
@@ -538,4 +541,96 @@ void TestData::every_operation_checks_the_right_of_whoever_does_it() {
     QCOMPARE(require({"tech", Role::Technician}, Right::Verify).description,
              QString("Your account may register, find, print and enter results; verifying a report needs a "
                      "pathologist's account."));
+}
+
+void TestData::a_rewritten_journal_is_found_data() {
+    QTest::addColumn<QStringList>(
+        "tampering");                   // SQL run by someone with the file; "rechain" recomputes every hash
+    QTest::addColumn<QString>("chain"); // what the chain alone says ("" intact), a part of it
+    QTest::addColumn<QString>("anchored"); // what the chain with the anchor says
+    QTest::newRow("nothing") << QStringList{} << ""
+                             << "";
+    QTest::newRow("every hash blanked")
+        << QStringList{"UPDATE change_log SET row_hash = ''"} << "row 1 has no hash"
+        << "row 1 has no hash";
+    QTest::newRow("hashes blanked, rows edited")
+        << QStringList{"UPDATE change_log SET row_hash = '', old_values = '{}'"} << "row 1 has no hash"
+        << "row 1 has no hash";
+    QTest::newRow("a row edited") << QStringList{"UPDATE change_log SET user_name = 'nobody' WHERE id = 3"}
+                                  << "row 3 does not match"
+                                  << "row 3 does not match";
+    QTest::newRow("a middle row deleted")
+        << QStringList{"DELETE FROM change_log WHERE id = 3"} << "row 4 does not match"
+        << "row 4 does not match";
+    QTest::newRow("the tail cut off") << QStringList{"DELETE FROM change_log WHERE id > 4"} << ""
+                                      << "rows after the anchor's last were removed";
+    QTest::newRow("a forged row appended") // after the anchor: the chain finds it
+        << QStringList{"INSERT INTO change_log (changed_at, host, user_name, action, table_name, row_key, "
+                       "old_values, row_hash) VALUES ('2026-12-10T10:00:00', 'h', 'x', 'delete', "
+                       "'test_main', 1, "
+                       "'{}', 'feed')"}
+        << "row 7 does not match"
+        << "row 7 does not match";
+    QTest::newRow("the chain start moved") << QStringList{"UPDATE settings SET value = '99' WHERE name = "
+                                                          "'journal-chain-from'",
+                                                          "UPDATE change_log SET row_hash = '' WHERE id = 1"}
+                                           << "row 2 does not match"
+                                           << "row 2 does not match";
+    QTest::newRow("every hash blanked, the chain start moved past them")
+        << QStringList{"UPDATE settings SET value = '99' WHERE name = 'journal-chain-from'",
+                       "UPDATE change_log SET row_hash = ''"}
+        << ""
+        << "the journal up to the anchor was rewritten";
+    QTest::newRow("a row edited, the whole chain recomputed")
+        << QStringList{"UPDATE change_log SET old_values = '{}' WHERE id = 2", "rechain"} << ""
+        << "the journal up to the anchor was rewritten";
+}
+
+// The journal's chain finds a row edited, deleted or stripped of its hash;
+// what a chain alone cannot see (rows cut off its end, every hash
+// recomputed) the anchor kept away from the database finds.
+void TestData::a_rewritten_journal_is_found() {
+    QFETCH(QStringList, tampering);
+    QFETCH(QString, chain);
+    QFETCH(QString, anchored);
+    ProgramFolder folder;
+    for (int i = 1; i <= 3; ++i)
+        QVERIFY(add_patient(kStaff, minimal_patient(i, QString("Patient %1").arg(i), "", "")).ok());
+    QVERIFY(save_report(kStaff,
+                        {std::nullopt, {1, 1, "", "", "Serology", "", "Y"}, "Serology", {{0, "ASLO", "1"}}})
+                .ok());
+    QVERIFY(delete_report(kStaff, 1).ok());
+    QVERIFY(add_patient(kStaff, minimal_patient(4, "Patient 4", "", "")).ok());
+    QSqlDatabase db = database().value;
+    QCOMPARE(number_of("SELECT count(*) FROM change_log"), 6);
+    QSqlQuery q(folder.other_workstation());
+    const JournalAnchor anchor = journal_anchor(db).value;
+    QCOMPARE(anchor.rows, 6);
+    QCOMPARE(JournalAnchor::parse(anchor.text())->hash, anchor.hash);
+
+    for (const QString& sql : tampering) {
+        if (sql != "rechain") {
+            QVERIFY2(q.exec(sql), qPrintable(q.lastError().text()));
+            continue;
+        }
+        QVERIFY(q.exec("SELECT id, changed_at, host, user_name, action, table_name, row_key, old_values FROM "
+                       "change_log ORDER BY id"));
+        QList<std::pair<qint64, QStringList>> rows;
+        while (q.next()) {
+            QStringList fields;
+            for (int i = 1; i <= 7; ++i)
+                fields << q.value(i).toString();
+            rows << std::pair{q.value(0).toLongLong(), fields};
+        }
+        QString previous;
+        for (const auto& [id, fields] : rows) {
+            previous = journal_row_hash(previous, fields);
+            QVERIFY(
+                q.exec(QString("UPDATE change_log SET row_hash = '%1' WHERE id = %2").arg(previous).arg(id)));
+        }
+    }
+    const QString alone = verify_journal(db), with_anchor = verify_journal(db, nullptr, anchor);
+    QVERIFY2(chain.isEmpty() ? alone.isEmpty() : alone.contains(chain), qPrintable(alone));
+    QVERIFY2(anchored.isEmpty() ? with_anchor.isEmpty() : with_anchor.contains(anchored),
+             qPrintable(with_anchor));
 }
