@@ -20,6 +20,8 @@
 #include <QSqlQuery>
 #include <QSysInfo>
 
+#include <csignal>
+
 namespace {
 
 int count_of(const QString& table) {
@@ -44,6 +46,8 @@ private slots:
     void a_password_is_asked_for_on_a_terminal_and_never_echoed();
     void a_server_password_is_never_printed();
     void the_journal_of_a_report_and_its_anchor();
+    void a_program_that_ends_leaves_no_workstation_behind();
+    void a_reader_at_start_is_no_restore();
 };
 
 void TestAdmin::backup_and_restore_round_trip() {
@@ -468,4 +472,74 @@ void TestAdmin::the_journal_of_a_report_and_its_anchor() {
     QCOMPARE(cut.exit_code, 1);
     QVERIFY(cut.err.contains("rows after the anchor's last were removed"));
     QCOMPARE(admin({"journal", "--verify", "--anchor", "5 nothex", "--db", db}).exit_code, 2);
+}
+
+// Ended by its exit icon or by a stop signal (a logout, a shutdown), the
+// program removes its registration: a restore goes ahead at once. A row left
+// by a process of this machine that is gone (killed outright) counts for nothing.
+void TestAdmin::a_program_that_ends_leaves_no_workstation_behind() {
+    ProgramFolder folder;
+    const QString db = folder.database_path();
+    QTemporaryDir backups;
+    QCOMPARE(admin({"backup", "--db", db, "--to", backups.path()}).exit_code, 0);
+    const QString backup = QDir(backups.path()).filePath(QDir(backups.path()).entryList({"*.mdb"}).value(0));
+    close_connection();
+    for (const char* how : {"exit-icon", "SIGTERM", "SIGHUP", "SIGINT", "SIGKILL"}) {
+        QProcess program;
+        program.start(WORKSTATION_PROGRAM,
+                      {folder.path(), QString(how) == "exit-icon" ? "exit-icon" : "wait"});
+        QVERIFY(program.waitForReadyRead(10000));
+        QCOMPARE(program.readAllStandardOutput(), QByteArray("registered\n"));
+        QCOMPARE(live_workstations(db).value.size(), 1);
+        const qint64 pid = program.processId();
+        const int signal = QString(how) == "SIGTERM"   ? SIGTERM
+                           : QString(how) == "SIGHUP"  ? SIGHUP
+                           : QString(how) == "SIGINT"  ? SIGINT
+                           : QString(how) == "SIGKILL" ? SIGKILL
+                                                       : 0;
+        if (signal) ::kill(pid_t(pid), signal);
+        QVERIFY(program.waitForFinished(10000));
+        if (signal != SIGKILL) {
+            QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(number_of("SELECT count(*) FROM workstations WHERE pid = ?", {pid}), 0);
+        }
+        close_connection();
+        QVERIFY2(live_workstations(db).value.isEmpty(), how);
+        const Run restored = admin({"restore", backup, "--db", db});
+        QVERIFY2(restored.exit_code == 0, qPrintable(QString(how) + ": " + restored.err));
+    }
+}
+
+// A program that starts while another connection reads the file (a backup,
+// a check) cannot commit its registration yet: it is not told the file was
+// restored, and its saves go through once the reader is done.
+void TestAdmin::a_reader_at_start_is_no_restore() {
+    if (testing_on_server()) QSKIP("a server's readers never hold a writer");
+    ProgramFolder folder;
+    QVERIFY(add_patient(kStaff, minimal_patient(1, "Asha", "", "")).ok());
+    close_connection();
+    set_busy_timeout_for_tests(300);
+    QSqlDatabase reader = folder.other_workstation();
+    QSqlQuery q(reader);
+    QVERIFY(q.exec("BEGIN") && q.exec("SELECT count(*) FROM registration") && q.next());
+    QVERIFY(database().ok()); // opens, but cannot register while the reader holds the file
+    QCOMPARE(number_of("SELECT count(*) FROM workstations"), 0);
+    q.finish();
+    QVERIFY(q.exec("COMMIT"));
+    set_busy_timeout_for_tests(0);
+    const DbError saved = save_report(
+        kStaff, {std::nullopt, {1, 1, "", "", "Serology", "", "N"}, "Serology", {{0, "ASLO", "1"}}});
+    QVERIFY2(saved.ok(), qPrintable(saved.description));
+    // A real restore is still told.
+    QTemporaryDir backups;
+    QCOMPARE(admin({"backup", "--db", folder.database_path(), "--to", backups.path()}).exit_code, 0);
+    const QString backup = QDir(backups.path()).filePath(QDir(backups.path()).entryList({"*.mdb"}).value(0));
+    close_connection();
+    QVERIFY(database().ok());
+    QCOMPARE(number_of("SELECT count(*) FROM workstations"), 1);
+    QCOMPARE(admin({"restore", backup, "--db", folder.database_path(), "--force"}).exit_code, 0);
+    QCOMPARE(save_report(kStaff,
+                         {std::nullopt, {2, 1, "", "", "Serology", "", "N"}, "Serology", {{0, "ASLO", "1"}}})
+                 .kind,
+             DbError::Kind::Replaced);
 }

@@ -25,42 +25,60 @@ Actor tool_actor() {
     return {user + QStringLiteral(" (tavora-lab-admin)"), Role::Administrator};
 }
 
-// One line of the standard input, without echo when it is a terminal.
-std::optional<QString> read_line(bool hidden) {
-    termios before{};
-    const bool terminal = hidden && ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &before) == 0;
-    if (terminal) {
-        termios quiet = before;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
+// One line of the standard input; nullopt at its end.
+std::optional<QString> read_line() {
     QByteArray line;
     int c = 0;
     while ((c = std::getchar()) != EOF && c != '\n')
         line += char(c);
-    if (terminal) {
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &before);
-        std::fputc('\n', stderr); // the Enter that was not echoed
-    }
     if (c == EOF && line.isEmpty()) return std::nullopt;
     if (line.endsWith('\r')) line.chop(1);
     return QString::fromUtf8(line);
 }
+
+// While it lives, what is typed at the terminal is not shown. Echo goes off
+// before the prompt is written, and nothing typed ahead is thrown away.
+class NoEcho {
+public:
+    NoEcho() {
+        if (::tcgetattr(STDIN_FILENO, &before_) != 0) return;
+        termios quiet = before_;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        active_ = ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet) == 0;
+    }
+    ~NoEcho() {
+        if (active_) ::tcsetattr(STDIN_FILENO, TCSANOW, &before_);
+    }
+    NoEcho(const NoEcho&) = delete;
+    NoEcho& operator=(const NoEcho&) = delete;
+
+private:
+    termios before_{};
+    bool active_ = false;
+};
 
 // A password from the standard input, never from the command line. On a
 // terminal it is asked for by name, not echoed, and asked twice; from a pipe
 // it is one line. Nullopt, with the reason told, when there is none.
 std::optional<QString> read_password(const QString& login, QTextStream& err) {
     if (!::isatty(STDIN_FILENO)) {
-        auto line = read_line(false);
+        auto line = read_line();
         if (!line) err << "tavora-lab-admin: no password was given on the standard input\n";
         return line;
     }
-    err << "Password for " << login << ": " << Qt::flush;
-    const auto first = read_line(true);
+    std::optional<QString> first, second;
+    {
+        const NoEcho quiet;
+        err << "Password for " << login << ": " << Qt::flush;
+        first = read_line();
+        err << "\n"; // the Enter that was not echoed
+        if (first) {
+            err << "Password for " << login << " (again): " << Qt::flush;
+            second = read_line();
+            err << "\n" << Qt::flush;
+        }
+    }
     if (!first) return std::nullopt;
-    err << "Password for " << login << " (again): " << Qt::flush;
-    const auto second = read_line(true);
     if (!second || *second != *first) {
         err << "tavora-lab-admin: the two passwords differ; nothing was changed\n";
         return std::nullopt;

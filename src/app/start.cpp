@@ -65,9 +65,8 @@ void on_stop_signal(int) {
 }
 #endif
 
-// A logout or shutdown stops the program with a signal: it ends as the exit
-// icon ends it, on the event loop, so that it closes the database and
-// removes its workstation's row.
+} // namespace
+
 void end_on_stop_signals() {
 #ifdef Q_OS_UNIX
     if (stop_pipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, stop_pipe) != 0) return;
@@ -85,8 +84,6 @@ void end_on_stop_signals() {
         ::sigaction(signal, &action, nullptr);
 #endif
 }
-
-} // namespace
 
 int run_until_ended(QApplication& app) {
     end_on_stop_signals();
