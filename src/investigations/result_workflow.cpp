@@ -123,11 +123,13 @@ std::optional<AnalyzerFill> ResultWorkflow::analyzer_boxes() {
 void ResultWorkflow::count_analyzer_results() {
     form_.analyzer_results = 0;
     analyzer_taken_.clear();
-    if (!analyzers_in_use_ || form_.lab_id.trimmed().isEmpty()) return;
+    if (!analyzers_in_use_ || form_.lab_id.trimmed().isEmpty() || form_.results_locked) return;
     if (const auto fill = analyzer_boxes()) form_.analyzer_results = int(fill->boxes.size());
 }
 
 void ResultWorkflow::take_analyzer_results() {
+    if (const Actor who = who_(); !actor_may(who, Right::TakeAnalyzer))
+        return tell(refusal_message(who, Right::TakeAnalyzer));
     const auto found = analyzer_boxes();
     if (!found) return;
     const AnalyzerFill& fill = *found;
