@@ -62,10 +62,19 @@ void set_box_text(QWidget* box, const QString& text) {
 }
 
 void set_box_read_only(QWidget* box, bool read_only) {
-    if (auto* line = qobject_cast<QLineEdit*>(box))
+    if (auto* line = qobject_cast<QLineEdit*>(box)) {
+        if (line->isReadOnly() == read_only) return;
         line->setReadOnly(read_only);
-    else if (auto* rich = qobject_cast<QTextEdit*>(box))
+    } else if (auto* rich = qobject_cast<QTextEdit*>(box)) {
+        if (rich->isReadOnly() == read_only) return;
         rich->setReadOnly(read_only);
+    } else {
+        return;
+    }
+    // Shaded as a locked box is, so nobody starts typing into it.
+    QPalette pal = box->parentWidget() ? box->parentWidget()->palette() : box->palette();
+    if (read_only) pal.setColor(QPalette::Base, pal.color(QPalette::Disabled, QPalette::Base));
+    box->setPalette(pal);
 }
 
 QString trim_blanks(const QString& text) {
