@@ -11,6 +11,7 @@
 #include "server_backup.h"
 #include "tavora_module.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QSqlError>
@@ -26,6 +27,7 @@ private slots:
     void plain_number_has_no_decoration();
 
     void ids_start_at_one_and_follow_the_largest_key();
+    void offered_ids_are_reserved_for_one_screen();
     void duplicate_keys_are_told_apart();
     void text_and_table_names_ignore_case();
     void failed_transaction_leaves_nothing_behind();
@@ -459,6 +461,45 @@ void TestData::new_database_is_never_made_over_a_file() {
     QVERIFY(!create_database(folder.database_path()).isEmpty());
     QCOMPARE(QFile(folder.database_path()).size(), size);
     QVERIFY(schema_sql().contains("STRICT"));
+}
+
+// Two screens open at once are offered different ids, here or at another
+// workstation; an id given back, or reserved by a workstation that stopped
+// counting, is offered again only while nothing larger was stored; one
+// screen at a time sees largest + 1.
+void TestData::offered_ids_are_reserved_for_one_screen() {
+    ProgramFolder folder;
+    QVERIFY(add_patient(kStaff, minimal_patient(4, "Asha", "", "")).ok());
+    QCOMPARE(reserve_next_id(IdKind::Patient, 0).value, 5);
+    QCOMPARE(reserve_next_id(IdKind::Patient, 0).value, 6); // a second screen
+    QCOMPARE(reserve_next_id(IdKind::Lab, 0).value, 1);     // lab ids are a series of their own
+    // Another workstation, alive, holds 7.
+    QSqlQuery other(folder.other_workstation());
+    QVERIFY(other.prepare(
+        "INSERT INTO workstations (host, pid, user_name, started_at, seen_at) VALUES ('desk-2', 1, "
+        "'quenta', '', ?)"));
+    other.addBindValue(QDateTime::currentSecsSinceEpoch());
+    QVERIFY(other.exec());
+    QVERIFY(
+        other.exec("INSERT INTO id_reservations (kind, id, workstation) SELECT 'patient', 7, max(id) FROM "
+                   "workstations WHERE host = 'desk-2'"));
+    QCOMPARE(reserve_next_id(IdKind::Patient, 0).value, 8);
+    // The first screen stores its patient: its reservation ends with the save.
+    QVERIFY(in_transaction([] { return add_patient(kStaff, minimal_patient(5, "Ravi", "", "")); }).ok());
+    QCOMPARE(number_of("SELECT count(*) FROM id_reservations WHERE kind = 'patient' AND id = 5"), 0);
+    // desk-2 stops counting: its 7 lapses. The screens here give 6 and 8 back;
+    // 6, 7 and 8 were never stored and nothing larger was, so 6 comes again.
+    QVERIFY(other.exec("UPDATE workstations SET seen_at = 0 WHERE host = 'desk-2'"));
+    release_reserved_id(IdKind::Patient, 6);
+    release_reserved_id(IdKind::Patient, 8);
+    QCOMPARE(reserve_next_id(IdKind::Patient, 0).value, 6);
+    QCOMPARE(number_of("SELECT count(*) FROM id_reservations WHERE id = 7"), 0);
+    // Offering another id gives the previous one back: one screen at a time, largest + 1 each time.
+    QCOMPARE(reserve_next_id(IdKind::Patient, 6).value, 6);
+    QCOMPARE(reserve_next_id(IdKind::Lab, 1).value, 1);
+    // A program that ends takes its screens' reservations with it.
+    close_connection();
+    QCOMPARE(number_of("SELECT count(*) FROM id_reservations"), 0);
 }
 
 TAVORA_TEST_MAIN(TestData)

@@ -95,6 +95,16 @@ private slots:
 
 void TestResultWorkflow::opens_with_fresh_ids() {
     const TestDefinition& t = fetched();
+    {
+        // Two screens open at once are offered different ids; closed, they give them back.
+        app_state().register_on_save = true;
+        ResultWorkflow first(t), second(t);
+        first.open();
+        second.open();
+        QCOMPARE(first.form().lab_id, QString("1"));
+        QCOMPARE(second.form().lab_id, QString("2"));
+        QCOMPARE(second.form().patient_id, QString("2"));
+    }
     QVERIFY(add_patient(kStaff, minimal_patient(41, "Old", "", "")).ok());
     QVERIFY(save_report(kStaff, {std::nullopt, {7, 41, "", "", "Serology", "", "N"}, "Serology", {}}).ok());
     QVERIFY(add_row("doctors", {{"name", "Dr. Rao"}}).ok());

@@ -2,6 +2,10 @@
 
 #include "dates.h"
 #include "journal.h"
+#include "tavora_module.h"
+#include "workstations.h"
+
+#include <QDateTime>
 
 #include <QJsonObject>
 
@@ -48,6 +52,53 @@ DbResult<qint64> next_patient_id() {
 
 DbResult<qint64> next_lab_id() {
     return next_id(largest_id_ever("test_main", "lab_id"));
+}
+
+namespace {
+
+QString kind_name(IdKind kind) {
+    return kind == IdKind::Lab ? QStringLiteral("lab") : QStringLiteral("patient");
+}
+
+} // namespace
+
+DbResult<qint64> reserve_next_id(IdKind kind, qint64 previous) {
+    DbResult<qint64> out;
+    out.error = in_transaction([&]() -> DbError {
+        const QString name = kind_name(kind);
+        // Reservations of workstations that stopped counting lapse.
+        if (DbError e = execute(QStringLiteral("DELETE FROM id_reservations WHERE workstation NOT IN "
+                                               "(SELECT id FROM workstations WHERE seen_at >= ?)"),
+                                {QDateTime::currentSecsSinceEpoch() - kWorkstationAliveSeconds});
+            !e.ok())
+            return e;
+        if (previous > 0)
+            if (DbError e = execute(QStringLiteral("DELETE FROM id_reservations WHERE kind = ? AND id = ?"),
+                                    {name, previous});
+                !e.ok())
+                return e;
+        auto used = kind == IdKind::Lab ? next_lab_id() : next_patient_id();
+        if (!used.ok()) return used.error;
+        auto reserved = select_first(
+            QStringLiteral("SELECT coalesce(max(id), 0) + 1 FROM id_reservations WHERE kind = ?"), {name});
+        if (!reserved.ok()) return reserved.error;
+        out.value = std::max(used.value, reserved.value ? reserved.value->value(0).toLongLong() : 1);
+        return execute(QStringLiteral("INSERT INTO id_reservations (kind, id, workstation) VALUES (?, ?, ?)"),
+                       {name, out.value, registered_workstation()});
+    });
+    if (!out.error.ok()) out.value = 0;
+    return out;
+}
+
+void release_reserved_id(IdKind kind, qint64 id) {
+    if (id <= 0 || !connection_is_open()) return;
+    // A busy file keeps the reservation until the workstation ends; nothing is lost by that.
+    execute(QStringLiteral("DELETE FROM id_reservations WHERE kind = ? AND id = ?"), {kind_name(kind), id});
+}
+
+DbError end_reservation(IdKind kind, const QVariant& id) {
+    return execute(QStringLiteral("DELETE FROM id_reservations WHERE kind = ? AND id = ?"),
+                   {kind_name(kind), id});
 }
 
 DbError refuse_reused_id(const char* table, const QVariant& id) {
@@ -125,6 +176,7 @@ DbError add_patient(const Actor& who, const Patient& patient) {
     fields.prepend({QStringLiteral("patient_id"), patient.patient_id});
     if (DbError e = add_row(QStringLiteral("registration"), fields); !e.ok()) return e;
     if (DbError e = refuse_reused_id("registration", patient.patient_id); !e.ok()) return e;
+    if (DbError e = end_reservation(IdKind::Patient, patient.patient_id); !e.ok()) return e;
     Patient stored = patient;
     stored.reg_date = today_iso(); // as patient_fields wrote it
     return journal_change(QStringLiteral("create"), QStringLiteral("registration"),

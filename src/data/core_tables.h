@@ -12,10 +12,23 @@
 // reports themselves are in lab_reports.h.
 
 // The largest id ever used plus 1 (deleted rows' ids included: the journal of
-// changes remembers them), or 1 for an empty table. Nothing is reserved: two
-// screens may compute the same id, and the unique key refuses the second save.
+// changes remembers them), or 1 for an empty table. Nothing is reserved.
 DbResult<qint64> next_patient_id();
 DbResult<qint64> next_lab_id();
+
+// The ids a screen offers are reserved for it (id_reservations), under the
+// database's write lock: the next id is larger than every id used (as above)
+// and every id reserved by a screen of a live workstation, so two screens are
+// never offered one id. Reserving releases the screen's `previous` id of that
+// kind (0: none); a reservation also ends when its report or patient is
+// saved, and lapses with its workstation (kWorkstationAliveSeconds without a
+// heartbeat). A laboratory working one screen at a time sees largest + 1.
+enum class IdKind { Lab, Patient };
+DbResult<qint64> reserve_next_id(IdKind kind, qint64 previous);
+// Gives a screen's reserved id back (the screen closed or takes typed ids).
+void release_reserved_id(IdKind kind, qint64 id);
+// Inside a save's transaction: the reservation of a stored id ends.
+DbError end_reservation(IdKind kind, const QVariant& id);
 
 // One registration row, every column as the screens show it.
 struct Patient {

@@ -117,6 +117,7 @@ DbError save_report(const Actor& who, const NewReport& report) {
         if (e = add_results(table.value, h.lab_id, report.results); !e.ok()) return e;
         if (e = note_critical_findings(h.lab_id, findings_of(table.value, report.results)); !e.ok()) return e;
         if (e = take_pending_results(report.taken_results); !e.ok()) return e;
+        if (e = end_reservation(IdKind::Lab, h.lab_id); !e.ok()) return e;
         if (e = execute(
                 QStringLiteral("INSERT INTO report_signoff (lab_id, entered_by, entered_at) VALUES (?, ?, ?) "
                                "ON CONFLICT (lab_id) DO UPDATE SET entered_by = excluded.entered_by, "

@@ -276,6 +276,17 @@ CREATE TABLE login_failures (
     wait_until INTEGER NOT NULL DEFAULT 0
 ) STRICT;
 
+-- The ids the open screens offer: each reserved for one screen of one
+-- workstation (workstations.id) until its report is saved, the screen offers
+-- another or closes, or the workstation stops counting. No two screens are
+-- offered one id.
+CREATE TABLE id_reservations (
+    kind        TEXT COLLATE NOCASE NOT NULL CHECK (kind IN ('lab', 'patient')),
+    id          INTEGER NOT NULL,
+    workstation INTEGER NOT NULL,
+    PRIMARY KEY (kind, id)
+) STRICT;
+
 -- The journal is chained from its first row on (journal-chain-from: a file
 -- brought up from an older version names its first chained row).
 INSERT INTO settings (name, value) VALUES ('journal-chain-from', '1');

@@ -298,6 +298,17 @@ CREATE TABLE login_failures (
     wait_until bigint NOT NULL DEFAULT 0
 );
 
+-- The ids the open screens offer: each reserved for one screen of one
+-- workstation (workstations.id) until its report is saved, the screen offers
+-- another or closes, or the workstation stops counting. No two screens are
+-- offered one id.
+CREATE TABLE id_reservations (
+    kind        citext NOT NULL CHECK (kind IN ('lab', 'patient')),
+    id          bigint NOT NULL,
+    workstation bigint NOT NULL,
+    PRIMARY KEY (kind, id)
+);
+
 -- The journal is chained from its first row on (journal-chain-from: a
 -- database brought up from an older version names its first chained row).
 INSERT INTO settings (name, value) VALUES ('journal-chain-from', '1');

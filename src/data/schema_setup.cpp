@@ -217,6 +217,9 @@ constexpr UpgradeStep kUpgradeSteps[] = {
      "CREATE INDEX IF NOT EXISTS pending_results_waiting ON pending_results (lab_id) WHERE taken_at = ''"},
     {7, "CREATE TABLE IF NOT EXISTS login_failures ( login TEXT COLLATE NOCASE NOT NULL PRIMARY KEY,"
         " in_a_row INTEGER NOT NULL DEFAULT 0, wait_until INTEGER NOT NULL DEFAULT 0 ) STRICT;"
+        "CREATE TABLE IF NOT EXISTS id_reservations ( kind TEXT COLLATE NOCASE NOT NULL CHECK (kind IN"
+        " ('lab', 'patient')), id INTEGER NOT NULL, workstation INTEGER NOT NULL, PRIMARY KEY (kind, id) )"
+        " STRICT;"
         // The chain began at the first row with a hash (after the rows of an
         // older version), or with the next row to be written.
         "INSERT OR IGNORE INTO settings (name, value) SELECT 'journal-chain-from', CAST(coalesce("
@@ -247,6 +250,8 @@ constexpr UpgradeStep kServerUpgradeSteps[] = {
      "ANALYZE registration"},
     {7, "CREATE TABLE IF NOT EXISTS login_failures ( login citext NOT NULL PRIMARY KEY,"
         " in_a_row bigint NOT NULL DEFAULT 0, wait_until bigint NOT NULL DEFAULT 0 );"
+        "CREATE TABLE IF NOT EXISTS id_reservations ( kind citext NOT NULL CHECK (kind IN ('lab',"
+        " 'patient')), id bigint NOT NULL, workstation bigint NOT NULL, PRIMARY KEY (kind, id) );"
         "INSERT INTO settings (name, value) SELECT 'journal-chain-from', CAST(coalesce("
         " (SELECT min(id) FROM change_log WHERE row_hash <> ''), (SELECT max(id) + 1 FROM change_log), 1)"
         " AS text) ON CONFLICT (name) DO NOTHING"},

@@ -89,6 +89,10 @@ void start_heartbeat() {
 
 } // namespace
 
+qint64 registered_workstation() {
+    return me().id;
+}
+
 bool process_may_live(const QString& host, qint64 pid) {
     // Another machine's processes cannot be seen from here.
     if (host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) != 0) return true;
@@ -141,9 +145,13 @@ void unregister_workstation() {
     QSqlDatabase db = open_shared();
     if (db.isOpen() && !database_damaged()) { // nothing more is written to a damaged file
         QSqlQuery q(db);
-        q.prepare(QStringLiteral("DELETE FROM workstations WHERE id = ?"));
-        q.addBindValue(me().id);
-        q.exec();
+        // Its screens' reserved ids go with it.
+        for (const char* sql :
+             {"DELETE FROM id_reservations WHERE workstation = ?", "DELETE FROM workstations WHERE id = ?"}) {
+            q.prepare(QString::fromLatin1(sql));
+            q.addBindValue(me().id);
+            q.exec();
+        }
     }
     me().id = 0;
 }

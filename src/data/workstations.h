@@ -19,6 +19,9 @@
 inline constexpr int kWorkstationAliveSeconds = 120;
 inline constexpr int kHeartbeatSeconds = 30;
 
+// This program's registration (workstations.id), 0 while it has none.
+qint64 registered_workstation();
+
 // Called by the connection when it opens and before it closes.
 void register_workstation();
 void unregister_workstation();

@@ -40,7 +40,14 @@ ResultWorkflow::ResultWorkflow(const TestDefinition& test, std::function<void()>
     analyzers_in_use_ = in_use.ok() && in_use.value;
 }
 
-ResultWorkflow::~ResultWorkflow() = default;
+ResultWorkflow::~ResultWorkflow() {
+    release_reserved_ids();
+}
+
+void ResultWorkflow::release_reserved_ids() {
+    release_reserved_id(IdKind::Lab, std::exchange(reserved_lab_, 0));
+    release_reserved_id(IdKind::Patient, std::exchange(reserved_patient_, 0));
+}
 
 FormFocus ResultWorkflow::take_focus() {
     return std::exchange(focus_, FormFocus::Stay);
@@ -98,13 +105,18 @@ void ResultWorkflow::fill_doctors() {
 }
 
 void ResultWorkflow::offer_fresh_ids(bool patient) {
+    // Reserved for this screen: no other screen is offered the same ids.
     if (patient) {
-        auto next = next_patient_id();
+        auto next = reserve_next_id(IdKind::Patient, std::exchange(reserved_patient_, 0));
+        reserved_patient_ = next.value;
         form_.patient_id = next.ok() ? QString::number(next.value) : QString();
         form_.patient_id_open = false;
         if (failed(next.error, "Reading the next patient id")) return;
+    } else {
+        release_reserved_id(IdKind::Patient, std::exchange(reserved_patient_, 0));
     }
-    auto next = next_lab_id();
+    auto next = reserve_next_id(IdKind::Lab, std::exchange(reserved_lab_, 0));
+    reserved_lab_ = next.value;
     form_.lab_id = next.ok() ? QString::number(next.value) : QString();
     form_.lab_id_open = false;
     if (!failed(next.error, "Reading the next lab id")) count_analyzer_results();
@@ -365,6 +377,7 @@ void ResultWorkflow::show_mode() {
     form_.lab_id.clear();
     form_.analyzer_results = 0; // those of the fresh lab id Clear offered
     analyzer_taken_.clear();
+    release_reserved_ids(); // ids are typed now
     focus(FormFocus::LabId);
 }
 

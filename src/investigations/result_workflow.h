@@ -119,4 +119,7 @@ private:
     // The analyzers' results the boxes took: Save or Modify marks them taken.
     QList<qint64> analyzer_taken_;
     bool analyzers_in_use_ = false;
+    // The ids this screen offers, reserved for it (0: none).
+    qint64 reserved_lab_ = 0, reserved_patient_ = 0;
+    void release_reserved_ids();
 };

@@ -177,7 +177,9 @@ QWidget* RegistrationScreen::box(const char* name) const {
 
 void RegistrationScreen::offer_next_number() {
     QLineEdit* number = line("Text1");
-    auto next = next_patient_id();
+    // Reserved for this screen: no other screen is offered the same number.
+    auto next = reserve_next_id(IdKind::Patient, std::exchange(reserved_, 0));
+    reserved_ = next.value;
     number->setText(next.ok() ? QString::number(next.value) : QString());
     number->setEnabled(false);
     report_failure(next.error, QStringLiteral("Reading the next registration number"));
@@ -260,6 +262,7 @@ void RegistrationScreen::clear() {
 
 void RegistrationScreen::show_mode() {
     clear();
+    release_reserved_id(IdKind::Patient, std::exchange(reserved_, 0)); // a typed number now
     QLineEdit* number = line("Text1");
     number->clear();
     number->setEnabled(true);
@@ -303,6 +306,10 @@ void RegistrationScreen::show_all() {
 
 void RegistrationScreen::exit() {
     close();
+}
+
+RegistrationScreen::~RegistrationScreen() {
+    release_reserved_id(IdKind::Patient, reserved_);
 }
 
 void RegistrationScreen::closeEvent(QCloseEvent* event) {

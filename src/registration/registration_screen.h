@@ -27,6 +27,8 @@ public:
     void show_all();  // Command3
     void exit();      // cmdClose
 
+    ~RegistrationScreen() override;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -41,6 +43,8 @@ private:
     // The patient as the last look-up found it: Modify stores only while the
     // stored row still reads so.
     std::optional<Patient> looked_up_;
+    // The registration number this screen offers, reserved for it (0: none).
+    qint64 reserved_ = 0;
     QPushButton* save_ = nullptr;
     QPushButton* modify_ = nullptr;
 };
