@@ -123,6 +123,7 @@ private slots:
     void backup_names_a_file_per_day();
     void backup_while_another_workstation_writes();
     void a_long_backup_keeps_the_window_alive();
+    void a_save_between_backup_steps_is_stored();
     void keyboard_and_names();
     void consolidated_pages_repeat_the_patient_and_headings();
 };
@@ -484,6 +485,62 @@ void TestUtility::backup_while_another_workstation_writes() {
     QVERIFY(other.exec("ROLLBACK"));
     QVERIFY(connection_is_open());
     QVERIFY(next_patient_id().ok());
+}
+
+// The copy goes a few pages at a time: a workstation saves between two steps,
+// its save is stored at once, and the backup is still one sound snapshot
+// (here, the one taken after that save).
+void TestUtility::a_save_between_backup_steps_is_stored() {
+    if (testing_on_server()) QSKIP("the server's backup is its own dump");
+    for (int i = 1; i <= 300; ++i)
+        QVERIFY(add_patient(kStaff,
+                            minimal_patient(i, QString("Patient %1 ").arg(i) + QString(200, u'x'), "", ""))
+                    .ok());
+    QSqlDatabase other = folder_->other_workstation();
+    int saves = 0;
+    set_snapshot_steps_for_tests(4, [&] {
+        if (saves > 0) return;
+        QSqlQuery q(other);
+        QVERIFY(
+            q.exec("INSERT INTO registration (patient_id, patient_name) VALUES (1000, 'Saved meanwhile')"));
+        ++saves;
+    });
+    SnapshotStats stats;
+    const QString copy = QDir(backups()).filePath("stepwise.mdb");
+    QDir().mkpath(backups());
+    const DbError e = snapshot_database(copy, folder_->database_path(), &stats);
+    set_snapshot_steps_for_tests(0);
+    QVERIFY2(e.ok(), qPrintable(e.description));
+    QCOMPARE(saves, 1);
+    QVERIFY(stats.steps > 10);
+    QCOMPARE(stats.restarts, 1);
+    QCOMPARE(number_of("SELECT count(*) FROM registration WHERE patient_id = 1000"), 1);
+    QCOMPARE(integrity_problems(copy), QString());
+    QSqlDatabase copied = QSqlDatabase::addDatabase("QSQLITE", "stepwise");
+    copied.setDatabaseName(copy);
+    QVERIFY(copied.open());
+    QSqlQuery q(copied);
+    QVERIFY(q.exec("SELECT count(*) FROM registration") && q.next());
+    QCOMPARE(q.value(0).toInt(), 301);
+    q.finish();
+    copied.close();
+    copied = QSqlDatabase();
+    QSqlDatabase::removeDatabase("stepwise");
+
+    // A workstation that saves between every two steps: after a few restarts
+    // the rest is copied in one step, and the backup is made all the same.
+    int patient = 2000;
+    set_snapshot_steps_for_tests(4, [&] {
+        QSqlQuery q(other);
+        QVERIFY(q.exec(QString("INSERT INTO registration (patient_id, patient_name) VALUES (%1, 'Busy')")
+                           .arg(++patient)));
+    });
+    const QString busy_copy = QDir(backups()).filePath("busy.mdb");
+    const DbError busy = snapshot_database(busy_copy, folder_->database_path(), &stats);
+    set_snapshot_steps_for_tests(0);
+    QVERIFY2(busy.ok(), qPrintable(busy.description));
+    QCOMPARE(stats.restarts, 8);
+    QCOMPARE(integrity_problems(busy_copy), QString());
 }
 
 void TestUtility::keyboard_and_names() {

@@ -7,11 +7,13 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QUuid>
 
 #include <sqlite3.h>
@@ -20,48 +22,120 @@
 #include <functional>
 #include <system_error>
 
-DbError snapshot_database(const QString& file, const QString& source) {
-    // The file's bytes, copied while a shared lock holds every writer off:
-    // consistent, and as short as a copy of the file takes (well under a
-    // second at ten years), where a VACUUM INTO held the lock for as long as
-    // it took to rebuild every table and index. The copy is checked afterwards,
-    // on its own, with no lock on the live file.
+namespace {
+
+// How the stepwise copy goes: pages per step (4 MB at the file's 4 kB pages;
+// writers wait at most one step's copy), how often a copy may start over
+// because another workstation wrote meanwhile before the rest is copied in
+// one step, and the pause between steps that lets a waiting writer in.
+struct SnapshotPace {
+    int pages_per_step = 1024;
+    int restarts_before_one_step = 8;
+    int pause_ms = 2;
+    std::function<void()> between_steps;
+};
+
+SnapshotPace& pace() {
+    static SnapshotPace p;
+    return p;
+}
+
+} // namespace
+
+void set_snapshot_steps_for_tests(int pages_per_step, std::function<void()> between_steps) {
+    pace().pages_per_step = pages_per_step > 0 ? pages_per_step : SnapshotPace{}.pages_per_step;
+    pace().between_steps = std::move(between_steps);
+}
+
+DbError snapshot_database(const QString& file, const QString& source, SnapshotStats* stats) {
+    // SQLite's online backup, a step of pages at a time: the live file is read
+    // under a shared lock only during a step, so another workstation's save
+    // goes in between steps instead of waiting for the whole copy. A save
+    // between steps makes the copy start over (it would not be one snapshot
+    // otherwise); after a few such restarts the rest is copied in one step,
+    // so a busy laboratory still gets its backup.
     const QString path = source.isEmpty() ? database_file_path() : source;
     if (QFile::exists(file)) return DbError::other(QStringLiteral("%1 exists already").arg(file));
-    const QString name = QStringLiteral("snapshot-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    DbError e;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        // The same checks as every open (whose file, which version), and a
+        // crashed save rolled back first.
         int code = 0;
-        const QString why = open_database_file(db, path, false, &code);
-        if (!why.isEmpty()) {
-            // Kept busy by other workstations past the busy timeout: that is its own message.
-            e = (code & 0xff) == 5 || (code & 0xff) == 6
-                    ? DbError::from_code(code, why)
-                    : DbError{DbError::Kind::Unavailable, 0, cannot_open_message(path, why)};
-        } else {
-            QSqlQuery q(db);
-            if (!q.exec(QStringLiteral("BEGIN")) ||
-                !q.exec(QStringLiteral("SELECT count(*) FROM sqlite_schema")) || !q.next()) {
-                e = DbError::from(q.lastError());
-            } else {
-                q.finish();
-                // The kernel copies (no trip through this process's buffers).
-                std::error_code ec;
-                std::filesystem::copy_file(std::filesystem::path(path.toStdU16String()),
-                                           std::filesystem::path(file.toStdU16String()), ec);
-                if (ec)
-                    e = DbError::other(QStringLiteral("the copy %1 cannot be written: %2")
-                                           .arg(file, QString::fromStdString(ec.message())));
-                QFile::setPermissions(file, kPatientCopyMode);
-            }
-            q.exec(QStringLiteral("COMMIT"));
+        const QString name = QStringLiteral("snapshot-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        QString why;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            why = open_database_file(db, path, true, &code);
+            db.close();
         }
-        db.close();
+        QSqlDatabase::removeDatabase(name);
+        if (!why.isEmpty())
+            return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED
+                       ? DbError::from_code(code, why) // kept busy past the busy timeout: its own message
+                       : DbError{DbError::Kind::Unavailable, 0, cannot_open_message(path, why)};
     }
-    QSqlDatabase::removeDatabase(name);
-    if (!e.ok()) QFile::remove(file);
-    return e;
+    sqlite3* from = nullptr;
+    sqlite3* to = nullptr;
+    auto close_both = [&] {
+        sqlite3_close(from);
+        sqlite3_close(to);
+    };
+    if (sqlite3_open_v2(path.toUtf8().constData(), &from, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        const DbError e{DbError::Kind::Unavailable, 0,
+                        cannot_open_message(path, QString::fromUtf8(sqlite3_errmsg(from)))};
+        close_both();
+        return e;
+    }
+    sqlite3_busy_timeout(from, busy_timeout_ms());
+    if (sqlite3_open_v2(file.toUtf8().constData(), &to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                        nullptr) != SQLITE_OK) {
+        const DbError e = DbError::other(QStringLiteral("the copy %1 cannot be written: %2")
+                                             .arg(file, QString::fromUtf8(sqlite3_errmsg(to))));
+        close_both();
+        QFile::remove(file);
+        return e;
+    }
+    QFile::setPermissions(file, kPatientCopyMode);
+    sqlite3_backup* copy = sqlite3_backup_init(to, "main", from, "main");
+    if (!copy) {
+        const DbError e = DbError::other(QString::fromUtf8(sqlite3_errmsg(to)));
+        close_both();
+        QFile::remove(file);
+        return e;
+    }
+    SnapshotStats seen;
+    int rc = SQLITE_OK;
+    int last_copied = 0;
+    QElapsedTimer busy_since;
+    while (true) {
+        const bool one_step = seen.restarts >= pace().restarts_before_one_step;
+        rc = sqlite3_backup_step(copy, one_step ? -1 : pace().pages_per_step);
+        ++seen.steps;
+        if (rc == SQLITE_DONE) break;
+        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+            // A writer holds the file: wait as every action waits, then give up as busy.
+            if (!busy_since.isValid()) busy_since.start();
+            if (busy_since.elapsed() > busy_timeout_ms()) break;
+            QThread::msleep(5);
+            continue;
+        }
+        if (rc != SQLITE_OK) break;
+        busy_since.invalidate();
+        // Fewer pages copied than after the last step: the source changed and
+        // the copy started over.
+        const int copied = sqlite3_backup_pagecount(copy) - sqlite3_backup_remaining(copy);
+        if (copied <= last_copied) ++seen.restarts;
+        last_copied = copied;
+        if (pace().between_steps) pace().between_steps();
+        if (pace().pause_ms > 0) QThread::msleep(pace().pause_ms);
+    }
+    sqlite3_backup_finish(copy);
+    const int finished = sqlite3_errcode(to);
+    close_both();
+    if (stats) *stats = seen;
+    if (rc == SQLITE_DONE && (finished == SQLITE_OK || finished == SQLITE_DONE)) return {};
+    QFile::remove(file);
+    return DbError::from_code(rc == SQLITE_DONE ? finished : rc,
+                              QString::fromUtf8(sqlite3_errstr(rc == SQLITE_DONE ? finished : rc)));
 }
 
 namespace {
@@ -102,10 +176,11 @@ FileCheck check_by_copy(const QString& path) {
     return {found.problems, found.damaged && !found.problems.isEmpty()};
 }
 
-QString integrity_problems(const QString& path) {
-    return on_own_connection(path, [](QSqlDatabase& db) {
+QString integrity_problems(const QString& path, bool quick) {
+    return on_own_connection(path, [quick](QSqlDatabase& db) {
         QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("PRAGMA integrity_check"))) return q.lastError().databaseText();
+        if (!q.exec(quick ? QStringLiteral("PRAGMA quick_check") : QStringLiteral("PRAGMA integrity_check")))
+            return q.lastError().databaseText();
         QStringList found;
         while (q.next())
             if (q.value(0).toString() != QLatin1String("ok")) found << q.value(0).toString();

@@ -4,14 +4,24 @@
 
 #include <QString>
 
+#include <functional>
+
 // Copies of the whole database file, made through SQLite so that a copy is
 // always a consistent snapshot, never a file caught half-way through another
 // workstation's save.
 
 // Writes a snapshot into `file`, which must not exist: of the program's
-// database, or of the file at `source` when one is named. The file's bytes are
-// copied under a shared lock, which holds writers off only for the copy.
-DbError snapshot_database(const QString& file, const QString& source = {});
+// database, or of the file at `source` when one is named. It is copied by
+// SQLite's online backup a step of pages at a time, writers going on between
+// steps; a copy that another workstation's writes made start over too often
+// takes the rest in one step. `stats`, when given, says how it went.
+struct SnapshotStats {
+    int steps = 0;
+    int restarts = 0;
+};
+DbError snapshot_database(const QString& file, const QString& source = {}, SnapshotStats* stats = nullptr);
+// Tests: pages per step (0: the usual) and what runs between two steps.
+void set_snapshot_steps_for_tests(int pages_per_step, std::function<void()> between_steps = {});
 
 // The check of the file at `path`: what its open says is wrong (another
 // program's file, another version), or what the integrity check finds on a
@@ -23,9 +33,10 @@ struct FileCheck {
 };
 FileCheck check_by_copy(const QString& path);
 
-// PRAGMA integrity_check of the file at `path`, opened read-only: an empty
-// text when it is sound, else what is wrong.
-QString integrity_problems(const QString& path);
+// PRAGMA integrity_check of the file at `path` (quick_check when `quick`:
+// no check of the indexes against their tables, for a backup's fresh copy),
+// opened read-only: an empty text when it is sound, else what is wrong.
+QString integrity_problems(const QString& path, bool quick = false);
 
 // Puts the backup at `backup` in place of the database at `target`: the
 // backup must pass its integrity check and hold the laboratory's tables; no
