@@ -2,7 +2,9 @@
 // database (or a larger one): how long the longest save waited during the
 // backup, how many saves failed, and the backup's time against a plain copy
 // of the same file.
-//   backup_bench [--db FILE] [--patients N --reports M]   (a larger file is made once at --db)
+//   backup_bench [--db FILE] [--patients N --reports M] [--pause-ms MS]
+// (a larger file is made once at --db; the workstation saves, then pauses
+// MS milliseconds: 5 by default, a workstation saving flat out)
 
 #include "backup.h"
 #include "bench_support.h"
@@ -33,7 +35,8 @@ struct Saves {
 // A workstation saving a report of five results and a journal row, one
 // transaction each, until told to stop; the saves made while `during` is set
 // are counted.
-void save_continuously(const QString& file, std::atomic<bool>& stop, std::atomic<bool>& during, Saves& out) {
+void save_continuously(const QString& file, int pause_ms, std::atomic<bool>& stop, std::atomic<bool>& during,
+                       Saves& out) {
     const QString name = QStringLiteral("bench-writer");
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
@@ -43,33 +46,38 @@ void save_continuously(const QString& file, std::atomic<bool>& stop, std::atomic
         }
         QSqlQuery q(db);
         while (!stop) {
+            const bool counted = during; // saves begun while the backup runs
             QElapsedTimer t;
             t.start();
             bool ok = q.exec(QStringLiteral("BEGIN IMMEDIATE")) &&
-                      q.exec(QStringLiteral("SELECT coalesce(max(lab_id), 0) + 1 FROM test_main")) && q.next();
+                      q.exec(QStringLiteral("SELECT coalesce(max(lab_id), 0) + 1 FROM test_main")) &&
+                      q.next();
             const qint64 lab = ok ? q.value(0).toLongLong() : 0;
             q.finish();
-            ok = ok && q.prepare(QStringLiteral("INSERT INTO test_main (lab_id, patient_id, ref_by, t_date, test) "
-                                                "VALUES (?, 1, 'Dr. Rao', '2026-12-10', 'Biochemistry report')"));
+            ok = ok &&
+                 q.prepare(QStringLiteral("INSERT INTO test_main (lab_id, patient_id, ref_by, t_date, test) "
+                                          "VALUES (?, 1, 'Dr. Rao', '2026-12-10', 'Biochemistry report')"));
             q.addBindValue(lab);
             ok = ok && q.exec();
             for (int i = 0; ok && i < 5; ++i) {
-                ok = q.prepare(QStringLiteral("INSERT INTO biochemistry_report (lab_id, item, result) VALUES (?, ?, ?)"));
+                ok = q.prepare(QStringLiteral(
+                    "INSERT INTO biochemistry_report (lab_id, item, result) VALUES (?, ?, ?)"));
                 q.addBindValue(lab);
                 q.addBindValue(QStringLiteral("Item %1").arg(i));
                 q.addBindValue(QStringLiteral("%1.5").arg(i));
                 ok = ok && q.exec();
             }
-            ok = ok && q.exec(QStringLiteral("INSERT INTO change_log (changed_at, action, table_name, row_key, "
-                                             "old_values) VALUES ('2026-12-10T10:00:00', 'create', 'test_main', 0, '{}')"));
+            ok = ok && q.exec(QStringLiteral(
+                           "INSERT INTO change_log (changed_at, action, table_name, row_key, "
+                           "old_values) VALUES ('2026-12-10T10:00:00', 'create', 'test_main', 0, '{}')"));
             ok = ok && q.exec(QStringLiteral("COMMIT"));
             if (!ok) q.exec(QStringLiteral("ROLLBACK"));
             const double ms = t.nsecsElapsed() / 1e6;
-            if (during) {
+            if (counted) {
                 ok ? ++out.stored : ++out.failed;
                 out.longest_ms = std::max(out.longest_ms, ms);
             }
-            QThread::msleep(5); // a person's pace is slower; this is a busy workstation
+            QThread::msleep(pause_ms);
         }
         db.close();
     }
@@ -83,9 +91,11 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     QString source;
     if (args.contains(QStringLiteral("--patients"))) {
-        source = args.value(args.indexOf(QStringLiteral("--db")) + 1, QStringLiteral("/tmp/tavora-large.mdb"));
-        TenYearSize size{args.value(args.indexOf(QStringLiteral("--patients")) + 1).toInt(),
-                         args.value(args.indexOf(QStringLiteral("--reports")) + 1, QStringLiteral("400000")).toInt()};
+        source =
+            args.value(args.indexOf(QStringLiteral("--db")) + 1, QStringLiteral("/tmp/tavora-large.mdb"));
+        TenYearSize size{
+            args.value(args.indexOf(QStringLiteral("--patients")) + 1).toInt(),
+            args.value(args.indexOf(QStringLiteral("--reports")) + 1, QStringLiteral("400000")).toInt()};
         if (const QString failure = make_ten_year_database(source, size); !failure.isEmpty()) {
             std::fprintf(stderr, "%s\n", qPrintable(failure));
             return 1;
@@ -105,7 +115,11 @@ int main(int argc, char** argv) {
 
     std::atomic<bool> stop{false}, during{false};
     Saves saves;
-    QThread* writer = QThread::create([&] { save_continuously(work, stop, during, saves); });
+    const int pause_ms = args.contains(QStringLiteral("--pause-ms"))
+                             ? args.value(args.indexOf(QStringLiteral("--pause-ms")) + 1).toInt()
+                             : 5;
+    std::printf("a workstation saving every %d ms after its last save\n", pause_ms);
+    QThread* writer = QThread::create([&] { save_continuously(work, pause_ms, stop, during, saves); });
     writer->start();
     QThread::msleep(300);
     during = true;
@@ -120,7 +134,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the backup failed: %s\n", qPrintable(r.detail));
         return 1;
     }
-    std::printf("backup %.0f ms; %d saves stored during it, %d failed\n", backup_ms, saves.stored, saves.failed);
+    std::printf("backup %.0f ms; %d saves stored during it, %d failed\n", backup_ms, saves.stored,
+                saves.failed);
     Targets targets;
     targets.check("longest save wait during the backup", saves.longest_ms, 200);
     targets.check("backup (2 x cp)", backup_ms, 2 * cp_ms);

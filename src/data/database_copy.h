@@ -13,11 +13,13 @@
 // Writes a snapshot into `file`, which must not exist: of the program's
 // database, or of the file at `source` when one is named. It is copied by
 // SQLite's online backup a step of pages at a time, writers going on between
-// steps; a copy that another workstation's writes made start over too often
-// takes the rest in one step. `stats`, when given, says how it went.
+// steps; a copy that another workstation's writes made start over three times
+// is made instead by the kernel under one shared lock (the shortest copy
+// under one lock there is). `stats`, when given, says how it went.
 struct SnapshotStats {
     int steps = 0;
     int restarts = 0;
+    bool one_locked_copy = false; // restarted too often: copied under one shared lock
 };
 DbError snapshot_database(const QString& file, const QString& source = {}, SnapshotStats* stats = nullptr);
 // Tests: pages per step (0: the usual) and what runs between two steps.

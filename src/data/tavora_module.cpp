@@ -8,10 +8,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
 #include <QUuid>
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <thread>
 
 #include <functional>
 
@@ -192,6 +199,28 @@ void set_busy_timeout_for_tests(int milliseconds) {
     busy_timeout_for_tests = milliseconds;
 }
 
+namespace {
+
+int fair_busy_handler(void*, int tries) {
+    using Clock = std::chrono::steady_clock;
+    thread_local Clock::time_point since; // one wait at a time on a thread
+    const Clock::time_point now = Clock::now();
+    if (tries == 0) since = now;
+    if (now - since >= std::chrono::milliseconds(busy_timeout_ms())) return 0; // busy, as SQLite says it
+    // A millisecond or so at first, up to about five: a lock that is free
+    // for a moment is found, and waiters spread out.
+    const int base_us = std::min(1000 + tries * 100, 4000);
+    std::this_thread::sleep_for(
+        std::chrono::microseconds(base_us + QRandomGenerator::global()->bounded(1000)));
+    return 1;
+}
+
+} // namespace
+
+void use_fair_busy_wait(sqlite3* handle) {
+    sqlite3_busy_handler(handle, fair_busy_handler, nullptr);
+}
+
 QString busy_timeout_option() {
     return QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busy_timeout_ms());
 }
@@ -208,6 +237,9 @@ QString open_database_file(QSqlDatabase& db, const QString& path, bool read_only
         if (code) *code = db.lastError().nativeErrorCode().toInt();
         return db.lastError().databaseText();
     }
+    if (const QVariant handle = db.driver()->handle();
+        handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        use_fair_busy_wait(*static_cast<sqlite3* const*>(handle.constData()));
     // SQLite opens lazily: reading the schema makes a file that is not a
     // database at all a failed open, not a later puzzling error.
     QSqlQuery probe(db);

@@ -51,6 +51,16 @@ void set_busy_timeout_for_tests(int milliseconds); // 0 or less: the 5 seconds a
 // The busy timeout as Qt's SQLite driver takes it ("QSQLITE_BUSY_TIMEOUT=5000").
 QString busy_timeout_option();
 
+// Waits for another workstation's lock on `handle` as every connection of the
+// program waits: tries again every millisecond or few (jittered, so that
+// waiting workstations do not try in step and one of them always loses)
+// until the busy timeout. SQLite's own handler sleeps ever longer, up to
+// 100 ms, and so misses the short moments a lock is free: a few saves then
+// waited the whole 5 seconds while others went through every few
+// milliseconds. Every file connection the program opens gets it.
+struct sqlite3;
+void use_fair_busy_wait(sqlite3* handle);
+
 // Opens `db` on the database file at `path`, never creating it, read-write or
 // read-only, with the busy timeout every connection of the program uses. The
 // file is checked before anything is written to it: an empty file, another
