@@ -4,15 +4,23 @@
 // lock, the next lab id, the report's row, five result rows and a journal
 // row, one transaction each. Fresh databases (the ten-year one is not
 // written to).
-//   writers_bench --server "host=/tmp/tavora-bench-pg user=tavora_test"
+// Each save's wait is kept: the median, the 99th percentile and the longest,
+// and the failed saves, against the targets for 16 writers (none failed, the
+// 99th percentile under 1 s). --ten-year writes to a copy of the ten-year
+// database instead of a fresh one; --seconds N runs each count N seconds.
+//   writers_bench [--ten-year] [--seconds N] --server "host=/tmp/tavora-bench-pg user=tavora_test"
 // (start the server with: tools/pg_test_cluster.sh start /tmp/tavora-bench-pg durable)
 
+#include "bench_support.h"
 #include "dialect.h"
 #include "schema_setup.h"
 #include "tavora_module.h"
+#include "ten_year_database.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -20,16 +28,32 @@
 #include <QThread>
 #include <QUuid>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 #include <vector>
 
 namespace {
 
-constexpr int kSeconds = 3;
+int kSeconds = 3;
+
+struct Waits {
+    std::mutex lock;
+    std::vector<double> ms;
+    void add(double wait) {
+        std::lock_guard<std::mutex> held(lock);
+        ms.push_back(wait);
+    }
+    double at(double share) {
+        if (ms.empty()) return 0;
+        std::sort(ms.begin(), ms.end());
+        return ms[std::min(ms.size() - 1, size_t(share * double(ms.size())))];
+    }
+};
 
 // One workstation saving for kSeconds; the number of saves stored.
-int save_for_a_while(const QString& file, const QString& url, std::atomic<int>& failures) {
+int save_for_a_while(const QString& file, const QString& url, std::atomic<int>& failures, Waits& waits) {
     const QString name = QStringLiteral("writer-") + QUuid::createUuid().toString(QUuid::Id128);
     int saved = 0;
     {
@@ -45,6 +69,8 @@ int save_for_a_while(const QString& file, const QString& url, std::atomic<int>& 
             QElapsedTimer t;
             t.start();
             while (t.elapsed() < kSeconds * 1000) {
+                QElapsedTimer save;
+                save.start();
                 bool ok = true;
                 for (const QString& s : begin)
                     ok = ok && q.exec(s);
@@ -69,6 +95,7 @@ int save_for_a_while(const QString& file, const QString& url, std::atomic<int>& 
                                "VALUES ('2026-12-09T10:00:00', 'create', 'test_main', ?, '{}')");
                 q.addBindValue(id);
                 ok = ok && q.exec() && q.exec("COMMIT");
+                waits.add(save.nsecsElapsed() / 1e6);
                 if (ok) {
                     ++saved;
                 } else {
@@ -83,11 +110,11 @@ int save_for_a_while(const QString& file, const QString& url, std::atomic<int>& 
     return saved;
 }
 
-double saves_per_second(const QString& file, const QString& url, int writers, int& failed) {
+double saves_per_second(const QString& file, const QString& url, int writers, int& failed, Waits& waits) {
     std::atomic<int> total{0}, failures{0};
     std::vector<QThread*> threads;
     for (int i = 0; i < writers; ++i)
-        threads.push_back(QThread::create([&] { total += save_for_a_while(file, url, failures); }));
+        threads.push_back(QThread::create([&] { total += save_for_a_while(file, url, failures, waits); }));
     for (QThread* t : threads)
         t->start();
     for (QThread* t : threads) {
@@ -105,10 +132,15 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     const int at = int(args.indexOf("--server"));
     const QString server = at >= 0 ? args.value(at + 1) : QString();
-    QTemporaryDir dir;
+    if (args.contains("--seconds")) kSeconds = args.value(args.indexOf("--seconds") + 1).toInt();
+    QTemporaryDir dir(QDir::tempPath() + "/tavora-writers-XXXXXX");
     const QString file = dir.filePath("tavora lab.mdb");
-    if (const QString e = create_database(file); !e.isEmpty())
+    if (args.contains("--ten-year")) {
+        const QString ten_year = ten_year_database(args);
+        if (ten_year.isEmpty() || !QFile::copy(ten_year, file)) return 1;
+    } else if (const QString e = create_database(file); !e.isEmpty()) {
         return std::fprintf(stderr, "%s\n", qPrintable(e)), 1;
+    }
     QString url;
     if (!server.isEmpty()) {
         const QString db = "writers_" + QUuid::createUuid().toString(QUuid::Id128);
@@ -125,15 +157,29 @@ int main(int argc, char** argv) {
     }
     std::printf("saves per second, %d s each (file: rollback journal, synchronous=FULL; server: %s):\n",
                 kSeconds, url.isEmpty() ? "not given" : "fsync on");
-    std::printf("  %-8s %12s %12s\n", "writers", "file", "server");
+    std::printf("  %-8s %12s %12s   waits on the file: median, 99th percentile, longest; failed\n", "writers",
+                "file", "server");
+    Targets targets;
     for (int writers : {1, 4, 16}) {
         int file_failed = 0, server_failed = 0;
-        const double on_file = saves_per_second(file, {}, writers, file_failed);
-        const double on_server = url.isEmpty() ? 0 : saves_per_second(file, url, writers, server_failed);
-        std::printf("  %-8d %12.0f %12.0f", writers, on_file, on_server);
-        if (file_failed || server_failed)
-            std::printf("   (busy and retried: file %d, server %d)", file_failed, server_failed);
+        Waits file_waits, server_waits;
+        const double on_file = saves_per_second(file, {}, writers, file_failed, file_waits);
+        const double on_server =
+            url.isEmpty() ? 0 : saves_per_second(file, url, writers, server_failed, server_waits);
+        std::printf("  %-8d %12.0f %12.0f   %.1f / %.1f / %.1f ms; %d failed", writers, on_file, on_server,
+                    file_waits.at(0.5), file_waits.at(0.99), file_waits.at(1.0), file_failed);
+        if (!url.isEmpty())
+            std::printf("   (server: %.1f / %.1f / %.1f ms; %d failed)", server_waits.at(0.5),
+                        server_waits.at(0.99), server_waits.at(1.0), server_failed);
         std::printf("\n");
+        if (writers == 16) {
+            targets.check("16 writers on the file: 99th percentile wait", file_waits.at(0.99), 1000);
+            if (file_failed + server_failed > 0) {
+                std::printf("  16 writers: %d failed saves (target 0)  MISSED\n",
+                            file_failed + server_failed);
+                targets.miss();
+            }
+        }
     }
-    return 0;
+    return targets.exit_code();
 }
