@@ -52,6 +52,23 @@ void seed(int lab, int patient, const QString& test, const QString& date, const 
                     .ok());
 }
 
+// How many rows `table` holds in the database file at `path` (a backup's
+// copy), read through a connection of its own; -1 when it cannot be read.
+int rows_in(const QString& path, const char* table) {
+    int rows = -1;
+    {
+        QSqlDatabase copy = QSqlDatabase::addDatabase("QSQLITE", "copy");
+        copy.setDatabaseName(path);
+        if (copy.open()) {
+            QSqlQuery q(copy);
+            if (q.exec(QString("SELECT count(*) FROM %1").arg(table)) && q.next()) rows = q.value(0).toInt();
+        }
+        copy.close();
+    }
+    QSqlDatabase::removeDatabase("copy");
+    return rows;
+}
+
 } // namespace
 
 class TestUtility : public QObject {
@@ -418,16 +435,7 @@ void TestUtility::backup_names_a_file_per_day() {
              (QStringList{"tavora lab09-12-2026.mdb", "tavora lab09-12-2026.mdb.anchor",
                           "tavora lab10-12-2026.mdb", "tavora lab10-12-2026.mdb.anchor"}));
     QCOMPARE(integrity_problems(QDir(backups()).filePath("tavora lab09-12-2026.mdb")), QString());
-    QSqlDatabase copy = QSqlDatabase::addDatabase("QSQLITE", "copy");
-    copy.setDatabaseName(QDir(backups()).filePath("tavora lab09-12-2026.mdb"));
-    QVERIFY(copy.open());
-    QSqlQuery q(copy);
-    QVERIFY(q.exec("select count(*) from registration") && q.next());
-    QCOMPARE(q.value(0).toInt(), 2);
-    q.finish();
-    copy.close();
-    copy = {};
-    QSqlDatabase::removeDatabase("copy");
+    QCOMPARE(rows_in(QDir(backups()).filePath("tavora lab09-12-2026.mdb"), "registration"), 2);
     QVERIFY(connection_is_open());
 
     // A folder that cannot be made: "Accesses denied.", nothing written.
@@ -516,16 +524,7 @@ void TestUtility::a_save_between_backup_steps_is_stored() {
     QCOMPARE(stats.restarts, 1);
     QCOMPARE(number_of("SELECT count(*) FROM registration WHERE patient_id = 1000"), 1);
     QCOMPARE(integrity_problems(copy), QString());
-    QSqlDatabase copied = QSqlDatabase::addDatabase("QSQLITE", "stepwise");
-    copied.setDatabaseName(copy);
-    QVERIFY(copied.open());
-    QSqlQuery q(copied);
-    QVERIFY(q.exec("SELECT count(*) FROM registration") && q.next());
-    QCOMPARE(q.value(0).toInt(), 301);
-    q.finish();
-    copied.close();
-    copied = QSqlDatabase();
-    QSqlDatabase::removeDatabase("stepwise");
+    QCOMPARE(rows_in(copy, "registration"), 301);
 
     // A workstation that saves between every two steps: after three restarts
     // the file is copied under one shared lock, and the backup is made all the same.

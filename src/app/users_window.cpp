@@ -118,21 +118,21 @@ bool UsersWindow::disable_selected() {
         show_message(QStringLiteral("You cannot disable your own account."));
         return false;
     }
-    auto db = database();
-    if (report_failure(db.ok() ? disable_user(db.value, current_actor(), login) : db.error,
-                       QStringLiteral("Disabling the user")))
-        return false;
-    refresh();
-    return true;
+    return change_account(QStringLiteral("Disabling the user"),
+                          [&](const QSqlDatabase& db) { return disable_user(db, current_actor(), login); });
 }
 
 bool UsersWindow::enable_selected() {
     const QString login = selected_login();
     if (login.isEmpty()) return false;
+    return change_account(QStringLiteral("Enabling the user"),
+                          [&](const QSqlDatabase& db) { return enable_user(db, current_actor(), login); });
+}
+
+bool UsersWindow::change_account(const QString& action,
+                                 const std::function<DbError(const QSqlDatabase&)>& change) {
     auto db = database();
-    if (report_failure(db.ok() ? enable_user(db.value, current_actor(), login) : db.error,
-                       QStringLiteral("Enabling the user")))
-        return false;
+    if (report_failure(db.ok() ? change(db.value) : db.error, action)) return false;
     refresh();
     return true;
 }
@@ -140,12 +140,9 @@ bool UsersWindow::enable_selected() {
 bool UsersWindow::reset_selected(const QString& password) {
     const QString login = selected_login();
     if (login.isEmpty()) return false;
-    auto db = database();
-    if (report_failure(db.ok() ? set_password(db.value, current_actor(), login, password, true) : db.error,
-                       QStringLiteral("Resetting the password")))
-        return false;
-    refresh();
-    return true;
+    return change_account(QStringLiteral("Resetting the password"), [&](const QSqlDatabase& db) {
+        return set_password(db, current_actor(), login, password, true);
+    });
 }
 
 void UsersWindow::ask_and_add() {

@@ -18,6 +18,9 @@ public:
     bool add_account(const Account& account, const QString& password);
     bool disable_selected();
     bool enable_selected();
+    // Runs one change of an account through the database, tells a failure,
+    // and lists the accounts again; whether it was stored.
+    bool change_account(const QString& action, const std::function<DbError(const QSqlDatabase&)>& change);
     bool reset_selected(const QString& password);
 
     void refresh();

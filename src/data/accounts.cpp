@@ -1,6 +1,5 @@
 #include "accounts.h"
 
-#include "dialect.h"
 #include "journal.h"
 #include "records.h"
 
@@ -106,29 +105,6 @@ DbError refuse_bad_password(const QString& password) {
     return {};
 }
 
-// Runs `work` in one write transaction on `db`: all of it, or none of it.
-DbError in_transaction_on(const QSqlDatabase& db, const std::function<DbError()>& work) {
-    QSqlQuery q(db);
-    for (const QString& s : begin_write_statements(dialect_of(db)))
-        if (!q.exec(s)) {
-            const DbError e = DbError::from(q.lastError());
-            q.exec(QStringLiteral("ROLLBACK"));
-            return e;
-        }
-    DbError e = work();
-    if (e.ok() && !q.exec(QStringLiteral("COMMIT"))) e = DbError::from(q.lastError());
-    if (!e.ok()) q.exec(QStringLiteral("ROLLBACK"));
-    return e;
-}
-
-DbError run(const QSqlDatabase& db, const QString& sql, const QVariantList& binds) {
-    QSqlQuery q(db);
-    q.prepare(sql);
-    for (const QVariant& b : binds)
-        q.addBindValue(b);
-    return q.exec() ? DbError{} : error_of(q);
-}
-
 DbError no_user(const QString& login) {
     return {DbError::Kind::NotFound, 0, QStringLiteral("no user %1").arg(login)};
 }
@@ -165,18 +141,27 @@ bool may(Role role, Right right) {
     return false;
 }
 
+namespace {
+
+// What decides the rights of `who`: the account's role, or, for a built-in
+// pair let in while the database could not be opened, the role the built-in
+// logins are seeded with: a technician, a senior technician with the
+// privileged password (all but verifying and managing accounts).
+Role role_of(const Actor& who) {
+    return who.role.value_or(who.privileged_password ? Role::SeniorTechnician : Role::Technician);
+}
+
+} // namespace
+
 bool actor_may(const Actor& who, Right right) {
     if (who.login.trimmed().isEmpty()) return false; // nobody (a session that was ended)
-    if (who.role) return may(*who.role, right);
-    // A built-in pair, let in while the database could not be opened.
-    if (right == Right::DeleteTemporary) return who.privileged_password;
-    return right != Right::Verify && right != Right::ManageUsers;
+    return may(role_of(who), right);
 }
 
 QString refusal_message(const Actor& who, Right right) {
-    QString may_do = QStringLiteral("register, find, print and enter results");
+    QString may_do;
     for (const RoleRow& r : kRoles)
-        if (who.role && r.role == *who.role) may_do = QString::fromLatin1(r.may_do);
+        if (r.role == role_of(who)) may_do = QString::fromLatin1(r.may_do);
     for (const NeedRow& n : kNeeds)
         if (n.right == right)
             return QStringLiteral("Your account may %1; %2 needs %3.")
@@ -267,22 +252,17 @@ constexpr char kAccountColumns[] = "login, full_name, qualification, role, disab
 // when the database could not take it (the caller counts it here instead).
 bool count_shared_failure(const QSqlDatabase& db, const QString& key) {
     const DbError counted = in_transaction_on(db, [&]() -> DbError {
-        if (DbError e = run(
-                db,
-                QStringLiteral("INSERT INTO login_failures (login, in_a_row, wait_until) VALUES (?, 1, 0) "
-                               "ON CONFLICT (login) DO UPDATE SET in_a_row = login_failures.in_a_row + 1"),
-                {key});
-            !e.ok())
-            return e;
         QSqlQuery q(db);
-        q.prepare(QStringLiteral("SELECT in_a_row FROM login_failures WHERE login = ?"));
+        q.prepare(QStringLiteral("INSERT INTO login_failures (login, in_a_row, wait_until) VALUES (?, 1, 0) "
+                                 "ON CONFLICT (login) DO UPDATE SET in_a_row = login_failures.in_a_row + 1 "
+                                 "RETURNING in_a_row"));
         q.addBindValue(key);
-        if (!q.exec()) return error_of(q);
-        const int in_a_row = q.next() ? q.value(0).toInt() : 0;
+        if (!q.exec() || !q.next()) return error_of(q);
+        const int in_a_row = q.value(0).toInt();
         q.finish();
         if (in_a_row < kFailedLoginsBeforeWait) return {};
         const qint64 until = now_ms() + kLoginWaitSeconds * 1000;
-        if (DbError e = run(
+        if (DbError e = execute_on(
                 db, QStringLiteral("UPDATE login_failures SET in_a_row = 0, wait_until = ? WHERE login = ?"),
                 {until, key});
             !e.ok())
@@ -372,10 +352,11 @@ LoginCheck check_login(const QSqlDatabase& db, const QString& typed_name, const 
         return {Outcome::Refused, std::nullopt, 0};
     }
     failures().remove(key);
-    run(db, QStringLiteral("DELETE FROM login_failures WHERE login = ?"), {key}); // a busy file: counted on
+    execute_on(db, QStringLiteral("DELETE FROM login_failures WHERE login = ?"),
+               {key}); // a busy file: counted on
     // A busy file does not refuse a right password.
-    run(db, QStringLiteral("UPDATE users SET last_login_at = ? WHERE login = ?"),
-        {QDateTime::currentDateTime().toString(Qt::ISODate), a.login});
+    execute_on(db, QStringLiteral("UPDATE users SET last_login_at = ? WHERE login = ?"),
+               {QDateTime::currentDateTime().toString(Qt::ISODate), a.login});
     return {Outcome::Accepted, a, 0};
 }
 
@@ -392,13 +373,13 @@ DbError add_user(const QSqlDatabase& db, const Actor& who, const Account& accoun
     Account stored = account;
     stored.login = login;
     return in_transaction_on(db, [&]() -> DbError {
-        if (DbError e =
-                run(db,
-                    QStringLiteral("INSERT INTO users (login, full_name, qualification, role, password_hash, "
-                                   "must_change, created_at) VALUES (?, ?, ?, ?, ?, ?, ?)"),
-                    {login, stored_text(account.full_name), stored_text(account.qualification),
-                     role_name(account.role), hash, account.must_change ? 1 : 0,
-                     QDateTime::currentDateTime().toString(Qt::ISODate)});
+        if (DbError e = execute_on(
+                db,
+                QStringLiteral("INSERT INTO users (login, full_name, qualification, role, password_hash, "
+                               "must_change, created_at) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                {login, stored_text(account.full_name), stored_text(account.qualification),
+                 role_name(account.role), hash, account.must_change ? 1 : 0,
+                 QDateTime::currentDateTime().toString(Qt::ISODate)});
             !e.ok())
             return e;
         return journal_change_on(db, who.login, QStringLiteral("add user"), QStringLiteral("users"), 0,
@@ -415,7 +396,7 @@ DbError change_account(const QSqlDatabase& db, const Actor& who, const QString& 
         auto before = find_account(db, login);
         if (!before.ok()) return before.error;
         if (!before.value) return no_user(login);
-        if (DbError e = run(db, sql, QVariantList(binds) << before.value->login); !e.ok()) return e;
+        if (DbError e = execute_on(db, sql, QVariantList(binds) << before.value->login); !e.ok()) return e;
         QJsonObject old = account_json(*before.value);
         for (auto it = extra.begin(); it != extra.end(); ++it)
             old.insert(it.key(), it.value());

@@ -90,15 +90,15 @@ DbResult<qint64> reserve_next_id(IdKind kind, qint64 previous) {
     return out;
 }
 
-void release_reserved_id(IdKind kind, qint64 id) {
-    if (id <= 0 || !connection_is_open()) return;
-    // A busy file keeps the reservation until the workstation ends; nothing is lost by that.
-    execute(QStringLiteral("DELETE FROM id_reservations WHERE kind = ? AND id = ?"), {kind_name(kind), id});
-}
-
 DbError end_reservation(IdKind kind, const QVariant& id) {
     return execute(QStringLiteral("DELETE FROM id_reservations WHERE kind = ? AND id = ?"),
                    {kind_name(kind), id});
+}
+
+void release_reserved_id(IdKind kind, qint64 id) {
+    if (id <= 0 || !connection_is_open()) return;
+    // A busy file keeps the reservation until the workstation ends; nothing is lost by that.
+    end_reservation(kind, id);
 }
 
 DbError refuse_reused_id(const char* table, const QVariant& id) {

@@ -7,7 +7,6 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -26,11 +25,12 @@ namespace {
 
 // How the stepwise copy goes: pages per step (4 MB at the file's 4 kB pages;
 // writers wait at most one step's copy), how often a copy may start over
-// because another workstation wrote meanwhile before the rest is copied in
-// one step, and the pause between steps that lets a waiting writer in.
+// because another workstation wrote meanwhile before the file is copied
+// under one lock instead, and the pause between steps that lets a waiting
+// writer in.
 struct SnapshotPace {
     int pages_per_step = 1024;
-    int restarts_before_one_step = 3;
+    int restarts_before_locked_copy = 3;
     int pause_ms = 5;
     std::function<void()> between_steps;
 };
@@ -39,8 +39,6 @@ SnapshotPace& pace() {
     static SnapshotPace p;
     return p;
 }
-
-} // namespace
 
 // The file's bytes, copied by the kernel while a shared lock holds every
 // writer off: consistent, and the shortest a copy under one lock can be. For
@@ -87,7 +85,7 @@ DbError copy_under_shared_lock(const QString& path, const QString& file) {
     return e;
 }
 
-namespace {} // namespace
+} // namespace
 
 void set_snapshot_steps_for_tests(int pages_per_step, std::function<void()> between_steps) {
     pace().pages_per_step = pages_per_step > 0 ? pages_per_step : SnapshotPace{}.pages_per_step;
@@ -99,8 +97,8 @@ DbError snapshot_database(const QString& file, const QString& source, SnapshotSt
     // under a shared lock only during a step, so another workstation's save
     // goes in between steps instead of waiting for the whole copy. A save
     // between steps makes the copy start over (it would not be one snapshot
-    // otherwise); after a few such restarts the rest is copied in one step,
-    // so a busy laboratory still gets its backup.
+    // otherwise); after three restarts the file is copied under one shared
+    // lock instead, so a busy laboratory still gets its backup.
     const QString path = source.isEmpty() ? database_file_path() : source;
     if (QFile::exists(file)) return DbError::other(QStringLiteral("%1 exists already").arg(file));
     {
@@ -152,20 +150,12 @@ DbError snapshot_database(const QString& file, const QString& source, SnapshotSt
     SnapshotStats seen;
     int rc = SQLITE_OK;
     int last_copied = 0;
-    QElapsedTimer busy_since;
-    while (seen.restarts < pace().restarts_before_one_step) {
+    // A writer that holds the file past the busy timeout (the source's busy
+    // handler waits it out within a step) ends the copy as busy.
+    while (seen.restarts < pace().restarts_before_locked_copy) {
         rc = sqlite3_backup_step(copy, pace().pages_per_step);
         ++seen.steps;
-        if (rc == SQLITE_DONE) break;
-        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
-            // A writer holds the file: wait as every action waits, then give up as busy.
-            if (!busy_since.isValid()) busy_since.start();
-            if (busy_since.elapsed() > busy_timeout_ms()) break;
-            QThread::msleep(5);
-            continue;
-        }
         if (rc != SQLITE_OK) break;
-        busy_since.invalidate();
         // Fewer pages copied than after the last step: the source changed and
         // the copy started over.
         const int copied = sqlite3_backup_pagecount(copy) - sqlite3_backup_remaining(copy);
@@ -178,7 +168,7 @@ DbError snapshot_database(const QString& file, const QString& source, SnapshotSt
     const int finished = sqlite3_errcode(to);
     close_both();
     if (stats) *stats = seen;
-    if (seen.restarts >= pace().restarts_before_one_step) {
+    if (seen.restarts >= pace().restarts_before_locked_copy) {
         // Saves keep coming between the steps: the rest in one short locked copy.
         QFile::remove(file);
         if (stats) stats->one_locked_copy = true;

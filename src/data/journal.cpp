@@ -3,6 +3,7 @@
 #include "dialect.h"
 #include "tavora_module.h"
 
+#include "lab_reports.h"
 #include "records.h"
 
 #include <QCryptographicHash>
@@ -73,16 +74,11 @@ DbError journal_change_on(const QSqlDatabase& db, const QString& user_name, cons
         return DbError::from(q.lastError());
     const QString previous_hash = q.next() ? q.value(0).toString() : QString();
     q.finish();
-    q.prepare(
-        QStringLiteral("INSERT INTO change_log (changed_at, host, user_name, action, table_name, row_key, "
-                       "old_values, row_hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
-    for (int i = 0; i < 5; ++i)
-        q.addBindValue(row[i]);
-    q.addBindValue(key);
-    q.addBindValue(row[6]);
-    q.addBindValue(journal_row_hash(previous_hash, row));
-    if (!q.exec()) return DbError::from(q.lastError());
-    return {};
+    return execute_on(
+        db,
+        QStringLiteral("INSERT INTO change_log (changed_at, host, user_name, action, table_name, "
+                       "row_key, old_values, row_hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
+        {row[0], row[1], row[2], row[3], row[4], key, row[6], journal_row_hash(previous_hash, row)});
 }
 
 DbResult<qint64> journal_mark() {
@@ -151,13 +147,8 @@ QString verify_journal(const QSqlDatabase& db, qint64* rows, const std::optional
     // Rows before this id were written before the journal was chained; every
     // row from it on carries its hash. Without the setting (removed), every
     // row must.
-    qint64 chain_from = 1;
-    {
-        QSqlQuery s(db);
-        s.prepare(QStringLiteral("SELECT value FROM settings WHERE name = ?"));
-        s.addBindValue(QString::fromLatin1(kJournalChainFrom));
-        if (s.exec() && s.next()) chain_from = std::max<qint64>(1, s.value(0).toLongLong());
-    }
+    const qint64 chain_from =
+        std::max<qint64>(1, setting(db, QString::fromLatin1(kJournalChainFrom)).toLongLong());
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.exec(

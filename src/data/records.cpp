@@ -67,6 +67,11 @@ DbResult<QString> checked_names(const QString& table, const QStringList& columns
 
 } // namespace
 
+DbError execute_on(const QSqlDatabase& db, const QString& sql, const QVariantList& binds) {
+    QSqlQuery q(db);
+    return run(q, sql, binds);
+}
+
 QVariant Row::value(const QString& name) const {
     for (int i = 0; i < names.size(); ++i)
         if (names[i].compare(name, Qt::CaseInsensitive) == 0) return values[i];
@@ -521,6 +526,20 @@ Transaction::~Transaction() {
     if (!active_) return;
     QSqlQuery q(db_);
     q.exec(QStringLiteral("ROLLBACK"));
+}
+
+DbError in_transaction_on(const QSqlDatabase& db, const std::function<DbError()>& work) {
+    QSqlQuery q(db);
+    for (const QString& statement : begin_write_statements(dialect_of(db)))
+        if (!q.exec(statement)) {
+            const DbError e = DbError::from(q.lastError());
+            q.exec(QStringLiteral("ROLLBACK"));
+            return e;
+        }
+    DbError e = work();
+    if (e.ok() && !q.exec(QStringLiteral("COMMIT"))) e = DbError::from(q.lastError());
+    if (!e.ok()) q.exec(QStringLiteral("ROLLBACK"));
+    return e;
 }
 
 DbError Transaction::commit() {

@@ -47,6 +47,9 @@ struct Table {
 using Fields = QList<std::pair<QString, QVariant>>;
 
 DbResult<QList<Row>> select_rows(const QString& sql, const QVariantList& binds = {});
+// One statement that reads nothing, on `db` (a connection of the admin tool's
+// or a check's own) rather than the shared one.
+DbError execute_on(const QSqlDatabase& db, const QString& sql, const QVariantList& binds = {});
 DbResult<std::optional<Row>> select_first(const QString& sql, const QVariantList& binds = {});
 DbError execute(const QString& sql, const QVariantList& binds = {});
 
@@ -119,6 +122,10 @@ private:
     DbError begin_error_;
     bool active_ = false;
 };
+
+// Runs `work` in one write transaction on `db` (not the shared connection: no
+// check of the damage marker or of this workstation's registration).
+DbError in_transaction_on(const QSqlDatabase& db, const std::function<DbError()>& work);
 
 // Runs `work` in one transaction: all of it is stored, or none of it.
 template <typename Work> DbError in_transaction(Work&& work) {

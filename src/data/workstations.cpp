@@ -1,7 +1,7 @@
 #include "workstations.h"
 
-#include "dialect.h"
 #include "journal.h"
+#include "lab_reports.h"
 #include "records.h"
 #include "tavora_module.h"
 
@@ -38,12 +38,7 @@ Registration& me() {
 // program that finds its registration gone tells a restore from any other
 // cause by it.
 QString restore_mark(const QSqlDatabase& db) {
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT value FROM settings WHERE name = ?"));
-    q.addBindValue(QString::fromLatin1(kRestoredAt));
-    const QString mark = q.exec() && q.next() ? q.value(0).toString() : QString();
-    q.finish();
-    return mark;
+    return setting(db, QString::fromLatin1(kRestoredAt));
 }
 
 qint64 now_seconds() {
@@ -66,10 +61,9 @@ bool renew_registration() {
 }
 
 void heartbeat() {
-    // A file whose registration could not be committed is registered now.
     if (!connection_is_open() || database_damaged()) return;
     if (me().id == 0) {
-        register_workstation(); // the file was busy when the connection opened
+        register_workstation(); // the file was busy when the connection opened, or at its commit
     } else if (!renew_registration()) {
         // Told only when a restore took the row (the restore mark changed).
         const bool restored = restore_mark(open_shared()) != me().restore_mark;
@@ -110,13 +104,12 @@ void register_workstation() {
     // In a transaction of its own, and taken as registered only once it is
     // committed: an insert whose commit waits on another connection's
     // reader (a backup, a check) and then fails as busy registered nothing,
-    // and the id it returned must not be taken for this program's.
-    QSqlQuery q(db);
+    // and the id it returned must not be taken for this program's. A file
+    // kept busy at this moment is registered by the next heartbeat.
     qint64 id = 0;
-    bool begun = true;
-    for (const QString& s : begin_write_statements(dialect_of(db)))
-        begun = begun && q.exec(s);
-    if (begun) {
+    QString mark;
+    const DbError e = in_transaction_on(db, [&]() -> DbError {
+        QSqlQuery q(db);
         q.prepare(QStringLiteral("INSERT INTO workstations (host, pid, user_name, started_at, seen_at) "
                                  "VALUES (?, ?, ?, ?, ?) RETURNING id"));
         // Empty texts, never null ones (which would bind as NULL).
@@ -125,17 +118,16 @@ void register_workstation() {
         q.addBindValue(journal_user_name() + QLatin1String(""));
         q.addBindValue(QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
         q.addBindValue(now_seconds());
-        id = q.exec() && q.next() ? q.value(0).toLongLong() : 0;
+        if (!q.exec() || !q.next()) return DbError::from(q.lastError());
+        id = q.value(0).toLongLong();
         q.finish();
-        const QString mark = id ? restore_mark(db) : QString();
-        if (id && q.exec(QStringLiteral("COMMIT"))) {
-            me().id = id;
-            me().restore_mark = mark;
-        }
+        mark = restore_mark(db);
+        return {};
+    });
+    if (e.ok()) {
+        me().id = id;
+        me().restore_mark = mark;
     }
-    // A file kept busy at this moment is registered by the next heartbeat.
-    if (me().id == 0) q.exec(QStringLiteral("ROLLBACK"));
-    q.finish();
     start_heartbeat();
 }
 
@@ -144,14 +136,10 @@ void unregister_workstation() {
     if (me().id == 0) return;
     QSqlDatabase db = open_shared();
     if (db.isOpen() && !database_damaged()) { // nothing more is written to a damaged file
-        QSqlQuery q(db);
         // Its screens' reserved ids go with it.
         for (const char* sql :
-             {"DELETE FROM id_reservations WHERE workstation = ?", "DELETE FROM workstations WHERE id = ?"}) {
-            q.prepare(QString::fromLatin1(sql));
-            q.addBindValue(me().id);
-            q.exec();
-        }
+             {"DELETE FROM id_reservations WHERE workstation = ?", "DELETE FROM workstations WHERE id = ?"})
+            execute_on(db, QString::fromLatin1(sql), {me().id});
     }
     me().id = 0;
 }

@@ -209,7 +209,6 @@ void ResultWorkflow::save() {
     report.results = results();
     report.taken_results = analyzer_taken_;
     const DbError saved = save_report(who_(), report);
-    if (saved.forbidden()) return tell(saved.description);
     if (saved.kind == DbError::Kind::NotFound) return patient_missing();
     if (save_failed(saved)) return;
 
@@ -279,6 +278,8 @@ void ResultWorkflow::patient_missing() {
 
 bool ResultWorkflow::save_failed(const DbError& error) {
     if (error.ok()) return false;
+    // A refused right is told in its own words, on every screen (no code first).
+    if (error.forbidden()) return failed(error, "Saving the report");
     if (test_.show_save_errors) {
         tell(QString::number(error.code));
         tell(error.description);
@@ -523,7 +524,6 @@ void ResultWorkflow::modify() {
     for (const auto& [rowid, box] : emptied_rows_)
         if (box >= test_.box_count || result_is_empty(form_.results[box])) change.keep << rowid;
     const DbError e = modify_report(who_(), change);
-    if (e.forbidden()) return tell(e.description);
     if (e.kind == DbError::Kind::NotFound) return patient_missing();
     if (e.changed()) {
         tell(QStringLiteral("Another workstation changed this report since it was looked up. Nothing "
