@@ -206,12 +206,16 @@ int fair_busy_handler(void*, int tries) {
     thread_local Clock::time_point since; // one wait at a time on a thread
     const Clock::time_point now = Clock::now();
     if (tries == 0) since = now;
-    if (now - since >= std::chrono::milliseconds(busy_timeout_ms())) return 0; // busy, as SQLite says it
-    // A millisecond or so at first, up to about five: a lock that is free
-    // for a moment is found, and waiters spread out.
-    const int base_us = std::min(1000 + tries * 100, 4000);
+    const auto waited = std::chrono::duration_cast<std::chrono::microseconds>(now - since).count();
+    if (waited >= qint64(busy_timeout_ms()) * 1000) return 0; // busy, as SQLite says it
+    // The longer a save has waited, the more often it looks: a newcomer tries
+    // every millisecond or two, one that has waited a tenth of a second every
+    // few hundred microseconds, so the lock's short free moments go to the
+    // oldest waiters, roughly in turn. The jitter keeps waiters from moving
+    // in step.
+    const qint64 base_us = std::clamp<qint64>(1500 - waited / 70, 150, 1500);
     std::this_thread::sleep_for(
-        std::chrono::microseconds(base_us + QRandomGenerator::global()->bounded(1000)));
+        std::chrono::microseconds(base_us + QRandomGenerator::global()->bounded(int(base_us / 2) + 1)));
     return 1;
 }
 
