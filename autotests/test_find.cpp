@@ -33,6 +33,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QToolButton>
 
@@ -106,6 +107,7 @@ private slots:
     void search_by_every_kind_of_key_data();
     void search_by_every_kind_of_key();
     void a_search_lists_the_most_recent_thousand();
+    void lists_read_in_parts_keep_their_rows_and_order();
     void the_index_keeps_in_step_with_every_write();
     void history_newest_first_and_its_actions();
     void cumulative_grid_with_missing_items_and_dates();
@@ -164,6 +166,86 @@ void TestFind::a_search_lists_the_most_recent_thousand() {
     QCOMPARE(keys.first(), kMostFound + 50);                                          // the most recent first
     QCOMPARE(list_keys(patient_search("Same Surname 7")).value.size(), 1 + 10 + 100); // 7, 7x, 7xx
     QCOMPARE(list_keys(patient_search({})).value.size(), kMostFound + 50);            // no search: everyone
+}
+
+void TestFind::lists_read_in_parts_keep_their_rows_and_order() {
+    // Ties everywhere: three registration dates, names that differ only in
+    // case, reports of a few tests on a few dates, some temporary, some
+    // waiting for verification.
+    {
+        Transaction t;
+        for (int id = 1; id <= 60; ++id) {
+            Patient p =
+                patient(id, QString(id % 2 ? "ravi %1" : "Ravi %1").arg(id % 7), QString::number(id % 5));
+            QVERIFY(add_patient(kStaff, p).ok());
+            QVERIFY(execute("update registration set reg_date = ?, age = ? where patient_id = ?",
+                            {QString("2026-12-0%1").arg(id % 3 + 1), QString::number(id % 4), id})
+                        .ok());
+        }
+        QVERIFY(t.commit().ok());
+    }
+    {
+        // Each report saved in a transaction of its own.
+        for (int lab = 1; lab <= 40; ++lab) {
+            report(lab, lab % 9 + 1, QString("2026-11-1%1").arg(lab % 4), lab % 3 ? "Serology" : "Widal test",
+                   lab % 3 ? "Serology" : "widal_test", {});
+            if (lab % 5 == 0)
+                QVERIFY(execute("update test_main set temp_patient = 'Y' where lab_id = ?", {lab}).ok());
+            if (lab % 2 == 0) // the rest wait for verification
+                QVERIFY(execute("update report_signoff set verified_by = 'p' where lab_id = ?", {lab}).ok());
+        }
+    }
+    QList<std::pair<QString, ListQuery>> lists = {
+        {"patients", patient_list()},
+        {"a test's reports", test_report_list("Serology")},
+        {"every report", all_reports_list()},
+        {"temporary reports", temporary_reports_list()},
+        {"reports to verify", unverified_reports_list()},
+        {"a history", report_history(2)},
+        {"a search", patient_search("avi")},
+    };
+    for (const QString& column : kFoundColumns)
+        for (bool descending : {false, true})
+            lists.append({"everyone by " + column + (descending ? " descending" : ""),
+                          patient_search({}, column, descending)});
+    for (const auto& [name, list] : lists) {
+        const auto whole = list_keys(list); // one statement, to its end
+        QVERIFY2(whole.ok() && whole.value.size() > 3, qPrintable(name));
+        for (int part : {1, 3, 7}) {
+            ListCursor cursor;
+            QList<qint64> parts;
+            for (;;) {
+                auto next = next_list_keys(list, cursor, part);
+                QVERIFY2(next.ok(), qPrintable(name + ": " + next.error.description));
+                parts += next.value;
+                if (next.value.size() < part) break;
+            }
+            QVERIFY2(parts == whole.value, qPrintable(QString("%1 in parts of %2").arg(name).arg(part)));
+        }
+    }
+    // The model shows the first screenful at once and reads the rest when the
+    // event loop is free; a row saved meanwhile is listed once, in its place.
+    {
+        Transaction t;
+        for (int id = 61; id <= 400; ++id)
+            QVERIFY(add_patient(kStaff, patient(id, "Later")).ok());
+        QVERIFY(t.commit().ok());
+    }
+    PagedListModel model;
+    QSignalSpy completed(&model, &PagedListModel::completed);
+    QVERIFY(model.set_list(patient_list(), {300, 2}, "Exact").ok());
+    QCOMPARE(model.rowCount(), 2 + PagedListModel::kPageRows - 1); // 2 is among the first screenful
+    QVERIFY(!model.complete());
+    QVERIFY(add_patient(kStaff, patient(401, "Saved meanwhile")).ok());
+    QVERIFY(completed.wait(5000));
+    QList<qint64> shown;
+    for (int row = 0; row < model.rowCount(); ++row)
+        shown << model.key(row);
+    QList<qint64> expected = {300, 2};
+    for (qint64 id = 1; id <= 401; ++id)
+        if (id != 300 && id != 2) expected << id;
+    QCOMPARE(shown, expected);
+    QCOMPARE(model.cell(model.rowCount() - 1, 1), QString("Saved meanwhile"));
 }
 
 void TestFind::the_index_keeps_in_step_with_every_write() {
@@ -359,6 +441,8 @@ void TestFind::a_number_typed_goes_to_that_patient() {
     QCOMPARE(found->headerData(0, Qt::Vertical).toString(), QString("Exact"));
     QCOMPARE(found->headerData(1, Qt::Vertical).toString(), QString("Exact"));
     QCOMPARE(found->headerData(2, Qt::Vertical).toInt(), 3);
+    QCOMPARE(count->text(), QString("Listing the patients…")); // the rest follows the first screenful
+    QTRY_VERIFY(found->complete());
     QCOMPARE(found->rowCount(), kMostFound + 2); // each patient once
     QCOMPARE(count->text(), QString("1,000 or more patients match: type on to narrow the list; the 2 exact "
                                     "matches are listed first"));

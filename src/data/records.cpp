@@ -381,6 +381,56 @@ DbResult<QList<qint64>> list_keys(const ListQuery& list) {
     return out;
 }
 
+DbResult<QList<qint64>> next_list_keys(const ListQuery& list, ListCursor& cursor, int count) {
+    auto t = checked_names(list.table, {list.key});
+    if (!t.ok()) return {{}, t.error};
+    if (!list.order.isEmpty() && !plain_identifier(list.order))
+        return {{}, DbError::other(QStringLiteral("bad column name: %1").arg(list.order))};
+    ListQuery by = list;
+    if (by.order.compare(by.key, Qt::CaseInsensitive) == 0) by.order.clear();
+    // Every column a list is ordered by is NOT NULL in the schema, so a row
+    // value comparison follows the order exactly (in the column's collation,
+    // as ORDER BY does), and an index on the order answers it.
+    QStringList where;
+    QVariantList binds = list.binds;
+    if (!list.where.isEmpty()) where << u'(' + list.where + u')';
+    const QString after = list.descending ? QStringLiteral("<") : QStringLiteral(">");
+    if (cursor.started && by.order.isEmpty()) {
+        where << QStringLiteral("%1 %2 ?").arg(list.key, after);
+        binds << cursor.key;
+    } else if (cursor.started) {
+        where << QStringLiteral("(%1, %2) %3 (?, ?)").arg(by.order, list.key, after);
+        binds << cursor.order_value << cursor.key;
+    }
+    const QString direction = list.descending ? QStringLiteral(" DESC") : QString();
+    const QString order = by.order.isEmpty()
+                              ? list.key + direction
+                              : by.order + direction + QStringLiteral(", ") + list.key + direction;
+    const QString sql =
+        QStringLiteral("SELECT %1%2 FROM %3%4 ORDER BY %5 LIMIT %6")
+            .arg(list.key, by.order.isEmpty() ? QString() : QStringLiteral(", ") + by.order, t.value,
+                 where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where.join(QLatin1String(" AND ")),
+                 order)
+            .arg(count);
+    DbResult<QList<qint64>> out;
+    out.value.reserve(count);
+    QVariant last_order;
+    out.error = read_through(sql, binds, nullptr, [&](const Cells& c) {
+        out.value << c.int64(0);
+        if (!by.order.isEmpty()) last_order = c.text(1);
+    });
+    if (!out.ok()) {
+        out.value.clear();
+        return out;
+    }
+    if (!out.value.isEmpty()) {
+        cursor.started = true;
+        cursor.key = out.value.last();
+        cursor.order_value = last_order;
+    }
+    return out;
+}
+
 DbError read_list(const ListQuery& list, const std::function<bool(const QStringList& cells)>& on_row) {
     auto from = list_from_in_order(list);
     if (!from.ok()) return from.error;

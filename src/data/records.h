@@ -68,6 +68,20 @@ struct ListQuery {
 };
 
 DbResult<QList<qint64>> list_keys(const ListQuery& list);
+// Where reading a list's keys a part at a time has got to: the order column's
+// value and the key of the last row read. Each part is one statement that
+// starts after that row (keyset paging), so a long list's first screenful
+// never waits for the rest, and rows saved or deleted between two parts
+// neither repeat nor shift the list.
+struct ListCursor {
+    QVariant order_value;
+    qint64 key = 0;
+    bool started = false;
+};
+// At most `count` keys of the list after `cursor`, in the list's order; the
+// cursor moves to the last of them. Fewer than `count` (or the list's own
+// limit reached) means the list is read to its end.
+DbResult<QList<qint64>> next_list_keys(const ListQuery& list, ListCursor& cursor, int count);
 // Every column of the rows with these keys, in the order of `keys`, as text
 // (dates in the system's short form); a row deleted since reads as empty cells.
 // The column names come back even when no key is given.

@@ -74,6 +74,7 @@ FindPatientWindow::FindPatientWindow(QWidget* parent) : QWidget(parent) {
     list_->model()->set_headings(kFoundHeadings);
     list_->grid()->setAccessibleName(QStringLiteral("Patients found"));
     list_->grid()->installEventFilter(this);
+    connect(list_->model(), &PagedListModel::completed, this, &FindPatientWindow::show_count);
     list_->grid()->horizontalHeader()->setSortIndicatorShown(true);
     connect(list_->grid()->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &FindPatientWindow::sort_by);
@@ -114,11 +115,18 @@ void FindPatientWindow::search(const QString& text) {
     if (!list_->show_list(patient_search(text, kFoundColumns.value(sort_column_), descending_),
                           QStringLiteral("Finding patients"), exact.value, QStringLiteral("Exact")))
         return;
-    count_->setText(found_count_text(list_->model()->rowCount(), list_->model()->first_rows(),
-                                     !text.trimmed().isEmpty()));
+    show_count();
     list_->grid()->horizontalHeader()->setSortIndicator(sort_column_, descending_ ? Qt::DescendingOrder
                                                                                   : Qt::AscendingOrder);
     search_->setFocus();
+}
+
+void FindPatientWindow::show_count() {
+    // A long list is counted once its last part is read, after it is on screen.
+    const PagedListModel* model = list_->model();
+    count_->setText(model->complete() ? found_count_text(model->rowCount(), model->first_rows(),
+                                                         !search_->text().trimmed().isEmpty())
+                                      : QStringLiteral("Listing the patients…"));
 }
 
 void FindPatientWindow::sort_by(int column) {

@@ -24,6 +24,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // How many patients the list holds, once it is read to its end.
+    void show_count();
     QLineEdit* search_ = nullptr;
     class QLabel* count_ = nullptr;
     ListPanel* list_ = nullptr;

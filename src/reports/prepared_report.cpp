@@ -350,7 +350,7 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
             }
         }
         if (selection && selection->table.compare(QLatin1String("test_main"), Qt::CaseInsensitive) == 0 &&
-            selection->field.compare(QLatin1String("lab_ID"), Qt::CaseInsensitive) == 0)
+            selection->field.compare(QLatin1String("lab_ID"), Qt::CaseInsensitive) == 0) {
             if (const auto signature = report_signature(conn.db(), selection->value.toLongLong());
                 !signature) {
                 // Not verified: provisional where the laboratory requires verification.
@@ -365,6 +365,7 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
                 data.set("signature_at", s(display_date(at.date()) + QStringLiteral(" ") +
                                            at.time().toString(QStringLiteral("HH:mm"))));
             }
+        }
     }
 
     QString error;

@@ -12,17 +12,21 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 DbError PagedListModel::set_list(const ListQuery& list, const QList<qint64>& first_keys,
                                  const QString& first_heading) {
-    auto keys = list_keys(list);
-    int put_first = 0;
-    if (keys.ok() && !first_keys.isEmpty()) {
-        QList<qint64> front;
-        for (qint64 k : first_keys)
-            if (!front.contains(k)) front << k;
-        put_first = int(front.size());
+    QList<qint64> front;
+    for (qint64 k : first_keys)
+        if (!front.contains(k)) front << k;
+    ListCursor cursor;
+    const int part = list.limit > 0 ? std::min<int>(list.limit, kPageRows) : kPageRows;
+    auto keys = next_list_keys(list, cursor, part);
+    const bool more = keys.ok() && keys.value.size() == part && (list.limit == 0 || list.limit > part);
+    if (keys.ok()) {
         keys.value.removeIf([&](qint64 k) { return front.contains(k); });
         keys.value = front + keys.value;
     }
@@ -30,32 +34,86 @@ DbError PagedListModel::set_list(const ListQuery& list, const QList<qint64>& fir
     if (keys.ok()) first = list_rows(list, keys.value.mid(0, kPageRows));
     const DbError e = keys.ok() ? first.error : keys.error;
     beginResetModel();
+    ++generation_;
     pages_.clear();
     page_order_.clear();
     failure_reported_ = false;
+    more_ = false;
     if (e.ok()) {
         list_ = list;
         keys_ = std::move(keys.value);
+        front_ = std::move(front);
+        cursor_ = cursor;
+        next_part_ = kPageRows * 16;
+        more_ = more;
         columns_ = std::move(first.value.columns);
         pages_.insert(0, std::move(first.value.rows));
         page_order_ << 0;
-        first_rows_ = put_first;
+        first_rows_ = int(front_.size());
         first_heading_ = first_heading;
     } else {
         first_rows_ = 0;
         list_ = {};
         keys_ = {};
+        front_ = {};
         columns_ = {};
     }
     endResetModel();
+    if (more_)
+        read_more_later();
+    else if (e.ok())
+        emit completed();
     return e;
+}
+
+void PagedListModel::read_more_later() {
+    QTimer::singleShot(0, this, [this, generation = generation_] {
+        if (generation == generation_ && more_ && read_more() && more_) read_more_later();
+    });
+}
+
+bool PagedListModel::read_more() {
+    // Parts grow fourfold: few statements for a long list, none of them long
+    // enough to hold up a keystroke.
+    const qsizetype read = keys_.size() - front_.size();
+    int part = next_part_;
+    if (list_.limit > 0) part = int(std::min<qsizetype>(part, list_.limit - read));
+    next_part_ = std::min(next_part_ * 4, kMostKeysAtOnce);
+    auto keys = next_list_keys(list_, cursor_, part);
+    if (!keys.ok()) {
+        more_ = false;
+        if (!failure_reported_) {
+            failure_reported_ = true;
+            emit read_failed(keys.error);
+        }
+        return false;
+    }
+    more_ = keys.value.size() == part && (list_.limit == 0 || read + part < list_.limit);
+    if (!front_.isEmpty()) keys.value.removeIf([&](qint64 k) { return front_.contains(k); });
+    if (!keys.value.isEmpty()) {
+        beginInsertRows({}, int(keys_.size()), int(keys_.size() + keys.value.size() - 1));
+        keys_ += keys.value;
+        endInsertRows();
+    }
+    if (!more_) emit completed();
+    return true;
+}
+
+bool PagedListModel::read_to_end() {
+    ++generation_; // the parts due later are read now
+    while (more_)
+        if (!read_more()) return false;
+    return true;
 }
 
 void PagedListModel::release() {
     beginResetModel();
+    ++generation_;
+    more_ = false;
     first_rows_ = 0;
     list_ = {};
     keys_ = QList<qint64>();
+    front_ = {};
     columns_ = QStringList();
     pages_ = {};
     page_order_ = {};

@@ -12,9 +12,11 @@ class QPushButton;
 class QTableView;
 
 // A read-only model over a list that may hold every report of ten years. It
-// keeps the ordered keys of the rows, and reads the rows a screenful at a time
-// by key, keeping a few screenfuls: each read is one statement that finishes
-// at once, so nothing stays open while the list is shown.
+// reads the keys of the first screenful and shows it; the rest of the keys
+// follow in growing parts, one each time the event loop is free, so the list
+// is on screen before the table's size matters. It reads the rows a
+// screenful at a time by key, keeping a few screenfuls. Every read is one
+// statement that finishes at once: nothing stays open while the list is shown.
 class PagedListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -23,13 +25,20 @@ public:
 
     using QAbstractTableModel::QAbstractTableModel;
 
-    // Reads the keys and the first screenful; on failure the model is empty.
+    // The largest part of the keys read in one turn of the event loop.
+    static constexpr int kMostKeysAtOnce = 1 << 18;
+
+    // Reads the first screenful; on failure the model is empty.
     // The rows of `first` (those the list holds) come first, in that order,
     // their row headings reading `first_heading`.
     DbError set_list(const ListQuery& list, const QList<qint64>& first = {},
                      const QString& first_heading = {});
     // Forgets the list and gives its memory back.
     void release();
+    // Whether every key of the list has been read.
+    bool complete() const { return !more_; }
+    // Reads the rest of the keys now; false when a read failed (told by read_failed).
+    bool read_to_end();
 
     QString cell(int row, int column) const;
     qint64 key(int row) const { return keys_.value(row); }
@@ -49,12 +58,22 @@ public:
 signals:
     // A screenful could not be read (the database went away, say); its rows show empty.
     void read_failed(const DbError& error) const;
+    // Every key of the list has been read (rowCount() is the list's length).
+    void completed();
 
 private:
     const QList<QStringList>* page(int index) const;
+    // Reads the next part of the keys and adds their rows; false on a failure.
+    bool read_more();
+    void read_more_later();
 
     ListQuery list_;
     QList<qint64> keys_;
+    QList<qint64> front_; // the keys put first, left out where the list reaches them
+    ListCursor cursor_;
+    int next_part_ = kPageRows;
+    bool more_ = false;
+    quint64 generation_ = 0; // a part still due for a list replaced since does nothing
     QStringList columns_;
     QStringList headings_;
     int first_rows_ = 0;
