@@ -441,8 +441,7 @@ void TestFind::a_number_typed_goes_to_that_patient() {
     QCOMPARE(found->headerData(0, Qt::Vertical).toString(), QString("Exact"));
     QCOMPARE(found->headerData(1, Qt::Vertical).toString(), QString("Exact"));
     QCOMPARE(found->headerData(2, Qt::Vertical).toInt(), 3);
-    QCOMPARE(count->text(), QString("Listing the patients…")); // the rest follows the first screenful
-    QTRY_VERIFY(found->complete());
+    QVERIFY(found->complete());                  // a search is read whole at once
     QCOMPARE(found->rowCount(), kMostFound + 2); // each patient once
     QCOMPARE(count->text(), QString("1,000 or more patients match: type on to narrow the list; the 2 exact "
                                     "matches are listed first"));

@@ -89,20 +89,7 @@ void save_continuously(const QString& file, int pause_ms, std::atomic<bool>& sto
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    QString source;
-    if (args.contains(QStringLiteral("--patients"))) {
-        source =
-            args.value(args.indexOf(QStringLiteral("--db")) + 1, QStringLiteral("/tmp/tavora-large.mdb"));
-        TenYearSize size{
-            args.value(args.indexOf(QStringLiteral("--patients")) + 1).toInt(),
-            args.value(args.indexOf(QStringLiteral("--reports")) + 1, QStringLiteral("400000")).toInt()};
-        if (const QString failure = make_ten_year_database(source, size); !failure.isEmpty()) {
-            std::fprintf(stderr, "%s\n", qPrintable(failure));
-            return 1;
-        }
-    } else {
-        source = ten_year_database(args);
-    }
+    const QString source = ten_year_database(args);
     if (source.isEmpty()) return 1;
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/tavora-backup-bench-XXXXXX"));
     const QString work = dir.filePath(QStringLiteral("tavora lab.mdb"));

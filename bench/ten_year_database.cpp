@@ -80,11 +80,21 @@ int schema_version_of(const QString& path) {
 } // namespace
 
 QString ten_year_database(const QStringList& args) {
-    const QString db = args.contains("--db") ? args.value(args.indexOf("--db") + 1)
-                                             : QStringLiteral("/tmp/tavora-ten-year.mdb");
+    // --patients N [--reports M]: a laboratory of another size, in a file of its own.
+    TenYearSize size;
+    const bool sized = args.contains("--patients");
+    if (sized) {
+        size.patients = args.value(args.indexOf("--patients") + 1).toInt();
+        if (args.contains("--reports")) size.reports = args.value(args.indexOf("--reports") + 1).toInt();
+    }
+    const QString db =
+        args.contains("--db") ? args.value(args.indexOf("--db") + 1)
+        : sized
+            ? QStringLiteral("/tmp/tavora-%1-patients-%2-reports.mdb").arg(size.patients).arg(size.reports)
+            : QStringLiteral("/tmp/tavora-ten-year.mdb");
     QElapsedTimer made;
     made.start();
-    if (const QString failure = make_ten_year_database(db); !failure.isEmpty()) {
+    if (const QString failure = make_ten_year_database(db, size); !failure.isEmpty()) {
         std::fprintf(stderr, "%s\n", qPrintable(failure));
         return {};
     }

@@ -16,7 +16,8 @@ struct TenYearSize {
 QString make_ten_year_database(const QString& path, TenYearSize size = {});
 
 // For a benchmark: the file named by --db in `args` (else
-// /tmp/tavora-ten-year.mdb), made when missing. Empty when it cannot be made
+// /tmp/tavora-ten-year.mdb, or with --patients N [--reports M] a laboratory
+// of that size in a file named after it), made when missing. Empty when it cannot be made
 // (and said so on the standard error).
 QString ten_year_database(const QStringList& args);
 

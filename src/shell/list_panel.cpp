@@ -23,7 +23,9 @@ DbError PagedListModel::set_list(const ListQuery& list, const QList<qint64>& fir
     for (qint64 k : first_keys)
         if (!front.contains(k)) front << k;
     ListCursor cursor;
-    const int part = list.limit > 0 ? std::min<int>(list.limit, kPageRows) : kPageRows;
+    // A list of bounded length (a search) is read whole: one statement costs
+    // less than running its search twice.
+    const int part = list.limit > 0 ? list.limit : kPageRows;
     auto keys = next_list_keys(list, cursor, part);
     const bool more = keys.ok() && keys.value.size() == part && (list.limit == 0 || list.limit > part);
     if (keys.ok()) {
