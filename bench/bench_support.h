@@ -35,6 +35,12 @@ public:
         std::printf("  %-40s %8.1f ms (target < %g ms)%s\n", name, ms, limit_ms, met ? "" : "  MISSED");
         missed_ += !met;
     }
+    // A ratio, at most `limit` (≤).
+    void check_ratio(const char* name, double ratio, double limit) {
+        const bool met = ratio <= limit;
+        std::printf("  %-40s %8.2f× (target ≤ %g×)%s\n", name, ratio, limit, met ? "" : "  MISSED");
+        missed_ += !met;
+    }
     // A target checked by the benchmark itself (not a time), missed.
     void miss() { ++missed_; }
     int exit_code() const {

@@ -50,15 +50,18 @@ ListQuery patient_search(const QString& typed, const QString& order, bool descen
         q.binds << u'"' + phrase.replace(u'"', QLatin1String("\"\"")) + u'"';
     } else {
         // One or two characters look among the most recent registrations
-        // only, newest first, so that every keystroke answers at once. (A
+        // only, newest first, so that every keystroke answers at once. A
+        // patient's number is the largest + 1 when registered, so the latest
+        // registrations are the largest numbers: read in the table's own
+        // order, without a look-up per row through the date's index. (A
         // server finds the text in the lower-case texts with strpos, a good
         // quarter faster than its case-insensitive LIKE.)
         const bool server = dialect == Dialect::PostgreSQL;
         any << in_subquery(
             dialect, QStringLiteral("patient_id"),
-            QStringLiteral("SELECT patient_id FROM registration WHERE reg_date >= "
-                           "coalesce((SELECT reg_date FROM registration ORDER BY reg_date DESC "
-                           "LIMIT 1 OFFSET %1), '') AND (%2) ORDER BY reg_date DESC LIMIT %3")
+            QStringLiteral("SELECT patient_id FROM registration WHERE patient_id >= "
+                           "coalesce((SELECT patient_id FROM registration ORDER BY patient_id DESC "
+                           "LIMIT 1 OFFSET %1), 0) AND (%2) ORDER BY patient_id DESC LIMIT %3")
                 .arg(kRecentlyRegistered - 1)
                 .arg(server ? QStringLiteral("strpos(lower(patient_name::text), lower(?)) > 0 OR "
                                              "strpos(lower(phone::text), lower(?)) > 0 OR "

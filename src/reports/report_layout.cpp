@@ -58,20 +58,14 @@ void break_before(QTextFrame* f) {
 // page on its own (the last table goes over with it, when it can).
 void keep_headings_with_their_rows(QTextDocument* doc, double page_h) {
     const QList<QTextTable*> tables = headed_tables(doc);
-    for (int pass = 0; pass < 8; ++pass) {
-        bool moved = false;
-        for (QTextTable* t : tables) {
-            const int headers = t->format().headerRowCount();
-            if (t->rows() <= headers ||
-                t->frameFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore)
-                continue;
-            if (page_of(row_top(doc, t, headers), page_h) > page_of(row_top(doc, t, 0), page_h)) {
-                break_before(t);
-                moved = true;
-                break; // the pages after it move too: measure again
-            }
-        }
-        if (!moved) break;
+    // One pass from the top: a table moved to the next page moves only what
+    // follows it, so each table is measured once, where the ones before it
+    // have settled (the layout below a move is redone as far as it is read).
+    for (QTextTable* t : tables) {
+        const int headers = t->format().headerRowCount();
+        if (t->rows() <= headers || t->frameFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore)
+            continue;
+        if (page_of(row_top(doc, t, headers), page_h) > page_of(row_top(doc, t, 0), page_h)) break_before(t);
     }
     if (tables.isEmpty()) return;
     QTextTable* last = tables.last();
