@@ -73,6 +73,7 @@ private slots:
     }
 
     void opens_with_fresh_ids_data() { catalogue_rows(); }
+    void a_save_reserves_the_ids_offered_next();
     void opens_with_fresh_ids();
     void save_stores_the_report_once_data() { catalogue_rows(); }
     void save_stores_the_report_once();
@@ -92,6 +93,31 @@ private slots:
     void analyzer_results_are_reviewed_and_taken_with_the_report();
     void pending_results_are_listed_ready_first();
 };
+
+void TestResultWorkflow::a_save_reserves_the_ids_offered_next() {
+    // Save reserves, in its own transaction, the ids its screen offers after
+    // Clear: a screen opened meanwhile is offered the ones after them.
+    ResultWorkflow& first = open(*test_catalogue()[0]);
+    ResultWorkflow second(first.test());
+    second.open();
+    QCOMPARE(second.form().lab_id, QString("2"));
+    fill();
+    first.save();
+    QCOMPARE(messages_->shown.value(0).text, QString("New report added"));
+    ResultWorkflow third(first.test());
+    third.open();
+    QCOMPARE(third.form().lab_id, QString("4"));
+    QCOMPARE(third.form().patient_id, QString("4"));
+    first.clear();
+    QCOMPARE(first.form().lab_id, QString("3"));
+    QCOMPARE(first.form().patient_id, QString("3"));
+    // Nobody else open: the next is the largest stored + 1 again.
+    flow_.reset();
+    third.show_mode(); // ids are typed there now
+    second.clear();
+    QCOMPARE(second.form().lab_id, QString("2"));
+    QCOMPARE(second.form().patient_id, QString("2"));
+}
 
 void TestResultWorkflow::opens_with_fresh_ids() {
     const TestDefinition& t = fetched();

@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
     auto* search = find.findChild<QLineEdit*>("search");
     std::printf(
-        "find patient on the ten-year database (medians of 7, offscreen; target 20 ms a keystroke):\n");
+        "find patient (medians of 7, offscreen; target 20 ms a keystroke):\n");
     for (const char* word : {"Souza", "D'Souza 42", "9800012", "4242"}) {
         const QString typed = QString::fromUtf8(word);
         std::printf("  typing \"%s\":", word);

@@ -62,31 +62,65 @@ QString kind_name(IdKind kind) {
 
 } // namespace
 
+namespace {
+
+// Reservations of workstations that stopped counting lapse.
+DbError drop_lapsed_reservations() {
+    return execute(QStringLiteral("DELETE FROM id_reservations WHERE workstation NOT IN "
+                                  "(SELECT id FROM workstations WHERE seen_at >= ?)"),
+                   {QDateTime::currentSecsSinceEpoch() - kWorkstationAliveSeconds});
+}
+
+// Inside a write transaction: the next id of `kind` larger than every id
+// used or reserved, reserved for this workstation; `previous` given back.
+DbResult<qint64> reserve_one(IdKind kind, qint64 previous) {
+    const QString name = kind_name(kind);
+    if (previous > 0)
+        if (DbError e = end_reservation(kind, previous); !e.ok()) return {0, e};
+    auto used = kind == IdKind::Lab ? next_lab_id() : next_patient_id();
+    if (!used.ok()) return {0, used.error};
+    auto reserved = select_first(
+        QStringLiteral("SELECT coalesce(max(id), 0) + 1 FROM id_reservations WHERE kind = ?"), {name});
+    if (!reserved.ok()) return {0, reserved.error};
+    const qint64 id = std::max(used.value, reserved.value ? reserved.value->value(0).toLongLong() : 1);
+    if (DbError e =
+            execute(QStringLiteral("INSERT INTO id_reservations (kind, id, workstation) VALUES (?, ?, ?)"),
+                    {name, id, registered_workstation()});
+        !e.ok())
+        return {0, e};
+    return {id, {}};
+}
+
+} // namespace
+
 DbResult<qint64> reserve_next_id(IdKind kind, qint64 previous) {
     DbResult<qint64> out;
     out.error = in_transaction([&]() -> DbError {
-        const QString name = kind_name(kind);
-        // Reservations of workstations that stopped counting lapse.
-        if (DbError e = execute(QStringLiteral("DELETE FROM id_reservations WHERE workstation NOT IN "
-                                               "(SELECT id FROM workstations WHERE seen_at >= ?)"),
-                                {QDateTime::currentSecsSinceEpoch() - kWorkstationAliveSeconds});
-            !e.ok())
-            return e;
-        if (previous > 0)
-            if (DbError e = execute(QStringLiteral("DELETE FROM id_reservations WHERE kind = ? AND id = ?"),
-                                    {name, previous});
-                !e.ok())
-                return e;
-        auto used = kind == IdKind::Lab ? next_lab_id() : next_patient_id();
-        if (!used.ok()) return used.error;
-        auto reserved = select_first(
-            QStringLiteral("SELECT coalesce(max(id), 0) + 1 FROM id_reservations WHERE kind = ?"), {name});
-        if (!reserved.ok()) return reserved.error;
-        out.value = std::max(used.value, reserved.value ? reserved.value->value(0).toLongLong() : 1);
-        return execute(QStringLiteral("INSERT INTO id_reservations (kind, id, workstation) VALUES (?, ?, ?)"),
-                       {name, out.value, registered_workstation()});
+        if (DbError e = drop_lapsed_reservations(); !e.ok()) return e;
+        out = reserve_one(kind, previous);
+        return out.error;
     });
     if (!out.error.ok()) out.value = 0;
+    return out;
+}
+
+DbResult<OfferedIds> reserve_next_ids(bool patient, const OfferedIds& previous) {
+    DbResult<OfferedIds> out;
+    out.error = in_transaction([&]() -> DbError {
+        if (DbError e = drop_lapsed_reservations(); !e.ok()) return e;
+        if (patient) {
+            auto p = reserve_one(IdKind::Patient, previous.patient);
+            if (!p.ok()) return p.error;
+            out.value.patient = p.value;
+        } else if (previous.patient > 0) {
+            if (DbError e = end_reservation(IdKind::Patient, previous.patient); !e.ok()) return e;
+        }
+        auto lab = reserve_one(IdKind::Lab, previous.lab);
+        if (!lab.ok()) return lab.error;
+        out.value.lab = lab.value;
+        return {};
+    });
+    if (!out.error.ok()) out.value = {};
     return out;
 }
 

@@ -25,6 +25,15 @@ DbResult<qint64> next_lab_id();
 // heartbeat). A laboratory working one screen at a time sees largest + 1.
 enum class IdKind { Lab, Patient };
 DbResult<qint64> reserve_next_id(IdKind kind, qint64 previous);
+// The ids a screen offers: a lab id, and a patient id where it offers one (0: none).
+struct OfferedIds {
+    qint64 lab = 0;
+    qint64 patient = 0;
+};
+// Reserves a fresh lab id, and a patient id when `patient`, in one
+// transaction (joining the caller's: a save reserves the ids its screen
+// offers next without a write of their own), giving `previous` back.
+DbResult<OfferedIds> reserve_next_ids(bool patient, const OfferedIds& previous);
 // Gives a screen's reserved id back (the screen closed or takes typed ids).
 void release_reserved_id(IdKind kind, qint64 id);
 // Inside a save's transaction: the reservation of a stored id ends.

@@ -542,7 +542,16 @@ DbError delete_rows(const QString& table, const QString& key_column, const QVari
     return execute(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(t.value, key_column), {key});
 }
 
+namespace {
+int open_transactions = 0; // on the shared connection, begun and not ended
+} // namespace
+
 Transaction::Transaction() {
+    if (open_transactions > 0) {
+        joined_ = true;
+        ++open_transactions;
+        return;
+    }
     // Another workstation (or the admin tool's check) may have found the file
     // damaged since this one opened it.
     notice_damage_marker();
@@ -562,18 +571,25 @@ Transaction::Transaction() {
         }
         active_ = true;
     }
+    ++open_transactions;
     // A file restored under the running program takes nothing the screen
     // prepared against the file it had before.
     if (DbError e = check_still_registered(); !e.ok()) {
         begin_error_ = e;
         q.exec(QStringLiteral("ROLLBACK"));
         active_ = false;
+        --open_transactions;
         register_workstation(); // the error tells the user
     }
 }
 
 Transaction::~Transaction() {
+    if (joined_) {
+        --open_transactions;
+        return;
+    }
     if (!active_) return;
+    --open_transactions;
     QSqlQuery q(db_);
     q.exec(QStringLiteral("ROLLBACK"));
 }
@@ -593,9 +609,11 @@ DbError in_transaction_on(const QSqlDatabase& db, const std::function<DbError()>
 }
 
 DbError Transaction::commit() {
+    if (joined_) return {};
     if (!active_) return begin_error_.ok() ? DbError::other(QStringLiteral("no transaction")) : begin_error_;
     QSqlQuery q(db_);
     if (!q.exec(QStringLiteral("COMMIT"))) return DbError::from(q.lastError());
     active_ = false;
+    --open_transactions;
     return {};
 }

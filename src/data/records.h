@@ -135,13 +135,15 @@ private:
     QSqlDatabase db_;
     DbError begin_error_;
     bool active_ = false;
+    bool joined_ = false; // begun inside another: the outer one stores or drops the whole
 };
 
 // Runs `work` in one write transaction on `db` (not the shared connection: no
 // check of the damage marker or of this workstation's registration).
 DbError in_transaction_on(const QSqlDatabase& db, const std::function<DbError()>& work);
 
-// Runs `work` in one transaction: all of it is stored, or none of it.
+// Runs `work` in one transaction: all of it is stored, or none of it. Inside
+// another transaction, `work` joins it.
 template <typename Work> DbError in_transaction(Work&& work) {
     Transaction t;
     if (!t.begin_error().ok()) return t.begin_error();

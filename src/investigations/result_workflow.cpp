@@ -45,6 +45,7 @@ ResultWorkflow::~ResultWorkflow() {
 }
 
 void ResultWorkflow::release_reserved_ids() {
+    ids_ready_ = false;
     release_reserved_id(IdKind::Lab, std::exchange(reserved_lab_, 0));
     release_reserved_id(IdKind::Patient, std::exchange(reserved_patient_, 0));
 }
@@ -105,21 +106,29 @@ void ResultWorkflow::fill_doctors() {
 }
 
 void ResultWorkflow::offer_fresh_ids(bool patient) {
-    // Reserved for this screen: no other screen is offered the same ids.
-    if (patient) {
-        auto next = reserve_next_id(IdKind::Patient, std::exchange(reserved_patient_, 0));
-        reserved_patient_ = next.value;
-        form_.patient_id = next.ok() ? QString::number(next.value) : QString();
-        form_.patient_id_open = false;
-        if (failed(next.error, "Reading the next patient id")) return;
+    // Reserved for this screen: no other screen is offered the same ids. A
+    // save reserved the next ones already, in its own transaction.
+    if (std::exchange(ids_ready_, false)) {
+        if (!patient) release_reserved_id(IdKind::Patient, std::exchange(reserved_patient_, 0));
     } else {
-        release_reserved_id(IdKind::Patient, std::exchange(reserved_patient_, 0));
+        auto next =
+            reserve_next_ids(patient, {std::exchange(reserved_lab_, 0), std::exchange(reserved_patient_, 0)});
+        reserved_lab_ = next.value.lab;
+        reserved_patient_ = next.value.patient;
+        if (!next.ok()) {
+            if (patient) form_.patient_id.clear();
+            form_.lab_id.clear();
+            failed(next.error, patient ? "Reading the next patient id" : "Reading the next lab id");
+            return;
+        }
     }
-    auto next = reserve_next_id(IdKind::Lab, std::exchange(reserved_lab_, 0));
-    reserved_lab_ = next.value;
-    form_.lab_id = next.ok() ? QString::number(next.value) : QString();
+    if (patient) {
+        form_.patient_id = QString::number(reserved_patient_);
+        form_.patient_id_open = false;
+    }
+    form_.lab_id = QString::number(reserved_lab_);
     form_.lab_id_open = false;
-    if (!failed(next.error, "Reading the next lab id")) count_analyzer_results();
+    count_analyzer_results();
 }
 
 // The boxes the analyzers' results for the lab id on screen fill now;
@@ -208,9 +217,21 @@ void ResultWorkflow::save() {
     report.table = QString::fromLatin1(test_.investigation->table);
     report.results = results();
     report.taken_results = analyzer_taken_;
-    const DbError saved = save_report(who_(), report);
+    // The ids Clear offers next are reserved in the save's own transaction:
+    // one write for both.
+    OfferedIds next;
+    const DbError saved = in_transaction([&]() -> DbError {
+        if (DbError e = save_report(who_(), report); !e.ok()) return e;
+        auto ids =
+            reserve_next_ids(true, {0, reserved_patient_}); // the lab id's reservation ended with the save
+        next = ids.value;
+        return ids.error;
+    });
     if (saved.kind == DbError::Kind::NotFound) return patient_missing();
     if (save_failed(saved)) return;
+    reserved_lab_ = next.lab;
+    reserved_patient_ = next.patient;
+    ids_ready_ = true;
 
     tell(QStringLiteral("New report added"));
     // The report is stored: Save is done with it whatever the print or the

@@ -121,5 +121,6 @@ private:
     bool analyzers_in_use_ = false;
     // The ids this screen offers, reserved for it (0: none).
     qint64 reserved_lab_ = 0, reserved_patient_ = 0;
+    bool ids_ready_ = false; // reserved by the last save, not offered yet
     void release_reserved_ids();
 };
