@@ -17,9 +17,16 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <system_error>
+#include <vector>
 
 namespace {
 
@@ -30,8 +37,8 @@ namespace {
 // writer in.
 struct SnapshotPace {
     int pages_per_step = 1024;
-    int restarts_before_locked_copy = 3;
-    int pause_ms = 5;
+    int restarts_before_locked_copy = 2;
+    int pause_ms = 2;
     std::function<void()> between_steps;
 };
 
@@ -40,15 +47,72 @@ SnapshotPace& pace() {
     return p;
 }
 
-// The file's bytes, copied by the kernel while a shared lock holds every
-// writer off: consistent, and the shortest a copy under one lock can be. For
-// a laboratory that saves faster than the stepwise copy can get through.
+// The file copied block by block as it stands, with no lock: a block may be
+// caught half-way through another workstation's save, which the levelling
+// under the lock puts right. Each block goes to the disk as it is written
+// (all at once at the end, the copy would hold up every save's own sync on
+// the same disk for as long as that takes).
+constexpr qint64 kLevelBlock = 4 << 20;
+
+QString copy_as_it_stands(int in, int out) {
+    std::vector<char> block(kLevelBlock);
+    for (qint64 at = 0;; at += kLevelBlock) {
+        const ssize_t got = ::pread(in, block.data(), kLevelBlock, at);
+        if (got < 0) return QStringLiteral("the file cannot be read");
+        if (got == 0) return {};
+        if (::pwrite(out, block.data(), size_t(got), at) != got)
+            return QStringLiteral("the copy cannot be written");
+        // This block starts on its way to the disk; the one before it is
+        // waited for, so that little is ever left to write at once.
+        ::sync_file_range(out, at, got, SYNC_FILE_RANGE_WRITE);
+        if (at >= kLevelBlock && ::sync_file_range(out, at - kLevelBlock, kLevelBlock,
+                                                   SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                                       SYNC_FILE_RANGE_WAIT_AFTER) != 0)
+            return QStringLiteral("the copy cannot be written to the disk");
+    }
+}
+
+// Under the lock: every block of the file that differs from the copy's is
+// written again (compared in full: a block missed would be a backup that is
+// not one moment's file), and the copy cut to the file's length.
+QString level(int in, int out) {
+    std::vector<char> block(kLevelBlock), copied(kLevelBlock);
+    qint64 at = 0;
+    for (;; at += kLevelBlock) {
+        const ssize_t got = ::pread(in, block.data(), kLevelBlock, at);
+        if (got < 0) return QStringLiteral("the file cannot be read");
+        if (got == 0) break;
+        if (::pread(out, copied.data(), size_t(got), at) == got &&
+            std::memcmp(block.data(), copied.data(), size_t(got)) == 0)
+            continue;
+        if (::pwrite(out, block.data(), size_t(got), at) != got)
+            return QStringLiteral("the copy cannot be written");
+    }
+    if (::ftruncate(out, at) != 0 || ::fdatasync(out) != 0)
+        return QStringLiteral("the copy cannot be written to the disk");
+    return {};
+}
+
+// A consistent copy for a laboratory that saves faster than the stepwise copy
+// can get through: the file is copied as it stands, then levelled while a
+// shared lock holds every writer off. The lock lasts one read of the file
+// and of its copy, both in the system's cache.
 DbError copy_under_shared_lock(const QString& path, const QString& file) {
-    // The file's bytes, copied while a shared lock holds every writer off:
-    // consistent, and as short as a copy of the file takes (well under a
-    // second at ten years), where a VACUUM INTO held the lock for as long as
-    // it took to rebuild every table and index. The copy is checked afterwards,
-    // on its own, with no lock on the live file.
+    const int in = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int out = ::open(QFile::encodeName(file).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out >= 0) QFile::setPermissions(file, kPatientCopyMode);
+    auto close_both = [&] {
+        if (in >= 0) ::close(in);
+        if (out >= 0) ::close(out);
+    };
+    QString failure =
+        in < 0 || out < 0 ? QStringLiteral("cannot open the file or its copy") : copy_as_it_stands(in, out);
+    if (failure.isEmpty() && pace().between_steps) pace().between_steps(); // a save the levelling must take
+    if (!failure.isEmpty()) {
+        close_both();
+        QFile::remove(file);
+        return DbError::other(QStringLiteral("the copy %1: %2").arg(file, failure));
+    }
     const QString name = QStringLiteral("snapshot-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     DbError e;
     {
@@ -67,20 +131,15 @@ DbError copy_under_shared_lock(const QString& path, const QString& file) {
                 e = DbError::from(q.lastError());
             } else {
                 q.finish();
-                // The kernel copies (no trip through this process's buffers).
-                std::error_code ec;
-                std::filesystem::copy_file(std::filesystem::path(path.toStdU16String()),
-                                           std::filesystem::path(file.toStdU16String()), ec);
-                if (ec)
-                    e = DbError::other(QStringLiteral("the copy %1 cannot be written: %2")
-                                           .arg(file, QString::fromStdString(ec.message())));
-                QFile::setPermissions(file, kPatientCopyMode);
+                if (const QString levelled = level(in, out); !levelled.isEmpty())
+                    e = DbError::other(QStringLiteral("the copy %1: %2").arg(file, levelled));
             }
             q.exec(QStringLiteral("COMMIT"));
         }
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
+    close_both();
     if (!e.ok()) QFile::remove(file);
     return e;
 }
@@ -92,13 +151,22 @@ void set_snapshot_steps_for_tests(int pages_per_step, std::function<void()> betw
     pace().between_steps = std::move(between_steps);
 }
 
+bool sync_to_disk(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
 DbError snapshot_database(const QString& file, const QString& source, SnapshotStats* stats) {
     // SQLite's online backup, a step of pages at a time: the live file is read
     // under a shared lock only during a step, so another workstation's save
     // goes in between steps instead of waiting for the whole copy. A save
     // between steps makes the copy start over (it would not be one snapshot
-    // otherwise); after three restarts the file is copied under one shared
-    // lock instead, so a busy laboratory still gets its backup.
+    // otherwise); once it has twice, the laboratory saves faster than the copy goes,
+    // and the file is copied as it stands and levelled under one shared lock
+    // instead, so a busy laboratory still gets its backup.
     const QString path = source.isEmpty() ? database_file_path() : source;
     if (QFile::exists(file)) return DbError::other(QStringLiteral("%1 exists already").arg(file));
     {
@@ -140,6 +208,13 @@ DbError snapshot_database(const QString& file, const QString& source, SnapshotSt
         return e;
     }
     QFile::setPermissions(file, kPatientCopyMode);
+    // The copy is new and nobody else's: no journal and no sync of SQLite's
+    // own (a copy cut short is removed, or after a crash found by its partial
+    // name). Each step's pages go to the disk as the step ends: written all
+    // at once at the end, they would hold up every save's own sync on the
+    // same disk for as long as that takes.
+    sqlite3_exec(to, "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF", nullptr, nullptr, nullptr);
+    const int written = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
     sqlite3_backup* copy = sqlite3_backup_init(to, "main", from, "main");
     if (!copy) {
         const DbError e = DbError::other(QString::fromUtf8(sqlite3_errmsg(to)));
@@ -161,20 +236,29 @@ DbError snapshot_database(const QString& file, const QString& source, SnapshotSt
         const int copied = sqlite3_backup_pagecount(copy) - sqlite3_backup_remaining(copy);
         if (copied <= last_copied) ++seen.restarts;
         last_copied = copied;
+        if (written >= 0) ::fdatasync(written);
         if (pace().between_steps) pace().between_steps();
         if (pace().pause_ms > 0) QThread::msleep(pace().pause_ms);
     }
     sqlite3_backup_finish(copy);
     const int finished = sqlite3_errcode(to);
     close_both();
+    if (written >= 0) ::close(written);
     if (stats) *stats = seen;
     if (seen.restarts >= pace().restarts_before_locked_copy) {
         // Saves keep coming between the steps: the rest in one short locked copy.
         QFile::remove(file);
         if (stats) stats->one_locked_copy = true;
-        return copy_under_shared_lock(path, file);
+        const DbError e = copy_under_shared_lock(path, file);
+        if (e.ok() && !sync_to_disk(file))
+            return DbError::other(QStringLiteral("%1 cannot be written to the disk").arg(file));
+        return e;
     }
-    if (rc == SQLITE_DONE && (finished == SQLITE_OK || finished == SQLITE_DONE)) return {};
+    if (rc == SQLITE_DONE && (finished == SQLITE_OK || finished == SQLITE_DONE)) {
+        if (sync_to_disk(file)) return {};
+        QFile::remove(file);
+        return DbError::other(QStringLiteral("%1 cannot be written to the disk").arg(file));
+    }
     QFile::remove(file);
     return DbError::from_code(rc == SQLITE_DONE ? finished : rc,
                               QString::fromUtf8(sqlite3_errstr(rc == SQLITE_DONE ? finished : rc)));

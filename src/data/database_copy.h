@@ -13,16 +13,22 @@
 // Writes a snapshot into `file`, which must not exist: of the program's
 // database, or of the file at `source` when one is named. It is copied by
 // SQLite's online backup a step of pages at a time, writers going on between
-// steps; a copy that another workstation's writes made start over three times
-// is made instead by the kernel under one shared lock (the shortest copy
-// under one lock there is). `stats`, when given, says how it went.
+// steps; a copy that other workstations' writes made start over twice is made
+// instead by the kernel as the file stands, then levelled with the file
+// (only the blocks that differ rewritten) under one shared lock: the lock
+// lasts a read of the two files. `stats`, when given, says how it went.
 struct SnapshotStats {
     int steps = 0;
     int restarts = 0;
-    bool one_locked_copy = false; // restarted too often: copied under one shared lock
+    bool one_locked_copy = false; // restarted: copied, then levelled under one shared lock
 };
 DbError snapshot_database(const QString& file, const QString& source = {}, SnapshotStats* stats = nullptr);
-// Tests: pages per step (0: the usual) and what runs between two steps.
+// Writes what the system holds of the file or folder at `path` to the disk
+// (fsync); false when it cannot. A copy is durable before anyone is told it
+// is made, and a rename once its folder is synced.
+bool sync_to_disk(const QString& path);
+// Tests: pages per step (0: the usual) and what runs between two steps (and
+// between the copy as the file stands and its levelling).
 void set_snapshot_steps_for_tests(int pages_per_step, std::function<void()> between_steps = {});
 
 // The check of the file at `path`: what its open says is wrong (another

@@ -135,6 +135,9 @@ BackupResult back_up_database(const QString& folder, const QString& source) {
         QFile::remove(partial);
         return {Outcome::Denied, {}, QString::fromStdString(ec.message())};
     }
+    // The rename is on the disk too before the backup is called made.
+    if (!sync_to_disk(folder))
+        return {Outcome::Denied, {}, QStringLiteral("%1 cannot be written to the disk").arg(folder)};
     return {Outcome::Done, day_file, {}};
 }
 
