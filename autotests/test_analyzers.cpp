@@ -212,6 +212,8 @@ private slots:
     void astm_records_are_read_data();
     void astm_records_are_read();
     void hl7_messages_are_read_data();
+    void the_sample_id_comes_from_its_one_place_data();
+    void the_sample_id_comes_from_its_one_place();
     void hl7_messages_are_read();
     void the_listener_stores_and_acknowledges_over_tcp();
     void nothing_is_half_stored_when_the_listener_dies();
@@ -361,10 +363,6 @@ void TestAnalyzers::hl7_messages_are_read_data() {
         << oru("C1", "61", "OBX|1|NM|GLU^Glucose||95|mg/dl|70-110|N|||F\rOBX|2|NM|K||6.8|mmol/L||HH|||F\r")
         << "61|GLU|95|mg/dl|N;61|K|6.8|mmol/L|HH"
         << "";
-    QTest::newRow("OBR-2 where OBR-3 is empty")
-        << QByteArray("MSH|^~\\&|A|B|||1||ORU^R01|C2|P|2.5\rOBR|1|62||X\rOBX|1|NM|TSH||2.1|uIU/ml\r")
-        << "62|TSH|2.1|uIU/ml|"
-        << "";
     QTest::newRow("its own encoding characters and escapes")
         << QByteArray("MSH#$%@*#A#B###1##ORU$R01#C3#P#2.3\rOBR#1##63\rOBX#1#ST#NOTE##a@F@b@S@c@T@d#x$y\r")
         << "63|NOTE|a#b$c*d|x|"
@@ -376,6 +374,93 @@ void TestAnalyzers::hl7_messages_are_read_data() {
         << "before any OBR";
     QTest::newRow("no MSH") << QByteArray("PID|1\r") << ""
                             << "MSH";
+}
+
+// Each analyzer's sample id is read from the one place its section names,
+// never from another field when that one is empty: a sample id read from the
+// wrong field puts results on another patient's report.
+void TestAnalyzers::the_sample_id_comes_from_its_one_place_data() {
+    QTest::addColumn<QString>("protocol");
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QString>("results");
+    QTest::addColumn<QString>("problem");
+    const QByteArray astm_o3_empty = "H|\\^&\rP|1\rO|1||77|^^^ALB\rR|1|^^^ALB|63.7|g/L\rL|1\r";
+    QTest::newRow("ASTM O3: empty, never O4 instead") << "astm"
+                                                      << "O3" << astm_o3_empty << ""
+                                                      << "place (O3) is empty";
+    QTest::newRow("ASTM O4 where the section says so") << "astm"
+                                                       << "O4" << astm_o3_empty << "77|ALB|63.7|g/L|"
+                                                       << "";
+    QTest::newRow("ASTM O3.2: counter^sample id")
+        << "astm"
+        << "O3.2" << QByteArray("H|\\^&\rO|1|12^5521^1\rR|1|^^^HBA1C|5.9|%\rL|1\r") << "5521|HBA1C|5.9|%|"
+        << "";
+    QTest::newRow("ASTM O3 of counter^sample id is the counter")
+        << "astm"
+        << "O3" << QByteArray("H|\\^&\rO|1|12^5521^1\rR|1|^^^HBA1C|5.9|%\rL|1\r") << "12|HBA1C|5.9|%|"
+        << "";
+    QTest::newRow("ASTM P3: the patient record's id")
+        << "astm"
+        << "P3" << QByteArray("H|\\^&\rP|1|808\rO|1\rR|1|^^^WBC|7.1\rL|1\r") << "808|WBC|7.1||"
+        << "";
+    QTest::newRow("ASTM P4, empty") << "astm"
+                                    << "P4" << QByteArray("H|\\^&\rP|1|808\rO|1\rR|1|^^^WBC|7.1\rL|1\r") << ""
+                                    << "place (P4) is empty";
+    QTest::newRow("ASTM with LF line ends")
+        << "astm"
+        << "O3" << QByteArray("H|\\^&\nO|1|9\nR|1|^^^K|4.1|mmol/L\r\nL|1\n") << "9|K|4.1|mmol/L|"
+        << "";
+    QTest::newRow("ASTM with no result") << "astm"
+                                         << "O3" << QByteArray("H|\\^&\rO|1|9\rL|1\r") << ""
+                                         << "holds no result";
+    const QByteArray obr2_only =
+        "MSH|^~\\&|A|B|||1||ORU^R01|C2|P|2.5\rPID|1||4711\rOBR|1|62||X\rOBX|1|NM|TSH||2.1|uIU/ml\r";
+    QTest::newRow("HL7 OBR3: empty, never OBR-2 instead") << "hl7"
+                                                          << "OBR3" << obr2_only << ""
+                                                          << "place (OBR3) is empty";
+    QTest::newRow("HL7 OBR2 where the section says so") << "hl7"
+                                                        << "OBR2" << obr2_only << "62|TSH|2.1|uIU/ml|"
+                                                        << "";
+    QTest::newRow("HL7 PID3") << "hl7"
+                              << "PID3" << obr2_only << "4711|TSH|2.1|uIU/ml|"
+                              << "";
+    QTest::newRow("HL7 SPM2 before its order (OUL^R22)")
+        << "hl7"
+        << "SPM2"
+        << QByteArray("MSH|^~\\&|A|B|||1||OUL^R22|C3|P|2.5.1\rSPM|1|3301\rOBR|1\rOBX|1|NM|GLU||5.2|mmol/L\r"
+                      "SPM|2|3302\rOBR|2\rOBX|1|NM|GLU||6.1|mmol/L\r")
+        << "3301|GLU|5.2|mmol/L|;3302|GLU|6.1|mmol/L|"
+        << "";
+    QTest::newRow("HL7 SPM2 after its results (ORU^R01 2.5.1)")
+        << "hl7"
+        << "SPM2"
+        << QByteArray("MSH|^~\\&|A|B|||1||ORU^R01|C4|P|2.5.1\rOBR|1\rOBX|1|NM|GLU||5.2|mmol/L\rSPM|1|3303\r")
+        << "3303|GLU|5.2|mmol/L|"
+        << "";
+    QTest::newRow("HL7 SPM2 missing")
+        << "hl7"
+        << "SPM2" << QByteArray("MSH|^~\\&|A|B|||1||OUL^R24|C5|P|2.5.1\rOBR|1\rOBX|1|NM|GLU||5\r") << ""
+        << "place (SPM2) is empty";
+    QTest::newRow("HL7 with LF line ends")
+        << "hl7"
+        << "OBR3" << QByteArray("MSH|^~\\&|A|B|||1||ORU^R01|C6|P|2.3\nOBR|1||64\nOBX|1|NM|K||4.4|mmol/L\n")
+        << "64|K|4.4|mmol/L|"
+        << "";
+    QTest::newRow("HL7 with no result")
+        << "hl7"
+        << "OBR3" << QByteArray("MSH|^~\\&|A|B|||1||ORU^R01|C7|P|2.3\rOBR|1||64\r") << ""
+        << "holds no result";
+}
+
+void TestAnalyzers::the_sample_id_comes_from_its_one_place() {
+    QFETCH(QString, protocol);
+    QFETCH(QString, place);
+    QFETCH(QByteArray, message);
+    if (protocol == "astm")
+        compare_parsed(parse_message(message, place));
+    else
+        compare_parsed(hl7::parse_message(message, place));
 }
 
 void TestAnalyzers::hl7_messages_are_read() {
@@ -406,11 +491,14 @@ void TestAnalyzers::hl7_messages_are_read() {
 
 void TestAnalyzers::the_listener_stores_and_acknowledges_over_tcp() {
     Listener listener(database(), ini("[analyzer counter]\nprotocol=astm\nlisten=0\n"
-                                      "[analyzer chemistry]\nprotocol=hl7\nlisten=0\n"
-                                      "[analyzer broken]\nprotocol=smoke\nlisten=0\n"));
+                                      "[analyzer chemistry]\nprotocol=hl7\nlisten=0\nsample-id=obr3\n"
+                                      "[analyzer broken]\nprotocol=smoke\nlisten=0\n"
+                                      "[analyzer astray]\nprotocol=hl7\nlisten=0\nsample-id=O4\n"));
     const int astm_port = listener.port("counter"), hl7_port = listener.port("chemistry");
     QVERIFY2(astm_port > 0 && hl7_port > 0, qPrintable(listener.log()));
     QVERIFY(listener.log().contains("not used: [analyzer broken]: protocol must be astm or hl7"));
+    QVERIFY(listener.log().contains(
+        "not used: [analyzer astray]: sample-id must be one of OBR3 | OBR2 | PID3 | SPM2"));
 
     QTcpSocket counter;
     counter.connectToHost("127.0.0.1", quint16(astm_port));

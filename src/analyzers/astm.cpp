@@ -74,20 +74,22 @@ QString test_code(const QByteArray& field, const Delimiters& d) {
 
 } // namespace
 
-Parsed parse_message(QByteArrayView records) {
+Parsed parse_message(QByteArrayView records, const QString& sample_id) {
     QList<QByteArray> lines;
-    for (QByteArray line : records.toByteArray().split(kCr)) {
-        while (line.startsWith(kLf))
-            line.remove(0, 1);
+    for (QByteArray line : records.toByteArray().replace("\r\n", "\r").replace('\n', '\r').split(kCr))
         if (!line.trimmed().isEmpty()) lines << line;
-    }
     Parsed out;
     if (lines.isEmpty() || lines[0].size() < 5 || lines[0][0] != 'H')
         return {{}, QStringLiteral("the message does not begin with a header (H) record")};
     const Delimiters d{lines[0][1], lines[0][2], lines[0][3], lines[0][4]};
     if (std::toupper(quint8(lines.last()[0])) != 'L')
         return {{}, QStringLiteral("the message has no terminator (L) record")};
-    QString specimen;
+    // Component `n` (from 0) of field `f` (as the standard counts: the record type is 1).
+    auto part = [&](const QList<QByteArray>& fields, int f, int n) {
+        return unescaped(components(fields.value(f - 1), d).value(n), d);
+    };
+    const bool from_patient = sample_id.startsWith(u'P');
+    QString specimen, patient_id;
     bool order = false;
     for (const QByteArray& line : lines) {
         const QList<QByteArray> fields = line.split(d.field);
@@ -95,15 +97,18 @@ Parsed parse_message(QByteArrayView records) {
         case 'P':
             order = false;
             specimen.clear();
+            patient_id = part(fields, sample_id == QLatin1String("P4") ? 4 : 3, 0);
             break;
         case 'O':
             order = true;
-            specimen = first_component(fields.value(2), d);
-            if (specimen.isEmpty()) specimen = first_component(fields.value(3), d);
+            specimen = from_patient                         ? patient_id
+                       : sample_id == QLatin1String("O3.2") ? part(fields, 3, 1)
+                       : sample_id == QLatin1String("O4")   ? part(fields, 4, 0)
+                                                            : part(fields, 3, 0);
             if (specimen.isEmpty())
                 return {{},
-                        QStringLiteral("an order (O) record names no specimen: %1")
-                            .arg(QString::fromLatin1(line.left(60)))};
+                        QStringLiteral("the sample id's place (%1) is empty for the order record: %2")
+                            .arg(sample_id, QString::fromLatin1(line.left(60)))};
             break;
         case 'R': {
             if (!order) return {{}, QStringLiteral("a result (R) record comes before any order (O) record")};
@@ -117,6 +122,7 @@ Parsed parse_message(QByteArrayView records) {
             break;
         }
     }
+    if (out.results.isEmpty()) out.problem = QStringLiteral("the message holds no result (R) record");
     return out;
 }
 

@@ -28,12 +28,21 @@ QByteArray frame(int number, QByteArrayView text, bool last);
 // frame number 1, a record longer than a frame split over several.
 QList<QByteArray> frames(QByteArrayView records);
 
-// The results of one message (H ... L), or why it cannot be read.
+// Where an analyzer puts the sample id (the report's lab id): O3 (the order
+// record's specimen id, the standard's place), O3.2 (its second component),
+// O4 (the instrument's specimen id), P3 or P4 (the patient record's practice
+// or laboratory patient id). Never another place instead: a sample id read
+// from the wrong field puts results on another patient's report.
+inline const QStringList kSampleIdPlaces = {QStringLiteral("O3"), QStringLiteral("O3.2"),
+                                            QStringLiteral("O4"), QStringLiteral("P3"), QStringLiteral("P4")};
+
+// The results of one message (H ... L), or why it cannot be read. Records
+// may end with CR, LF or CR LF.
 struct Parsed {
     QList<AnalyzerResult> results;
     QString problem;
 };
-Parsed parse_message(QByteArrayView records);
+Parsed parse_message(QByteArrayView records, const QString& sample_id = QStringLiteral("O3"));
 
 } // namespace astm
 

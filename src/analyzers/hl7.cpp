@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 
+#include <utility>
+
 namespace hl7 {
 
 QByteArray frame(QByteArrayView message) {
@@ -43,11 +45,8 @@ struct Encoding {
 
 QList<QByteArray> segments(QByteArrayView message) {
     QList<QByteArray> out;
-    for (QByteArray s : message.toByteArray().split(kCr)) {
-        while (s.startsWith('\n'))
-            s.remove(0, 1);
+    for (const QByteArray& s : message.toByteArray().replace("\r\n", "\r").replace('\n', '\r').split(kCr))
         if (!s.trimmed().isEmpty()) out << s;
-    }
     return out;
 }
 
@@ -106,34 +105,62 @@ QByteArray field(const QByteArray& segment, const Encoding& e, int n) {
 
 } // namespace
 
-Parsed parse_message(QByteArrayView message) {
+Parsed parse_message(QByteArrayView message, const QString& sample_id) {
     const QList<QByteArray> segs = segments(message);
     const auto e = encoding_of(segs);
     if (!e) return {{}, QStringLiteral("the message does not begin with an MSH segment")};
     const QByteArray type = field(segs[0], *e, 9);
-    if (component(type, *e, 0) != QLatin1String("ORU") || component(type, *e, 1) != QLatin1String("R01"))
+    const QString kind = component(type, *e, 0) + u'^' + component(type, *e, 1);
+    if (kind != QLatin1String("ORU^R01") && kind != QLatin1String("OUL^R22") &&
+        kind != QLatin1String("OUL^R24"))
         return {{},
-                QStringLiteral("not a result message (ORU^R01) but %1")
+                QStringLiteral("not a result message (ORU^R01, OUL^R22 or OUL^R24) but %1")
                     .arg(QString::fromLatin1(type.isEmpty() ? QByteArray("one of no type") : type))};
     Parsed out;
-    QString lab_id;
-    bool order = false;
+    const QString place = sample_id.isEmpty() ? QStringLiteral("OBR3") : sample_id;
+    auto missing = [&](const QString& where) {
+        return Parsed{{}, QStringLiteral("the sample id's place (%1) is empty %2").arg(place, where)};
+    };
+    // With SPM2 a specimen segment comes before its order (OUL) or after the
+    // order's results (ORU 2.5.1): the results wait for it.
+    QString patient, lab_id, specimen;
+    qsizetype order_from = -1; // the first result of the order being read
     for (const QByteArray& s : segs) {
         const QByteArray name = s.left(3);
-        if (name == "OBR") {
-            order = true;
-            lab_id = component(field(s, *e, 3), *e);
-            if (lab_id.isEmpty()) lab_id = component(field(s, *e, 2), *e);
+        if (name == "PID") {
+            patient = component(field(s, *e, 3), *e);
+        } else if (name == "SPM" && place == QLatin1String("SPM2")) {
+            specimen = component(field(s, *e, 2), *e);
+            if (specimen.isEmpty()) return missing(QStringLiteral("in an SPM segment"));
+            bool taken = false;
+            for (qsizetype i = std::max<qsizetype>(order_from, 0); i < out.results.size(); ++i)
+                if (out.results[i].lab_id.isEmpty()) out.results[i].lab_id = specimen, taken = true;
+            if (taken) specimen.clear();
+        } else if (name == "OBR") {
+            order_from = out.results.size();
+            if (place == QLatin1String("SPM2")) {
+                lab_id = std::exchange(specimen, QString()); // empty: its SPM follows its results
+                continue;
+            }
+            lab_id = place == QLatin1String("PID3")
+                         ? patient
+                         : component(field(s, *e, place == QLatin1String("OBR2") ? 2 : 3), *e);
             if (lab_id.isEmpty())
-                return {{}, QStringLiteral("an OBR segment names no lab id (OBR-3 or OBR-2)")};
+                return missing(place == QLatin1String("PID3")
+                                   ? QStringLiteral("(no PID segment before the order)")
+                                   : QStringLiteral("in an OBR segment"));
         } else if (name == "OBX") {
-            if (!order) return {{}, QStringLiteral("an OBX segment comes before any OBR segment")};
+            if (order_from < 0) return {{}, QStringLiteral("an OBX segment comes before any OBR segment")};
             AnalyzerResult r{lab_id, component(field(s, *e, 3), *e), component(field(s, *e, 5), *e),
                              component(field(s, *e, 6), *e), component(field(s, *e, 8), *e)};
             if (r.code.isEmpty()) return {{}, QStringLiteral("an OBX segment names no test (OBX-3)")};
             out.results << r;
         }
     }
+    for (const AnalyzerResult& r : out.results)
+        if (r.lab_id.isEmpty())
+            return missing(QStringLiteral("for an order (no SPM segment names its specimen)"));
+    if (out.results.isEmpty()) out.problem = QStringLiteral("the message holds no result (OBX segment)");
     return out;
 }
 

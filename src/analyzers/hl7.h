@@ -29,14 +29,20 @@ private:
     QByteArray buffer_; // from a frame's start byte, while its end has not come
 };
 
-// The results of an ORU^R01 (the lab id from OBR-3, or OBR-2 where OBR-3 is
-// empty; code, value, units and abnormal flag from OBX-3, -5, -6 and -8), or
-// why it cannot be read.
+// Where an analyzer puts the sample id (the report's lab id): OBR3 (the
+// filler's order number, the usual place), OBR2 (the placer's), PID3 (the
+// patient's id) or SPM2 (the specimen's id). Never another place instead.
+inline const QStringList kSampleIdPlaces = {QStringLiteral("OBR3"), QStringLiteral("OBR2"),
+                                            QStringLiteral("PID3"), QStringLiteral("SPM2")};
+
+// The results of an ORU^R01, OUL^R22 or OUL^R24 (the lab id from the place
+// `sample_id` names; code, value, units and abnormal flag from OBX-3, -5, -6
+// and -8), or why it cannot be read. Segments may end with CR, LF or CR LF.
 struct Parsed {
     QList<AnalyzerResult> results;
     QString problem;
 };
-Parsed parse_message(QByteArrayView message);
+Parsed parse_message(QByteArrayView message, const QString& sample_id = QStringLiteral("OBR3"));
 
 // The acknowledgement of `message`: code AA (stored), AE (an error here) or
 // AR (refused), with the reason, in the message's own encoding characters.

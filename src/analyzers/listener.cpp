@@ -64,6 +64,9 @@ ChannelConfig read_channel_config(const QString& ini_path) {
         c.data_bits = ini.value(QStringLiteral("data-bits"), 8).toInt();
         c.stop_bits = ini.value(QStringLiteral("stop-bits"), 1).toInt();
         c.folder = ini.value(QStringLiteral("folder")).toString().trimmed();
+        const QStringList places =
+            c.protocol == QLatin1String("hl7") ? hl7::kSampleIdPlaces : astm::kSampleIdPlaces;
+        c.sample_id = ini.value(QStringLiteral("sample-id"), places.first()).toString().trimmed().toUpper();
         const QString raw_port = ini.value(QStringLiteral("listen")).toString();
         ini.endGroup();
         QString problem;
@@ -71,6 +74,8 @@ ChannelConfig read_channel_config(const QString& ini_path) {
             problem = QStringLiteral("the section has no analyzer name");
         else if (c.protocol != QLatin1String("astm") && c.protocol != QLatin1String("hl7"))
             problem = QStringLiteral("protocol must be astm or hl7");
+        else if (!places.contains(c.sample_id))
+            problem = QStringLiteral("sample-id must be one of %1").arg(places.join(QStringLiteral(" | ")));
         else if (int(tcp) + int(!c.serial.isEmpty()) + int(!c.folder.isEmpty()) != 1)
             problem = QStringLiteral("give exactly one of listen=PORT, serial=DEVICE or folder=PATH");
         else if (tcp && (c.port < 0 || c.port > 65535 || (c.port == 0 && raw_port.trimmed() != "0")))
@@ -116,10 +121,10 @@ namespace {
 ReceivedMessage read_message(const AnalyzerChannel& c, const QByteArray& raw) {
     ReceivedMessage m{c.name, c.protocol, raw, {}, {}};
     if (c.protocol == QLatin1String("astm")) {
-        const astm::Parsed parsed = astm::parse_message(raw);
+        const astm::Parsed parsed = astm::parse_message(raw, c.sample_id);
         std::tie(m.results, m.problem) = std::tie(parsed.results, parsed.problem);
     } else {
-        const hl7::Parsed parsed = hl7::parse_message(raw);
+        const hl7::Parsed parsed = hl7::parse_message(raw, c.sample_id);
         std::tie(m.results, m.problem) = std::tie(parsed.results, parsed.problem);
     }
     return m;

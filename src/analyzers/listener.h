@@ -28,6 +28,9 @@ struct AnalyzerChannel {
     int data_bits = 8;
     int stop_bits = 1;
     QString folder;
+    // Where this analyzer puts the sample id (astm::kSampleIdPlaces,
+    // hl7::kSampleIdPlaces): O3 for ASTM and OBR3 for HL7 unless set.
+    QString sample_id;
 };
 
 struct ChannelConfig {
