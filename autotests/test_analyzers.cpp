@@ -220,6 +220,7 @@ private slots:
     void two_listeners_write_at_once();
     void a_serial_line_is_read_for_real();
     void a_folder_is_read_file_by_file();
+    void messages_are_bounded_and_long_frames_taken();
 };
 
 void TestAnalyzers::astm_frames_are_read_however_the_bytes_come() {
@@ -658,6 +659,53 @@ void TestAnalyzers::a_folder_is_read_file_by_file() {
     QVERIFY(QDir(inbox).entryList(QDir::Files).isEmpty());
     QTest::qWait(2500);
     QCOMPARE(number_of("select count(*) from analyzer_messages"), 2);
+
+    // A link is never followed, whatever it points to; a file past the bound
+    // is kept in part, refused.
+    QVERIFY(QFile::link("/etc/passwd", inbox + "/passwd.hl7"));
+    drop("huge.hl7", "MSH|^~\\&|" + QByteArray(kMostMessageBytes + 10, 'x'));
+    QVERIFY2(listener.wait_for("reader: message 3 refused and kept: incomplete: longer than 1048576 bytes"),
+             qPrintable(listener.log()));
+    QTest::qWait(2500);
+    QCOMPARE(number_of("select count(*) from analyzer_messages"), 3);
+    QCOMPARE(number_of("select length(raw) from analyzer_messages where id = 3"), kKeptOfTooLong);
+    QVERIFY(QFileInfo(inbox + "/passwd.hl7").isSymLink()); // left where it is, unread
+    QVERIFY(!listener.log().contains("passwd.hl7"));
+}
+
+// A frame longer than LIS1-A's 247 characters is taken (instruments send
+// them); a message past the analyzer's bound is kept in part with the reason
+// and its connection cut, over ASTM and HL7 alike.
+void TestAnalyzers::messages_are_bounded_and_long_frames_taken() {
+    Listener listener(database(), ini("[analyzer long]\nprotocol=astm\nlisten=0\nmax-message=4096\n"
+                                      "[analyzer endless]\nprotocol=hl7\nlisten=0\nmax-message=4096\n"));
+    const int astm_port = listener.port("long"), hl7_port = listener.port("endless");
+    QVERIFY2(astm_port > 0 && hl7_port > 0, qPrintable(listener.log()));
+    QTcpSocket line;
+    line.connectToHost("127.0.0.1", quint16(astm_port));
+    QVERIFY(line.waitForConnected(5000));
+    const QByteArray comment = "C|1|I|" + QByteArray(900, 'c') + "|G";
+    const QByteArray records = "H|\\^&\rO|1|88\r" + comment + "\rR|1|^^^K|4.2|mmol/L\rL|1\r";
+    QCOMPARE(exchange(line, QByteArray(1, kEnq)), acks(1));
+    QCOMPARE(exchange(line, frame(1, records, true)), acks(1)); // one frame of about 960 bytes
+    line.write(QByteArray(1, kEot));
+    QVERIFY2(listener.wait_for("long: message 1 stored: 1 result for lab id 88"), qPrintable(listener.log()));
+    // Past the bound: refused, kept in part, the line cut.
+    QCOMPARE(exchange(line, QByteArray(1, kEnq)), acks(1));
+    const QByteArray big = "H|\\^&\rO|1|89\r" + QByteArray(5000, 'z') + "\r";
+    QCOMPARE(exchange(line, frame(1, big, false)), QByteArray(1, kNak));
+    QVERIFY(listener.wait_for("long: message 2 refused and kept: incomplete: longer than 4096 bytes"));
+    QTRY_VERIFY(line.state() == QAbstractSocket::UnconnectedState);
+
+    QTcpSocket endless;
+    endless.connectToHost("127.0.0.1", quint16(hl7_port));
+    QVERIFY(endless.waitForConnected(5000));
+    endless.write(QByteArray(1, hl7::kStart) + "MSH|^~\\&|" + QByteArray(20000, 'e'));
+    QVERIFY(endless.waitForBytesWritten(5000));
+    QVERIFY2(listener.wait_for("endless: message 3 refused and kept: incomplete: longer than 4096 bytes"),
+             qPrintable(listener.log()));
+    QTRY_VERIFY(endless.state() == QAbstractSocket::UnconnectedState);
+    QCOMPARE(number_of("select count(*) from analyzer_messages"), 3);
 }
 
 TAVORA_TEST_MAIN(TestAnalyzers)

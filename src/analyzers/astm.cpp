@@ -128,9 +128,9 @@ Parsed parse_message(QByteArrayView records, const QString& sample_id) {
 
 } // namespace astm
 
-AstmLink::AstmLink(Deliver deliver, Abandon abandon, Log log, int receiver_timeout_ms)
+AstmLink::AstmLink(Deliver deliver, Abandon abandon, Log log, int receiver_timeout_ms, qsizetype most)
     : deliver_(std::move(deliver)), abandon_(std::move(abandon)), log_(std::move(log)),
-      timeout_ms_(receiver_timeout_ms) {}
+      timeout_ms_(receiver_timeout_ms), most_(most) {}
 
 qint64 AstmLink::deadline() const {
     return state_ == State::Idle ? -1 : last_ms_ + timeout_ms_;
@@ -174,10 +174,10 @@ QByteArray AstmLink::receive(QByteArrayView bytes, qint64 now_ms) {
                     reply += take_frame(frame_);
                     frame_.clear();
                     in_frame_ = false;
-                } else if (frame_.size() > 2 * kFrameText) {
-                    in_frame_ = false; // no frame is this long
+                } else if (message_.size() + record_.size() + frame_.size() > most_ + 8) {
+                    in_frame_ = false; // the message is past its bound within this frame
+                    reply += refuse_too_long(frame_.mid(2));
                     frame_.clear();
-                    reply += kNak;
                 }
                 continue;
             }
@@ -222,6 +222,8 @@ QByteArray AstmLink::take_frame(const QByteArray& f) {
         if (f == accepted_) return QByteArray(1, kAck);
         fault = QStringLiteral("frame number %1 where %2 was due").arg(number).arg(expected_);
     }
+    if (fault.isEmpty() && message_.size() + record_.size() + n > most_)
+        return refuse_too_long(f.mid(2, n - 7));
     if (fault.isEmpty()) {
         const QByteArray record_before = record_, message_before = message_;
         delivered_this_frame_ = 0;
@@ -246,6 +248,20 @@ QByteArray AstmLink::take_frame(const QByteArray& f) {
                  .arg(fault,
                       failures_ >= 6 ? QStringLiteral("; the analyzer gives up this transfer") : QString()));
     return QByteArray(1, kNak);
+}
+
+QByteArray AstmLink::refuse_too_long(QByteArrayView text) {
+    // What came of the message is kept in part, with why; the transfer is
+    // refused and the line is to be cut.
+    if (abandon_)
+        abandon_((message_ + record_ + text.toByteArray()).left(kKeptOfTooLong),
+                 QStringLiteral("longer than %1 bytes: cut off").arg(most_));
+    message_.clear();
+    record_.clear();
+    cut_ = true;
+    state_ = State::Idle;
+    if (log_) log_(QStringLiteral("frame refused (NAK): the message is longer than %1 bytes").arg(most_));
+    return QByteArray(1, astm::kNak);
 }
 
 bool AstmLink::accept_text(QByteArrayView text, bool last) {

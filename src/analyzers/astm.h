@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <utility>
 
 // ASTM as the analyzers speak it: the low level of CLSI LIS1-A (ENQ, framed
 // text with a checksum, ACK or NAK per frame, EOT) and the records of LIS2-A2
@@ -60,7 +61,12 @@ public:
     using Abandon = std::function<void(const QByteArray& records, const QString& why)>;
     using Log = std::function<void(const QString& line)>;
 
-    AstmLink(Deliver deliver, Abandon abandon, Log log = {}, int receiver_timeout_ms = 30000);
+    // `most`: the longest message taken (frames may be as long: LIS1-A's 247
+    // characters are a maximum many instruments exceed). A longer one is
+    // kept in part (its first kKeptOfTooLong bytes) with the reason, the
+    // transfer is refused, and cut() says the line is to be cut.
+    AstmLink(Deliver deliver, Abandon abandon, Log log = {}, int receiver_timeout_ms = 30000,
+             qsizetype most = kMostMessageBytes);
 
     // The bytes received at `now_ms` (a steady clock); returns what to send back.
     QByteArray receive(QByteArrayView bytes, qint64 now_ms);
@@ -72,17 +78,22 @@ public:
     // When tick must run next (-1: no transfer open).
     qint64 deadline() const;
     bool idle() const { return state_ == State::Idle; }
+    // Whether a message grew past the bound since last asked.
+    bool take_cut() { return std::exchange(cut_, false); }
 
 private:
     enum class State { Idle, Transfer };
     QByteArray take_frame(const QByteArray& frame);
     bool accept_text(QByteArrayView text, bool last);
+    QByteArray refuse_too_long(QByteArrayView text);
     void end_transfer(const QString& why);
 
     Deliver deliver_;
     Abandon abandon_;
     Log log_;
     int timeout_ms_;
+    qsizetype most_;
+    bool cut_ = false;
     State state_ = State::Idle;
     qint64 last_ms_ = 0;
     int expected_ = 1;      // frame number expected next

@@ -24,6 +24,11 @@ QList<QByteArray> MllpReader::feed(QByteArrayView bytes) {
             continue;
         }
         buffer_ += c;
+        if (buffer_.size() > most_ + 3) {
+            too_long_ = buffer_.mid(1, kKeptOfTooLong);
+            buffer_.clear();
+            continue;
+        }
         if (c == kCr && buffer_.size() >= 2 && buffer_[buffer_.size() - 2] == kEnd) {
             out << buffer_.mid(1, buffer_.size() - 3);
             buffer_.clear();

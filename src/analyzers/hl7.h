@@ -7,6 +7,9 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+#include <utility>
+
 // HL7 version 2 as the analyzers send results: ORU^R01 messages in MLLP
 // frames (0x0B message 0x1C 0x0D), each answered by an ACK once it is stored.
 
@@ -20,13 +23,19 @@ QByteArray frame(QByteArrayView message);
 // bytes before a frame's start are dropped.
 class MllpReader {
 public:
+    explicit MllpReader(qsizetype most = kMostMessageBytes) : most_(most) {}
     QList<QByteArray> feed(QByteArrayView bytes);
     bool inside_message() const { return !buffer_.isEmpty(); }
     // What came of a message whose frame never ended (without its start byte).
     QByteArray unfinished() const { return buffer_.mid(1); }
+    // The first kKeptOfTooLong bytes of a message that grew past the bound
+    // (once; the rest of it is not read): the connection is to be cut.
+    std::optional<QByteArray> take_too_long() { return std::exchange(too_long_, std::nullopt); }
 
 private:
+    qsizetype most_;
     QByteArray buffer_; // from a frame's start byte, while its end has not come
+    std::optional<QByteArray> too_long_;
 };
 
 // Where an analyzer puts the sample id (the report's lab id): OBR3 (the

@@ -8,12 +8,19 @@
 #include <QFile>
 #include <QHash>
 #include <QSerialPort>
+#include <QSet>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <tuple>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -67,6 +74,9 @@ ChannelConfig read_channel_config(const QString& ini_path) {
         const QStringList places =
             c.protocol == QLatin1String("hl7") ? hl7::kSampleIdPlaces : astm::kSampleIdPlaces;
         c.sample_id = ini.value(QStringLiteral("sample-id"), places.first()).toString().trimmed().toUpper();
+        bool bound_ok = true;
+        c.max_message =
+            ini.value(QStringLiteral("max-message"), kMostMessageBytes).toString().toLongLong(&bound_ok);
         const QString raw_port = ini.value(QStringLiteral("listen")).toString();
         ini.endGroup();
         QString problem;
@@ -74,6 +84,8 @@ ChannelConfig read_channel_config(const QString& ini_path) {
             problem = QStringLiteral("the section has no analyzer name");
         else if (c.protocol != QLatin1String("astm") && c.protocol != QLatin1String("hl7"))
             problem = QStringLiteral("protocol must be astm or hl7");
+        else if (!bound_ok || c.max_message < 1024)
+            problem = QStringLiteral("max-message must be a number of bytes, at least 1024");
         else if (!places.contains(c.sample_id))
             problem = QStringLiteral("sample-id must be one of %1").arg(places.join(QStringLiteral(" | ")));
         else if (int(tcp) + int(!c.serial.isEmpty()) + int(!c.folder.isEmpty()) != 1)
@@ -155,7 +167,8 @@ public:
               [this](const QString& line) {
                   log_(QStringLiteral("%1 (%2): %3").arg(channel_.name, peer_, line));
               },
-              astm_timeout_ms) {
+              astm_timeout_ms, channel.max_message),
+          mllp_(channel.max_message) {
         clock_.start();
         connect(device_, &QIODevice::readyRead, this, [this] { read(); });
         if (auto* socket = qobject_cast<QAbstractSocket*>(device_))
@@ -180,9 +193,18 @@ private:
         if (channel_.protocol == QLatin1String("astm")) {
             const QByteArray reply = link_.receive(bytes, clock_.elapsed());
             if (!reply.isEmpty()) device_->write(reply);
+            if (link_.take_cut()) cut();
             return;
         }
-        for (const QByteArray& raw : mllp_.feed(bytes)) {
+        const QList<QByteArray> messages = mllp_.feed(bytes);
+        if (const auto too_long = mllp_.take_too_long()) {
+            store_message(
+                incomplete(channel_, *too_long,
+                           QStringLiteral("longer than %1 bytes: cut off").arg(channel_.max_message)),
+                log_);
+            return cut();
+        }
+        for (const QByteArray& raw : messages) {
             const ReceivedMessage message = read_message(channel_, raw);
             const QString failure = store_message(message, log_);
             // Acknowledged only now that it is stored (or could not be).
@@ -194,6 +216,16 @@ private:
         }
     }
 
+    // A message past the bound: a connection is cut (what it sends is not
+    // read any further); a serial line cannot be, and its link refuses the
+    // rest of the transfer.
+    void cut() {
+        log_(QStringLiteral("%1 (%2): a message longer than %3 bytes; the connection is cut")
+                 .arg(channel_.name, peer_)
+                 .arg(channel_.max_message));
+        if (auto* socket = qobject_cast<QAbstractSocket*>(device_)) socket->disconnectFromHost();
+    }
+
     // The analyzer hung up, or the line went away (nothing more is read from
     // it then): what it sent of an unfinished message is kept.
     void closed(bool read_rest) {
@@ -203,7 +235,7 @@ private:
             store_message(incomplete(channel_, mllp_.unfinished(),
                                      QStringLiteral("the connection closed before the message's end")),
                           log_);
-        mllp_ = {};
+        mllp_ = hl7::MllpReader(channel_.max_message);
     }
 
     // A pseudo-terminal whose other end closed reads as a ReadError, a device
@@ -249,19 +281,25 @@ public:
     void look() {
         QDir dir(channel_.folder);
         QHash<QString, qint64> sizes;
-        for (const QFileInfo& f : dir.entryInfoList(QDir::Files, QDir::Name)) {
+        struct stat folder {};
+        if (::stat(QFile::encodeName(dir.absolutePath()).constData(), &folder) != 0) return;
+        // Links are never followed (a link could lead anywhere on the system).
+        for (const QFileInfo& f :
+             dir.entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Name)) {
             sizes.insert(f.fileName(), f.size());
             if (seen_.value(f.fileName(), -1) != f.size()) continue; // still being written
-            QFile file(f.filePath());
-            if (!file.open(QIODevice::ReadOnly)) continue;
-            const QByteArray bytes = file.readAll();
-            file.close();
+            const auto bytes = take_file(f, folder.st_gid);
+            if (!bytes) continue;
             // An HL7 file may hold its message in an MLLP frame.
-            const QList<QByteArray> framed = channel_.protocol == QLatin1String("hl7")
-                                                 ? hl7::MllpReader().feed(bytes)
+            const QList<QByteArray> framed = channel_.protocol == QLatin1String("hl7") && !bytes->too_long
+                                                 ? hl7::MllpReader(channel_.max_message).feed(bytes->text)
                                                  : QList<QByteArray>();
-            ReceivedMessage m = read_message(channel_, framed.isEmpty() ? bytes : framed[0]);
-            m.raw = bytes;
+            ReceivedMessage m =
+                bytes->too_long
+                    ? incomplete(channel_, bytes->text,
+                                 QStringLiteral("longer than %1 bytes: cut off").arg(channel_.max_message))
+                    : read_message(channel_, framed.isEmpty() ? bytes->text : framed[0]);
+            m.raw = bytes->text;
             log_(QStringLiteral("%1: received the file %2").arg(channel_.name, f.fileName()));
             if (!store_message(m, log_).isEmpty()) continue;
             dir.mkpath(QStringLiteral("stored"));
@@ -279,6 +317,54 @@ public:
     }
 
 private:
+    struct FileText {
+        QByteArray text;
+        bool too_long = false; // only its first kKeptOfTooLong bytes read
+    };
+
+    // A file's bytes, when it is a regular file (opened without following a
+    // link, so that nothing can be swapped in between the look and the read)
+    // whose owner is of the folder's group (the laboratory's); nothing
+    // otherwise, said once in the log.
+    std::optional<FileText> take_file(const QFileInfo& f, gid_t group) {
+        const int fd = ::open(QFile::encodeName(f.filePath()).constData(),
+                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat st {};
+        QString refusal;
+        if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+            refusal = QStringLiteral("not a regular file");
+        else if (!of_group(st.st_uid, group))
+            refusal = QStringLiteral("its owner is not of the folder's group");
+        if (!refusal.isEmpty()) {
+            if (fd >= 0) ::close(fd);
+            if (!refused_.contains(f.fileName()))
+                log_(QStringLiteral("%1: the file %2 is not taken (%3)")
+                         .arg(channel_.name, f.fileName(), refusal));
+            refused_.insert(f.fileName());
+            return std::nullopt;
+        }
+        FileText out;
+        out.too_long = st.st_size > channel_.max_message;
+        QFile file;
+        if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        out.text = file.read(out.too_long ? kKeptOfTooLong : channel_.max_message + 1);
+        return out;
+    }
+
+    static bool of_group(uid_t uid, gid_t group) {
+        const passwd* user = ::getpwuid(uid);
+        if (!user) return false;
+        if (user->pw_gid == group) return true;
+        const struct group* g = ::getgrgid(group);
+        for (char** member = g ? g->gr_mem : nullptr; member && *member; ++member)
+            if (qstrcmp(*member, user->pw_name) == 0) return true;
+        return false;
+    }
+
+    QSet<QString> refused_;
     AnalyzerChannel channel_;
     AnalyzerListener::Log log_;
     QHash<QString, qint64> seen_;

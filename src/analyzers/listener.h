@@ -31,6 +31,8 @@ struct AnalyzerChannel {
     // Where this analyzer puts the sample id (astm::kSampleIdPlaces,
     // hl7::kSampleIdPlaces): O3 for ASTM and OBR3 for HL7 unless set.
     QString sample_id;
+    // The longest message taken (max-message, in bytes).
+    qsizetype max_message = kMostMessageBytes;
 };
 
 struct ChannelConfig {

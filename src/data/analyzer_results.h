@@ -30,6 +30,12 @@ struct ReceivedMessage {
     QString problem; // empty: the message was understood
 };
 
+// A message is at most this long unless its analyzer's section says
+// otherwise (max-message); of one longer, the first kKeptOfTooLong bytes are
+// kept with the reason.
+inline constexpr qsizetype kMostMessageBytes = 1 << 20;
+inline constexpr qsizetype kKeptOfTooLong = 64 << 10;
+
 // The lab id as analyzers write it, as the laboratory's lab ids read: blanks
 // around it dropped, and a whole number without leading zeros.
 QString canonical_lab_id(const QString& specimen_id);
