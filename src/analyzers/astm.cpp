@@ -74,7 +74,7 @@ QString test_code(const QByteArray& field, const Delimiters& d) {
 
 } // namespace
 
-Parsed parse_message(QByteArrayView records, const QString& sample_id) {
+Parsed parse_message(QByteArrayView records, const QString& sample_id, int value_component) {
     QList<QByteArray> lines;
     for (QByteArray line : records.toByteArray().replace("\r\n", "\r").replace('\n', '\r').split(kCr))
         if (!line.trimmed().isEmpty()) lines << line;
@@ -112,7 +112,9 @@ Parsed parse_message(QByteArrayView records, const QString& sample_id) {
             break;
         case 'R': {
             if (!order) return {{}, QStringLiteral("a result (R) record comes before any order (O) record")};
-            AnalyzerResult r{specimen, test_code(fields.value(2), d), first_component(fields.value(3), d),
+            const QString value = value_component > 0 ? part(fields, 4, value_component - 1)
+                                                      : first_component(fields.value(3), d);
+            AnalyzerResult r{specimen, test_code(fields.value(2), d), value,
                              first_component(fields.value(4), d), first_component(fields.value(6), d)};
             if (r.code.isEmpty()) return {{}, QStringLiteral("a result (R) record names no test")};
             out.results << r;

@@ -43,7 +43,10 @@ struct Parsed {
     QList<AnalyzerResult> results;
     QString problem;
 };
-Parsed parse_message(QByteArrayView records, const QString& sample_id = QStringLiteral("O3"));
+// `value_component`: which component (from 1) of a result's value holds it,
+// for an analyzer that sends the value in parts; 0: the first non-empty one.
+Parsed parse_message(QByteArrayView records, const QString& sample_id = QStringLiteral("O3"),
+                     int value_component = 0);
 
 } // namespace astm
 

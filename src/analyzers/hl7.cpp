@@ -156,8 +156,16 @@ Parsed parse_message(QByteArrayView message, const QString& sample_id) {
                                    : QStringLiteral("in an OBR segment"));
         } else if (name == "OBX") {
             if (order_from < 0) return {{}, QStringLiteral("an OBX segment comes before any OBR segment")};
-            AnalyzerResult r{lab_id, component(field(s, *e, 3), *e), component(field(s, *e, 5), *e),
-                             component(field(s, *e, 6), *e), component(field(s, *e, 8), *e)};
+            // A structured numeric value (SN) in its parts: comparator,
+            // number, separator or suffix, number (">^90" is >90, "^1^:^128" is 1:128).
+            const QByteArray value = field(s, *e, 5);
+            const QString shown =
+                component(field(s, *e, 2), *e).compare(QLatin1String("SN"), Qt::CaseInsensitive) == 0
+                    ? component(value, *e, 0) + component(value, *e, 1) + component(value, *e, 2) +
+                          component(value, *e, 3)
+                    : component(value, *e);
+            AnalyzerResult r{lab_id, component(field(s, *e, 3), *e), shown, component(field(s, *e, 6), *e),
+                             component(field(s, *e, 8), *e)};
             if (r.code.isEmpty()) return {{}, QStringLiteral("an OBX segment names no test (OBX-3)")};
             out.results << r;
         }
@@ -167,6 +175,16 @@ Parsed parse_message(QByteArrayView message, const QString& sample_id) {
             return missing(QStringLiteral("for an order (no SPM segment names its specimen)"));
     if (out.results.isEmpty()) out.problem = QStringLiteral("the message holds no result (OBX segment)");
     return out;
+}
+
+QString message_key(QByteArrayView message) {
+    const QList<QByteArray> segs = segments(message);
+    const auto e = encoding_of(segs);
+    if (!e) return {};
+    const QString control = component(field(segs[0], *e, 10), *e);
+    if (control.isEmpty()) return {};
+    return QStringLiteral("hl7:%1^%2^%3")
+        .arg(component(field(segs[0], *e, 3), *e), component(field(segs[0], *e, 4), *e), control);
 }
 
 QByteArray acknowledgement(QByteArrayView message, const char* code, const QString& reason) {

@@ -53,6 +53,11 @@ struct Parsed {
 };
 Parsed parse_message(QByteArrayView message, const QString& sample_id = QStringLiteral("OBR3"));
 
+// What names a message wherever it is sent again: its sending application
+// and facility (MSH-3, MSH-4) with its control id (MSH-10); empty without a
+// control id.
+QString message_key(QByteArrayView message);
+
 // The acknowledgement of `message`: code AA (stored), AE (an error here) or
 // AR (refused), with the reason, in the message's own encoding characters.
 QByteArray acknowledgement(QByteArrayView message, const char* code, const QString& reason = {});

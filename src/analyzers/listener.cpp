@@ -3,6 +3,7 @@
 #include "astm.h"
 #include "hl7.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -74,6 +75,8 @@ ChannelConfig read_channel_config(const QString& ini_path) {
         const QStringList places =
             c.protocol == QLatin1String("hl7") ? hl7::kSampleIdPlaces : astm::kSampleIdPlaces;
         c.sample_id = ini.value(QStringLiteral("sample-id"), places.first()).toString().trimmed().toUpper();
+        bool component_ok = true;
+        c.value_component = ini.value(QStringLiteral("value-component"), 0).toString().toInt(&component_ok);
         bool bound_ok = true;
         c.max_message =
             ini.value(QStringLiteral("max-message"), kMostMessageBytes).toString().toLongLong(&bound_ok);
@@ -84,6 +87,8 @@ ChannelConfig read_channel_config(const QString& ini_path) {
             problem = QStringLiteral("the section has no analyzer name");
         else if (c.protocol != QLatin1String("astm") && c.protocol != QLatin1String("hl7"))
             problem = QStringLiteral("protocol must be astm or hl7");
+        else if (!component_ok || c.value_component < 0 || c.value_component > 20)
+            problem = QStringLiteral("value-component must be a component's number, 1 to 20");
         else if (!bound_ok || c.max_message < 1024)
             problem = QStringLiteral("max-message must be a number of bytes, at least 1024");
         else if (!places.contains(c.sample_id))
@@ -114,15 +119,20 @@ QString store_message(const ReceivedMessage& message, const std::function<void(c
         return id.error.description.isEmpty() ? QStringLiteral("the database refused it")
                                               : id.error.description;
     }
-    if (message.problem.isEmpty())
+    if (id.value.again)
+        log(QStringLiteral(
+                "%1: message %2 came again (it had no acknowledgement): acknowledged, not stored again")
+                .arg(message.analyzer)
+                .arg(id.value.id));
+    else if (message.problem.isEmpty())
         log(QStringLiteral("%1: message %2 stored: %3")
                 .arg(message.analyzer)
-                .arg(id.value)
+                .arg(id.value.id)
                 .arg(results_summary(message.results)));
     else
         log(QStringLiteral("%1: message %2 refused and kept: %3")
                 .arg(message.analyzer)
-                .arg(id.value)
+                .arg(id.value.id)
                 .arg(message.problem));
     return {};
 }
@@ -133,11 +143,20 @@ namespace {
 ReceivedMessage read_message(const AnalyzerChannel& c, const QByteArray& raw) {
     ReceivedMessage m{c.name, c.protocol, raw, {}, {}};
     if (c.protocol == QLatin1String("astm")) {
-        const astm::Parsed parsed = astm::parse_message(raw, c.sample_id);
+        const astm::Parsed parsed = astm::parse_message(raw, c.sample_id, c.value_component);
         std::tie(m.results, m.problem) = std::tie(parsed.results, parsed.problem);
+        // The same records from the same analyzer are the same message (its
+        // header's date and time tell one run from the next).
+        QByteArray records = raw;
+        m.key =
+            c.name + u':' +
+            QString::fromLatin1(QCryptographicHash::hash(records.replace("\r\n", "\r").replace('\n', '\r'),
+                                                         QCryptographicHash::Sha256)
+                                    .toHex());
     } else {
         const hl7::Parsed parsed = hl7::parse_message(raw, c.sample_id);
         std::tie(m.results, m.problem) = std::tie(parsed.results, parsed.problem);
+        m.key = hl7::message_key(raw);
     }
     return m;
 }

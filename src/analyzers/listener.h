@@ -31,6 +31,9 @@ struct AnalyzerChannel {
     // Where this analyzer puts the sample id (astm::kSampleIdPlaces,
     // hl7::kSampleIdPlaces): O3 for ASTM and OBR3 for HL7 unless set.
     QString sample_id;
+    // ASTM: which component (from 1) of a result's value holds it
+    // (value-component; 0: the first non-empty one).
+    int value_component = 0;
     // The longest message taken (max-message, in bytes).
     qsizetype max_message = kMostMessageBytes;
 };

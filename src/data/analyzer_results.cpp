@@ -41,29 +41,40 @@ QString canonical_lab_id(const QString& specimen_id) {
     return t.mid(first);
 }
 
-DbResult<qint64> store_analyzer_message(const ReceivedMessage& message) {
-    qint64 id = 0;
+DbResult<StoredMessage> store_analyzer_message(const ReceivedMessage& message) {
+    StoredMessage out;
     const DbError e = in_transaction([&]() -> DbError {
+        if (!message.key.isEmpty()) {
+            auto before = select_first(
+                QStringLiteral("SELECT id FROM analyzer_messages WHERE message_key = ? ORDER BY id LIMIT 1"),
+                {message.key});
+            if (!before.ok()) return before.error;
+            if (before.value) {
+                out = {before.value->value(0).toLongLong(), true};
+                return {};
+            }
+        }
         auto row = select_first(
-            QStringLiteral("INSERT INTO analyzer_messages (analyzer, protocol, received_at, raw, problem) "
-                           "VALUES (?, ?, ?, ?, ?) RETURNING id"),
-            {message.analyzer, message.protocol, now_text(), message.raw, stored_text(message.problem)});
+            QStringLiteral("INSERT INTO analyzer_messages (analyzer, protocol, received_at, raw, problem, "
+                           "message_key) VALUES (?, ?, ?, ?, ?, ?) RETURNING id"),
+            {message.analyzer, message.protocol, now_text(), message.raw, stored_text(message.problem),
+             message.problem.isEmpty() && !message.key.isEmpty() ? message.key : QStringLiteral("")});
         if (!row.ok()) return row.error;
         if (!row.value) return DbError::other(QStringLiteral("the message was not stored"));
-        id = row.value->value(0).toLongLong();
+        out.id = row.value->value(0).toLongLong();
         if (!message.problem.isEmpty()) return {};
         for (const AnalyzerResult& r : message.results)
             if (DbError failed =
                     execute(QStringLiteral("INSERT INTO pending_results (message_id, lab_id, code, value, "
                                            "units, flag) VALUES (?, ?, ?, ?, ?, ?)"),
-                            {id, canonical_lab_id(r.lab_id), stored_text(r.code), stored_text(r.value),
+                            {out.id, canonical_lab_id(r.lab_id), stored_text(r.code), stored_text(r.value),
                              stored_text(r.units), stored_text(r.flag)});
                 !failed.ok())
                 return failed;
         return {};
     });
-    if (!e.ok()) return {0, e};
-    return {id, {}};
+    if (!e.ok()) return {{}, e};
+    return {out, {}};
 }
 
 DbResult<QList<PendingResult>> pending_results_for(const QString& lab_id) {

@@ -28,6 +28,10 @@ struct ReceivedMessage {
     QByteArray raw;   // as it came
     QList<AnalyzerResult> results;
     QString problem; // empty: the message was understood
+    // What names the message wherever it is sent again (HL7: the sending
+    // application and facility with the control id; ASTM: the analyzer with
+    // a hash of the records); empty: none.
+    QString key = {};
 };
 
 // A message is at most this long unless its analyzer's section says
@@ -41,8 +45,14 @@ inline constexpr qsizetype kKeptOfTooLong = 64 << 10;
 QString canonical_lab_id(const QString& specimen_id);
 
 // Stores the message and its results in one transaction (a refused one with
-// its problem and no results); the message's id.
-DbResult<qint64> store_analyzer_message(const ReceivedMessage& message);
+// its problem and no results); the message's id. A message whose key names
+// one stored before (sent again: the analyzer had no acknowledgement of it)
+// is not stored again: the id of the first, with `again` set.
+struct StoredMessage {
+    qint64 id = 0;
+    bool again = false;
+};
+DbResult<StoredMessage> store_analyzer_message(const ReceivedMessage& message);
 
 // A result not taken yet.
 struct PendingResult {

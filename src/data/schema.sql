@@ -241,8 +241,10 @@ CREATE TABLE analyzer_messages (
     protocol    TEXT COLLATE NOCASE NOT NULL,
     received_at TEXT NOT NULL,
     raw         BLOB NOT NULL,
-    problem     TEXT NOT NULL DEFAULT ''
+    problem     TEXT NOT NULL DEFAULT '',
+    message_key TEXT NOT NULL DEFAULT ''
 ) STRICT;
+CREATE INDEX analyzer_messages_key ON analyzer_messages (message_key) WHERE message_key <> '';
 
 -- One result of an analyzer's message, as sent: the lab id it is for, the
 -- analyzer's code, value, units and abnormal flag. The Save or Modify of the
@@ -294,4 +296,4 @@ INSERT INTO settings (name, value) VALUES ('journal-chain-from', '1');
 -- The file says whose it is and which version of the schema it holds; the
 -- program opens nothing else.
 PRAGMA application_id = 1414941762;
-PRAGMA user_version = 7;
+PRAGMA user_version = 8;

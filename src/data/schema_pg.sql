@@ -263,8 +263,10 @@ CREATE TABLE analyzer_messages (
     protocol    citext NOT NULL,
     received_at text NOT NULL,
     raw         bytea NOT NULL,
-    problem     text NOT NULL DEFAULT ''
+    problem     text NOT NULL DEFAULT '',
+    message_key text NOT NULL DEFAULT ''
 );
+CREATE INDEX analyzer_messages_key ON analyzer_messages (message_key) WHERE message_key <> '';
 
 -- One result of an analyzer's message, as sent: the lab id it is for, the
 -- analyzer's code, value, units and abnormal flag. The Save or Modify of the
@@ -319,4 +321,4 @@ CREATE TABLE tavora_meta (
     application_id bigint NOT NULL,
     schema_version bigint NOT NULL
 );
-INSERT INTO tavora_meta VALUES (1414941762, 7);
+INSERT INTO tavora_meta VALUES (1414941762, 8);

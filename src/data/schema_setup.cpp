@@ -225,6 +225,9 @@ constexpr UpgradeStep kUpgradeSteps[] = {
         "INSERT OR IGNORE INTO settings (name, value) SELECT 'journal-chain-from', CAST(coalesce("
         " (SELECT min(id) FROM change_log WHERE row_hash <> ''), (SELECT max(id) + 1 FROM change_log), 1)"
         " AS TEXT)"},
+    {8, "ALTER TABLE analyzer_messages ADD COLUMN message_key TEXT NOT NULL DEFAULT '';"
+        "CREATE INDEX IF NOT EXISTS analyzer_messages_key ON analyzer_messages (message_key)"
+        " WHERE message_key <> ''"},
 };
 
 // The same history on a server, from the first version a server held (5).
@@ -255,6 +258,9 @@ constexpr UpgradeStep kServerUpgradeSteps[] = {
         "INSERT INTO settings (name, value) SELECT 'journal-chain-from', CAST(coalesce("
         " (SELECT min(id) FROM change_log WHERE row_hash <> ''), (SELECT max(id) + 1 FROM change_log), 1)"
         " AS text) ON CONFLICT (name) DO NOTHING"},
+    {8, "ALTER TABLE analyzer_messages ADD COLUMN IF NOT EXISTS message_key text NOT NULL DEFAULT '';"
+        "CREATE INDEX IF NOT EXISTS analyzer_messages_key ON analyzer_messages (message_key)"
+        " WHERE message_key <> ''"},
 };
 static_assert(std::end(kServerUpgradeSteps)[-1].version == kSchemaVersion,
               "the server's history ends here too");
