@@ -221,6 +221,7 @@ private slots:
     void a_serial_line_is_read_for_real();
     void a_folder_is_read_file_by_file();
     void messages_are_bounded_and_long_frames_taken();
+    void several_analyzers_on_one_port_are_named_by_their_headers();
 };
 
 void TestAnalyzers::astm_frames_are_read_however_the_bytes_come() {
@@ -731,6 +732,22 @@ void TestAnalyzers::messages_are_bounded_and_long_frames_taken() {
              qPrintable(listener.log()));
     QTRY_VERIFY(endless.state() == QAbstractSocket::UnconnectedState);
     QCOMPARE(number_of("select count(*) from analyzer_messages"), 3);
+}
+
+void TestAnalyzers::several_analyzers_on_one_port_are_named_by_their_headers() {
+    QCOMPARE(hl7::sender_name(oru("C1", "61", "")), QString("CHEM LAB")); // MSH-3 and MSH-4
+    QCOMPARE(astm::sender_name("H|\\^&|||\rL|1\r"), QString());           // none: the section's name
+    Listener listener(database(), ini("[analyzer shared port]\nprotocol=astm\nlisten=0\nsender=header\n"
+                                      "[analyzer odd]\nprotocol=astm\nlisten=0\nsender=both\n"));
+    const int port = listener.port("shared port");
+    QVERIFY2(port > 0, qPrintable(listener.log()));
+    QVERIFY(listener.log().contains("not used: [analyzer odd]: sender must be section or header"));
+    QTcpSocket line;
+    line.connectToHost("127.0.0.1", quint16(port));
+    QVERIFY(line.waitForConnected(5000));
+    QVERIFY(send_astm(line, kRecords));
+    QVERIFY2(listener.wait_for("Counter: message 1 stored: 4 results"), qPrintable(listener.log()));
+    QCOMPARE(number_of("select count(*) from analyzer_messages where analyzer = 'Counter'"), 1);
 }
 
 TAVORA_TEST_MAIN(TestAnalyzers)

@@ -128,6 +128,13 @@ Parsed parse_message(QByteArrayView records, const QString& sample_id, int value
     return out;
 }
 
+QString sender_name(QByteArrayView records) {
+    const QByteArray header = records.toByteArray().replace('\n', '\r').split(kCr).value(0);
+    if (header.size() < 5 || header[0] != 'H') return {};
+    const Delimiters d{header[1], header[2], header[3], header[4]};
+    return first_component(header.split(d.field).value(4), d);
+}
+
 } // namespace astm
 
 AstmLink::AstmLink(Deliver deliver, Abandon abandon, Log log, int receiver_timeout_ms, qsizetype most)

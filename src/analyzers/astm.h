@@ -48,6 +48,10 @@ struct Parsed {
 Parsed parse_message(QByteArrayView records, const QString& sample_id = QStringLiteral("O3"),
                      int value_component = 0);
 
+// The sender's name in a message's header record (H-5, its first
+// component); empty when it names none.
+QString sender_name(QByteArrayView records);
+
 } // namespace astm
 
 // The receiving side of the line. Bytes go in as they arrive, split or joined

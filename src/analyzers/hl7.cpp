@@ -187,6 +187,13 @@ QString message_key(QByteArrayView message) {
         .arg(component(field(segs[0], *e, 3), *e), component(field(segs[0], *e, 4), *e), control);
 }
 
+QString sender_name(QByteArrayView message) {
+    const QList<QByteArray> segs = segments(message);
+    const auto e = encoding_of(segs);
+    if (!e) return {};
+    return (component(field(segs[0], *e, 3), *e) + u' ' + component(field(segs[0], *e, 4), *e)).trimmed();
+}
+
 QByteArray acknowledgement(QByteArrayView message, const char* code, const QString& reason) {
     const QList<QByteArray> segs = segments(message);
     const Encoding e = encoding_of(segs).value_or(Encoding{});

@@ -58,6 +58,10 @@ Parsed parse_message(QByteArrayView message, const QString& sample_id = QStringL
 // control id.
 QString message_key(QByteArrayView message);
 
+// The sending application (MSH-3) and, when given, facility (MSH-4) of a
+// message, as "application facility"; empty when it names none.
+QString sender_name(QByteArrayView message);
+
 // The acknowledgement of `message`: code AA (stored), AE (an error here) or
 // AR (refused), with the reason, in the message's own encoding characters.
 QByteArray acknowledgement(QByteArrayView message, const char* code, const QString& reason = {});

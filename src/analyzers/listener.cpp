@@ -75,6 +75,9 @@ ChannelConfig read_channel_config(const QString& ini_path) {
         const QStringList places =
             c.protocol == QLatin1String("hl7") ? hl7::kSampleIdPlaces : astm::kSampleIdPlaces;
         c.sample_id = ini.value(QStringLiteral("sample-id"), places.first()).toString().trimmed().toUpper();
+        const QString sender =
+            ini.value(QStringLiteral("sender"), QStringLiteral("section")).toString().trimmed().toLower();
+        c.sender_from_header = sender == QLatin1String("header");
         bool component_ok = true;
         c.value_component = ini.value(QStringLiteral("value-component"), 0).toString().toInt(&component_ok);
         bool bound_ok = true;
@@ -87,6 +90,8 @@ ChannelConfig read_channel_config(const QString& ini_path) {
             problem = QStringLiteral("the section has no analyzer name");
         else if (c.protocol != QLatin1String("astm") && c.protocol != QLatin1String("hl7"))
             problem = QStringLiteral("protocol must be astm or hl7");
+        else if (sender != QLatin1String("section") && sender != QLatin1String("header"))
+            problem = QStringLiteral("sender must be section or header");
         else if (!component_ok || c.value_component < 0 || c.value_component > 20)
             problem = QStringLiteral("value-component must be a component's number, 1 to 20");
         else if (!bound_ok || c.max_message < 1024)
@@ -157,6 +162,11 @@ ReceivedMessage read_message(const AnalyzerChannel& c, const QByteArray& raw) {
         const hl7::Parsed parsed = hl7::parse_message(raw, c.sample_id);
         std::tie(m.results, m.problem) = std::tie(parsed.results, parsed.problem);
         m.key = hl7::message_key(raw);
+    }
+    if (c.sender_from_header) {
+        const QString named =
+            c.protocol == QLatin1String("astm") ? astm::sender_name(raw) : hl7::sender_name(raw);
+        if (!named.isEmpty()) m.analyzer = named;
     }
     return m;
 }

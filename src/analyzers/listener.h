@@ -34,6 +34,10 @@ struct AnalyzerChannel {
     // ASTM: which component (from 1) of a result's value holds it
     // (value-component; 0: the first non-empty one).
     int value_component = 0;
+    // Several analyzers on one channel: each message names its sender from
+    // its header (sender = header: ASTM H-5, HL7 MSH-3 and -4) instead of
+    // the section's name (sender = section, the default).
+    bool sender_from_header = false;
     // The longest message taken (max-message, in bytes).
     qsizetype max_message = kMostMessageBytes;
 };
