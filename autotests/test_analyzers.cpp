@@ -732,6 +732,20 @@ void TestAnalyzers::messages_are_bounded_and_long_frames_taken() {
              qPrintable(listener.log()));
     QTRY_VERIFY(endless.state() == QAbstractSocket::UnconnectedState);
     QCOMPARE(number_of("select count(*) from analyzer_messages"), 3);
+
+    // A connection of noise (runs of bytes framed as messages, none a message, and one unfinished) leaves one
+    // row.
+    QTcpSocket noise;
+    noise.connectToHost("127.0.0.1", quint16(hl7_port));
+    QVERIFY(noise.waitForConnected(5000));
+    for (int i = 0; i < 5; ++i)
+        noise.write(hl7::frame("\x01\x7f garbage " + QByteArray::number(i)));
+    noise.write("\x0b\x02 and a last run with no end");
+    QVERIFY(noise.waitForBytesWritten(5000));
+    noise.disconnectFromHost();
+    QVERIFY2(listener.wait_for("5 more runs of bytes that were no message, not kept"),
+             qPrintable(listener.log()));
+    QCOMPARE(number_of("select count(*) from analyzer_messages"), 4);
 }
 
 void TestAnalyzers::several_analyzers_on_one_port_are_named_by_their_headers() {

@@ -235,6 +235,14 @@ private:
         }
         for (const QByteArray& raw : messages) {
             const ReceivedMessage message = read_message(channel_, raw);
+            // Noise (no MSH at all) is kept once a connection, with why; the
+            // rest of it only counted, so that a line of random bytes does not
+            // fill the table.
+            if (is_noise(raw) && std::exchange(noise_kept_, true)) {
+                ++noise_dropped_;
+                device_->write(hl7::frame(hl7::acknowledgement(raw, "AR", message.problem)));
+                continue;
+            }
             const QString failure = store_message(message, log_);
             // Acknowledged only now that it is stored (or could not be).
             const QByteArray ack = !failure.isEmpty() ? hl7::acknowledgement(raw, "AE", failure)
@@ -260,12 +268,22 @@ private:
     void closed(bool read_rest) {
         if (read_rest) read();
         link_.line_closed();
-        if (mllp_.inside_message())
+        if (mllp_.inside_message() && !(is_noise(mllp_.unfinished()) && noise_kept_))
             store_message(incomplete(channel_, mllp_.unfinished(),
                                      QStringLiteral("the connection closed before the message's end")),
                           log_);
+        else if (mllp_.inside_message())
+            ++noise_dropped_;
+        if (noise_dropped_ > 0)
+            log_(QStringLiteral("%1 (%2): %3 more runs of bytes that were no message, not kept")
+                     .arg(channel_.name, peer_)
+                     .arg(noise_dropped_));
+        noise_kept_ = false;
+        noise_dropped_ = 0;
         mllp_ = hl7::MllpReader(channel_.max_message);
     }
+
+    static bool is_noise(const QByteArray& raw) { return !raw.trimmed().startsWith("MSH"); }
 
     // A pseudo-terminal whose other end closed reads as a ReadError, a device
     // pulled out as a ResourceError: the port is closed and opened again
@@ -292,6 +310,8 @@ private:
     AnalyzerListener::Log log_;
     AstmLink link_;
     hl7::MllpReader mllp_;
+    bool noise_kept_ = false; // this connection's noise has its row
+    int noise_dropped_ = 0;
     QElapsedTimer clock_;
 };
 
