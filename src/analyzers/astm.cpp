@@ -76,7 +76,7 @@ QString test_code(const QByteArray& field, const Delimiters& d) {
 
 Parsed parse_message(QByteArrayView records, const QString& sample_id, int value_component) {
     QList<QByteArray> lines;
-    for (QByteArray line : records.toByteArray().replace("\r\n", "\r").replace('\n', '\r').split(kCr))
+    for (const QByteArray& line : with_cr_line_ends(records).split(kCr))
         if (!line.trimmed().isEmpty()) lines << line;
     Parsed out;
     if (lines.isEmpty() || lines[0].size() < 5 || lines[0][0] != 'H')
@@ -129,7 +129,7 @@ Parsed parse_message(QByteArrayView records, const QString& sample_id, int value
 }
 
 QString sender_name(QByteArrayView records) {
-    const QByteArray header = records.toByteArray().replace('\n', '\r').split(kCr).value(0);
+    const QByteArray header = with_cr_line_ends(records).split(kCr).value(0);
     if (header.size() < 5 || header[0] != 'H') return {};
     const Delimiters d{header[1], header[2], header[3], header[4]};
     return first_component(header.split(d.field).value(4), d);
@@ -263,8 +263,7 @@ QByteArray AstmLink::refuse_too_long(QByteArrayView text) {
     // What came of the message is kept in part, with why; the transfer is
     // refused and the line is to be cut.
     if (abandon_)
-        abandon_((message_ + record_ + text.toByteArray()).left(kKeptOfTooLong),
-                 QStringLiteral("longer than %1 bytes: cut off").arg(most_));
+        abandon_((message_ + record_ + text.toByteArray()).left(kKeptOfTooLong), too_long_reason(most_));
     message_.clear();
     record_.clear();
     cut_ = true;

@@ -25,3 +25,7 @@ QByteArray unescape(const QByteArray& text, char escape, std::initializer_list<E
     }
     return out;
 }
+
+QByteArray with_cr_line_ends(QByteArrayView text) {
+    return text.toByteArray().replace("\r\n", "\r").replace('\n', '\r');
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 #include <initializer_list>
 #include <utility>
@@ -17,3 +18,8 @@ struct EscapeLetter {
 // these is kept as written (`keep_unknown`) or dropped.
 QByteArray unescape(const QByteArray& text, char escape, std::initializer_list<EscapeLetter> letters,
                     bool keep_unknown);
+
+// `text` with every line end (CR LF, or a lone LF) made the CR both standards
+// end their records and segments with: instruments and the files they write
+// end lines every way.
+QByteArray with_cr_line_ends(QByteArrayView text);

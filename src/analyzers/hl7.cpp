@@ -50,7 +50,7 @@ struct Encoding {
 
 QList<QByteArray> segments(QByteArrayView message) {
     QList<QByteArray> out;
-    for (const QByteArray& s : message.toByteArray().replace("\r\n", "\r").replace('\n', '\r').split(kCr))
+    for (const QByteArray& s : with_cr_line_ends(message).split(kCr))
         if (!s.trimmed().isEmpty()) out << s;
     return out;
 }

@@ -1,6 +1,7 @@
 #include "listener.h"
 
 #include "astm.h"
+#include "escapes.h"
 #include "hl7.h"
 
 #include <QCryptographicHash>
@@ -152,12 +153,9 @@ ReceivedMessage read_message(const AnalyzerChannel& c, const QByteArray& raw) {
         std::tie(m.results, m.problem) = std::tie(parsed.results, parsed.problem);
         // The same records from the same analyzer are the same message (its
         // header's date and time tell one run from the next).
-        QByteArray records = raw;
-        m.key =
-            c.name + u':' +
-            QString::fromLatin1(QCryptographicHash::hash(records.replace("\r\n", "\r").replace('\n', '\r'),
-                                                         QCryptographicHash::Sha256)
-                                    .toHex());
+        m.key = c.name + u':' +
+                QString::fromLatin1(
+                    QCryptographicHash::hash(with_cr_line_ends(raw), QCryptographicHash::Sha256).toHex());
     } else {
         const hl7::Parsed parsed = hl7::parse_message(raw, c.sample_id);
         std::tie(m.results, m.problem) = std::tie(parsed.results, parsed.problem);
@@ -227,10 +225,7 @@ private:
         }
         const QList<QByteArray> messages = mllp_.feed(bytes);
         if (const auto too_long = mllp_.take_too_long()) {
-            store_message(
-                incomplete(channel_, *too_long,
-                           QStringLiteral("longer than %1 bytes: cut off").arg(channel_.max_message)),
-                log_);
+            store_message(incomplete(channel_, *too_long, too_long_reason(channel_.max_message)), log_);
             return cut();
         }
         for (const QByteArray& raw : messages) {
@@ -343,11 +338,9 @@ public:
             const QList<QByteArray> framed = channel_.protocol == QLatin1String("hl7") && !bytes->too_long
                                                  ? hl7::MllpReader(channel_.max_message).feed(bytes->text)
                                                  : QList<QByteArray>();
-            ReceivedMessage m =
-                bytes->too_long
-                    ? incomplete(channel_, bytes->text,
-                                 QStringLiteral("longer than %1 bytes: cut off").arg(channel_.max_message))
-                    : read_message(channel_, framed.isEmpty() ? bytes->text : framed[0]);
+            ReceivedMessage m = bytes->too_long
+                                    ? incomplete(channel_, bytes->text, too_long_reason(channel_.max_message))
+                                    : read_message(channel_, framed.isEmpty() ? bytes->text : framed[0]);
             m.raw = bytes->text;
             log_(QStringLiteral("%1: received the file %2").arg(channel_.name, f.fileName()));
             if (!store_message(m, log_).isEmpty()) continue;

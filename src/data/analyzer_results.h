@@ -39,6 +39,10 @@ struct ReceivedMessage {
 // kept with the reason.
 inline constexpr qsizetype kMostMessageBytes = 1 << 20;
 inline constexpr qsizetype kKeptOfTooLong = 64 << 10;
+// Why a message past the bound `most` was refused.
+inline QString too_long_reason(qsizetype most) {
+    return QStringLiteral("longer than %1 bytes: cut off").arg(most);
+}
 
 // The lab id as analyzers write it, as the laboratory's lab ids read: blanks
 // around it dropped, and a whole number without leading zeros.

@@ -60,10 +60,6 @@ QString kind_name(IdKind kind) {
     return kind == IdKind::Lab ? QStringLiteral("lab") : QStringLiteral("patient");
 }
 
-} // namespace
-
-namespace {
-
 // Reservations of workstations that stopped counting lapse.
 DbError drop_lapsed_reservations() {
     return execute(QStringLiteral("DELETE FROM id_reservations WHERE workstation NOT IN "

@@ -18,17 +18,30 @@
 #include <sqlite3.h>
 
 #include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 #include <functional>
-#include <system_error>
 #include <vector>
 
 namespace {
+
+// Opens the file read-only on a connection of its own, runs `work` on it when
+// it opened, and removes the connection. Returns why it did not open (with
+// SQLite's code in `code`), or what `work` found.
+QString on_own_connection(const QString& path, const std::function<QString(QSqlDatabase&)>& work,
+                          int* code = nullptr) {
+    const QString name = QStringLiteral("own-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QString problems;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        problems = open_database_file(db, path, true, code);
+        if (problems.isEmpty() && work) problems = work(db);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return problems;
+}
 
 // How the stepwise copy goes: pages per step (4 MB at the file's 4 kB pages;
 // writers wait at most one step's copy), how often a copy may start over
@@ -169,23 +182,13 @@ DbError snapshot_database(const QString& file, const QString& source, SnapshotSt
     // instead, so a busy laboratory still gets its backup.
     const QString path = source.isEmpty() ? database_file_path() : source;
     if (QFile::exists(file)) return DbError::other(QStringLiteral("%1 exists already").arg(file));
-    {
-        // The same checks as every open (whose file, which version), and a
-        // crashed save rolled back first.
-        int code = 0;
-        const QString name = QStringLiteral("snapshot-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-        QString why;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            why = open_database_file(db, path, true, &code);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(name);
-        if (!why.isEmpty())
-            return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED
-                       ? DbError::from_code(code, why) // kept busy past the busy timeout: its own message
-                       : DbError{DbError::Kind::Unavailable, 0, cannot_open_message(path, why)};
-    }
+    // The same checks as every open (whose file, which version), and a
+    // crashed save rolled back first.
+    int code = 0;
+    if (const QString why = on_own_connection(path, nullptr, &code); !why.isEmpty())
+        return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED
+                   ? DbError::from_code(code, why) // kept busy past the busy timeout: its own message
+                   : DbError{DbError::Kind::Unavailable, 0, cannot_open_message(path, why)};
     sqlite3* from = nullptr;
     sqlite3* to = nullptr;
     auto close_both = [&] {
@@ -243,19 +246,18 @@ DbError snapshot_database(const QString& file, const QString& source, SnapshotSt
     sqlite3_backup_finish(copy);
     const int finished = sqlite3_errcode(to);
     close_both();
+    const bool synced = written >= 0 && ::fsync(written) == 0;
     if (written >= 0) ::close(written);
     if (stats) *stats = seen;
     if (seen.restarts >= pace().restarts_before_locked_copy) {
-        // Saves keep coming between the steps: the rest in one short locked copy.
+        // Saves keep coming between the steps: copied as the file stands and
+        // levelled under one short lock (synced by the levelling).
         QFile::remove(file);
         if (stats) stats->one_locked_copy = true;
-        const DbError e = copy_under_shared_lock(path, file);
-        if (e.ok() && !sync_to_disk(file))
-            return DbError::other(QStringLiteral("%1 cannot be written to the disk").arg(file));
-        return e;
+        return copy_under_shared_lock(path, file);
     }
     if (rc == SQLITE_DONE && (finished == SQLITE_OK || finished == SQLITE_DONE)) {
-        if (sync_to_disk(file)) return {};
+        if (synced) return {};
         QFile::remove(file);
         return DbError::other(QStringLiteral("%1 cannot be written to the disk").arg(file));
     }
@@ -263,27 +265,6 @@ DbError snapshot_database(const QString& file, const QString& source, SnapshotSt
     return DbError::from_code(rc == SQLITE_DONE ? finished : rc,
                               QString::fromUtf8(sqlite3_errstr(rc == SQLITE_DONE ? finished : rc)));
 }
-
-namespace {
-
-// Opens the file read-only on a connection of its own, runs `work` on it when
-// it opened, and removes the connection. Returns why it did not open (with
-// SQLite's code in `code`), or what `work` found.
-QString on_own_connection(const QString& path, const std::function<QString(QSqlDatabase&)>& work,
-                          int* code = nullptr) {
-    const QString name = QStringLiteral("own-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    QString problems;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        problems = open_database_file(db, path, true, code);
-        if (problems.isEmpty() && work) problems = work(db);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return problems;
-}
-
-} // namespace
 
 FileCheck check_by_copy(const QString& path) {
     if (!QFileInfo::exists(path)) return {QStringLiteral("it does not exist"), false};

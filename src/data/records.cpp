@@ -355,18 +355,29 @@ QList<int> shown_positions(const QStringList& names) {
     return out;
 }
 
+// The column a list is ordered by before its key (empty: the key alone),
+// checked to be a plain name.
+DbResult<QString> order_column(const ListQuery& list) {
+    if (!list.order.isEmpty() && !plain_identifier(list.order))
+        return {{}, DbError::other(QStringLiteral("bad column name: %1").arg(list.order))};
+    return {list.order.compare(list.key, Qt::CaseInsensitive) == 0 ? QString() : list.order, {}};
+}
+
+// "order, key" or "key", each descending when the list is.
+QString order_by(const ListQuery& list, const QString& column) {
+    const QString direction = list.descending ? QStringLiteral(" DESC") : QString();
+    return column.isEmpty() ? list.key + direction
+                            : column + direction + QStringLiteral(", ") + list.key + direction;
+}
+
 // "FROM ... WHERE ... ORDER BY ... LIMIT ..." of a list, its rows in the order shown.
 DbResult<QString> list_from_in_order(const ListQuery& list) {
     auto from = list_from(list);
     if (!from.ok()) return from;
-    if (!list.order.isEmpty() && !plain_identifier(list.order))
-        return {{}, DbError::other(QStringLiteral("bad column name: %1").arg(list.order))};
-    const QString direction = list.descending ? QStringLiteral(" DESC") : QString();
-    const QString order = list.order.isEmpty()
-                              ? list.key + direction
-                              : list.order + direction + QStringLiteral(", ") + list.key + direction;
+    auto column = order_column(list);
+    if (!column.ok()) return column;
     const QString limit = list.limit > 0 ? QStringLiteral(" LIMIT %1").arg(list.limit) : QString();
-    return {QStringLiteral("%1 ORDER BY %2%3").arg(from.value, order, limit), {}};
+    return {QStringLiteral("%1 ORDER BY %2%3").arg(from.value, order_by(list, column.value), limit), {}};
 }
 
 } // namespace
@@ -384,10 +395,9 @@ DbResult<QList<qint64>> list_keys(const ListQuery& list) {
 DbResult<QList<qint64>> next_list_keys(const ListQuery& list, ListCursor& cursor, int count) {
     auto t = checked_names(list.table, {list.key});
     if (!t.ok()) return {{}, t.error};
-    if (!list.order.isEmpty() && !plain_identifier(list.order))
-        return {{}, DbError::other(QStringLiteral("bad column name: %1").arg(list.order))};
-    ListQuery by = list;
-    if (by.order.compare(by.key, Qt::CaseInsensitive) == 0) by.order.clear();
+    const auto column = order_column(list);
+    if (!column.ok()) return {{}, column.error};
+    const QString& order = column.value;
     // Every column a list is ordered by is NOT NULL in the schema, so a row
     // value comparison follows the order exactly (in the column's collation,
     // as ORDER BY does), and an index on the order answers it.
@@ -395,29 +405,25 @@ DbResult<QList<qint64>> next_list_keys(const ListQuery& list, ListCursor& cursor
     QVariantList binds = list.binds;
     if (!list.where.isEmpty()) where << u'(' + list.where + u')';
     const QString after = list.descending ? QStringLiteral("<") : QStringLiteral(">");
-    if (cursor.started && by.order.isEmpty()) {
+    if (cursor.started && order.isEmpty()) {
         where << QStringLiteral("%1 %2 ?").arg(list.key, after);
         binds << cursor.key;
     } else if (cursor.started) {
-        where << QStringLiteral("(%1, %2) %3 (?, ?)").arg(by.order, list.key, after);
+        where << QStringLiteral("(%1, %2) %3 (?, ?)").arg(order, list.key, after);
         binds << cursor.order_value << cursor.key;
     }
-    const QString direction = list.descending ? QStringLiteral(" DESC") : QString();
-    const QString order = by.order.isEmpty()
-                              ? list.key + direction
-                              : by.order + direction + QStringLiteral(", ") + list.key + direction;
     const QString sql =
         QStringLiteral("SELECT %1%2 FROM %3%4 ORDER BY %5 LIMIT %6")
-            .arg(list.key, by.order.isEmpty() ? QString() : QStringLiteral(", ") + by.order, t.value,
+            .arg(list.key, order.isEmpty() ? QString() : QStringLiteral(", ") + order, t.value,
                  where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where.join(QLatin1String(" AND ")),
-                 order)
+                 order_by(list, order))
             .arg(count);
     DbResult<QList<qint64>> out;
     out.value.reserve(count);
     QVariant last_order;
     out.error = read_through(sql, binds, nullptr, [&](const Cells& c) {
         out.value << c.int64(0);
-        if (!by.order.isEmpty()) last_order = c.text(1);
+        if (!order.isEmpty()) last_order = c.text(1);
     });
     if (!out.ok()) {
         out.value.clear();

@@ -52,12 +52,14 @@ void set_busy_timeout_for_tests(int milliseconds); // 0 or less: the 5 seconds a
 QString busy_timeout_option();
 
 // Waits for another workstation's lock on `handle` as every connection of the
-// program waits: tries again every millisecond or few (jittered, so that
-// waiting workstations do not try in step and one of them always loses)
-// until the busy timeout. SQLite's own handler sleeps ever longer, up to
-// 100 ms, and so misses the short moments a lock is free: a few saves then
-// waited the whole 5 seconds while others went through every few
-// milliseconds. Every file connection the program opens gets it.
+// program waits, until the busy timeout: the longer it has waited, the more
+// often it tries (every millisecond or two at first, every few hundred
+// microseconds after a tenth of a second; jittered, so that waiters do not
+// try in step), so the lock's short free moments go to the oldest waiters
+// roughly in turn. SQLite's own handler sleeps ever longer, up to 100 ms,
+// and so favours newcomers: a few saves then waited the whole 5 seconds while
+// others went through every few milliseconds. Every file connection the
+// program opens gets it.
 struct sqlite3;
 void use_fair_busy_wait(sqlite3* handle);
 

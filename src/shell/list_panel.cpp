@@ -17,6 +17,28 @@
 
 #include <algorithm>
 
+namespace {
+
+struct KeysPart {
+    DbResult<QList<qint64>> keys;
+    bool more = false; // keys follow
+};
+
+// The next `part` keys of `list` after `cursor` (`read` of them read
+// already, within the list's own limit), those put first in `front` left out.
+KeysPart next_part(const ListQuery& list, ListCursor& cursor, const QList<qint64>& front, qsizetype read,
+                   int part) {
+    if (list.limit > 0) part = int(std::min<qsizetype>(part, list.limit - read));
+    KeysPart out{next_list_keys(list, cursor, part)};
+    out.more =
+        out.keys.ok() && out.keys.value.size() == part && (list.limit == 0 || read + part < list.limit);
+    if (out.keys.ok() && !front.isEmpty())
+        out.keys.value.removeIf([&](qint64 k) { return front.contains(k); });
+    return out;
+}
+
+} // namespace
+
 DbError PagedListModel::set_list(const ListQuery& list, const QList<qint64>& first_keys,
                                  const QString& first_heading) {
     QList<qint64> front;
@@ -25,13 +47,8 @@ DbError PagedListModel::set_list(const ListQuery& list, const QList<qint64>& fir
     ListCursor cursor;
     // A list of bounded length (a search) is read whole: one statement costs
     // less than running its search twice.
-    const int part = list.limit > 0 ? list.limit : kPageRows;
-    auto keys = next_list_keys(list, cursor, part);
-    const bool more = keys.ok() && keys.value.size() == part && (list.limit == 0 || list.limit > part);
-    if (keys.ok()) {
-        keys.value.removeIf([&](qint64 k) { return front.contains(k); });
-        keys.value = front + keys.value;
-    }
+    auto [keys, more] = next_part(list, cursor, front, 0, list.limit > 0 ? list.limit : kPageRows);
+    if (keys.ok()) keys.value = front + keys.value;
     DbResult<Table> first;
     if (keys.ok()) first = list_rows(list, keys.value.mid(0, kPageRows));
     const DbError e = keys.ok() ? first.error : keys.error;
@@ -77,11 +94,8 @@ void PagedListModel::read_more_later() {
 bool PagedListModel::read_more() {
     // Parts grow fourfold: few statements for a long list, none of them long
     // enough to hold up a keystroke.
-    const qsizetype read = keys_.size() - front_.size();
-    int part = next_part_;
-    if (list_.limit > 0) part = int(std::min<qsizetype>(part, list_.limit - read));
+    auto [keys, more] = next_part(list_, cursor_, front_, keys_.size() - front_.size(), next_part_);
     next_part_ = std::min(next_part_ * 4, kMostKeysAtOnce);
-    auto keys = next_list_keys(list_, cursor_, part);
     if (!keys.ok()) {
         more_ = false;
         if (!failure_reported_) {
@@ -90,8 +104,7 @@ bool PagedListModel::read_more() {
         }
         return false;
     }
-    more_ = keys.value.size() == part && (list_.limit == 0 || read + part < list_.limit);
-    if (!front_.isEmpty()) keys.value.removeIf([&](qint64 k) { return front_.contains(k); });
+    more_ = more;
     if (!keys.value.isEmpty()) {
         beginInsertRows({}, int(keys_.size()), int(keys_.size() + keys.value.size() - 1));
         keys_ += keys.value;
