@@ -9,8 +9,10 @@
 #include "tavora_module.h"
 
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSerialPort>
 #include <QSettings>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QtConcurrent>
@@ -104,7 +106,10 @@ class Listener {
 public:
     Listener(const QString& db, const QString& ini) {
         process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start(QStringLiteral(LISTENER_TOOL), {"--db", db, "--config", ini});
+        // Its spool goes with its configuration: started again on the same
+        // one, it finds what it left.
+        process_.start(QStringLiteral(LISTENER_TOOL),
+                       {"--db", db, "--config", ini, "--spool", ini + ".spool"});
     }
     ~Listener() { stop(); }
     void stop() {
@@ -129,6 +134,7 @@ public:
         log_ += QString::fromUtf8(process_.readAll());
         return log_;
     }
+    qint64 pid() const { return process_.processId(); }
 
 private:
     QProcess process_;
@@ -169,8 +175,9 @@ QByteArray send_hl7(QTcpSocket& socket, const QByteArray& message) {
     hl7::MllpReader reader;
     QElapsedTimer t;
     t.start();
-    while (t.elapsed() < 15000) {
-        if (!socket.waitForReadyRead(200)) continue;
+    while (t.elapsed() < 15000 &&
+           (socket.state() == QAbstractSocket::ConnectedState || socket.bytesAvailable())) {
+        if (!socket.bytesAvailable() && !socket.waitForReadyRead(200)) continue;
         const QList<QByteArray> got = reader.feed(socket.readAll());
         if (!got.isEmpty()) return got[0];
     }
@@ -222,6 +229,9 @@ private slots:
     void a_folder_is_read_file_by_file();
     void messages_are_bounded_and_long_frames_taken();
     void several_analyzers_on_one_port_are_named_by_their_headers();
+    void a_database_that_takes_nothing_costs_a_wait_not_a_result_data();
+    void a_database_that_takes_nothing_costs_a_wait_not_a_result();
+    void every_acknowledged_message_is_stored_once_however_the_listener_dies();
 };
 
 void TestAnalyzers::astm_frames_are_read_however_the_bytes_come() {
@@ -529,13 +539,14 @@ void TestAnalyzers::the_listener_stores_and_acknowledges_over_tcp() {
     QVERIFY(chemistry.waitForConnected(5000));
     // A lab id no report has and a code the codes file does not know are kept too.
     const QByteArray ack = send_hl7(chemistry, oru("CTRL-7", "9001", "OBX|1|NM|XYZ||12|u\r"));
-    // The acknowledgement comes once the message is stored.
+    // The acknowledgement comes once the message is spooled; the database has it soon after.
     QVERIFY2(ack.contains("\rMSA|AA|CTRL-7"), ack.constData());
+    QVERIFY(listener.wait_for("chemistry: message 2 stored"));
     QCOMPARE(number_of("select count(*) from pending_results where lab_id = '9001' and code = 'XYZ'"), 1);
     // Sent again (its sender had no acknowledgement): acknowledged again, stored once.
     const QByteArray again = send_hl7(chemistry, oru("CTRL-7", "9001", "OBX|1|NM|XYZ||12|u\r"));
     QVERIFY2(again.contains("\rMSA|AA|CTRL-7"), again.constData());
-    QVERIFY(listener.wait_for("chemistry: message 2 came again (it had no acknowledgement)"));
+    QVERIFY(listener.wait_for("chemistry: message 2 came again (it had no acknowledgement)", 5000));
     QCOMPARE(number_of("select count(*) from pending_results where lab_id = '9001' and code = 'XYZ'"), 1);
     const QByteArray refused = send_hl7(chemistry, "MSH|^~\\&|A|B|||1||ADT^A01|CTRL-8|P|2.3\r");
     QVERIFY2(refused.contains("\rMSA|AR|CTRL-8|not a result message"), refused.constData());
@@ -605,7 +616,7 @@ void TestAnalyzers::two_listeners_write_at_once() {
     };
     QFuture<int> first = QtConcurrent::run(analyzer, 0), second = QtConcurrent::run(analyzer, 1);
     QCOMPARE(first.result() + second.result(), 2 * kEach);
-    QCOMPARE(number_of("select count(*) from analyzer_messages"), 2 * kEach);
+    QTRY_COMPARE(number_of("select count(*) from analyzer_messages"), 2 * kEach);
     QCOMPARE(number_of("select count(distinct lab_id) from pending_results"), 2 * kEach);
     QCOMPARE(number_of("select count(*) from pending_results"), 4 * kEach);
     QCOMPARE(number_of("select count(*) from pending_results p left join analyzer_messages m on "
@@ -745,7 +756,7 @@ void TestAnalyzers::messages_are_bounded_and_long_frames_taken() {
     noise.disconnectFromHost();
     QVERIFY2(listener.wait_for("5 more runs of bytes that were no message, not kept"),
              qPrintable(listener.log()));
-    QCOMPARE(number_of("select count(*) from analyzer_messages"), 4);
+    QTRY_COMPARE(number_of("select count(*) from analyzer_messages"), 4);
 }
 
 void TestAnalyzers::several_analyzers_on_one_port_are_named_by_their_headers() {
@@ -762,6 +773,116 @@ void TestAnalyzers::several_analyzers_on_one_port_are_named_by_their_headers() {
     QVERIFY(send_astm(line, kRecords));
     QVERIFY2(listener.wait_for("Counter: message 1 stored: 4 results"), qPrintable(listener.log()));
     QCOMPARE(number_of("select count(*) from analyzer_messages where analyzer = 'Counter'"), 1);
+}
+
+void TestAnalyzers::a_database_that_takes_nothing_costs_a_wait_not_a_result_data() {
+    QTest::addColumn<bool>("stop_server");
+    QTest::addColumn<int>("seconds");
+    QTest::newRow("the database busy for 20 s") << false << 20;
+    if (testing_on_server()) QTest::newRow("the server stopped for 10 s") << true << 10;
+}
+
+// While the database takes nothing, the analyzers are answered at once (from
+// the spool); every message is stored once it takes them again.
+void TestAnalyzers::a_database_that_takes_nothing_costs_a_wait_not_a_result() {
+    QFETCH(bool, stop_server);
+    QFETCH(int, seconds);
+    Listener listener(database(), ini("[analyzer chemistry]\nprotocol=hl7\nlisten=0\n"
+                                      "[analyzer counter]\nprotocol=astm\nlisten=0\n"));
+    const int hl7_port = listener.port("chemistry"), astm_port = listener.port("counter");
+    QVERIFY2(hl7_port > 0 && astm_port > 0, qPrintable(listener.log()));
+    QSqlDatabase other = folder_->other_workstation();
+    if (stop_server)
+        folder_->server_stopped(true);
+    else
+        QVERIFY(take_write_lock_at_once(other).ok());
+    QElapsedTimer held;
+    held.start();
+    QTcpSocket chemistry, counter;
+    chemistry.connectToHost("127.0.0.1", quint16(hl7_port));
+    counter.connectToHost("127.0.0.1", quint16(astm_port));
+    QVERIFY(chemistry.waitForConnected(5000) && counter.waitForConnected(5000));
+    qint64 longest_answer = 0;
+    for (int i = 0; i < 30; ++i) {
+        QElapsedTimer answer;
+        answer.start();
+        if (i % 6 == 5) { // every sixth from the ASTM analyzer
+            QByteArray records = kRecords;
+            QVERIFY(send_astm(counter,
+                              records.replace("20261209101500", QByteArray::number(20261209101500 + i))));
+        } else {
+            const QString lab = QString::number(700 + i);
+            QVERIFY(send_hl7(chemistry, oru("B" + lab, lab, "OBX|1|NM|ALB||4.1|g/dl\r"))
+                        .contains("|AA|B" + lab.toLatin1()));
+        }
+        longest_answer = std::max(longest_answer, answer.elapsed());
+        QTest::qWait(seconds * 500 / 30); // they arrive over the first half of the wait
+    }
+    QVERIFY2(longest_answer < 2000, qPrintable(QString::number(longest_answer)));
+    QVERIFY2(listener.wait_for("wait: the database takes nothing now"), qPrintable(listener.log()));
+    QTest::qWait(int(std::max<qint64>(0, seconds * 1000 - held.elapsed())));
+    if (stop_server)
+        folder_->server_stopped(false);
+    else
+        QSqlQuery(other).exec("ROLLBACK");
+    QVERIFY2(listener.wait_for("the database takes messages again", 20000), qPrintable(listener.log()));
+    QTRY_COMPARE(number_of("select count(*) from analyzer_messages"), 30);
+    QCOMPARE(number_of("select count(*) from pending_results"), 25 + 5 * 4);
+    QCOMPARE(number_of("select count(distinct lab_id) from pending_results where code = 'ALB'"), 25);
+}
+
+// The listener killed at random while an analyzer sends (and sends again what
+// it had no answer for): every message acknowledged is stored, and none twice.
+void TestAnalyzers::every_acknowledged_message_is_stored_once_however_the_listener_dies() {
+    const QString config = ini("[analyzer chemistry]\nprotocol=hl7\nlisten=0\n");
+    {
+        Listener one(database(), config), two(database(), config);
+        QVERIFY(one.wait_for("listening for") || two.wait_for("listening for"));
+        QVERIFY(one.wait_for("another tavora-lab-analyzer uses the spool folder", 3000) ||
+                two.wait_for("another tavora-lab-analyzer uses the spool folder", 3000));
+    }
+    QRandomGenerator random(29);
+    QSet<QString> acknowledged;
+    int next = 0, killed_before_answering = 0;
+    QString unanswered;
+    for (int round = 0; round < 50; ++round) {
+        Listener listener(database(), config);
+        const int port = listener.port("chemistry");
+        QVERIFY2(port > 0, qPrintable(listener.log()));
+        QTcpSocket line;
+        line.connectToHost("127.0.0.1", quint16(port));
+        QVERIFY(line.waitForConnected(5000));
+        const qint64 pid = listener.pid();
+        const int after_ms = random.bounded(10, 150);
+        QFuture<void> kill = QtConcurrent::run([pid, after_ms] {
+            QThread::msleep(after_ms);
+            ::kill(pid_t(pid), SIGKILL);
+        });
+        while (true) {
+            const QString control = unanswered.isEmpty() ? QStringLiteral("K%1").arg(next++) : unanswered;
+            unanswered = control;
+            const QByteArray ack =
+                send_hl7(line, oru(control, QString::number(5000 + next), "OBX|1|NM|K||4.1|mmol/L\r"));
+            if (!ack.contains("|AA|" + control.toLatin1())) break;
+            acknowledged << control;
+            unanswered.clear();
+        }
+        killed_before_answering += !unanswered.isEmpty();
+        kill.waitForFinished();
+        listener.stop();
+    }
+    Listener last(database(), config); // takes what the others left in the spool first
+    QVERIFY2(last.wait_for("listening for"), qPrintable(last.log()));
+    QVERIFY2(acknowledged.size() > 50, qPrintable(QString::number(acknowledged.size())));
+    QCOMPARE(number_of("select count(*) from analyzer_messages"),
+             number_of("select count(distinct message_key) from analyzer_messages"));
+    for (const QString& control : acknowledged) {
+        const QString key = hl7::message_key(oru(control, "0", ""));
+        QVERIFY2(number_of("select count(*) from analyzer_messages where message_key = '" + key + "'") == 1,
+                 qPrintable(control));
+    }
+    qInfo("%d messages acknowledged over 50 kills; %d kills came with a message unanswered",
+          int(acknowledged.size()), killed_before_answering);
 }
 
 TAVORA_TEST_MAIN(TestAnalyzers)

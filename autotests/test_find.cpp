@@ -524,6 +524,14 @@ void TestFind::analyzer_results_wait_in_their_window_and_fill_the_screen() {
     QCOMPARE(shown, (QStringList{"Ready 5 HGB", "Ready 5 WBC", "No box for this code 5 XYZ",
                                  "No report yet 77 PLT"}));
     QCOMPARE(window->grid()->accessibleName(), QString("Pending analyzer results"));
+    // What the listener has not stored yet is counted from its spool.
+    QVERIFY(QDir().mkpath(default_spool_folder()));
+    for (const char* name : {"/0000000000000001.msg", "/0000000000000002.msg"})
+        QFile(default_spool_folder() + name).open(QIODevice::WriteOnly);
+    window->refresh();
+    QVERIFY(window->findChild<QLabel*>("pending_count")
+                ->text()
+                .endsWith("; 2 message(s) from the analyzers wait in the listener's spool"));
     // Enter opens the report's screen with its lab id looked up; Alt+R fills the boxes.
     window->grid()->setFocus();
     window->grid()->setCurrentIndex(rows->index(1, 0));

@@ -108,6 +108,16 @@ QString ProgramFolder::database_path() const {
     return dir_.path() + QStringLiteral("/tavora lab.mdb");
 }
 
+void ProgramFolder::server_stopped(bool stopped) {
+    if (!stopped)
+        return on_maintenance_db(
+            {QStringLiteral("ALTER DATABASE %1 ALLOW_CONNECTIONS true").arg(server_db_)});
+    on_maintenance_db(
+        {QStringLiteral("ALTER DATABASE %1 ALLOW_CONNECTIONS false").arg(server_db_),
+         QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '%1'")
+             .arg(server_db_)});
+}
+
 QSqlDatabase ProgramFolder::other_workstation() {
     const QString name = QStringLiteral("other-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     extra_connections_ << name;

@@ -58,6 +58,9 @@ public:
     QString server_url() const { return server_url_; }
     // A second connection to the same database, as another workstation would have.
     QSqlDatabase other_workstation();
+    // On the server: its database stops taking connections and those it had
+    // are cut (as when the server stops), or takes them again.
+    void server_stopped(bool stopped);
 
 private:
     QTemporaryDir dir_;

@@ -3,6 +3,7 @@
 #include "astm.h"
 #include "escapes.h"
 #include "hl7.h"
+#include "spool.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -14,7 +15,11 @@
 #include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 #include <QTimer>
+
+#include <atomic>
+#include <memory>
 
 #include <tuple>
 
@@ -174,6 +179,14 @@ ReceivedMessage incomplete(const AnalyzerChannel& c, const QByteArray& raw, cons
     return {c.name, c.protocol, raw, {}, QStringLiteral("incomplete: ") + why};
 }
 
+// Keeps a complete message for good (in the spool); an empty text, or why
+// it could not be (the analyzer is told so).
+using Deliver = std::function<QString(const ReceivedMessage&)>;
+struct Taking {
+    AnalyzerListener::Log log;
+    Deliver deliver;
+};
+
 // A serial line that goes away (a USB adapter pulled out, a cable fault) is
 // tried again every few seconds until it is back.
 constexpr int kSerialRetryMs = 5000;
@@ -181,20 +194,20 @@ constexpr int kSerialRetryMs = 5000;
 // One conversation with an analyzer, over a socket or a serial line.
 class Session : public QObject {
 public:
-    Session(const AnalyzerChannel& channel, QIODevice* device, QString peer, AnalyzerListener::Log log,
+    Session(const AnalyzerChannel& channel, QIODevice* device, QString peer, const Taking& take,
             int astm_timeout_ms, QObject* parent)
-        : QObject(parent), channel_(channel), device_(device), peer_(std::move(peer)), log_(std::move(log)),
-          link_(
-              [this](const QByteArray& records) {
-                  return store_message(read_message(channel_, records), log_).isEmpty();
-              },
-              [this](const QByteArray& records, const QString& why) {
-                  store_message(incomplete(channel_, records, why), log_);
-              },
-              [this](const QString& line) {
-                  log_(QStringLiteral("%1 (%2): %3").arg(channel_.name, peer_, line));
-              },
-              astm_timeout_ms, channel.max_message),
+        : QObject(parent), channel_(channel), device_(device), peer_(std::move(peer)), log_(take.log),
+          deliver_(take.deliver), link_(
+                                      [this](const QByteArray& records) {
+                                          return deliver_(read_message(channel_, records)).isEmpty();
+                                      },
+                                      [this](const QByteArray& records, const QString& why) {
+                                          deliver_(incomplete(channel_, records, why));
+                                      },
+                                      [this](const QString& line) {
+                                          log_(QStringLiteral("%1 (%2): %3").arg(channel_.name, peer_, line));
+                                      },
+                                      astm_timeout_ms, channel.max_message),
           mllp_(channel.max_message) {
         clock_.start();
         connect(device_, &QIODevice::readyRead, this, [this] { read(); });
@@ -225,7 +238,7 @@ private:
         }
         const QList<QByteArray> messages = mllp_.feed(bytes);
         if (const auto too_long = mllp_.take_too_long()) {
-            store_message(incomplete(channel_, *too_long, too_long_reason(channel_.max_message)), log_);
+            deliver_(incomplete(channel_, *too_long, too_long_reason(channel_.max_message)));
             return cut();
         }
         for (const QByteArray& raw : messages) {
@@ -238,8 +251,8 @@ private:
                 device_->write(hl7::frame(hl7::acknowledgement(raw, "AR", message.problem)));
                 continue;
             }
-            const QString failure = store_message(message, log_);
-            // Acknowledged only now that it is stored (or could not be).
+            const QString failure = deliver_(message);
+            // Acknowledged only now that it is kept for good (or could not be).
             const QByteArray ack = !failure.isEmpty() ? hl7::acknowledgement(raw, "AE", failure)
                                    : message.problem.isEmpty()
                                        ? hl7::acknowledgement(raw, "AA")
@@ -264,9 +277,8 @@ private:
         if (read_rest) read();
         link_.line_closed();
         if (mllp_.inside_message() && !(is_noise(mllp_.unfinished()) && noise_kept_))
-            store_message(incomplete(channel_, mllp_.unfinished(),
-                                     QStringLiteral("the connection closed before the message's end")),
-                          log_);
+            deliver_(incomplete(channel_, mllp_.unfinished(),
+                                QStringLiteral("the connection closed before the message's end")));
         else if (mllp_.inside_message())
             ++noise_dropped_;
         if (noise_dropped_ > 0)
@@ -303,6 +315,7 @@ private:
     QIODevice* device_;
     QString peer_;
     AnalyzerListener::Log log_;
+    Deliver deliver_;
     AstmLink link_;
     hl7::MllpReader mllp_;
     bool noise_kept_ = false; // this connection's noise has its row
@@ -311,12 +324,12 @@ private:
 };
 
 // A folder an analyzer writes its messages into, one file each: a file is
-// read once its size has stood still for a look, stored, and moved into the
-// folder's "stored" subfolder. A file that cannot be stored stays for the next look.
+// read once its size has stood still for a look, spooled, and moved into the
+// folder's "stored" subfolder. A file that cannot be spooled stays for the next look.
 class FolderWatch : public QObject {
 public:
-    FolderWatch(const AnalyzerChannel& channel, AnalyzerListener::Log log, QObject* parent)
-        : QObject(parent), channel_(channel), log_(std::move(log)) {
+    FolderWatch(const AnalyzerChannel& channel, const Taking& take, QObject* parent)
+        : QObject(parent), channel_(channel), log_(take.log), deliver_(take.deliver) {
         auto* timer = new QTimer(this);
         connect(timer, &QTimer::timeout, this, [this] { look(); });
         timer->start(1000);
@@ -343,7 +356,7 @@ public:
                                     : read_message(channel_, framed.isEmpty() ? bytes->text : framed[0]);
             m.raw = bytes->text;
             log_(QStringLiteral("%1: received the file %2").arg(channel_.name, f.fileName()));
-            if (!store_message(m, log_).isEmpty()) continue;
+            if (!deliver_(m).isEmpty()) continue;
             dir.mkpath(QStringLiteral("stored"));
             const QString done = dir.filePath(QStringLiteral("stored/") + f.fileName());
             QFile::remove(done);
@@ -409,82 +422,186 @@ private:
     QSet<QString> refused_;
     AnalyzerChannel channel_;
     AnalyzerListener::Log log_;
+    Deliver deliver_;
     QHash<QString, qint64> seen_;
 };
 
 } // namespace
 
+namespace {
+
+// Opens one channel in the receiving thread; why it could not be, or nothing.
+QString open_channel(const AnalyzerChannel& c, const Taking& take, int timeout, QObject* owner) {
+    const AnalyzerListener::Log& log = take.log;
+    if (c.port >= 0) {
+        auto* server = new QTcpServer(owner);
+        if (!server->listen(QHostAddress::Any, quint16(c.port)))
+            return QStringLiteral("%1: cannot listen on port %2: %3")
+                .arg(c.name)
+                .arg(c.port)
+                .arg(server->errorString());
+        QObject::connect(server, &QTcpServer::newConnection, server, [server, c, take, timeout] {
+            while (QTcpSocket* socket = server->nextPendingConnection()) {
+                bool v4 = false;
+                const quint32 address = socket->peerAddress().toIPv4Address(&v4);
+                const QString peer =
+                    QStringLiteral("%1:%2")
+                        .arg(v4 ? QHostAddress(address).toString() : socket->peerAddress().toString())
+                        .arg(socket->peerPort());
+                take.log(QStringLiteral("%1: %2 connected").arg(c.name, peer));
+                new Session(c, socket, peer, take, timeout, socket);
+                QObject::connect(socket, &QTcpSocket::disconnected, socket,
+                                 [socket, c, peer, log = take.log] {
+                                     log(QStringLiteral("%1: %2 disconnected").arg(c.name, peer));
+                                     socket->deleteLater();
+                                 });
+            }
+        });
+        log(QStringLiteral("%1: listening for %2 on port %3")
+                .arg(c.name, c.protocol.toUpper())
+                .arg(server->serverPort()));
+    } else if (!c.serial.isEmpty()) {
+        auto* port = new QSerialPort(c.serial, owner);
+        port->setBaudRate(c.baud);
+        port->setParity(*parity_named(c.parity));
+        port->setDataBits(QSerialPort::DataBits(c.data_bits));
+        port->setStopBits(c.stop_bits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
+        port->setFlowControl(QSerialPort::NoFlowControl);
+        if (!port->open(QIODevice::ReadWrite)) {
+            const QString why =
+                QStringLiteral("%1: cannot open %2: %3").arg(c.name, c.serial, port->errorString());
+            delete port;
+            return why;
+        }
+        new Session(c, port, c.serial, take, timeout, port);
+        log(QStringLiteral("%1: listening for %2 on %3 (%4 baud)")
+                .arg(c.name, c.protocol.toUpper(), c.serial)
+                .arg(c.baud));
+    } else {
+        if (!QDir(c.folder).exists())
+            return QStringLiteral("%1: the folder %2 does not exist").arg(c.name, c.folder);
+        new FolderWatch(c, take, owner);
+        log(QStringLiteral("%1: watching the folder %2 for %3 files")
+                .arg(c.name, c.folder, c.protocol.toUpper()));
+    }
+    return {};
+}
+
+// How often a drain that the database could not take tries again.
+constexpr int kDrainRetryMs = 1000;
+
+} // namespace
+
+// The analyzers are answered in a thread of their own, which never waits for
+// the database: a message is spooled there and answered. This thread (the
+// database's) drains the spool into the database.
 struct AnalyzerListener::Impl {
+    Impl(QList<AnalyzerChannel> c, int timeout, const QString& spool_folder)
+        : channels(std::move(c)), timeout_ms(timeout), spool(spool_folder) {}
     QList<AnalyzerChannel> channels;
     Log log;
     int timeout_ms;
+    Spool spool;
+    QThread receiving;
+    QObject* receivers = nullptr; // lives in `receiving`
+    QTimer retry;
+    std::atomic_bool drain_asked{false};
+    QString holding_back; // why the database took nothing at the last try; empty: it takes them
 };
 
-AnalyzerListener::AnalyzerListener(QList<AnalyzerChannel> channels, Log log, int astm_timeout_ms,
-                                   QObject* parent)
-    : QObject(parent), impl_(new Impl{std::move(channels), std::move(log), astm_timeout_ms}) {}
+AnalyzerListener::AnalyzerListener(QList<AnalyzerChannel> channels, Log log, const QString& spool_folder,
+                                   int astm_timeout_ms, QObject* parent)
+    : QObject(parent), impl_(std::make_unique<Impl>(std::move(channels), astm_timeout_ms, spool_folder)) {
+    // The log is written from both threads, a line at a time.
+    auto lock = std::make_shared<QMutex>();
+    impl_->log = [log = std::move(log), lock](const QString& line) {
+        QMutexLocker hold(lock.get());
+        log(line);
+    };
+    impl_->retry.setSingleShot(true);
+    connect(&impl_->retry, &QTimer::timeout, this, [this] { drain(); });
+}
 
-AnalyzerListener::~AnalyzerListener() = default;
+AnalyzerListener::~AnalyzerListener() {
+    if (impl_->receivers)
+        QMetaObject::invokeMethod(
+            impl_->receivers, [r = impl_->receivers] { delete r; }, Qt::BlockingQueuedConnection);
+    impl_->receiving.quit();
+    impl_->receiving.wait();
+}
+
+QString AnalyzerListener::open_spool() {
+    if (QString why = impl_->spool.open(); !why.isEmpty()) return why;
+    impl_->log(QStringLiteral("spool: %1 (%2 message(s) waiting from before)")
+                   .arg(impl_->spool.folder())
+                   .arg(impl_->spool.waiting().size()));
+    drain();
+    return {};
+}
 
 QStringList AnalyzerListener::start() {
+    Taking take{impl_->log, [this](const ReceivedMessage& m) {
+                    const QString failure = impl_->spool.put(m);
+                    if (!failure.isEmpty())
+                        impl_->log(
+                            QStringLiteral("%1: a message was NOT taken (%2)").arg(m.analyzer, failure));
+                    else if (!impl_->drain_asked.exchange(true))
+                        QMetaObject::invokeMethod(
+                            this, [this] { drain(); }, Qt::QueuedConnection);
+                    return failure;
+                }};
+    impl_->receiving.setObjectName(QStringLiteral("receiving"));
+    impl_->receiving.start();
+    impl_->receivers = new QObject;
+    impl_->receivers->moveToThread(&impl_->receiving);
     QStringList problems;
-    const Log log = impl_->log;
     const int timeout = impl_->timeout_ms;
-    for (const AnalyzerChannel& c : impl_->channels) {
-        if (c.port >= 0) {
-            auto* server = new QTcpServer(this);
-            if (!server->listen(QHostAddress::Any, quint16(c.port))) {
-                problems << QStringLiteral("%1: cannot listen on port %2: %3")
-                                .arg(c.name)
-                                .arg(c.port)
-                                .arg(server->errorString());
-                continue;
-            }
-            connect(server, &QTcpServer::newConnection, this, [server, c, log, timeout] {
-                while (QTcpSocket* socket = server->nextPendingConnection()) {
-                    bool v4 = false;
-                    const quint32 address = socket->peerAddress().toIPv4Address(&v4);
-                    const QString peer =
-                        QStringLiteral("%1:%2")
-                            .arg(v4 ? QHostAddress(address).toString() : socket->peerAddress().toString())
-                            .arg(socket->peerPort());
-                    log(QStringLiteral("%1: %2 connected").arg(c.name, peer));
-                    new Session(c, socket, peer, log, timeout, socket);
-                    connect(socket, &QTcpSocket::disconnected, socket, [socket, c, peer, log] {
-                        log(QStringLiteral("%1: %2 disconnected").arg(c.name, peer));
-                        socket->deleteLater();
-                    });
-                }
-            });
-            log(QStringLiteral("%1: listening for %2 on port %3")
-                    .arg(c.name, c.protocol.toUpper())
-                    .arg(server->serverPort()));
-        } else if (!c.serial.isEmpty()) {
-            auto* port = new QSerialPort(c.serial, this);
-            port->setBaudRate(c.baud);
-            port->setParity(*parity_named(c.parity));
-            port->setDataBits(QSerialPort::DataBits(c.data_bits));
-            port->setStopBits(c.stop_bits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
-            port->setFlowControl(QSerialPort::NoFlowControl);
-            if (!port->open(QIODevice::ReadWrite)) {
-                problems
-                    << QStringLiteral("%1: cannot open %2: %3").arg(c.name, c.serial, port->errorString());
-                delete port;
-                continue;
-            }
-            new Session(c, port, c.serial, log, timeout, port);
-            log(QStringLiteral("%1: listening for %2 on %3 (%4 baud)")
-                    .arg(c.name, c.protocol.toUpper(), c.serial)
-                    .arg(c.baud));
-        } else {
-            if (!QDir(c.folder).exists()) {
-                problems << QStringLiteral("%1: the folder %2 does not exist").arg(c.name, c.folder);
-                continue;
-            }
-            new FolderWatch(c, log, this);
-            log(QStringLiteral("%1: watching the folder %2 for %3 files")
-                    .arg(c.name, c.folder, c.protocol.toUpper()));
-        }
-    }
+    QMetaObject::invokeMethod(
+        impl_->receivers,
+        [&] {
+            for (const AnalyzerChannel& c : impl_->channels)
+                if (const QString why = open_channel(c, take, timeout, impl_->receivers); !why.isEmpty())
+                    problems << why;
+        },
+        Qt::BlockingQueuedConnection);
     return problems;
+}
+
+int AnalyzerListener::waiting() const {
+    return int(impl_->spool.waiting().size());
+}
+
+void AnalyzerListener::drain() {
+    impl_->drain_asked = false;
+    // While the database takes nothing, only the retry tries again.
+    if (!impl_->holding_back.isEmpty() && impl_->retry.isActive()) return;
+    const QStringList files = impl_->spool.waiting();
+    for (const QString& file : files) {
+        const auto message = Spool::read(file);
+        if (!message) {
+            impl_->log(
+                QStringLiteral("spool: %1 is no message it can read; moved into \"unreadable\"").arg(file));
+            impl_->spool.set_aside(file);
+            continue;
+        }
+        const QString failure = store_message(*message, [this](const QString& line) {
+            if (!line.contains(QLatin1String("NOT stored"))) impl_->log(line);
+        });
+        if (!failure.isEmpty()) {
+            if (failure != impl_->holding_back)
+                impl_->log(QStringLiteral("spool: %1 message(s) wait: the database takes nothing now (%2); "
+                                          "trying again every %3 s")
+                               .arg(impl_->spool.waiting().size())
+                               .arg(failure)
+                               .arg(kDrainRetryMs / 1000));
+            impl_->holding_back = failure;
+            impl_->retry.start(kDrainRetryMs);
+            return;
+        }
+        impl_->spool.remove(file);
+    }
+    if (!impl_->holding_back.isEmpty())
+        impl_->log(
+            QStringLiteral("spool: the database takes messages again; every waiting message is stored"));
+    impl_->holding_back.clear();
 }

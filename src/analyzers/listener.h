@@ -51,19 +51,34 @@ ChannelConfig read_channel_config(const QString& ini_path);
 // Stores one message; an empty text, or why it was not stored.
 QString store_message(const ReceivedMessage& message, const std::function<void(const QString&)>& log);
 
+// Answers the analyzers in a thread of its own: every complete message is
+// first written to the spool (spool.h) and then acknowledged, so the answer
+// never waits for the database; this object's thread takes the spooled
+// messages into the database in the order they came, trying again while the
+// database is busy or cannot be reached. Only a message that can never be
+// stored (not understood, too long) is refused.
 class AnalyzerListener : public QObject {
     Q_OBJECT
 public:
     using Log = std::function<void(const QString&)>;
     // `astm_timeout_ms`: the ASTM receiver's timeout (the standard's 30 s).
-    AnalyzerListener(QList<AnalyzerChannel> channels, Log log, int astm_timeout_ms = 30000,
-                     QObject* parent = nullptr);
+    AnalyzerListener(QList<AnalyzerChannel> channels, Log log, const QString& spool_folder,
+                     int astm_timeout_ms = 30000, QObject* parent = nullptr);
     ~AnalyzerListener() override;
 
-    // Opens every channel; the problems of those that could not be opened.
+    // Opens the spool and takes into the database what waits there from
+    // before; an empty text, or why the spool cannot be used (nothing may be
+    // received then).
+    QString open_spool();
+    // Opens every channel (after open_spool); the problems of those that
+    // could not be opened.
     QStringList start();
+    // How many messages wait in the spool.
+    int waiting() const;
 
 private:
+    void drain();
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

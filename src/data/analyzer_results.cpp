@@ -1,8 +1,10 @@
 #include "analyzer_results.h"
 
 #include "journal.h"
+#include "tavora_module.h"
 
 #include <QDateTime>
+#include <QDir>
 
 namespace {
 
@@ -58,7 +60,10 @@ DbResult<StoredMessage> store_analyzer_message(const ReceivedMessage& message) {
             QStringLiteral("INSERT INTO analyzer_messages (analyzer, protocol, received_at, raw, problem, "
                            "message_key) VALUES (?, ?, ?, ?, ?, ?) RETURNING id"),
             {message.analyzer, message.protocol, now_text(), message.raw, stored_text(message.problem),
-             message.problem.isEmpty() && !message.key.isEmpty() ? message.key : QStringLiteral("")});
+             (message.problem.isEmpty() || message.key.startsWith(QLatin1String("spool:"))) &&
+                     !message.key.isEmpty()
+                 ? message.key
+                 : QStringLiteral("")});
         if (!row.ok()) return row.error;
         if (!row.value) return DbError::other(QStringLiteral("the message was not stored"));
         out.id = row.value->value(0).toLongLong();
@@ -128,4 +133,13 @@ DbResult<QHash<QString, QString>> tests_of_reports(const QStringList& lab_ids) {
             out.insert(r.text(0), r.text(1));
     }
     return {out, {}};
+}
+
+QString default_spool_folder() {
+    return program_folder() + QStringLiteral("/analyzer-spool");
+}
+
+int messages_in_spool(const QString& folder) {
+    return int(
+        QDir(folder).entryList({QStringLiteral("*") + QLatin1String(kSpooledSuffix)}, QDir::Files).size());
 }

@@ -30,7 +30,9 @@ struct ReceivedMessage {
     QString problem; // empty: the message was understood
     // What names the message wherever it is sent again (HL7: the sending
     // application and facility with the control id; ASTM: the analyzer with
-    // a hash of the records); empty: none.
+    // a hash of the records); empty: none. The listener's spool names a
+    // message it keys no other way, and a refused one, "spool:" and a UUID:
+    // that key is kept with a refused message too.
     QString key = {};
 };
 
@@ -80,3 +82,10 @@ DbError take_pending_results(const QList<qint64>& ids);
 // The test of each of these lab ids' reports (test_main.test), by lab id as
 // given; lab ids without a report are not in it.
 DbResult<QHash<QString, QString>> tests_of_reports(const QStringList& lab_ids);
+
+// The listener's spool beside the program (tavora-lab-analyzer keeps there
+// the messages it has answered and the database does not have yet), and how
+// many messages wait in a spool folder now.
+QString default_spool_folder();
+int messages_in_spool(const QString& folder = default_spool_folder());
+inline constexpr char kSpooledSuffix[] = ".msg";

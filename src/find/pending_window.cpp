@@ -154,9 +154,14 @@ void PendingResultsWindow::refresh() {
     const qsizetype ready =
         std::count_if(model_->lines().begin(), model_->lines().end(),
                       [](const PendingLine& l) { return l.kind == PendingLine::Kind::Ready; });
-    count_->setText(QStringLiteral("%1 result(s) waiting, %2 ready for their reports")
-                        .arg(model_->rowCount())
-                        .arg(ready));
+    QString count =
+        QStringLiteral("%1 result(s) waiting, %2 ready for their reports").arg(model_->rowCount()).arg(ready);
+    // Messages the listener has answered and the database does not have yet
+    // (it is busy or cannot be reached): their results come once it takes them.
+    if (const int spooled = messages_in_spool(); spooled > 0)
+        count +=
+            QStringLiteral("; %1 message(s) from the analyzers wait in the listener's spool").arg(spooled);
+    count_->setText(count);
     if (model_->rowCount() > 0) grid_->selectRow(0);
 }
 
