@@ -218,6 +218,8 @@ private slots:
     void astm_faults_on_the_line();
     void astm_records_are_read_data();
     void astm_records_are_read();
+    void quality_control_and_whole_test_ids_are_read_data();
+    void quality_control_and_whole_test_ids_are_read();
     void hl7_messages_are_read_data();
     void the_sample_id_comes_from_its_one_place_data();
     void the_sample_id_comes_from_its_one_place();
@@ -365,6 +367,50 @@ void TestAnalyzers::astm_records_are_read() {
     QFETCH(QByteArray, records);
     // The value "6&F&8" of K is "6|8": joined with | here it reads as one more field.
     compare_parsed(parse_message(records));
+}
+
+void TestAnalyzers::quality_control_and_whole_test_ids_are_read_data() {
+    QTest::addColumn<QString>("protocol");
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QString>("results"); // lab id|code|whole test id|status|qc
+    QTest::newRow("ASTM: a QC run (processing id Q)")
+        << "astm"
+        << QByteArray(
+               "H|\\^&|||Counter|||||||Q|LIS2-A2\rP|1\rO|1|QC-LOW||^^^CBC\rR|1|^^^HGB|11.9|g/dl||N||F\rL|1\r")
+        << "QC-LOW|HGB|^^^HGB|F|qc";
+    QTest::newRow("ASTM: one order a QC specimen (action code Q)")
+        << "astm"
+        << QByteArray("H|\\^&\rO|1|CTRL1||^^^GLU|||||||Q\rR|1|^^^GLU|98|mg/dl||||F\rO|2|55||^^^GLU\r"
+                      "R|1|^^^GLU|120|mg/dl||||F\rL|1\r")
+        << "CTRL1|GLU|^^^GLU|F|qc;55|GLU|^^^GLU|F|";
+    QTest::newRow("ASTM: final, interpretation and raw signal apart")
+        << "astm"
+        << QByteArray(
+               "H|\\^&\rO|1|8||^^^685\rR|1|^^^685^TSH^UNDILUTED^F|0.15|uIU/mL||||F\r"
+               "R|2|^^^685^TSH^UNDILUTED^I|Negative|||||F\rR|3|^^^685^TSH^UNDILUTED^P|1277|RLU||||F\rL|1\r")
+        << "8|685|^^^685^TSH^UNDILUTED^F|F|;8|685|^^^685^TSH^UNDILUTED^I|F|;8|685|^^^685^TSH^UNDILUTED^P|F|";
+    QTest::newRow("HL7: a control specimen (SPM-11 Q) before its order")
+        << "hl7"
+        << QByteArray("MSH|^~\\&|LAW|LAB|||20261210||OUL^R22|Q1|P|2.5.1\rSPM|1|QC-9||SER|||||||Q\r"
+                      "OBR|1||QC-9|GLU\rOBX|1|NM|GLU^Glucose^LN||101|mg/dL|||||F\r"
+                      "SPM|2|71||SER|||||||P\rOBR|2||71|GLU\rOBX|1|NM|GLU^Glucose^LN||88|mg/dL|||||P\r")
+        << "QC-9|GLU|GLU^Glucose^LN|F|qc;71|GLU|GLU^Glucose^LN|P|";
+    QTest::newRow("HL7: a calibrator (SPM-11 C) after its results")
+        << "hl7"
+        << QByteArray("MSH|^~\\&|LAW|LAB|||20261210||ORU^R01|Q2|P|2.5.1\rOBR|1||CAL-1|ALB\r"
+                      "OBX|1|NM|ALB||4.0|g/dL|||||F\rSPM|1|CAL-1||SER|||||||C\r")
+        << "CAL-1|ALB|ALB|F|qc";
+}
+
+void TestAnalyzers::quality_control_and_whole_test_ids_are_read() {
+    QFETCH(QString, protocol);
+    QFETCH(QByteArray, message);
+    const QList<AnalyzerResult> results =
+        protocol == "astm" ? astm::parse_message(message).results : hl7::parse_message(message).results;
+    QStringList got;
+    for (const AnalyzerResult& r : results)
+        got << QStringList{r.lab_id, r.code, r.test_id, r.status, r.qc ? "qc" : ""}.join(u'|');
+    QTEST(got.join(u';'), "results");
 }
 
 void TestAnalyzers::hl7_messages_are_read_data() {
@@ -517,10 +563,12 @@ void TestAnalyzers::hl7_messages_are_read() {
 }
 
 void TestAnalyzers::the_listener_stores_and_acknowledges_over_tcp() {
-    Listener listener(database(), ini("[analyzer counter]\nprotocol=astm\nlisten=0\n"
-                                      "[analyzer chemistry]\nprotocol=hl7\nlisten=0\nsample-id=obr3\n"
-                                      "[analyzer broken]\nprotocol=smoke\nlisten=0\n"
-                                      "[analyzer astray]\nprotocol=hl7\nlisten=0\nsample-id=O4\n"));
+    Listener listener(
+        database(),
+        ini("[analyzer counter]\nprotocol=astm\nlisten=0\n"
+            "[analyzer chemistry]\nprotocol=hl7\nlisten=0\nsample-id=obr3\nqc-samples=QC*, CTRL?\n"
+            "[analyzer broken]\nprotocol=smoke\nlisten=0\n"
+            "[analyzer astray]\nprotocol=hl7\nlisten=0\nsample-id=O4\n"));
     const int astm_port = listener.port("counter"), hl7_port = listener.port("chemistry");
     QVERIFY2(astm_port > 0 && hl7_port > 0, qPrintable(listener.log()));
     QVERIFY(listener.log().contains("not used: [analyzer broken]: protocol must be astm or hl7"));
@@ -571,6 +619,16 @@ void TestAnalyzers::the_listener_stores_and_acknowledges_over_tcp() {
     QVERIFY2(listener.wait_for("chemistry: message 5 refused and kept: incomplete"),
              qPrintable(listener.log()));
     QCOMPARE(number_of("select count(*) from pending_results where message_id >= 4"), 0);
+    // The instrument's own QC sample ids (qc-samples) keep their results apart.
+    QTcpSocket again_chemistry;
+    again_chemistry.connectToHost("127.0.0.1", quint16(hl7_port));
+    QVERIFY(again_chemistry.waitForConnected(5000));
+    QVERIFY(send_hl7(again_chemistry, oru("CTRL-9", "ctrl1", "OBX|1|NM|GLU||99|mg/dl\r")).contains("|AA|"));
+    QVERIFY2(listener.wait_for("chemistry: message 6 stored: 0 results for lab id none; 1 quality-control "
+                               "result (ctrl1)"),
+             qPrintable(listener.log()));
+    QCOMPARE(number_of("select count(*) from analyzer_qc where sample_id = 'ctrl1' and value = '99'"), 1);
+    QCOMPARE(number_of("select count(*) from pending_results where message_id = 6"), 0);
 }
 
 void TestAnalyzers::nothing_is_half_stored_when_the_listener_dies() {

@@ -4,6 +4,7 @@
 #include "accounts.h"
 #include "analyzer_results.h"
 #include "pending_window.h"
+#include "qc_window.h"
 
 #include "verify_list.h"
 
@@ -35,6 +36,7 @@
 #include <QShortcut>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTableWidget>
 #include <QToolButton>
 
 namespace {
@@ -532,6 +534,20 @@ void TestFind::analyzer_results_wait_in_their_window_and_fill_the_screen() {
     QVERIFY(window->findChild<QLabel*>("pending_count")
                 ->text()
                 .endsWith("; 2 message(s) from the analyzers wait in the listener's spool"));
+    // Quality control is apart: never a pending line, listed in its own window (Alt+Q).
+    AnalyzerResult control{"QC-LOW", "HGB", "11.9", "g/dl", "N", "^^^HGB", "F", true};
+    QVERIFY(store_analyzer_message({"counter", "astm", "raw", {control}, {}}).ok());
+    window->refresh();
+    QCOMPARE(rows->rowCount(), 4);
+    show_active(window);
+    window->grid()->setFocus();
+    QTest::keyClick(window->grid(), Qt::Key_Q, Qt::AltModifier);
+    QTRY_VERIFY(screens::find(kQcResultsScreen)); // the click is shown first
+    auto* qc = qobject_cast<QcResultsWindow*>(screens::find(kQcResultsScreen));
+    QCOMPARE(qc->grid()->accessibleName(), QString("Quality control results"));
+    QCOMPARE(qc->grid()->rowCount(), 1);
+    QCOMPARE(qc->grid()->item(0, 2)->text() + " " + qc->grid()->item(0, 5)->text(), QString("QC-LOW 11.9"));
+    qc->close();
     // Enter opens the report's screen with its lab id looked up; Alt+R fills the boxes.
     window->grid()->setFocus();
     window->grid()->setCurrentIndex(rows->index(1, 0));

@@ -18,6 +18,7 @@
 #include "tavora_module.h"
 
 #include <QSqlQuery>
+#include <QTemporaryFile>
 
 #include <memory>
 
@@ -579,8 +580,37 @@ void TestResultWorkflow::pending_results_are_listed_ready_first() {
         listed << QStringLiteral("%1 %2 %3 %4")
                       .arg(int(l.kind))
                       .arg(l.pending.result.lab_id, l.pending.result.code, l.item.left(12));
-    QCOMPARE(listed, (QStringList{"0 9 GLU Random blood", "0 12 HGB Haemoglobin ", "1 9 XYZ ", "1 100 K ",
-                                  "2 30 WBC WBC (N : 400", "2 S-1 HGB Haemoglobin "}));
+    QCOMPARE(listed, (QStringList{"0 9 GLU Random blood", "0 12 HGB Haemoglobin ", "2 9 XYZ ", "2 100 K ",
+                                  "3 30 WBC WBC (N : 400", "3 S-1 HGB Haemoglobin "}));
+
+    // A line may name the whole test id, and ask for a result type: an
+    // immunoassay's final result, its interpretation and its raw signal are
+    // three results, and only the final one fills the box. Two results for
+    // one box say which one it takes.
+    QTemporaryFile typed;
+    QVERIFY(typed.open());
+    typed.write("code\ttest\titem\tunit\ttype\n"
+                "^^^1^GLU^UNDILUTED^F\tBiochemistry report\tRandom blood glucose (N:60-140 mg/dl)\n"
+                "K\tBiochemistry report\tSerum Potassiun (N : 3.5 - 5.0 meq / L)\t\tF\n");
+    typed.close();
+    const AnalyzerCodes with_types = read_analyzer_codes(typed.fileName());
+    QCOMPARE(with_types.problems, QStringList());
+    auto sent = [](qint64 id, const QString& test_id, const QString& status) {
+        return PendingResult{
+            id, "immuno", "", {"9", test_id.section('^', 4, 4), "1", "", "", test_id, status}};
+    };
+    const QList<PendingResult> runs{sent(1, "^^^1^GLU^UNDILUTED^F", "F"),
+                                    sent(2, "^^^1^GLU^UNDILUTED^I", "F"),
+                                    sent(3, "^^^1^GLU^UNDILUTED^P", ""),
+                                    sent(4, "^^^2^K", "P"),
+                                    sent(5, "^^^2^K", "F"),
+                                    sent(6, "^^^2^K^^^F", ""),
+                                    sent(7, "^^^2^K", "F")};
+    listed.clear();
+    for (const PendingLine& l : pending_overview(runs, with_types, reports))
+        listed << QStringLiteral("%1 %2").arg(int(l.kind)).arg(l.pending.id);
+    // 1: GLU final; 5, 6, 7: K of type F (7 is the latest and fills the box); 2, 3, 4: no box.
+    QCOMPARE(listed, (QStringList{"0 1", "0 7", "1 5", "1 6", "2 2", "2 3", "2 4"}));
 }
 
 TAVORA_TEST_MAIN(TestResultWorkflow)

@@ -91,6 +91,11 @@ Parsed parse_message(QByteArrayView records, const QString& sample_id, int value
     const bool from_patient = sample_id.startsWith(u'P');
     QString specimen, patient_id;
     bool order = false;
+    // A quality-control run: the header's processing id (H-12) is Q, or an
+    // order's action code (O-12) is Q.
+    const bool qc_run =
+        part(lines[0].split(d.field), 12, 0).compare(QLatin1String("Q"), Qt::CaseInsensitive) == 0;
+    bool qc_order = false;
     for (const QByteArray& line : lines) {
         const QList<QByteArray> fields = line.split(d.field);
         switch (std::toupper(quint8(line[0]))) {
@@ -101,6 +106,7 @@ Parsed parse_message(QByteArrayView records, const QString& sample_id, int value
             break;
         case 'O':
             order = true;
+            qc_order = part(fields, 12, 0).compare(QLatin1String("Q"), Qt::CaseInsensitive) == 0;
             specimen = from_patient                         ? patient_id
                        : sample_id == QLatin1String("O3.2") ? part(fields, 3, 1)
                        : sample_id == QLatin1String("O4")   ? part(fields, 4, 0)
@@ -114,8 +120,17 @@ Parsed parse_message(QByteArrayView records, const QString& sample_id, int value
             if (!order) return {{}, QStringLiteral("a result (R) record comes before any order (O) record")};
             const QString value = value_component > 0 ? part(fields, 4, value_component - 1)
                                                       : first_component(fields.value(3), d);
-            AnalyzerResult r{specimen, test_code(fields.value(2), d), value,
-                             first_component(fields.value(4), d), first_component(fields.value(6), d)};
+            QStringList test_id;
+            for (const QByteArray& c : components(fields.value(2), d))
+                test_id << unescaped(c, d);
+            AnalyzerResult r{specimen,
+                             test_code(fields.value(2), d),
+                             value,
+                             first_component(fields.value(4), d),
+                             first_component(fields.value(6), d),
+                             joined_test_id(test_id),
+                             part(fields, 9, 0),
+                             qc_run || qc_order};
             if (r.code.isEmpty()) return {{}, QStringLiteral("a result (R) record names no test")};
             out.results << r;
             break;

@@ -110,6 +110,11 @@ QByteArray field(const QByteArray& segment, const Encoding& e, int n) {
 
 } // namespace
 
+// The specimen roles (SPM-11) of quality control: a control, a calibrator,
+// electronic QC, a verifying calibrator.
+const QStringList kQcRoles = {QStringLiteral("Q"), QStringLiteral("C"), QStringLiteral("E"),
+                              QStringLiteral("V")};
+
 Parsed parse_message(QByteArrayView message, const QString& sample_id) {
     const QList<QByteArray> segs = segments(message);
     const auto e = encoding_of(segs);
@@ -130,11 +135,21 @@ Parsed parse_message(QByteArrayView message, const QString& sample_id) {
     // order's results (ORU 2.5.1): the results wait for it.
     QString patient, lab_id, specimen;
     qsizetype order_from = -1; // the first result of the order being read
+    // A specimen whose role (SPM-11) is a control, calibrator or electronic
+    // QC makes its results quality control: in an OUL the SPM comes before
+    // its order, in an ORU after the order's results.
+    const bool specimen_first = kind.startsWith(QLatin1String("OUL"));
+    bool qc_specimen = false, qc_order = false;
     for (const QByteArray& s : segs) {
         const QByteArray name = s.left(3);
         if (name == "PID") {
             patient = component(field(s, *e, 3), *e);
-        } else if (name == "SPM" && place == QLatin1String("SPM2")) {
+        } else if (name == "SPM") {
+            qc_specimen = kQcRoles.contains(component(field(s, *e, 11), *e).toUpper());
+            if (!specimen_first)
+                for (qsizetype i = std::max<qsizetype>(order_from, 0); i < out.results.size(); ++i)
+                    out.results[i].qc = out.results[i].qc || qc_specimen;
+            if (place != QLatin1String("SPM2")) continue;
             specimen = component(field(s, *e, 2), *e);
             if (specimen.isEmpty()) return missing(QStringLiteral("in an SPM segment"));
             bool taken = false;
@@ -143,6 +158,7 @@ Parsed parse_message(QByteArrayView message, const QString& sample_id) {
             if (taken) specimen.clear();
         } else if (name == "OBR") {
             order_from = out.results.size();
+            qc_order = specimen_first && std::exchange(qc_specimen, false);
             if (place == QLatin1String("SPM2")) {
                 lab_id = std::exchange(specimen, QString()); // empty: its SPM follows its results
                 continue;
@@ -167,6 +183,12 @@ Parsed parse_message(QByteArrayView message, const QString& sample_id) {
             AnalyzerResult r{lab_id, component(field(s, *e, 3), *e), shown, component(field(s, *e, 6), *e),
                              component(field(s, *e, 8), *e)};
             if (r.code.isEmpty()) return {{}, QStringLiteral("an OBX segment names no test (OBX-3)")};
+            QStringList test_id;
+            for (const QByteArray& c : field(s, *e, 3).split(e->repeat).value(0).split(e->component))
+                test_id << unescaped(c, *e);
+            r.test_id = joined_test_id(test_id);
+            r.status = component(field(s, *e, 11), *e);
+            r.qc = qc_order;
             out.results << r;
         }
     }

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QSet>
 #include <QSettings>
@@ -46,13 +47,23 @@ std::optional<QSerialPort::Parity> parity_named(const QString& name) {
 
 // A short account of a stored message's results for the log.
 QString results_summary(const QList<AnalyzerResult>& results) {
-    QStringList ids;
-    for (const AnalyzerResult& r : results)
-        if (const QString id = canonical_lab_id(r.lab_id); !ids.contains(id)) ids << id;
-    return QStringLiteral("%1 result%2 for lab id %3")
-        .arg(results.size())
-        .arg(results.size() == 1 ? "" : "s")
-        .arg(ids.isEmpty() ? QStringLiteral("none") : ids.join(QStringLiteral(", ")));
+    QStringList ids, controls;
+    qsizetype patients = 0;
+    for (const AnalyzerResult& r : results) {
+        QStringList& of = r.qc ? controls : ids;
+        if (const QString id = r.qc ? r.lab_id : canonical_lab_id(r.lab_id); !of.contains(id)) of << id;
+        patients += !r.qc;
+    }
+    QString out = QStringLiteral("%1 result%2 for lab id %3")
+                      .arg(patients)
+                      .arg(patients == 1 ? "" : "s")
+                      .arg(ids.isEmpty() ? QStringLiteral("none") : ids.join(QStringLiteral(", ")));
+    if (!controls.isEmpty())
+        out += QStringLiteral("; %1 quality-control result%2 (%3)")
+                   .arg(results.size() - patients)
+                   .arg(results.size() - patients == 1 ? "" : "s")
+                   .arg(controls.join(QStringLiteral(", ")));
+    return out;
 }
 
 } // namespace
@@ -89,6 +100,8 @@ ChannelConfig read_channel_config(const QString& ini_path) {
         bool bound_ok = true;
         c.max_message =
             ini.value(QStringLiteral("max-message"), kMostMessageBytes).toString().toLongLong(&bound_ok);
+        for (const QString& pattern : ini.value(QStringLiteral("qc-samples")).toStringList())
+            if (!pattern.trimmed().isEmpty()) c.qc_samples << pattern.trimmed();
         const QString raw_port = ini.value(QStringLiteral("listen")).toString();
         ini.endGroup();
         QString problem;
@@ -166,6 +179,10 @@ ReceivedMessage read_message(const AnalyzerChannel& c, const QByteArray& raw) {
         std::tie(m.results, m.problem) = std::tie(parsed.results, parsed.problem);
         m.key = hl7::message_key(raw);
     }
+    for (AnalyzerResult& r : m.results)
+        for (const QString& pattern : c.qc_samples)
+            r.qc = r.qc ||
+                   QRegularExpression::fromWildcard(pattern, Qt::CaseInsensitive).match(r.lab_id).hasMatch();
     if (c.sender_from_header) {
         const QString named =
             c.protocol == QLatin1String("astm") ? astm::sender_name(raw) : hl7::sender_name(raw);

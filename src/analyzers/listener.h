@@ -38,6 +38,10 @@ struct AnalyzerChannel {
     // its header (sender = header: ASTM H-5, HL7 MSH-3 and -4) instead of
     // the section's name (sender = section, the default).
     bool sender_from_header = false;
+    // The instrument's own quality-control sample ids (qc-samples: wildcard
+    // patterns such as QC* or CTRL?, letter case aside): their results are
+    // quality control.
+    QStringList qc_samples;
     // The longest message taken (max-message, in bytes).
     qsizetype max_message = kMostMessageBytes;
 };

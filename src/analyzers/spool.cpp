@@ -31,7 +31,7 @@ QByteArray serialised(const ReceivedMessage& m) {
     s << kMagic << kFormat << m.analyzer << m.protocol << m.raw << m.problem << m.key
       << qint32(m.results.size());
     for (const AnalyzerResult& r : m.results)
-        s << r.lab_id << r.code << r.value << r.units << r.flag;
+        s << r.lab_id << r.code << r.value << r.units << r.flag << r.test_id << r.status << r.qc;
     return out;
 }
 
@@ -108,7 +108,7 @@ std::optional<ReceivedMessage> Spool::read(const QString& path) {
     s >> m.analyzer >> m.protocol >> m.raw >> m.problem >> m.key >> count;
     for (qint32 i = 0; i < count && s.status() == QDataStream::Ok; ++i) {
         AnalyzerResult r;
-        s >> r.lab_id >> r.code >> r.value >> r.units >> r.flag;
+        s >> r.lab_id >> r.code >> r.value >> r.units >> r.flag >> r.test_id >> r.status >> r.qc;
         m.results << r;
     }
     if (s.status() != QDataStream::Ok || count < 0 || !s.atEnd()) return std::nullopt;

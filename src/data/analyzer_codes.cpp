@@ -34,14 +34,15 @@ AnalyzerCodes read_analyzer_codes(const QString& path) {
                                            "\"code<TAB>test<TAB>item<TAB>unit\"")
                                 .arg(number);
         }
-        if (fields.size() < 3 || fields.size() > 4 || fields[0].isEmpty() || fields[1].isEmpty() ||
+        if (fields.size() < 3 || fields.size() > 5 || fields[0].isEmpty() || fields[1].isEmpty() ||
             fields[2].isEmpty()) {
             out.problems << QStringLiteral(
                                 "line %1: a code, a test and an item are needed, separated by tabs")
                                 .arg(number);
             continue;
         }
-        out.mappings << CodeMapping{number, fields[0], fields[1], fields[2], fields.value(3)};
+        out.mappings << CodeMapping{number,    fields[0],       fields[1],
+                                    fields[2], fields.value(3), fields.value(4)};
     }
     return out;
 }

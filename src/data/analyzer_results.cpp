@@ -13,7 +13,8 @@ QString now_text() {
 }
 
 const QString kPendingColumns = QStringLiteral(
-    "SELECT p.id, m.analyzer, m.received_at, p.lab_id, p.code, p.value, p.units, p.flag FROM pending_results "
+    "SELECT p.id, m.analyzer, m.received_at, p.lab_id, p.code, p.value, p.units, p.flag, p.test_id, "
+    "p.status FROM pending_results "
     "AS p JOIN analyzer_messages AS m ON m.id = p.message_id WHERE p.taken_at = ''");
 
 DbResult<QList<PendingResult>> read_pending(const QString& sql, const QVariantList& binds) {
@@ -25,11 +26,18 @@ DbResult<QList<PendingResult>> read_pending(const QString& sql, const QVariantLi
         out << PendingResult{r.value(0).toLongLong(),
                              r.text(1),
                              r.text(2),
-                             {r.text(3), r.text(4), r.text(5), r.text(6), r.text(7)}};
+                             {r.text(3), r.text(4), r.text(5), r.text(6), r.text(7), r.text(8), r.text(9)}};
     return {out, {}};
 }
 
 } // namespace
+
+QString joined_test_id(const QStringList& components) {
+    QStringList parts = components;
+    while (!parts.isEmpty() && parts.last().trimmed().isEmpty())
+        parts.removeLast();
+    return parts.join(u'^');
+}
 
 QString canonical_lab_id(const QString& specimen_id) {
     const QString t = specimen_id.trimmed();
@@ -69,11 +77,15 @@ DbResult<StoredMessage> store_analyzer_message(const ReceivedMessage& message) {
         out.id = row.value->value(0).toLongLong();
         if (!message.problem.isEmpty()) return {};
         for (const AnalyzerResult& r : message.results)
-            if (DbError failed =
-                    execute(QStringLiteral("INSERT INTO pending_results (message_id, lab_id, code, value, "
-                                           "units, flag) VALUES (?, ?, ?, ?, ?, ?)"),
-                            {out.id, canonical_lab_id(r.lab_id), stored_text(r.code), stored_text(r.value),
-                             stored_text(r.units), stored_text(r.flag)});
+            if (DbError failed = execute(
+                    r.qc ? QStringLiteral(
+                               "INSERT INTO analyzer_qc (message_id, sample_id, code, value, units, "
+                               "flag, test_id, status) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+                         : QStringLiteral("INSERT INTO pending_results (message_id, lab_id, code, value, "
+                                          "units, flag, test_id, status) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
+                    {out.id, r.qc ? stored_text(r.lab_id) : canonical_lab_id(r.lab_id), stored_text(r.code),
+                     stored_text(r.value), stored_text(r.units), stored_text(r.flag), stored_text(r.test_id),
+                     stored_text(r.status)});
                 !failed.ok())
                 return failed;
         return {};
@@ -89,6 +101,22 @@ DbResult<QList<PendingResult>> pending_results_for(const QString& lab_id) {
 
 DbResult<QList<PendingResult>> all_pending_results() {
     return read_pending(kPendingColumns + QStringLiteral(" ORDER BY p.lab_id, p.id"), {});
+}
+
+DbResult<QList<QcResult>> latest_qc_results(int most) {
+    auto rows = select_rows(
+        QStringLiteral("SELECT m.analyzer, m.received_at, q.sample_id, q.code, q.value, q.units, q.flag, "
+                       "q.test_id, q.status FROM analyzer_qc AS q JOIN analyzer_messages AS m ON m.id = "
+                       "q.message_id ORDER BY q.id DESC LIMIT ?"),
+        {most});
+    if (!rows.ok()) return {{}, rows.error};
+    QList<QcResult> out;
+    for (const Row& r : rows.value)
+        out << QcResult{r.text(0),
+                        r.text(1),
+                        r.text(2),
+                        {r.text(2), r.text(3), r.text(4), r.text(5), r.text(6), r.text(7), r.text(8), true}};
+    return {out, {}};
 }
 
 DbResult<bool> analyzers_in_use() {

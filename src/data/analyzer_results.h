@@ -19,7 +19,18 @@ struct AnalyzerResult {
     QString value;
     QString units = {};
     QString flag = {}; // the analyzer's abnormal flag, as sent
+    // The whole test id as sent (its components joined by "^", the trailing
+    // empty ones dropped): a codes file line may name it instead of `code`.
+    QString test_id = {};
+    // The result's status or type as sent (ASTM R-9, HL7 OBX-11: F final,
+    // P preliminary, ...): a codes file line may ask for one.
+    QString status = {};
+    // A quality-control run's result (kept in analyzer_qc, never offered to a report).
+    bool qc = false;
 };
+
+// The joined form of a test id's components, as AnalyzerResult::test_id keeps it.
+QString joined_test_id(const QStringList& components);
 
 // A message as the listener read it: its results, or why it was refused.
 struct ReceivedMessage {
@@ -51,7 +62,8 @@ inline QString too_long_reason(qsizetype most) {
 QString canonical_lab_id(const QString& specimen_id);
 
 // Stores the message and its results in one transaction (a refused one with
-// its problem and no results); the message's id. A message whose key names
+// its problem and no results; quality-control results in analyzer_qc); the
+// message's id. A message whose key names
 // one stored before (sent again: the analyzer had no acknowledgement of it)
 // is not stored again: the id of the first, with `again` set.
 struct StoredMessage {
@@ -71,6 +83,14 @@ struct PendingResult {
 DbResult<QList<PendingResult>> pending_results_for(const QString& lab_id);
 // Every result waiting, by lab id and then oldest first.
 DbResult<QList<PendingResult>> all_pending_results();
+// A quality-control result an analyzer sent.
+struct QcResult {
+    QString analyzer, received_at, sample_id;
+    AnalyzerResult result;
+};
+// The latest `most` quality-control results, newest first.
+DbResult<QList<QcResult>> latest_qc_results(int most = 1000);
+
 // Whether any analyzer has ever sent this database a message.
 DbResult<bool> analyzers_in_use();
 

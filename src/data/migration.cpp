@@ -28,7 +28,8 @@ QStringList tables_to_copy() {
                        QStringLiteral("users"),
                        QStringLiteral("settings"),
                        QStringLiteral("analyzer_messages"),
-                       QStringLiteral("pending_results")};
+                       QStringLiteral("pending_results"),
+                       QStringLiteral("analyzer_qc")};
     for (const Investigation* t : catalogue::kAll)
         tables << QString::fromLatin1(t->table);
     return tables;
@@ -192,7 +193,7 @@ Migration migrate_to_server(const QString& file, const QString& url) {
         for (const QString& t : tables_to_copy()) {
             if (!m.error.isEmpty()) break;
             const bool own_id = t == QLatin1String("change_log") || t == QLatin1String("analyzer_messages") ||
-                                t == QLatin1String("pending_results");
+                                t == QLatin1String("pending_results") || t == QLatin1String("analyzer_qc");
             const QString column = own_id ? QStringLiteral("id") : QStringLiteral("rowid");
             if ((keeps_rowid(t) || column == QLatin1String("id")) &&
                 !q.exec(QStringLiteral(

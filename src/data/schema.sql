@@ -247,7 +247,8 @@ CREATE TABLE analyzer_messages (
 CREATE INDEX analyzer_messages_key ON analyzer_messages (message_key) WHERE message_key <> '';
 
 -- One result of an analyzer's message, as sent: the lab id it is for, the
--- analyzer's code, value, units and abnormal flag. The Save or Modify of the
+-- analyzer's code, value, units and abnormal flag, its whole test id and its
+-- status. The Save or Modify of the
 -- test screen that used it marks it taken (by whom, when).
 CREATE TABLE pending_results (
     id         INTEGER PRIMARY KEY,
@@ -258,9 +259,25 @@ CREATE TABLE pending_results (
     units      TEXT NOT NULL DEFAULT '',
     flag       TEXT NOT NULL DEFAULT '',
     taken_by   TEXT COLLATE NOCASE NOT NULL DEFAULT '',
-    taken_at   TEXT NOT NULL DEFAULT ''
+    taken_at   TEXT NOT NULL DEFAULT '',
+    test_id    TEXT NOT NULL DEFAULT '',
+    status     TEXT NOT NULL DEFAULT ''
 ) STRICT;
 CREATE INDEX pending_results_waiting ON pending_results (lab_id) WHERE taken_at = '';
+
+-- A quality-control run's results (control and calibrator samples), kept
+-- apart from the patients' and never offered to a report.
+CREATE TABLE analyzer_qc (
+    id         INTEGER PRIMARY KEY,
+    message_id INTEGER NOT NULL,
+    sample_id  TEXT NOT NULL,
+    code       TEXT COLLATE NOCASE NOT NULL,
+    value      TEXT NOT NULL DEFAULT '',
+    units      TEXT NOT NULL DEFAULT '',
+    flag       TEXT NOT NULL DEFAULT '',
+    test_id    TEXT NOT NULL DEFAULT '',
+    status     TEXT NOT NULL DEFAULT ''
+) STRICT;
 
 -- The laboratory's own choices, by name (tavora-lab-admin settings):
 -- require-verification (on: an unverified report prints as provisional).
@@ -296,4 +313,4 @@ INSERT INTO settings (name, value) VALUES ('journal-chain-from', '1');
 -- The file says whose it is and which version of the schema it holds; the
 -- program opens nothing else.
 PRAGMA application_id = 1414941762;
-PRAGMA user_version = 8;
+PRAGMA user_version = 9;

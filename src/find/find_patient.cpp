@@ -1,5 +1,6 @@
 #include "find_patient.h"
 #include "pending_window.h"
+#include "qc_window.h"
 
 #include "app_state.h"
 #include "boxes.h"
@@ -165,4 +166,5 @@ void register_find_screens() {
     screens::add(QString::fromLatin1(kPatientHistoryScreen), [] { return new PatientHistoryWindow; });
     screens::add(QString::fromLatin1(kVerifyListScreen), [] { return new VerifyListWindow; });
     screens::add(QString::fromLatin1(kPendingResultsScreen), [] { return new PendingResultsWindow; });
+    screens::add(QString::fromLatin1(kQcResultsScreen), [] { return new QcResultsWindow; });
 }

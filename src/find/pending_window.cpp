@@ -5,6 +5,7 @@
 #include "failure_messages.h"
 #include "investigations.h"
 #include "message_box.h"
+#include "qc_window.h"
 #include "result_screen.h"
 #include "screen_registry.h"
 
@@ -27,6 +28,8 @@ QString status_text(PendingLine::Kind kind) {
     switch (kind) {
     case PendingLine::Kind::Ready:
         return QStringLiteral("Ready");
+    case PendingLine::Kind::Replaced:
+        return QStringLiteral("Not used: a later result fills its box");
     case PendingLine::Kind::NoMapping:
         return QStringLiteral("No box for this code");
     case PendingLine::Kind::NoReport:
@@ -121,11 +124,15 @@ PendingResultsWindow::PendingResultsWindow(QWidget* parent) : QWidget(parent) {
     });
     auto* again = named_button(this, "refresh", "&Refresh");
     connect(again, &QPushButton::clicked, this, &PendingResultsWindow::refresh);
+    // Control and calibrator samples' results are kept apart, in a window of their own.
+    auto* qc = named_button(this, "quality_control", "&Quality control");
+    connect(qc, &QPushButton::clicked, this, [] { screens::open(QString::fromLatin1(kQcResultsScreen)); });
     auto* close_button = named_button(this, "close", "&Close");
     connect(close_button, &QPushButton::clicked, this, &QWidget::close);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(count_, 1);
     buttons->addWidget(open);
+    buttons->addWidget(qc);
     buttons->addWidget(again);
     buttons->addWidget(close_button);
     auto* layout = new QVBoxLayout(this);

@@ -25,6 +25,16 @@ const TestDefinition* test_named(const QString& name) {
 
 } // namespace
 
+bool mapping_takes(const CodeMapping& mapping, const AnalyzerResult& result) {
+    const bool named =
+        mapping.code.compare(result.code, Qt::CaseInsensitive) == 0 ||
+        (!result.test_id.isEmpty() && mapping.code.compare(result.test_id, Qt::CaseInsensitive) == 0);
+    if (!named || mapping.type.isEmpty()) return named;
+    const QStringList parts = result.test_id.split(u'^');
+    return mapping.type.compare(result.status, Qt::CaseInsensitive) == 0 ||
+           (parts.size() > 4 && mapping.type.compare(parts.last(), Qt::CaseInsensitive) == 0);
+}
+
 const TestDefinition* mapped_test(const CodeMapping& mapping) {
     return test_named(mapping.test);
 }
@@ -59,7 +69,7 @@ AnalyzerFill analyzer_fill(const TestDefinition& test, const QList<PendingResult
     std::map<int, QList<qint64>> used;
     for (const PendingResult& p : pending)
         for (const CodeMapping& m : codes.mappings) {
-            if (m.code.compare(p.result.code, Qt::CaseInsensitive) != 0) continue;
+            if (!mapping_takes(m, p.result)) continue;
             const int box = mapped_box(test, m);
             if (box < 0) continue;
             used[box] << p.id;
@@ -89,15 +99,23 @@ QList<PendingLine> pending_overview(const QList<PendingResult>& pending, const A
     QMultiHash<QString, const CodeMapping*> by_code;
     for (const CodeMapping& m : codes.mappings)
         by_code.insert(m.code.toLower(), &m);
-    // The box of each (report's test, code), worked out once: ten thousand
-    // waiting results come from a few dozen of them.
-    QHash<std::pair<QString, QString>, std::optional<QString>> boxes;
-    auto box_for = [&](const QString& test_name, const QString& code) -> std::optional<QString> {
-        const std::pair key{test_name, code.toLower()};
+    // The lines of the codes file that take a result (by its code or its whole test id).
+    auto mappings_of = [&](const AnalyzerResult& r) {
+        QList<const CodeMapping*> out;
+        for (const QString& name : {r.code.toLower(), r.test_id.toLower()})
+            for (const CodeMapping* m : by_code.values(name))
+                if (!out.contains(m) && mapping_takes(*m, r)) out << m;
+        return out;
+    };
+    // The box of each (report's test, code, test id, status), worked out
+    // once: ten thousand waiting results come from a few dozen of them.
+    QHash<QStringList, std::optional<QString>> boxes;
+    auto box_for = [&](const QString& test_name, const AnalyzerResult& r) -> std::optional<QString> {
+        const QStringList key{test_name, r.code.toLower(), r.test_id.toLower(), r.status.toLower()};
         if (const auto found = boxes.constFind(key); found != boxes.constEnd()) return *found;
         std::optional<QString> item;
         const TestDefinition* test = test_named(test_name);
-        for (const CodeMapping* m : by_code.values(key.second)) {
+        for (const CodeMapping* m : mappings_of(r)) {
             const int box = test ? mapped_box(*test, *m) : -1;
             if (box >= 0) item = QString::fromUtf8(test->items[box].caption).simplified();
         }
@@ -109,19 +127,31 @@ QList<PendingLine> pending_overview(const QList<PendingResult>& pending, const A
     for (const PendingResult& p : pending) {
         PendingLine line{PendingLine::Kind::NoReport, p, report_tests.value(p.result.lab_id), {}};
         if (!line.test.isEmpty()) {
-            const std::optional<QString> item = box_for(line.test, p.result.code);
+            const std::optional<QString> item = box_for(line.test, p.result);
             line.kind = item ? PendingLine::Kind::Ready : PendingLine::Kind::NoMapping;
             line.item = item.value_or(QString());
         } else {
             // Where it will go once its report is saved: the first test the code fills a box of.
-            for (const CodeMapping* m : by_code.values(p.result.code.toLower()))
+            for (const CodeMapping* m : mappings_of(p.result))
                 if (const TestDefinition* t = mapped_test(*m); t && line.test.isEmpty()) {
                     line.test = QString::fromUtf8(t->investigation->test);
-                    line.item = box_for(line.test, p.result.code).value_or(QString());
+                    line.item = box_for(line.test, p.result).value_or(QString());
                 }
         }
         lines << line;
     }
+    // A box takes the latest result for it: the others sent for the same
+    // box and lab id say so.
+    QHash<QStringList, qint64> latest;
+    for (const PendingLine& l : lines)
+        if (l.kind == PendingLine::Kind::Ready) {
+            qint64& id = latest[{l.pending.result.lab_id, l.item}];
+            id = std::max(id, l.pending.id);
+        }
+    for (PendingLine& l : lines)
+        if (l.kind == PendingLine::Kind::Ready &&
+            latest.value({l.pending.result.lab_id, l.item}) != l.pending.id)
+            l.kind = PendingLine::Kind::Replaced;
     // Whole-number lab ids in their numeric order, others after them; each
     // line's place worked out once.
     struct Place {

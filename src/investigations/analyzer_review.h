@@ -14,6 +14,10 @@
 // What the analyzers' results do on a test screen: the codes file says which
 // box each code fills; a box gets the latest result sent for it.
 
+// Whether a line of the codes file takes this result: its code names the
+// result's code or whole test id, and its type (when it gives one) is the
+// result's status or the last part of a test id longer than four parts.
+bool mapping_takes(const CodeMapping& mapping, const AnalyzerResult& result);
 // The box of `test` that a line of the codes file fills, or -1.
 int mapped_box(const TestDefinition& test, const CodeMapping& mapping);
 // The test screen a line of the codes file fills a box of, or nullptr.
@@ -41,6 +45,7 @@ AnalyzerFill analyzer_fill(const TestDefinition& test, const QList<PendingResult
 struct PendingLine {
     enum class Kind {
         Ready,     // its report exists and the code fills one of its boxes
+        Replaced,  // its box takes a later result for the same lab id
         NoMapping, // the codes file maps its code to no box of its report's test
         NoReport,  // no report has its lab id (yet)
     };
