@@ -216,6 +216,7 @@ private slots:
     void astm_frames_are_read_however_the_bytes_come();
     void astm_faults_on_the_line_data();
     void astm_faults_on_the_line();
+    void a_query_is_answered_once_the_line_is_free();
     void astm_records_are_read_data();
     void astm_records_are_read();
     void quality_control_and_whole_test_ids_are_read_data();
@@ -340,6 +341,46 @@ void TestAnalyzers::astm_faults_on_the_line() {
         QVERIFY2(r.abandoned[0].second.contains(abandoned), qPrintable(r.abandoned[0].second));
         QVERIFY(r.abandoned[0].first.startsWith("H|")); // what came of it is kept
     }
+}
+
+// The host answers a query (no orders: "no information") with a transfer of
+// its own once the analyzer has ended its own; when both bid at once the
+// analyzer has the line.
+void TestAnalyzers::a_query_is_answered_once_the_line_is_free() {
+    const QByteArray query = "H|\\^&|||Counter\rQ|1|^0042||^^^ALL||||||||O\rL|1|N\r";
+    QVERIFY(is_query(query) && !is_query(kRecords));
+    QVERIFY(parse_message(query).problem.startsWith("a query for the analyzer's work (Q record)"));
+    Receiver r;
+    QCOMPARE(r.send(QByteArray(1, kEnq)), acks(1));
+    for (const QByteArray& f : frames(query))
+        QCOMPARE(r.send(f), acks(1));
+    r.link.send(no_information_reply());
+    QCOMPARE(r.link.take_output(r.now), QByteArray()); // the analyzer's transfer is still open
+    QCOMPARE(r.send(QByteArray(1, kEot)), QByteArray());
+    QCOMPARE(r.link.take_output(r.now), QByteArray(1, kEnq));
+    // The analyzer bids at the same moment: it has the line, the answer waits.
+    QCOMPARE(r.send(QByteArray(1, kEnq)), acks(1));
+    QCOMPARE(r.link.take_output(r.now), QByteArray());
+    for (const QByteArray& f : frames(kRecords))
+        QCOMPARE(r.send(f), acks(1));
+    QCOMPARE(r.send(QByteArray(1, kEot)), QByteArray());
+    QCOMPARE(r.delivered.size(), 2);
+    QCOMPARE(r.link.take_output(r.now), QByteArray(1, kEnq));
+    const QList<QByteArray> answer = frames(no_information_reply());
+    QCOMPARE(answer.size(), 2);
+    const QByteArray first = r.send(QByteArray(1, kAck));
+    QVERIFY2(first.startsWith("\x02"
+                              "1H|\\^&|||TAVORA LAB"),
+             first.constData());
+    QCOMPARE(r.send(QByteArray(1, kNak)), first); // refused: sent again
+    QVERIFY(r.send(QByteArray(1, kAck)).contains("L|1|I\r\x03"));
+    QCOMPARE(r.send(QByteArray(1, kAck)), QByteArray(1, kEot));
+    QCOMPARE(r.link.take_output(r.now), QByteArray()); // answered once
+    // An analyzer that never answers a bid: the line is given back after 15 s.
+    r.link.send(no_information_reply());
+    QCOMPARE(r.link.take_output(r.now), QByteArray(1, kEnq));
+    r.link.tick(r.now + kSenderTimeoutMs);
+    QCOMPARE(r.link.take_output(r.now + kSenderTimeoutMs), QByteArray(1, kEot));
 }
 
 void TestAnalyzers::astm_records_are_read_data() {
@@ -619,16 +660,35 @@ void TestAnalyzers::the_listener_stores_and_acknowledges_over_tcp() {
     QVERIFY2(listener.wait_for("chemistry: message 5 refused and kept: incomplete"),
              qPrintable(listener.log()));
     QCOMPARE(number_of("select count(*) from pending_results where message_id >= 4"), 0);
+    // A query for work is kept and answered "no information" (L|1|I) in a transfer of the listener's own.
+    QTcpSocket asking;
+    asking.connectToHost("127.0.0.1", quint16(astm_port));
+    QVERIFY(asking.waitForConnected(5000));
+    QVERIFY(send_astm(asking, "H|\\^&|||Counter\rQ|1|^0042||^^^ALL||||||||O\rL|1|N\r"));
+    QCOMPARE(exchange(asking, {}, 1), QByteArray(1, kEnq));
+    QByteArray answered;
+    for (QByteArray got = exchange(asking, QByteArray(1, kAck), 1);
+         got != QByteArray(1, kEot) && !got.isEmpty(); got = exchange(asking, QByteArray(1, kAck), 1)) {
+        got += asking.readAll();
+        while (!got.endsWith("\r\n") && asking.waitForReadyRead(2000))
+            got += asking.readAll();
+        answered += got;
+    }
+    QVERIFY2(answered.contains("L|1|I\r"), answered.constData());
+    QVERIFY2(listener.wait_for("answered the analyzer's query: no information"), qPrintable(listener.log()));
+    QCOMPARE(
+        number_of("select count(*) from analyzer_messages where problem like 'a query for the analyzer%'"),
+        1);
     // The instrument's own QC sample ids (qc-samples) keep their results apart.
     QTcpSocket again_chemistry;
     again_chemistry.connectToHost("127.0.0.1", quint16(hl7_port));
     QVERIFY(again_chemistry.waitForConnected(5000));
     QVERIFY(send_hl7(again_chemistry, oru("CTRL-9", "ctrl1", "OBX|1|NM|GLU||99|mg/dl\r")).contains("|AA|"));
-    QVERIFY2(listener.wait_for("chemistry: message 6 stored: 0 results for lab id none; 1 quality-control "
+    QVERIFY2(listener.wait_for("chemistry: message 7 stored: 0 results for lab id none; 1 quality-control "
                                "result (ctrl1)"),
              qPrintable(listener.log()));
     QCOMPARE(number_of("select count(*) from analyzer_qc where sample_id = 'ctrl1' and value = '99'"), 1);
-    QCOMPARE(number_of("select count(*) from pending_results where message_id = 6"), 0);
+    QCOMPARE(number_of("select count(*) from pending_results where message_id = 7"), 0);
 }
 
 void TestAnalyzers::nothing_is_half_stored_when_the_listener_dies() {

@@ -2,6 +2,8 @@
 
 #include "escapes.h"
 
+#include <QDateTime>
+
 #include <cctype>
 
 namespace astm {
@@ -139,8 +141,25 @@ Parsed parse_message(QByteArrayView records, const QString& sample_id, int value
             break;
         }
     }
-    if (out.results.isEmpty()) out.problem = QStringLiteral("the message holds no result (R) record");
+    if (out.results.isEmpty())
+        out.problem = is_query(records)
+                          ? QStringLiteral("a query for the analyzer's work (Q record), answered "
+                                           "\"no information\": there are no orders to send")
+                          : QStringLiteral("the message holds no result (R) record");
     return out;
+}
+
+bool is_query(QByteArrayView records) {
+    for (const QByteArray& line : with_cr_line_ends(records).split(kCr))
+        if (line.size() > 1 && std::toupper(quint8(line[0])) == 'Q' &&
+            line[1] == (records.size() > 1 ? records[1] : '|'))
+            return true;
+    return false;
+}
+
+QByteArray no_information_reply() {
+    return "H|\\^&|||TAVORA LAB|||||||P|LIS2-A2|" +
+           QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss")).toLatin1() + "\rL|1|I\r";
 }
 
 QString sender_name(QByteArrayView records) {
@@ -157,11 +176,81 @@ AstmLink::AstmLink(Deliver deliver, Abandon abandon, Log log, int receiver_timeo
       timeout_ms_(receiver_timeout_ms), most_(most) {}
 
 qint64 AstmLink::deadline() const {
+    if (state_ == State::Bidding || state_ == State::Sending) return last_ms_ + astm::kSenderTimeoutMs;
     return state_ == State::Idle ? -1 : last_ms_ + timeout_ms_;
+}
+
+void AstmLink::send(const QByteArray& records) {
+    outbox_ << records;
+}
+
+QByteArray AstmLink::take_output(qint64 now_ms) {
+    QByteArray out = std::exchange(output_, QByteArray());
+    if (state_ != State::Idle || outbox_.isEmpty() || now_ms < bid_after_) return out;
+    out_frames_ = astm::frames(outbox_.first());
+    out_next_ = 0;
+    out_failures_ = 0;
+    ++out_bids_;
+    state_ = State::Bidding;
+    last_ms_ = now_ms;
+    return out + astm::kEnq;
+}
+
+void AstmLink::answer_sent(bool taken, const QString& why) {
+    if (taken || out_bids_ >= 3) {
+        if (!taken && log_) log_(QStringLiteral("an answer to the analyzer was given up: %1").arg(why));
+        outbox_.removeFirst();
+        out_bids_ = 0;
+        bid_after_ = 0;
+    } else {
+        bid_after_ = last_ms_ + astm::kSenderTimeoutMs; // tried again a little later
+        if (log_) log_(QStringLiteral("an answer to the analyzer waits: %1").arg(why));
+    }
+}
+
+// The analyzer's answer (`c`) to our bid or frame: the next frame, the same
+// one again, or the line handed back.
+QByteArray AstmLink::sending_reply(char c, qint64 now_ms) {
+    using namespace astm;
+    last_ms_ = now_ms;
+    if (state_ == State::Bidding) {
+        if (c == kAck) {
+            state_ = State::Sending;
+            return out_frames_.value(0);
+        }
+        if (c == kNak) { // busy: bid again later
+            state_ = State::Idle;
+            answer_sent(false, QStringLiteral("the analyzer is busy (NAK)"));
+        }
+        return {};
+    }
+    if (c == kAck || c == kEot) { // EOT: taken, and the analyzer asks for the line
+        out_failures_ = 0;
+        if (++out_next_ < out_frames_.size()) return out_frames_[out_next_];
+        state_ = State::Idle;
+        answer_sent(true);
+        if (log_) log_(QStringLiteral("answered the analyzer's query: no information"));
+        return QByteArray(1, kEot);
+    }
+    if (c == kNak) {
+        if (++out_failures_ < 6) return out_frames_[out_next_];
+        state_ = State::Idle;
+        answer_sent(false, QStringLiteral("six frames refused (NAK)"));
+        return QByteArray(1, kEot);
+    }
+    return {};
 }
 
 void AstmLink::tick(qint64 now_ms) {
     if (state_ == State::Idle || now_ms < deadline()) return;
+    if (state_ == State::Bidding || state_ == State::Sending) {
+        // The analyzer did not answer in time: the line is given back.
+        output_ += astm::kEot;
+        state_ = State::Idle;
+        last_ms_ = now_ms;
+        return answer_sent(
+            false, QStringLiteral("the analyzer did not answer for %1 s").arg(astm::kSenderTimeoutMs / 1000));
+    }
     if (log_) log_(QStringLiteral("no frame for %1 s: the transfer is ended").arg(timeout_ms_ / 1000.0));
     end_transfer(QStringLiteral("the analyzer fell silent before the message's last record"));
 }
@@ -205,6 +294,15 @@ QByteArray AstmLink::receive(QByteArrayView bytes, qint64 now_ms) {
                 }
                 continue;
             }
+        }
+        if (state_ == State::Bidding && c == kEnq) {
+            // Both bid at once: the analyzer has the line, our answer waits.
+            state_ = State::Idle;
+            answer_sent(false, QStringLiteral("the analyzer bid for the line at the same time"));
+            bid_after_ = 0;
+        } else if (state_ == State::Bidding || state_ == State::Sending) {
+            reply += sending_reply(c, now_ms);
+            continue;
         }
         if (state_ == State::Idle) {
             if (c != kEnq) continue; // a receiver at rest hears nothing but ENQ

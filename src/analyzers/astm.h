@@ -19,6 +19,8 @@ inline constexpr char kEnq = 0x05, kAck = 0x06, kNak = 0x15, kEot = 0x04, kStx =
                       kEtb = 0x17, kCr = 0x0d, kLf = 0x0a;
 // Text a frame carries at most (LIS1-A: 247 characters in all).
 inline constexpr int kFrameText = 240;
+// How long a sender waits for the answer to its bid or frame (LIS1-A: 15 s).
+inline constexpr int kSenderTimeoutMs = 15000;
 
 // The two hex digits of a frame's checksum: the sum modulo 256 of every byte
 // from the frame number to the ETX or ETB, both included.
@@ -52,6 +54,12 @@ Parsed parse_message(QByteArrayView records, const QString& sample_id = QStringL
 // component); empty when it names none.
 QString sender_name(QByteArrayView records);
 
+// Whether a message asks for the analyzer's work (a request information, Q,
+// record), and the host's answer while it has no orders to give: a header and
+// a terminator whose code is I ("no information available from last query").
+bool is_query(QByteArrayView records);
+QByteArray no_information_reply();
+
 } // namespace astm
 
 // The receiving side of the line. Bytes go in as they arrive, split or joined
@@ -59,9 +67,14 @@ QString sender_name(QByteArrayView records);
 // to `deliver` before its last frame is acknowledged: when it cannot be stored
 // that frame is refused (NAK) and the analyzer sends it again. What was
 // received of a message that never ended (EOT, ENQ or silence before its L
-// record) goes to `abandon` with the reason. The program never bids for the
-// line itself (it only receives), so when both sides could send, the
-// analyzer always has it, as the standard gives the instrument priority.
+// record) goes to `abandon` with the reason.
+//
+// The program bids for the line only to answer (a query's reply, queued by
+// send()): once the line is idle it sends ENQ, then each frame as the last is
+// acknowledged (again on NAK, up to six times), then EOT. When both sides bid
+// at once the analyzer has the line, as the standard gives the instrument
+// priority, and the answer waits for the line to be idle again; an answer
+// not taken after three bids is given up, in the log.
 class AstmLink {
 public:
     using Deliver = std::function<bool(const QByteArray& records)>;
@@ -87,9 +100,16 @@ public:
     bool idle() const { return state_ == State::Idle; }
     // Whether a message grew past the bound since last asked.
     bool take_cut() { return std::exchange(cut_, false); }
+    // Queues a message (its records) to send once the line is free.
+    void send(const QByteArray& records);
+    // What to send now of our own (a bid for the line, an EOT after a
+    // silence), at `now_ms`.
+    QByteArray take_output(qint64 now_ms);
 
 private:
-    enum class State { Idle, Transfer };
+    enum class State { Idle, Transfer, Bidding, Sending };
+    void answer_sent(bool taken, const QString& why = {});
+    QByteArray sending_reply(char c, qint64 now_ms);
     QByteArray take_frame(const QByteArray& frame);
     bool accept_text(QByteArrayView text, bool last);
     QByteArray refuse_too_long(QByteArrayView text);
@@ -116,4 +136,12 @@ private:
     int delivered_of_refused_ = 0;
     int delivered_this_frame_ = 0;
     int skip_ = 0;
+    // Our own messages to send, the frames of the first, the next to send.
+    QList<QByteArray> outbox_;
+    QList<QByteArray> out_frames_;
+    int out_next_ = 0;
+    int out_failures_ = 0;
+    int out_bids_ = 0;
+    qint64 bid_after_ = 0;
+    QByteArray output_; // EOT after a silence, waiting for take_output
 };

@@ -216,7 +216,12 @@ public:
         : QObject(parent), channel_(channel), device_(device), peer_(std::move(peer)), log_(take.log),
           deliver_(take.deliver), link_(
                                       [this](const QByteArray& records) {
-                                          return deliver_(read_message(channel_, records)).isEmpty();
+                                          if (!deliver_(read_message(channel_, records)).isEmpty())
+                                              return false;
+                                          // A query for work is kept, and answered once the line is free.
+                                          if (astm::is_query(records))
+                                              link_.send(astm::no_information_reply());
+                                          return true;
                                       },
                                       [this](const QByteArray& records, const QString& why) {
                                           deliver_(incomplete(channel_, records, why));
@@ -237,7 +242,11 @@ public:
                 [this, port](QSerialPort::SerialPortError e) { line_lost(port, e); }, Qt::QueuedConnection);
         if (channel_.protocol == QLatin1String("astm")) {
             auto* timer = new QTimer(this);
-            connect(timer, &QTimer::timeout, this, [this] { link_.tick(clock_.elapsed()); });
+            connect(timer, &QTimer::timeout, this, [this] {
+                link_.tick(clock_.elapsed());
+                if (const QByteArray out = link_.take_output(clock_.elapsed()); !out.isEmpty())
+                    device_->write(out);
+            });
             timer->start(std::min(1000, std::max(50, astm_timeout_ms / 10)));
         }
         read();
@@ -248,7 +257,8 @@ private:
         const QByteArray bytes = device_->readAll();
         if (bytes.isEmpty()) return;
         if (channel_.protocol == QLatin1String("astm")) {
-            const QByteArray reply = link_.receive(bytes, clock_.elapsed());
+            const QByteArray reply =
+                link_.receive(bytes, clock_.elapsed()) + link_.take_output(clock_.elapsed());
             if (!reply.isEmpty()) device_->write(reply);
             if (link_.take_cut()) cut();
             return;
