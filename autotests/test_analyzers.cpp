@@ -232,6 +232,7 @@ private slots:
     void a_folder_is_read_file_by_file();
     void messages_are_bounded_and_long_frames_taken();
     void several_analyzers_on_one_port_are_named_by_their_headers();
+    void real_instruments_reach_the_right_boxes();
     void a_database_that_takes_nothing_costs_a_wait_not_a_result_data();
     void a_database_that_takes_nothing_costs_a_wait_not_a_result();
     void every_acknowledged_message_is_stored_once_however_the_listener_dies();
@@ -614,7 +615,7 @@ void TestAnalyzers::the_listener_stores_and_acknowledges_over_tcp() {
     QVERIFY2(astm_port > 0 && hl7_port > 0, qPrintable(listener.log()));
     QVERIFY(listener.log().contains("not used: [analyzer broken]: protocol must be astm or hl7"));
     QVERIFY(listener.log().contains(
-        "not used: [analyzer astray]: sample-id must be one of OBR3 | OBR2 | PID3 | SPM2"));
+        "not used: [analyzer astray]: sample-id must be one of OBR3 | OBR2 | PID3 | PID2 | SPM2"));
 
     QTcpSocket counter;
     counter.connectToHost("127.0.0.1", quint16(astm_port));
@@ -891,6 +892,113 @@ void TestAnalyzers::several_analyzers_on_one_port_are_named_by_their_headers() {
     QVERIFY(send_astm(line, kRecords));
     QVERIFY2(listener.wait_for("Counter: message 1 stored: 4 results"), qPrintable(listener.log()));
     QCOMPARE(number_of("select count(*) from analyzer_messages where analyzer = 'Counter'"), 1);
+}
+
+namespace {
+
+// The rows of a tab-separated table of the instrument messages' folder.
+QList<QStringList> table(const QString& name) {
+    QFile f(QStringLiteral(INSTRUMENT_MESSAGES_DIR "/") + name);
+    QList<QStringList> rows;
+    if (!f.open(QIODevice::ReadOnly)) return rows;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (!line.trimmed().isEmpty() && !line.startsWith('#')) rows << QString::fromUtf8(line).split(u'\t');
+    return rows;
+}
+
+} // namespace
+
+// Twenty messages real instruments sent (autotests/instrument_messages, each
+// with its source), over TCP, a serial line and the folder, each as its
+// instrument frames it and with its line ends: every result is stored, for
+// the sample id its analyzer's settings name, with the value, unit and flag
+// the instrument meant, and quality control apart.
+void TestAnalyzers::real_instruments_reach_the_right_boxes() {
+    const QList<QStringList> messages = table("messages.tsv"), expected = table("results.tsv");
+    QCOMPARE(messages.size(), 20);
+    const QString socat = QStandardPaths::findExecutable("socat");
+    if (socat.isEmpty()) QFAIL("socat is needed (./test.sh installs it)");
+    const QString analyzer_end = folder_->path() + "/instrument-tty", lis_end = folder_->path() + "/lis-tty";
+    QProcess pair;
+    pair.start(socat, {"-d", "-d", "pty,raw,echo=0,link=" + analyzer_end, "pty,raw,echo=0,link=" + lis_end});
+    QTRY_VERIFY(QFile::exists(analyzer_end) && QFile::exists(lis_end));
+    QString sections;
+    for (const QStringList& m : messages) {
+        const QString& via = m[4];
+        sections += QStringLiteral("[analyzer %1]\nprotocol=%2\nsample-id=%3\n").arg(m[0], m[1], m[2]);
+        if (m[3] != "-") sections += "qc-samples=" + m[3] + "\n";
+        sections += via == "tcp"      ? QStringLiteral("listen=0\n")
+                    : via == "serial" ? "serial=" + lis_end + "\n"
+                                      : "folder=" + folder_->path() + "/inbox-" + m[0] + "\n";
+        if (via == "folder") QVERIFY(QDir().mkpath(folder_->path() + "/inbox-" + m[0]));
+    }
+    Listener listener(database(), ini(sections));
+    for (const QStringList& m : messages) {
+        QFile file(QStringLiteral(INSTRUMENT_MESSAGES_DIR "/") + m[0] + (m[1] == "astm" ? ".astm" : ".hl7"));
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+        QByteArray text = file.readAll();
+        if (m[5] != "lf") text.replace("\n", m[5] == "cr" ? "\r" : "\r\n");
+        const QString& via = m[4];
+        QTcpSocket socket;
+        QSerialPort port(analyzer_end);
+        QIODevice* line = &socket;
+        if (via == "tcp") {
+            const int at = listener.port(m[0]);
+            QVERIFY2(at > 0, qPrintable(listener.log()));
+            socket.connectToHost("127.0.0.1", quint16(at));
+            QVERIFY(socket.waitForConnected(5000));
+        } else if (via == "serial") {
+            QVERIFY2(listener.wait_for(m[0] + ": listening for"), qPrintable(listener.log()));
+            QVERIFY(port.open(QIODevice::ReadWrite));
+            line = &port;
+        } else {
+            QVERIFY2(listener.wait_for(m[0] + ": watching the folder"), qPrintable(listener.log()));
+            QFile drop(folder_->path() + "/inbox-" + m[0] + "/message." + m[1]);
+            QVERIFY(drop.open(QIODevice::WriteOnly) && drop.write(text) == text.size());
+            continue;
+        }
+        if (m[1] == "hl7") {
+            const QByteArray ack = send_hl7(socket, text);
+            QVERIFY2(ack.contains("|AA|"), ack.constData());
+            continue;
+        }
+        // As the instrument frames it: every record in one frame, or a frame per record.
+        QCOMPARE(exchange(*line, QByteArray(1, kEnq)), acks(1));
+        const QList<QByteArray> fs = m[6] == "whole" ? QList<QByteArray>{frame(1, text, true)} : frames(text);
+        for (const QByteArray& f : fs)
+            QCOMPARE(exchange(*line, f), acks(1));
+        line->write(QByteArray(1, kEot));
+        if (auto* socket_line = qobject_cast<QAbstractSocket*>(line))
+            socket_line->waitForBytesWritten(5000);
+        else
+            static_cast<QSerialPort*>(line)->waitForBytesWritten(5000);
+        QTest::qWait(50);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(number_of("select count(*) from analyzer_messages"), int(messages.size()),
+                              30000);
+    const QString of_analyzer =
+        " AS r JOIN analyzer_messages AS m ON m.id = r.message_id WHERE m.analyzer = ?";
+    for (const QStringList& m : messages) {
+        QVERIFY2(number_of("select count(*) from pending_results" + of_analyzer, {m[0]}) == m[7].toInt(),
+                 qPrintable(m[0] + "\n" + listener.log()));
+        QVERIFY2(number_of("select count(*) from analyzer_qc" + of_analyzer, {m[0]}) == m[8].toInt(),
+                 qPrintable(m[0]));
+        QVERIFY2(number_of("select count(*) from analyzer_messages where analyzer = ? and problem like ?",
+                           {m[0], m[9] == "-" ? QStringLiteral("") : m[9] + "%"}) == 1,
+                 qPrintable(m[0]));
+    }
+    for (const QStringList& e : expected) {
+        const bool qc = e.value(6) == "qc";
+        const int found = number_of(
+            QStringLiteral(
+                "select count(*) from %1%2 and r.%3 = ? and (r.code = ? or r.test_id = ?) and r.value = ? "
+                "and r.units = ? and r.flag = ?")
+                .arg(qc ? "analyzer_qc" : "pending_results", of_analyzer, qc ? "sample_id" : "lab_id"),
+            {e[0], e[1], e[2], e[2], e[3], e[4], e[5]});
+        QVERIFY2(found == 1, qPrintable(e.join(" | ") + "\n" + listener.log()));
+    }
+    pair.terminate();
+    pair.waitForFinished();
 }
 
 void TestAnalyzers::a_database_that_takes_nothing_costs_a_wait_not_a_result_data() {

@@ -3,6 +3,7 @@
 #include "escapes.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 
 #include <cctype>
 
@@ -90,7 +91,7 @@ Parsed parse_message(QByteArrayView records, const QString& sample_id, int value
     auto part = [&](const QList<QByteArray>& fields, int f, int n) {
         return unescaped(components(fields.value(f - 1), d).value(n), d);
     };
-    const bool from_patient = sample_id.startsWith(u'P');
+    const SampleIdPlace place = sample_id_place(sample_id).value_or(SampleIdPlace{});
     QString specimen, patient_id;
     bool order = false;
     // A quality-control run: the header's processing id (H-12) is Q, or an
@@ -104,15 +105,12 @@ Parsed parse_message(QByteArrayView records, const QString& sample_id, int value
         case 'P':
             order = false;
             specimen.clear();
-            patient_id = part(fields, sample_id == QLatin1String("P4") ? 4 : 3, 0);
+            patient_id = place.record == 'P' ? part(fields, place.field, place.component - 1) : QString();
             break;
         case 'O':
             order = true;
             qc_order = part(fields, 12, 0).compare(QLatin1String("Q"), Qt::CaseInsensitive) == 0;
-            specimen = from_patient                         ? patient_id
-                       : sample_id == QLatin1String("O3.2") ? part(fields, 3, 1)
-                       : sample_id == QLatin1String("O4")   ? part(fields, 4, 0)
-                                                            : part(fields, 3, 0);
+            specimen = place.record == 'P' ? patient_id : part(fields, place.field, place.component - 1);
             if (specimen.isEmpty())
                 return {{},
                         QStringLiteral("the sample id's place (%1) is empty for the order record: %2")
@@ -147,6 +145,14 @@ Parsed parse_message(QByteArrayView records, const QString& sample_id, int value
                                            "\"no information\": there are no orders to send")
                           : QStringLiteral("the message holds no result (R) record");
     return out;
+}
+
+std::optional<SampleIdPlace> sample_id_place(const QString& name) {
+    static const QRegularExpression kPlace(QStringLiteral("^([OP])([34])(?:\\.([1-9]))?$"));
+    const QRegularExpressionMatch m = kPlace.match(name.trimmed().toUpper());
+    if (!m.hasMatch()) return std::nullopt;
+    return SampleIdPlace{char(m.captured(1)[0].toLatin1()), m.captured(2).toInt(),
+                         m.captured(3).isEmpty() ? 1 : m.captured(3).toInt()};
 }
 
 bool is_query(QByteArrayView records) {
@@ -386,7 +392,9 @@ QByteArray AstmLink::refuse_too_long(QByteArrayView text) {
 }
 
 bool AstmLink::accept_text(QByteArrayView text, bool last) {
-    record_ += text.toByteArray();
+    // Records may end with CR, LF or CR LF (a CR LF across two frames leaves
+    // a LF at the next frame's start, dropped below).
+    record_ += with_cr_line_ends(text);
     if (last && !record_.endsWith(astm::kCr)) record_ += astm::kCr;
     for (qsizetype end; (end = record_.indexOf(astm::kCr)) >= 0;) {
         QByteArray record = record_.left(end + 1);

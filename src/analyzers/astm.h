@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <utility>
 
 // ASTM as the analyzers speak it: the low level of CLSI LIS1-A (ENQ, framed
@@ -32,12 +33,23 @@ QByteArray frame(int number, QByteArrayView text, bool last);
 QList<QByteArray> frames(QByteArrayView records);
 
 // Where an analyzer puts the sample id (the report's lab id): O3 (the order
-// record's specimen id, the standard's place), O3.2 (its second component),
-// O4 (the instrument's specimen id), P3 or P4 (the patient record's practice
-// or laboratory patient id). Never another place instead: a sample id read
+// record's specimen id, the standard's place), O4 (the instrument's specimen
+// id), P3 or P4 (the patient record's practice or laboratory patient id), each
+// whole (its first component) or one component of it, counted from 1: O3.2
+// for an analyzer that sends "counter^sample id", O4.3 for one that sends
+// "rack^position^sample id". Never another place instead: a sample id read
 // from the wrong field puts results on another patient's report.
 inline const QStringList kSampleIdPlaces = {QStringLiteral("O3"), QStringLiteral("O3.2"),
-                                            QStringLiteral("O4"), QStringLiteral("P3"), QStringLiteral("P4")};
+                                            QStringLiteral("O4"), QStringLiteral("O4.3"),
+                                            QStringLiteral("P3"), QStringLiteral("P4")};
+struct SampleIdPlace {
+    char record = 'O';
+    int field = 3;
+    int component = 1;
+};
+// The place a sample-id setting names (any of O3, O4, P3, P4 with an
+// optional .N), or nothing.
+std::optional<SampleIdPlace> sample_id_place(const QString& name);
 
 // The results of one message (H ... L), or why it cannot be read. Records
 // may end with CR, LF or CR LF.

@@ -143,7 +143,7 @@ Parsed parse_message(QByteArrayView message, const QString& sample_id) {
     for (const QByteArray& s : segs) {
         const QByteArray name = s.left(3);
         if (name == "PID") {
-            patient = component(field(s, *e, 3), *e);
+            patient = component(field(s, *e, place == QLatin1String("PID2") ? 2 : 3), *e);
         } else if (name == "SPM") {
             qc_specimen = kQcRoles.contains(component(field(s, *e, 11), *e).toUpper());
             if (!specimen_first)
@@ -163,13 +163,12 @@ Parsed parse_message(QByteArrayView message, const QString& sample_id) {
                 lab_id = std::exchange(specimen, QString()); // empty: its SPM follows its results
                 continue;
             }
-            lab_id = place == QLatin1String("PID3")
-                         ? patient
-                         : component(field(s, *e, place == QLatin1String("OBR2") ? 2 : 3), *e);
+            const bool from_patient = place.startsWith(QLatin1String("PID"));
+            lab_id =
+                from_patient ? patient : component(field(s, *e, place == QLatin1String("OBR2") ? 2 : 3), *e);
             if (lab_id.isEmpty())
-                return missing(place == QLatin1String("PID3")
-                                   ? QStringLiteral("(no PID segment before the order)")
-                                   : QStringLiteral("in an OBR segment"));
+                return missing(from_patient ? QStringLiteral("(no PID segment before the order)")
+                                            : QStringLiteral("in an OBR segment"));
         } else if (name == "OBX") {
             if (order_from < 0) return {{}, QStringLiteral("an OBX segment comes before any OBR segment")};
             // A structured numeric value (SN) in its parts: comparator,
@@ -180,7 +179,11 @@ Parsed parse_message(QByteArrayView message, const QString& sample_id) {
                     ? component(value, *e, 0) + component(value, *e, 1) + component(value, *e, 2) +
                           component(value, *e, 3)
                     : component(value, *e);
-            AnalyzerResult r{lab_id, component(field(s, *e, 3), *e), shown, component(field(s, *e, 6), *e),
+            // The test's identifier, or its text where an analyzer sends none (^pH^M).
+            QString code = component(field(s, *e, 3), *e);
+            for (int n = 1; code.isEmpty() && n < 3; ++n)
+                code = component(field(s, *e, 3), *e, n);
+            AnalyzerResult r{lab_id, code, shown, component(field(s, *e, 6), *e),
                              component(field(s, *e, 8), *e)};
             if (r.code.isEmpty()) return {{}, QStringLiteral("an OBX segment names no test (OBX-3)")};
             QStringList test_id;
@@ -205,8 +208,11 @@ QString message_key(QByteArrayView message) {
     if (!e) return {};
     const QString control = component(field(segs[0], *e, 10), *e);
     if (control.isEmpty()) return {};
-    return QStringLiteral("hl7:%1^%2^%3")
-        .arg(component(field(segs[0], *e, 3), *e), component(field(segs[0], *e, 4), *e), control);
+    // With the message's time: some analyzers number their messages afresh
+    // after a restart, and a message sent again keeps its time.
+    return QStringLiteral("hl7:%1^%2^%3^%4")
+        .arg(component(field(segs[0], *e, 3), *e), component(field(segs[0], *e, 4), *e), control,
+             component(field(segs[0], *e, 7), *e));
 }
 
 QString sender_name(QByteArrayView message) {

@@ -40,9 +40,12 @@ private:
 
 // Where an analyzer puts the sample id (the report's lab id): OBR3 (the
 // filler's order number, the usual place), OBR2 (the placer's), PID3 (the
-// patient's id) or SPM2 (the specimen's id). Never another place instead.
+// patient's id), PID2 (the patient's external id, where some point-of-care
+// analyzers put the sample's) or SPM2 (the specimen's id). Never another
+// place instead.
 inline const QStringList kSampleIdPlaces = {QStringLiteral("OBR3"), QStringLiteral("OBR2"),
-                                            QStringLiteral("PID3"), QStringLiteral("SPM2")};
+                                            QStringLiteral("PID3"), QStringLiteral("PID2"),
+                                            QStringLiteral("SPM2")};
 
 // The results of an ORU^R01, OUL^R22 or OUL^R24 (the lab id from the place
 // `sample_id` names; code, value, units and abnormal flag from OBX-3, -5, -6
@@ -54,8 +57,8 @@ struct Parsed {
 Parsed parse_message(QByteArrayView message, const QString& sample_id = QStringLiteral("OBR3"));
 
 // What names a message wherever it is sent again: its sending application
-// and facility (MSH-3, MSH-4) with its control id (MSH-10); empty without a
-// control id.
+// and facility (MSH-3, MSH-4) with its control id (MSH-10) and time (MSH-7);
+// empty without a control id.
 QString message_key(QByteArrayView message);
 
 // The sending application (MSH-3) and, when given, facility (MSH-4) of a

@@ -115,7 +115,8 @@ ChannelConfig read_channel_config(const QString& ini_path) {
             problem = QStringLiteral("value-component must be a component's number, 1 to 20");
         else if (!bound_ok || c.max_message < 1024)
             problem = QStringLiteral("max-message must be a number of bytes, at least 1024");
-        else if (!places.contains(c.sample_id))
+        else if (c.protocol == QLatin1String("hl7") ? !places.contains(c.sample_id)
+                                                    : !astm::sample_id_place(c.sample_id))
             problem = QStringLiteral("sample-id must be one of %1").arg(places.join(QStringLiteral(" | ")));
         else if (int(tcp) + int(!c.serial.isEmpty()) + int(!c.folder.isEmpty()) != 1)
             problem = QStringLiteral("give exactly one of listen=PORT, serial=DEVICE or folder=PATH");
