@@ -834,7 +834,8 @@ void TestAnalyzers::a_folder_is_read_file_by_file() {
 // and its connection cut, over ASTM and HL7 alike.
 void TestAnalyzers::messages_are_bounded_and_long_frames_taken() {
     Listener listener(database(), ini("[analyzer long]\nprotocol=astm\nlisten=0\nmax-message=4096\n"
-                                      "[analyzer endless]\nprotocol=hl7\nlisten=0\nmax-message=4096\n"));
+                                      "[analyzer endless]\nprotocol=hl7\nlisten=0\nmax-message=4096\n"
+                                      "[analyzer huge]\nprotocol=hl7\nlisten=0\n"));
     const int astm_port = listener.port("long"), hl7_port = listener.port("endless");
     QVERIFY2(astm_port > 0 && hl7_port > 0, qPrintable(listener.log()));
     QTcpSocket line;
@@ -876,6 +877,30 @@ void TestAnalyzers::messages_are_bounded_and_long_frames_taken() {
     QVERIFY2(listener.wait_for("5 more runs of bytes that were no message, not kept"),
              qPrintable(listener.log()));
     QTRY_COMPARE(number_of("select count(*) from analyzer_messages"), 4);
+
+    // A 100 MB message without an end, at the default bound (1 MB): cut off
+    // after the first megabyte, its first 64 kB kept, never held whole.
+    QTcpSocket huge;
+    huge.connectToHost("127.0.0.1", quint16(listener.port("huge")));
+    QVERIFY(huge.waitForConnected(5000));
+    const QByteArray chunk(1 << 20, 'h');
+    huge.write(QByteArray(1, hl7::kStart) + "MSH|^~\\&|");
+    qint64 sent = 0;
+    for (int i = 0; i < 100 && huge.state() == QAbstractSocket::ConnectedState; ++i) {
+        huge.write(chunk);
+        huge.waitForBytesWritten(2000);
+        sent += chunk.size();
+    }
+    QVERIFY2(listener.wait_for("huge: message 5 refused and kept: incomplete: longer than 1048576 bytes"),
+             qPrintable(listener.log()));
+    QTRY_COMPARE(number_of("select length(raw) from analyzer_messages where analyzer = 'huge'"),
+                 kKeptOfTooLong);
+    QFile status(QStringLiteral("/proc/%1/status").arg(listener.pid()));
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    const QRegularExpression peak(QStringLiteral("VmHWM:\\s+(\\d+) kB"));
+    const int peak_kb = peak.match(QString::fromLatin1(status.readAll())).captured(1).toInt();
+    QVERIFY2(peak_kb > 0 && peak_kb < 64 * 1024,
+             qPrintable(QStringLiteral("%1 kB after %2 MB sent").arg(peak_kb).arg(sent >> 20)));
 }
 
 void TestAnalyzers::several_analyzers_on_one_port_are_named_by_their_headers() {
