@@ -40,11 +40,12 @@ ListQuery patient_search(const QString& typed, const QString& order, bool descen
         q.binds << pattern << pattern << pattern;
     } else if (text.size() >= 3) {
         // The trigram index finds any part of three characters or more; it
-        // stops at the most recent patients a search may list.
+        // stops at the most recent patients a search may list (its rowid is
+        // the patient's number negated: newest first, read forwards).
         any << in_subquery(
             dialect, QStringLiteral("patient_id"),
-            QStringLiteral("SELECT rowid FROM registration_search WHERE registration_search MATCH ? "
-                           "ORDER BY rowid DESC LIMIT %1")
+            QStringLiteral("SELECT -rowid FROM registration_search WHERE registration_search MATCH ? "
+                           "ORDER BY rowid LIMIT %1")
                 .arg(kMostFound));
         QString phrase = text;
         q.binds << u'"' + phrase.replace(u'"', QLatin1String("\"\"")) + u'"';

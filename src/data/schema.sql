@@ -150,22 +150,25 @@ CREATE INDEX change_log_row ON change_log (table_name, row_key);
 
 -- Finding a patient by any part of the name, the phone or the mobile number
 -- as the front desk types: a trigram index kept in step with registration.
+-- Its rowid is the patient's number negated, so that reading it forwards
+-- gives the newest patients first: FTS5 reads an index backwards by loading
+-- each term's whole list, twice as slow at a million patients.
 CREATE INDEX registration_reg_date ON registration (reg_date);
 CREATE VIRTUAL TABLE registration_search USING fts5(
-    patient_name, phone, mobile, content = 'registration', content_rowid = 'patient_id', tokenize = 'trigram');
+    patient_name, phone, mobile, content = '', tokenize = 'trigram');
 CREATE TRIGGER registration_search_insert AFTER INSERT ON registration BEGIN
     INSERT INTO registration_search (rowid, patient_name, phone, mobile)
-        VALUES (new.patient_id, new.patient_name, new.phone, new.mobile);
+        VALUES (-new.patient_id, new.patient_name, new.phone, new.mobile);
 END;
 CREATE TRIGGER registration_search_delete AFTER DELETE ON registration BEGIN
     INSERT INTO registration_search (registration_search, rowid, patient_name, phone, mobile)
-        VALUES ('delete', old.patient_id, old.patient_name, old.phone, old.mobile);
+        VALUES ('delete', -old.patient_id, old.patient_name, old.phone, old.mobile);
 END;
 CREATE TRIGGER registration_search_update AFTER UPDATE ON registration BEGIN
     INSERT INTO registration_search (registration_search, rowid, patient_name, phone, mobile)
-        VALUES ('delete', old.patient_id, old.patient_name, old.phone, old.mobile);
+        VALUES ('delete', -old.patient_id, old.patient_name, old.phone, old.mobile);
     INSERT INTO registration_search (rowid, patient_name, phone, mobile)
-        VALUES (new.patient_id, new.patient_name, new.phone, new.mobile);
+        VALUES (-new.patient_id, new.patient_name, new.phone, new.mobile);
 END;
 
 -- Every running program, and when it last said it was still there (seconds
@@ -313,4 +316,4 @@ INSERT INTO settings (name, value) VALUES ('journal-chain-from', '1');
 -- The file says whose it is and which version of the schema it holds; the
 -- program opens nothing else.
 PRAGMA application_id = 1414941762;
-PRAGMA user_version = 9;
+PRAGMA user_version = 10;

@@ -338,4 +338,4 @@ CREATE TABLE tavora_meta (
     application_id bigint NOT NULL,
     schema_version bigint NOT NULL
 );
-INSERT INTO tavora_meta VALUES (1414941762, 9);
+INSERT INTO tavora_meta VALUES (1414941762, 10);

@@ -43,7 +43,8 @@ namespace {
 constexpr char kReportReaderGrants[] =
     "DO $$ BEGIN "
     "  IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'tavora_report_reader') THEN "
-    "    BEGIN CREATE ROLE tavora_report_reader NOLOGIN; EXCEPTION WHEN insufficient_privilege THEN NULL; "
+    "    BEGIN CREATE ROLE tavora_report_reader NOLOGIN; EXCEPTION WHEN insufficient_privilege OR "
+    "    duplicate_object OR unique_violation THEN NULL; "
     "END; "
     "  END IF; "
     "  IF EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'tavora_report_reader') THEN "
@@ -234,6 +235,27 @@ constexpr UpgradeStep kUpgradeSteps[] = {
         " sample_id TEXT NOT NULL, code TEXT COLLATE NOCASE NOT NULL, value TEXT NOT NULL DEFAULT '',"
         " units TEXT NOT NULL DEFAULT '', flag TEXT NOT NULL DEFAULT '', test_id TEXT NOT NULL DEFAULT '',"
         " status TEXT NOT NULL DEFAULT '' ) STRICT"},
+    // The search index keyed by the patient's number negated (newest first
+    // when read forwards), built again from the registrations.
+    {10, "DROP TRIGGER IF EXISTS registration_search_insert;"
+         "DROP TRIGGER IF EXISTS registration_search_delete;"
+         "DROP TRIGGER IF EXISTS registration_search_update;"
+         "DROP TABLE IF EXISTS registration_search;"
+         "CREATE VIRTUAL TABLE registration_search USING fts5(patient_name, phone, mobile, content = '',"
+         " tokenize = 'trigram');"
+         "CREATE TRIGGER registration_search_insert AFTER INSERT ON registration BEGIN"
+         " INSERT INTO registration_search (rowid, patient_name, phone, mobile)"
+         " VALUES (-new.patient_id, new.patient_name, new.phone, new.mobile); END;"
+         "CREATE TRIGGER registration_search_delete AFTER DELETE ON registration BEGIN"
+         " INSERT INTO registration_search (registration_search, rowid, patient_name, phone, mobile)"
+         " VALUES ('delete', -old.patient_id, old.patient_name, old.phone, old.mobile); END;"
+         "CREATE TRIGGER registration_search_update AFTER UPDATE ON registration BEGIN"
+         " INSERT INTO registration_search (registration_search, rowid, patient_name, phone, mobile)"
+         " VALUES ('delete', -old.patient_id, old.patient_name, old.phone, old.mobile);"
+         " INSERT INTO registration_search (rowid, patient_name, phone, mobile)"
+         " VALUES (-new.patient_id, new.patient_name, new.phone, new.mobile); END;"
+         "INSERT INTO registration_search (rowid, patient_name, phone, mobile)"
+         " SELECT -patient_id, patient_name, phone, mobile FROM registration"},
 };
 
 // The same history on a server, from the first version a server held (5).
@@ -273,6 +295,8 @@ constexpr UpgradeStep kServerUpgradeSteps[] = {
         " message_id bigint NOT NULL, sample_id text NOT NULL, code citext NOT NULL, value text NOT NULL"
         " DEFAULT '', units text NOT NULL DEFAULT '', flag text NOT NULL DEFAULT '', test_id text NOT NULL"
         " DEFAULT '', status text NOT NULL DEFAULT '' )"},
+    // The file's search index changed; a server's (pg_trgm) did not.
+    {10, "SELECT 1"},
 };
 static_assert(std::end(kServerUpgradeSteps)[-1].version == kSchemaVersion,
               "the server's history ends here too");
