@@ -318,6 +318,10 @@ void TestHardening::bad_files_are_named_and_never_written() {
 }
 
 void TestHardening::a_damaged_file_takes_no_more_work() {
+    // Classifying an error changes nothing; the connection's owner reacts.
+    QCOMPARE(DbError::from_code(11, "corrupt").kind, DbError::Kind::Damaged);
+    QCOMPARE(DbError::from_sqlstate("08006", "gone").kind, DbError::Kind::Unavailable);
+    QVERIFY(!database_damaged());
     for (int id = 1; id <= 400; ++id)
         QVERIFY(add_patient(kStaff, minimal_patient(id, QString("Patient %1 ").arg(id).repeated(8), "", ""))
                     .ok());

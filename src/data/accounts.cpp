@@ -2,6 +2,7 @@
 
 #include "journal.h"
 #include "records.h"
+#include "tavora_module.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -92,7 +93,7 @@ QHash<QString, Failures>& failures() {
 }
 
 DbError error_of(const QSqlQuery& q) {
-    return DbError::from(q.lastError());
+    return error_of(q.lastError());
 }
 
 bool sodium_ready() {

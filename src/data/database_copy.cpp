@@ -141,7 +141,7 @@ DbError copy_under_shared_lock(const QString& path, const QString& file) {
             QSqlQuery q(db);
             if (!q.exec(QStringLiteral("BEGIN")) ||
                 !q.exec(QStringLiteral("SELECT count(*) FROM sqlite_schema")) || !q.next()) {
-                e = DbError::from(q.lastError());
+                e = error_of(q.lastError());
             } else {
                 q.finish();
                 if (const QString levelled = level(in, out); !levelled.isEmpty())
@@ -262,8 +262,8 @@ DbError snapshot_database(const QString& file, const QString& source, SnapshotSt
         return DbError::other(QStringLiteral("%1 cannot be written to the disk").arg(file));
     }
     QFile::remove(file);
-    return DbError::from_code(rc == SQLITE_DONE ? finished : rc,
-                              QString::fromUtf8(sqlite3_errstr(rc == SQLITE_DONE ? finished : rc)));
+    return noticed(DbError::from_code(rc == SQLITE_DONE ? finished : rc,
+                                      QString::fromUtf8(sqlite3_errstr(rc == SQLITE_DONE ? finished : rc))));
 }
 
 FileCheck check_by_copy(const QString& path) {

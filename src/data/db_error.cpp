@@ -1,16 +1,14 @@
 #include "db_error.h"
 
-#include "tavora_module.h"
-
 #include <QSqlError>
 
-DbError DbError::from(const QSqlError& error) {
+DbError DbError::from(const QSqlError& error, bool server) {
     const QString native = error.nativeErrorCode();
     // A server's error is an SQLSTATE: five characters (SQLite's codes are
     // numbers of at most four digits). A server that stopped answering gives
     // none at all.
     if (native.size() == 5) return from_sqlstate(native, error.databaseText().trimmed());
-    if (native.isEmpty() && on_server() &&
+    if (native.isEmpty() && server &&
         (error.type() == QSqlError::ConnectionError ||
          error.databaseText().contains(QLatin1String("connection"), Qt::CaseInsensitive)))
         return from_sqlstate(QStringLiteral("08006"), error.databaseText().trimmed()); // connection_failure
@@ -23,11 +21,9 @@ DbError DbError::from(const QSqlError& error) {
 DbError DbError::from_code(int code, const QString& description) {
     DbError e{Kind::Other, code, description};
     const int primary = e.code & 0xff;
-    if (primary == 11) { // SQLITE_CORRUPT and its extended forms
-        mark_database_damaged();
+    if (primary == 11) // SQLITE_CORRUPT and its extended forms
         e.kind = Kind::Damaged;
-        e.description = damaged_message() + QStringLiteral(" (") + description + u')';
-    } else if (e.code == 1555 || e.code == 2067)
+    else if (e.code == 1555 || e.code == 2067)
         e.kind = Kind::Duplicate;
     else if (primary == 5 || primary == 6)
         e.kind = Kind::Busy;
@@ -42,11 +38,8 @@ DbError DbError::from_sqlstate(const QString& state, const QString& description)
              state == QLatin1String("40P01") || state == QLatin1String("57014")) // lock or statement timeout
         e.kind = Kind::Busy;
     else if (state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P"))) {
-        // The connection is lost (or the server is shutting down): the user
-        // is told which server, and the next action connects afresh.
+        // The connection is lost (or the server is shutting down).
         e.kind = Kind::Unavailable;
-        e.description = cannot_reach_message(database_location(), description);
-        forget_server_connection();
     }
     e.state = state;
     return e;

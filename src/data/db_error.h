@@ -40,9 +40,15 @@ struct DbError {
     bool changed() const { return kind == Kind::Changed; }
     bool forbidden() const { return kind == Kind::Forbidden; }
 
-    static DbError from(const QSqlError& error);
+    // The classifiers only name the kind: they change nothing. The owner of
+    // the connection reacts to what an error says (error_of and noticed in
+    // tavora_module.h: a damaged file is marked, a lost server forgotten).
+    // `server`: the error came from a server's connection (one that stopped
+    // answering gives no SQLSTATE).
+    static DbError from(const QSqlError& error, bool server = false);
     // Classifies SQLite's (extended) result code: 1555 and 2067 are duplicate
-    // keys, 5 and 6 and their extended forms a busy or locked database.
+    // keys, 5 and 6 and their extended forms a busy or locked database, 11 a
+    // damaged file.
     static DbError from_code(int code, const QString& description);
     // Classifies a PostgreSQL SQLSTATE: 23505 is a duplicate key; a lock
     // timeout, a serialization failure or a deadlock is busy; a lost

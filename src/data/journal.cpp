@@ -71,7 +71,7 @@ DbError journal_change_on(const QSqlDatabase& db, const QString& user_name, cons
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SELECT row_hash FROM change_log ORDER BY id DESC LIMIT 1")))
-        return DbError::from(q.lastError());
+        return error_of(q.lastError());
     const QString previous_hash = q.next() ? q.value(0).toString() : QString();
     q.finish();
     return execute_on(
@@ -116,7 +116,7 @@ DbResult<JournalAnchor> journal_anchor(const QSqlDatabase& db) {
     if (!q.exec(QStringLiteral("SELECT count(*), (SELECT row_hash FROM change_log ORDER BY id DESC LIMIT 1) "
                                "FROM change_log")) ||
         !q.next())
-        return {{}, DbError::from(q.lastError())};
+        return {{}, error_of(q.lastError())};
     return {{q.value(0).toLongLong(), q.value(1).toString()}, {}};
 }
 

@@ -7,6 +7,7 @@
 #include "investigations.h"
 #include "journal.h"
 #include "normal_ranges.h"
+#include "tavora_module.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -409,5 +410,5 @@ DbError set_setting(const QSqlDatabase& db, const QString& name, const QString& 
                        "value = excluded.value"));
     q.addBindValue(name);
     q.addBindValue(value);
-    return q.exec() ? DbError{} : DbError::from(q.lastError());
+    return q.exec() ? DbError{} : error_of(q.lastError());
 }

@@ -36,11 +36,11 @@ DbError run(QSqlQuery& q, const QString& sql, const QVariantList& binds) {
     // A server prepares only queries and row changes: a statement without
     // values (CREATE TEMP TABLE ...) runs as it is.
     if (binds.isEmpty() && q.driver() && q.driver()->dbmsType() == QSqlDriver::PostgreSQL)
-        return q.exec(sql) ? DbError{} : DbError::from(q.lastError());
-    if (!q.prepare(sql)) return DbError::from(q.lastError());
+        return q.exec(sql) ? DbError{} : error_of(q.lastError());
+    if (!q.prepare(sql)) return error_of(q.lastError());
     for (const QVariant& b : binds)
         q.addBindValue(b);
-    if (!q.exec()) return DbError::from(q.lastError());
+    if (!q.exec()) return error_of(q.lastError());
     return {};
 }
 
@@ -116,7 +116,7 @@ DbResult<QList<Row>> select_rows(const QString& sql, const QVariantList& binds) 
             row.values << q.value(i);
         out.value << row;
     }
-    if (q.lastError().isValid()) out.error = DbError::from(q.lastError());
+    if (q.lastError().isValid()) out.error = error_of(q.lastError());
     return out;
 }
 
@@ -179,7 +179,7 @@ DbError read_through_driver(const QSqlDatabase& db, const QString& sql, const QV
             row(cells);
         }
     }
-    const DbError e = q.lastError().isValid() ? DbError::from(q.lastError()) : DbError{};
+    const DbError e = q.lastError().isValid() ? error_of(q.lastError()) : DbError{};
     q.finish();
     return e;
 }
@@ -198,7 +198,7 @@ DbError read_through(const QString& sql, const QVariantList& binds, QStringList*
     sqlite3_stmt* stmt = nullptr;
     auto fail = [h, &stmt] {
         const DbError e =
-            DbError::from_code(sqlite3_extended_errcode(h), QString::fromUtf8(sqlite3_errmsg(h)));
+            noticed(DbError::from_code(sqlite3_extended_errcode(h), QString::fromUtf8(sqlite3_errmsg(h))));
         sqlite3_finalize(stmt);
         return e;
     };
@@ -570,7 +570,7 @@ Transaction::Transaction() {
     QSqlQuery q(db_);
     for (const QString& statement : begin_write_statements(dialect_of(db_))) {
         if (!q.exec(statement)) {
-            begin_error_ = DbError::from(q.lastError());
+            begin_error_ = error_of(q.lastError());
             if (active_) q.exec(QStringLiteral("ROLLBACK"));
             active_ = false;
             return;
@@ -604,12 +604,12 @@ DbError in_transaction_on(const QSqlDatabase& db, const std::function<DbError()>
     QSqlQuery q(db);
     for (const QString& statement : begin_write_statements(dialect_of(db)))
         if (!q.exec(statement)) {
-            const DbError e = DbError::from(q.lastError());
+            const DbError e = error_of(q.lastError());
             q.exec(QStringLiteral("ROLLBACK"));
             return e;
         }
     DbError e = work();
-    if (e.ok() && !q.exec(QStringLiteral("COMMIT"))) e = DbError::from(q.lastError());
+    if (e.ok() && !q.exec(QStringLiteral("COMMIT"))) e = error_of(q.lastError());
     if (!e.ok()) q.exec(QStringLiteral("ROLLBACK"));
     return e;
 }
@@ -618,7 +618,7 @@ DbError Transaction::commit() {
     if (joined_) return {};
     if (!active_) return begin_error_.ok() ? DbError::other(QStringLiteral("no transaction")) : begin_error_;
     QSqlQuery q(db_);
-    if (!q.exec(QStringLiteral("COMMIT"))) return DbError::from(q.lastError());
+    if (!q.exec(QStringLiteral("COMMIT"))) return error_of(q.lastError());
     active_ = false;
     --open_transactions;
     return {};

@@ -344,7 +344,7 @@ DbError close_connection() {
     QSqlDatabase db = QSqlDatabase::database(kConnectionName, false);
     if (db.isOpen()) unregister_workstation();
     db.close();
-    if (db.isOpen()) return DbError::from(db.lastError());
+    if (db.isOpen()) return error_of(db.lastError());
     return {};
 }
 
@@ -371,4 +371,20 @@ DbResult<QSqlDatabase> database() {
                  cannot_open_message(database_file_path(), last_open_failure())}};
     return {{},
             {DbError::Kind::Unavailable, 0, cannot_open_message(database_file_path(), last_open_failure())}};
+}
+
+DbError noticed(DbError error) {
+    if (error.kind == DbError::Kind::Damaged) {
+        mark_database_damaged();
+        if (!error.description.startsWith(damaged_message()))
+            error.description = damaged_message() + QStringLiteral(" (") + error.description + u')';
+    } else if (error.kind == DbError::Kind::Unavailable && !error.state.isEmpty()) {
+        forget_server_connection();
+        error.description = cannot_reach_message(database_location(), error.description);
+    }
+    return error;
+}
+
+DbError error_of(const QSqlError& error) {
+    return noticed(DbError::from(error, on_server()));
 }

@@ -113,6 +113,14 @@ QString damaged_message();
 // Unavailable when it cannot be opened at all.
 DbResult<QSqlDatabase> database();
 
+// A failed action on the program's database, as its connection's owner
+// answers it: a damaged file is marked (every later action is refused, on
+// every workstation) and the user told which file; a server that stopped
+// answering is forgotten (the next action connects afresh) and the user told
+// which server. error_of classifies the driver's error first.
+DbError noticed(DbError error);
+DbError error_of(const QSqlError& error);
+
 // Runs `opened` each time the shared connection opens (after it registered
 // this workstation): the shell checks then who is logged in.
 void set_on_connection_opened(std::function<void()> opened);

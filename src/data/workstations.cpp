@@ -118,7 +118,7 @@ void register_workstation() {
         q.addBindValue(journal_user_name() + QLatin1String(""));
         q.addBindValue(QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
         q.addBindValue(now_seconds());
-        if (!q.exec() || !q.next()) return DbError::from(q.lastError());
+        if (!q.exec() || !q.next()) return error_of(q.lastError());
         id = q.value(0).toLongLong();
         q.finish();
         mark = restore_mark(db);
@@ -183,7 +183,7 @@ DbResult<QStringList> live_workstations(const QString& path) {
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;") + busy_timeout_option());
         if (!db.open()) {
-            out.error = DbError::from(db.lastError());
+            out.error = error_of(db.lastError());
         } else {
             QSqlQuery q(db);
             const bool has_registry =
@@ -193,7 +193,7 @@ DbResult<QStringList> live_workstations(const QString& path) {
                 q.prepare(QStringLiteral("SELECT host, pid, user_name, started_at FROM workstations "
                                          "WHERE seen_at >= ? ORDER BY id"));
                 q.addBindValue(now_seconds() - kWorkstationAliveSeconds);
-                if (!q.exec()) out.error = DbError::from(q.lastError());
+                if (!q.exec()) out.error = error_of(q.lastError());
                 while (q.next())
                     if (process_may_live(q.value(0).toString(), q.value(1).toLongLong()))
                         out.value << QStringLiteral("%1 (process %2%3, since %4)")
