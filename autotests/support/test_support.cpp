@@ -67,6 +67,29 @@ DbError take_write_lock_at_once(const QSqlDatabase& db) {
     return {};
 }
 
+namespace {
+
+// One database made from the real schema per test process; each test's own
+// database is made from it as a template (a copy of its files on the
+// server) instead of running the whole schema again for every test.
+QString g_server_template;
+
+QString server_template() {
+    if (!g_server_template.isEmpty()) return g_server_template;
+    const QString name = QStringLiteral("template_") + QUuid::createUuid().toString(QUuid::Id128);
+    on_maintenance_db({QStringLiteral("CREATE DATABASE %1").arg(name)});
+    const QString failure = create_server_database(qEnvironmentVariable("TAVORA_TEST_SERVER") +
+                                                   QStringLiteral(" dbname=") + name);
+    if (!failure.isEmpty()) qFatal("cannot create the template database: %s", qPrintable(failure));
+    g_server_template = name;
+    qAddPostRoutine([] {
+        on_maintenance_db({QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(g_server_template)});
+    });
+    return name;
+}
+
+} // namespace
+
 QString empty_server_database() {
     const QString name = QStringLiteral("e_") + QUuid::createUuid().toString(QUuid::Id128);
     on_maintenance_db({QStringLiteral("CREATE DATABASE %1").arg(name)});
@@ -78,9 +101,8 @@ ProgramFolder::ProgramFolder(bool with_database) {
     if (with_database && testing_on_server()) {
         server_db_ = QStringLiteral("t_") + QUuid::createUuid().toString(QUuid::Id128);
         server_url_ = qEnvironmentVariable("TAVORA_TEST_SERVER") + QStringLiteral(" dbname=") + server_db_;
-        on_maintenance_db({QStringLiteral("CREATE DATABASE %1").arg(server_db_)});
-        const QString failure = create_server_database(server_url_);
-        if (!failure.isEmpty()) qFatal("cannot create the test database: %s", qPrintable(failure));
+        on_maintenance_db(
+            {QStringLiteral("CREATE DATABASE %1 TEMPLATE %2").arg(server_db_, server_template())});
         QFile ini(dir_.filePath(QString::fromLatin1(kSettingsFileName)));
         if (!ini.open(QIODevice::WriteOnly)) qFatal("cannot write tavora-lab.ini");
         ini.write(QStringLiteral("[database]\nurl=\"%1\"\n").arg(server_url_).toUtf8());
