@@ -2,13 +2,13 @@
 
 #include "accounts.h"
 
+#include "connection.h"
 #include "core_tables.h"
 #include "critical_calls.h"
 #include "database_copy.h"
 #include "journal.h"
 #include "lab_reports.h"
 #include "records.h"
-#include "tavora_module.h"
 #include "workstations.h"
 
 #include <QDateTime>

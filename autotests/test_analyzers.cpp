@@ -5,8 +5,8 @@
 
 #include "analyzer_results.h"
 #include "astm.h"
+#include "connection.h"
 #include "hl7.h"
-#include "tavora_module.h"
 
 #include <QProcess>
 #include <QRandomGenerator>

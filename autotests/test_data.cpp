@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include "connection.h"
 #include "core_tables.h"
 #include "dates.h"
 #include "dialect.h"
@@ -9,7 +10,6 @@
 #include "records.h"
 #include "schema_setup.h"
 #include "server_backup.h"
-#include "tavora_module.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -3,6 +3,7 @@
 // and the files the program refuses to trust.
 #include "test_support.h"
 
+#include "connection.h"
 #include "core_tables.h"
 #include "database_copy.h"
 #include "investigations.h"
@@ -14,7 +15,6 @@
 #include "schema_setup.h"
 #include "screen_registry.h"
 #include "start.h"
-#include "tavora_module.h"
 #include "utility_screen.h"
 
 #include <QDir>

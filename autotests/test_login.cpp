@@ -2,6 +2,7 @@
 
 #include "accounts.h"
 #include "app_state.h"
+#include "connection.h"
 #include "core_tables.h"
 #include "journal.h"
 #include "lab_reports.h"
@@ -10,7 +11,6 @@
 #include "password_dialog.h"
 #include "screen_registry.h"
 #include "start.h"
-#include "tavora_module.h"
 #include "users_window.h"
 
 #include <QAbstractButton>

@@ -1,11 +1,11 @@
 #include "test_support.h"
 
 #include "app_state.h"
+#include "connection.h"
 #include "main_menu.h"
 #include "menu_regions.h"
 #include "screen_registry.h"
 #include "start.h"
-#include "tavora_module.h"
 
 #include <QAbstractButton>
 #include <QPointer>

@@ -2,6 +2,7 @@
 
 #include "accounts.h"
 #include "app_state.h"
+#include "connection.h"
 #include "core_tables.h"
 #include "dates.h"
 #include "file_dialogs.h"
@@ -14,7 +15,6 @@
 #include "report_layout.h"
 #include "report_request.h"
 #include "selection_formula.h"
-#include "tavora_module.h"
 
 #include <QDir>
 #include <QFile>

@@ -8,6 +8,7 @@
 #include "analyzer_review.h"
 #include "app_state.h"
 #include "boxes.h"
+#include "connection.h"
 #include "core_tables.h"
 #include "critical_calls.h"
 #include "dates.h"
@@ -15,7 +16,6 @@
 #include "lab_reports.h"
 #include "records.h"
 #include "result_workflow.h"
-#include "tavora_module.h"
 
 #include <QSqlQuery>
 #include <QTemporaryFile>

@@ -3,12 +3,12 @@
 #include "test_support.h"
 
 #include "accounts.h"
+#include "connection.h"
 #include "core_tables.h"
 #include "critical_calls.h"
 #include "journal.h"
 #include "lab_reports.h"
 #include "records.h"
-#include "tavora_module.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

@@ -4,6 +4,7 @@
 
 #include "app_state.h"
 #include "backup.h"
+#include "connection.h"
 #include "core_tables.h"
 #include "database_copy.h"
 #include "dates.h"
@@ -16,7 +17,6 @@
 #include "report_layout.h"
 #include "screen_registry.h"
 #include "start.h"
-#include "tavora_module.h"
 #include "utility_screen.h"
 
 #include <QDir>

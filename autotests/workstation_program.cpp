@@ -3,10 +3,10 @@
 // "registered", and runs the program's own event loop until it ends, by the
 // exit icon after a moment ("exit-icon") or by a signal it is sent ("wait").
 #include "app_state.h"
+#include "connection.h"
 #include "journal.h"
 #include "screen_registry.h"
 #include "start.h"
-#include "tavora_module.h"
 
 #include <QApplication>
 #include <QTimer>

@@ -7,11 +7,11 @@
 #include "analyzer_results.h"
 #include "astm.h"
 #include "bench_support.h"
+#include "connection.h"
 #include "dialect.h"
 #include "hl7.h"
 #include "pending_window.h"
 #include "records.h"
-#include "tavora_module.h"
 #include "ten_year_database.h"
 
 #include <QApplication>

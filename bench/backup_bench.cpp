@@ -8,8 +8,8 @@
 
 #include "backup.h"
 #include "bench_support.h"
+#include "connection.h"
 #include "database_copy.h"
-#include "tavora_module.h"
 #include "ten_year_database.h"
 
 #include <QCoreApplication>

@@ -4,9 +4,9 @@
 //   crash_writer PROGRAM_FOLDER
 
 #include "bench_support.h"
+#include "connection.h"
 #include "core_tables.h"
 #include "lab_reports.h"
-#include "tavora_module.h"
 
 #include <QCoreApplication>
 

@@ -5,6 +5,7 @@
 //   find_bench [--db FILE]     (default: /tmp/tavora-ten-year.mdb, made on first use)
 
 #include "bench_support.h"
+#include "connection.h"
 #include "definition.h"
 #include "find_patient.h"
 #include "lab_reports.h"
@@ -16,7 +17,6 @@
 #include "records.h"
 #include "report_layout.h"
 #include "screen_registry.h"
-#include "tavora_module.h"
 #include "ten_year_database.h"
 #include "verify_list.h"
 
@@ -85,8 +85,7 @@ int main(int argc, char** argv) {
     find.show();
     QCoreApplication::processEvents();
     auto* search = find.findChild<QLineEdit*>("search");
-    std::printf(
-        "find patient (medians of 7, offscreen; target 20 ms a keystroke):\n");
+    std::printf("find patient (medians of 7, offscreen; target 20 ms a keystroke):\n");
     for (const char* word : {"Souza", "D'Souza 42", "9800012", "4242"}) {
         const QString typed = QString::fromUtf8(word);
         std::printf("  typing \"%s\":", word);

@@ -13,6 +13,7 @@
 // (start the server with: tools/pg_test_cluster.sh start /tmp/tavora-bench-pg durable)
 
 #include "bench_support.h"
+#include "connection.h"
 #include "critical_call_dialog.h"
 #include "definition.h"
 #include "dialect.h"
@@ -21,7 +22,6 @@
 #include "report_engine.h"
 #include "result_workflow.h"
 #include "schema_setup.h"
-#include "tavora_module.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -5,8 +5,8 @@
 //   open_check_bench [--db FILE]     (default: /tmp/tavora-ten-year.mdb, made on first use)
 
 #include "bench_support.h"
+#include "connection.h"
 #include "database_copy.h"
-#include "tavora_module.h"
 #include "ten_year_database.h"
 
 #include <QCoreApplication>

@@ -3,12 +3,12 @@
 // Show all to show the whole list. Runs offscreen against a fresh database.
 
 #include "bench_support.h"
+#include "connection.h"
 #include "core_tables.h"
 #include "message_box.h"
 #include "records.h"
 #include "registration_screen.h"
 #include "schema_setup.h"
-#include "tavora_module.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,6 +2,7 @@
 // in process (prepare + lay out + write) and as whole `tavora-lab-admin render` runs.
 
 #include "bench_support.h"
+#include "connection.h"
 #include "core_tables.h"
 #include "dates.h"
 #include "lab_reports.h"
@@ -9,7 +10,6 @@
 #include "records.h"
 #include "report_layout.h"
 #include "schema_setup.h"
-#include "tavora_module.h"
 
 #include <QDir>
 #include <QElapsedTimer>

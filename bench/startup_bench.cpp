@@ -6,11 +6,11 @@
 // report that the login window has painted; the child itself times the login.
 
 #include "bench_support.h"
+#include "connection.h"
 #include "login.h"
 #include "schema_setup.h"
 #include "screen_registry.h"
 #include "start.h"
-#include "tavora_module.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

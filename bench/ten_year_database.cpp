@@ -8,11 +8,11 @@
 
 #include "dialect.h"
 
+#include "connection.h"
 #include "critical_call_dialog.h"
 #include "definition.h"
 #include "message_box.h"
 #include "schema_setup.h"
-#include "tavora_module.h"
 
 #include <QCoreApplication>
 #include <QDate>

@@ -9,13 +9,13 @@
 #include "app_state.h"
 #include "bench_support.h"
 #include "boxes.h"
+#include "connection.h"
 #include "list_panel.h"
 #include "message_box.h"
 #include "records.h"
 #include "registration_screen.h"
 #include "report_engine.h"
 #include "result_screen.h"
-#include "tavora_module.h"
 #include "ten_year_database.h"
 
 #include <QApplication>

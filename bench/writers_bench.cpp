@@ -12,9 +12,9 @@
 // (start the server with: tools/pg_test_cluster.sh start /tmp/tavora-bench-pg durable)
 
 #include "bench_support.h"
+#include "connection.h"
 #include "dialect.h"
 #include "schema_setup.h"
-#include "tavora_module.h"
 #include "ten_year_database.h"
 
 #include <QCoreApplication>

@@ -37,6 +37,7 @@
 #include "accounts.h"
 #include "analyzer_review.h"
 #include "backup.h"
+#include "connection.h"
 #include "database_copy.h"
 #include "dialect.h"
 #include "journal.h"
@@ -48,7 +49,6 @@
 #include "schema_setup.h"
 #include "selection_formula.h"
 #include "server_backup.h"
-#include "tavora_module.h"
 
 #include "admin_commands.h"
 

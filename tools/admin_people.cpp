@@ -2,9 +2,9 @@
 // journal of changes, which records what they did.
 
 #include "accounts.h"
+#include "connection.h"
 #include "journal.h"
 #include "number_value.h"
-#include "tavora_module.h"
 
 #include "admin_commands.h"
 

@@ -1,10 +1,10 @@
 #include "test_support.h"
 
+#include "connection.h"
 #include "dialect.h"
 #include "records.h"
 #include "schema_setup.h"
 #include "screen_registry.h"
-#include "tavora_module.h"
 
 #include <QAccessible>
 #include <QDir>

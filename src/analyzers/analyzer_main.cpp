@@ -3,8 +3,8 @@
 // tavora-lab.ini's [analyzer NAME] sections say, until it is stopped, keeping
 // each message in the spool folder (beside the program unless given) until the
 // database has it. Its log goes to the standard output, one line per event.
+#include "connection.h"
 #include "listener.h"
-#include "tavora_module.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -2,6 +2,7 @@
 
 #include "app_state.h"
 #include "artwork.h"
+#include "connection.h"
 #include "credentials.h"
 #include "failure_messages.h"
 #include "journal.h"
@@ -10,7 +11,6 @@
 #include "password_dialog.h"
 #include "picture_button.h"
 #include "screen_registry.h"
-#include "tavora_module.h"
 #include "twips.h"
 
 #include <QKeyEvent>

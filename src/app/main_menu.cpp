@@ -3,11 +3,11 @@
 #include "analyzer_results.h"
 #include "app_state.h"
 #include "artwork.h"
+#include "connection.h"
 #include "menu_regions.h"
 #include "message_box.h"
 #include "picture_button.h"
 #include "screen_registry.h"
-#include "tavora_module.h"
 
 #include <QMouseEvent>
 #include <QPainter>

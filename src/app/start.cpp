@@ -2,6 +2,7 @@
 
 #include "users_window.h"
 
+#include "connection.h"
 #include "find_patient.h"
 #include "login.h"
 #include "main_menu.h"
@@ -11,7 +12,6 @@
 #include "registration_screen.h"
 #include "result_screen.h"
 #include "screen_registry.h"
-#include "tavora_module.h"
 #include "utility_screen.h"
 #include "workstations.h"
 

@@ -1,10 +1,10 @@
 #include "users_window.h"
 
 #include "boxes.h"
+#include "connection.h"
 #include "failure_messages.h"
 #include "message_box.h"
 #include "screen_registry.h"
-#include "tavora_module.h"
 
 #include <QComboBox>
 #include <QDialog>

@@ -1,8 +1,8 @@
 #include "accounts.h"
 
+#include "connection.h"
 #include "journal.h"
 #include "records.h"
-#include "tavora_module.h"
 
 #include <QDateTime>
 #include <QHash>

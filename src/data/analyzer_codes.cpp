@@ -1,6 +1,6 @@
 #include "analyzer_codes.h"
 
-#include "tavora_module.h"
+#include "connection.h"
 
 #include <QFile>
 

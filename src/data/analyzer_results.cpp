@@ -1,7 +1,7 @@
 #include "analyzer_results.h"
 
+#include "connection.h"
 #include "journal.h"
-#include "tavora_module.h"
 
 #include <QDateTime>
 #include <QDir>

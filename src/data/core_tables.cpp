@@ -1,8 +1,8 @@
 #include "core_tables.h"
 
+#include "connection.h"
 #include "dates.h"
 #include "journal.h"
-#include "tavora_module.h"
 #include "workstations.h"
 
 #include <QDateTime>

@@ -1,8 +1,8 @@
 #include "database_copy.h"
 
+#include "connection.h"
 #include "records.h"
 #include "schema_setup.h"
-#include "tavora_module.h"
 #include "workstations.h"
 
 #include <QDateTime>

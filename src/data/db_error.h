@@ -42,7 +42,7 @@ struct DbError {
 
     // The classifiers only name the kind: they change nothing. The owner of
     // the connection reacts to what an error says (error_of and noticed in
-    // tavora_module.h: a damaged file is marked, a lost server forgotten).
+    // connection.h: a damaged file is marked, a lost server forgotten).
     // `server`: the error came from a server's connection (one that stopped
     // answering gives no SQLSTATE).
     static DbError from(const QSqlError& error, bool server = false);

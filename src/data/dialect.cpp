@@ -1,7 +1,7 @@
 #include "dialect.h"
 
+#include "connection.h"
 #include "records.h"
-#include "tavora_module.h"
 
 #include <QFile>
 #include <QRegularExpression>

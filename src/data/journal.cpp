@@ -1,10 +1,10 @@
 #include "journal.h"
 
+#include "connection.h"
 #include "dialect.h"
-#include "tavora_module.h"
 
-#include "lab_reports.h"
 #include "records.h"
+#include "settings.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

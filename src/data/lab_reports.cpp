@@ -1,13 +1,13 @@
 #include "lab_reports.h"
 
 #include "analyzer_results.h"
+#include "connection.h"
 #include "critical_calls.h"
 #include "dates.h"
 #include "dialect.h"
 #include "investigations.h"
 #include "journal.h"
 #include "normal_ranges.h"
-#include "tavora_module.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -393,22 +393,4 @@ std::optional<Signature> report_signature(const QSqlDatabase& db, qint64 lab_id)
     q.addBindValue(lab_id);
     if (!q.exec() || !q.next()) return std::nullopt;
     return Signature{q.value(0).toString(), q.value(1).toString(), q.value(2).toString()};
-}
-
-QString setting(const QSqlDatabase& db, const QString& name) {
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT value FROM settings WHERE name = ?"));
-    q.addBindValue(name);
-    return q.exec() && q.next() ? q.value(0).toString() : QString();
-}
-
-DbError set_setting(const QSqlDatabase& db, const QString& name, const QString& value) {
-    QSqlQuery q(db);
-    q.prepare(
-        QStringLiteral("INSERT INTO settings (name, value) VALUES (?, ?) ON CONFLICT (name) DO UPDATE SET "
-                       "value = excluded.value"));
-    q.addBindValue(name);
-    q.addBindValue(value);
-    return q.exec() ? DbError{} : error_of(q.lastError());
 }

@@ -3,6 +3,7 @@
 #include "core_tables.h"
 #include "db_error.h"
 #include "records.h"
+#include "settings.h"
 
 #include <QList>
 #include <QSqlDatabase>
@@ -99,12 +100,6 @@ struct Signature {
     QString full_name, qualification, verified_at;
 };
 std::optional<Signature> report_signature(const QSqlDatabase& db, qint64 lab_id);
-
-// The laboratory's settings (the settings table), read through `db`; a
-// setting never set reads as empty. require-verification: "on" or "off".
-inline constexpr char kRequireVerification[] = "require-verification";
-QString setting(const QSqlDatabase& db, const QString& name);
-DbError set_setting(const QSqlDatabase& db, const QString& name, const QString& value);
 
 DbResult<std::optional<ReportHeader>> find_report(const QVariant& lab_id);
 // The stored rows of a report in the order the database returns them.

@@ -1,9 +1,9 @@
 #include "migration.h"
 
+#include "connection.h"
 #include "dialect.h"
 #include "investigations.h"
 #include "records.h"
-#include "tavora_module.h"
 
 #include <QCryptographicHash>
 #include <QSqlDatabase>

@@ -1,8 +1,8 @@
 #include "reading_connection.h"
 
+#include "connection.h"
 #include "dialect.h"
 #include "records.h"
-#include "tavora_module.h"
 
 #include <QSqlQuery>
 

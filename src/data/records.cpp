@@ -1,9 +1,9 @@
 #include "records.h"
 
+#include "connection.h"
 #include "dates.h"
 #include "dialect.h"
 #include "investigations.h"
-#include "tavora_module.h"
 #include "workstations.h"
 
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #include "schema_setup.h"
 
+#include "connection.h"
 #include "dialect.h"
-#include "tavora_module.h"
 
 #include <QFile>
 #include <QFileInfo>

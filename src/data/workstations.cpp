@@ -1,9 +1,9 @@
 #include "workstations.h"
 
+#include "connection.h"
 #include "journal.h"
-#include "lab_reports.h"
 #include "records.h"
-#include "tavora_module.h"
+#include "settings.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -2,6 +2,7 @@
 
 #include "app_state.h"
 #include "boxes.h"
+#include "connection.h"
 #include "core_tables.h"
 #include "dates.h"
 #include "failure_messages.h"
@@ -13,7 +14,6 @@
 #include "report_engine.h"
 #include "result_screen.h"
 #include "screen_registry.h"
-#include "tavora_module.h"
 
 #include <QDateEdit>
 #include <QDialog>

@@ -1,13 +1,13 @@
 // The only file that includes mustache: it compiles slowly.
 #include "prepared_report.h"
 
+#include "connection.h"
 #include "dates.h"
 #include "lab_reports.h"
 #include "normal_ranges.h"
 #include "reading_connection.h"
 #include "records.h"
 #include "selection_formula.h"
-#include "tavora_module.h"
 
 #include <QDateTime>
 #include <QDir>

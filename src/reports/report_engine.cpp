@@ -1,10 +1,10 @@
 #include "report_engine.h"
 
+#include "connection.h"
 #include "file_dialogs.h"
 #include "message_box.h"
 #include "prepared_report.h"
 #include "report_layout.h"
-#include "tavora_module.h"
 
 #include <QAction>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "report_file.h"
 
-#include "tavora_module.h"
+#include "connection.h"
 
 #include <QDir>
 #include <QFile>

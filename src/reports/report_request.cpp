@@ -1,9 +1,9 @@
 #include "report_request.h"
 
 #include "app_state.h"
+#include "connection.h"
 #include "investigations.h"
 #include "number_value.h"
-#include "tavora_module.h"
 
 QString Selection::text() const {
     return QStringLiteral("{%1.%2} = %3").arg(table, field, id_text(value));

@@ -4,6 +4,7 @@
 #include "artwork.h"
 #include "backup.h"
 #include "boxes.h"
+#include "connection.h"
 #include "credentials.h"
 #include "failure_messages.h"
 #include "journal.h"
@@ -13,7 +14,6 @@
 #include "prepared_report.h"
 #include "report_engine.h"
 #include "screen_registry.h"
-#include "tavora_module.h"
 
 #include <QCloseEvent>
 #include <QDir>

@@ -1,10 +1,10 @@
 #include "app_state.h"
 
+#include "connection.h"
 #include "credentials.h"
 #include "journal.h"
 #include "message_box.h"
 #include "screen_registry.h"
-#include "tavora_module.h"
 
 AppState& app_state() {
     static AppState state;

@@ -1,4 +1,4 @@
-#include "tavora_module.h"
+#include "connection.h"
 
 #include "dialect.h"
 #include "workstations.h"
