@@ -71,8 +71,10 @@ QString Spool::put(ReceivedMessage message) {
     const QString part = folder_ + QStringLiteral("/.") + name + kPartSuffix;
     const QString done = folder_ + u'/' + name + QLatin1String(kSpooledSuffix);
     QFile f(part);
-    bool ok = f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size() &&
-              f.flush() && ::fsync(f.handle()) == 0;
+    // Patients' results: readable by the laboratory's group only.
+    bool ok = f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+              f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup) &&
+              f.write(bytes) == bytes.size() && f.flush() && ::fsync(f.handle()) == 0;
     f.close();
     ok = ok && ::rename(QFile::encodeName(part).constData(), QFile::encodeName(done).constData()) == 0 &&
          sync_path(folder_, O_RDONLY | O_DIRECTORY);
