@@ -1,6 +1,6 @@
 #include "analyzer_review.h"
 
-#include "boxes.h"
+#include "typed_text.h"
 
 #include <algorithm>
 #include <limits>

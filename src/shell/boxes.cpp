@@ -77,15 +77,6 @@ void set_box_read_only(QWidget* box, bool read_only) {
     box->setPalette(pal);
 }
 
-QString trim_blanks(const QString& text) {
-    qsizetype from = 0, to = text.size();
-    while (from < to && text[from] == u' ')
-        ++from;
-    while (to > from && text[to - 1] == u' ')
-        --to;
-    return text.mid(from, to - from);
-}
-
 void on_text_changed(QWidget* box, std::function<void()> changed) {
     if (auto* line = qobject_cast<QLineEdit*>(box))
         QObject::connect(line, &QLineEdit::textChanged, box, changed);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "typed_text.h"
+
 #include <QString>
 
 #include <functional>
@@ -14,9 +16,6 @@ QString box_text(const QWidget* box);
 void set_box_text(QWidget* box, const QString& text);
 // Read-only boxes still take the focus and can be read (and copied).
 void set_box_read_only(QWidget* box, bool read_only);
-
-// Blanks removed from both ends (only blanks: tabs and line breaks stay).
-QString trim_blanks(const QString& text);
 
 // Runs `changed` after every change of the box's text: typed, pasted or set
 // by the program.

@@ -1,0 +1,10 @@
+#include "typed_text.h"
+
+QString trim_blanks(const QString& text) {
+    qsizetype from = 0, to = text.size();
+    while (from < to && text[from] == u' ')
+        ++from;
+    while (to > from && text[to - 1] == u' ')
+        --to;
+    return text.mid(from, to - from);
+}
