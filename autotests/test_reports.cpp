@@ -82,6 +82,39 @@ class TestReports : public QObject {
         }
         return prepare_report({folder_->path() + "\\" + file, selection}, folder_->database_path());
     }
+    // A rendered page's words, one a line, against its reference file
+    // (autotests/reference_pages): a change to what a report prints shows as a
+    // diff. Words, not lines, so that another font's line breaks do not count.
+    // TAVORA_WRITE_REFERENCES=1 writes the reference files afresh.
+    void compare_with_reference_page(const QString& file, const QString& pdf) {
+        QString text = run_tool("pdftotext", {pdf, "-"});
+        QVERIFY2(!text.isEmpty(), "pdftotext (poppler-utils) is needed");
+        // The day it was printed is the one word that changes from run to run.
+        text.replace(display_date(today()), QStringLiteral("<today>"));
+        const QByteArray words =
+            text.split(QRegularExpression("\\s+"), Qt::SkipEmptyParts).join(u'\n').toUtf8() + '\n';
+        const QString reference =
+            QStringLiteral(REFERENCE_PAGES_DIR "/") + QString(file).replace(' ', '_') + ".words";
+        if (qEnvironmentVariableIsSet("TAVORA_WRITE_REFERENCES")) {
+            QFile out(reference);
+            QVERIFY(out.open(QIODevice::WriteOnly) && out.write(words) == words.size());
+            return;
+        }
+        QFile in(reference);
+        QVERIFY2(in.open(QIODevice::ReadOnly), qPrintable(reference + " is missing"));
+        if (in.readAll() == words) return;
+        const QString got = out_.filePath(QFileInfo(reference).fileName());
+        QFile out(got);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(words);
+        out.close();
+        QProcess diff;
+        diff.start("diff", {"-u", reference, got});
+        diff.waitForFinished(10000);
+        QFAIL(qPrintable("the page differs from its reference:\n" +
+                         QString::fromUtf8(diff.readAllStandardOutput()).left(3000)));
+    }
+
     QString pdf_text(const PreparedReport& r, const QString& name) {
         const QString pdf = out_.filePath(name);
         if (!write_pdf(r, pdf).isEmpty()) return {};
@@ -354,6 +387,7 @@ void TestReports::every_report_file_renders() {
     QVERIFY(QFile(pdf).size() > 1000);
     // The consolidated report prints the patient in its header band, on every page.
     if (seeded && !empty) QVERIFY((p.report->body_html + p.report->header_html).contains("Souza"));
+    if (seeded) compare_with_reference_page(file, pdf);
 }
 
 void TestReports::title_is_printed_at_its_size() {
