@@ -36,6 +36,8 @@ QcResultsWindow::QcResultsWindow(QWidget* parent) : QWidget(parent) {
     grid_->setSelectionMode(QAbstractItemView::SingleSelection);
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid_->verticalHeader()->hide();
+    grid_->verticalHeader()->setDefaultSectionSize(grid_->fontMetrics().height() + 6);
+    grid_->setWordWrap(false);
     grid_->horizontalHeader()->setSectionResizeMode(4, QHeaderView::Stretch);
     count_ = new QLabel(this);
     count_->setObjectName(QStringLiteral("qc_count"));
@@ -76,5 +78,6 @@ void QcResultsWindow::refresh() {
     count_->setText(qc.value.size() < kListed
                         ? QStringLiteral("%1 quality control result(s)").arg(qc.value.size())
                         : QStringLiteral("The latest %1 quality control results").arg(kListed));
+    grid_->resizeColumnToContents(0); // the date and time on one line
     if (grid_->rowCount() > 0) grid_->selectRow(0);
 }
