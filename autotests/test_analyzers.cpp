@@ -1,7 +1,7 @@
 // Results from the analyzers: the ASTM and HL7 protocols on the plain classes
 // that decide them, then the real listener program, fed by an analyzer
 // simulated here over TCP and over a serial line (a pseudo-terminal pair).
-#include "test_support.h"
+#include "data_support.h"
 
 #include "analyzer_results.h"
 #include "astm.h"
@@ -1139,5 +1139,5 @@ void TestAnalyzers::every_acknowledged_message_is_stored_once_however_the_listen
           int(acknowledged.size()), killed_before_answering);
 }
 
-TAVORA_TEST_MAIN(TestAnalyzers)
+TAVORA_DATA_TEST_MAIN(TestAnalyzers)
 #include "test_analyzers.moc"

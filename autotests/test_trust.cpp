@@ -1,6 +1,6 @@
 // What the records promise below the screens: each operation checks the
 // right of whoever does it, and the journal of changes shows any rewriting.
-#include "test_support.h"
+#include "data_support.h"
 
 #include "accounts.h"
 #include "connection.h"
@@ -187,5 +187,5 @@ void TestTrust::a_rewritten_journal_is_found() {
              qPrintable(with_anchor));
 }
 
-TAVORA_TEST_MAIN(TestTrust)
+TAVORA_DATA_TEST_MAIN(TestTrust)
 #include "test_trust.moc"
