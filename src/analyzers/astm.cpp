@@ -98,7 +98,7 @@ Parsed parse_message(QByteArrayView records, const QString& sample_id, int value
     // order's action code (O-12) is Q.
     const bool qc_run =
         part(lines[0].split(d.field), 12, 0).compare(QLatin1String("Q"), Qt::CaseInsensitive) == 0;
-    bool qc_order = false;
+    bool qc_order = false, query = false;
     for (const QByteArray& line : lines) {
         const QList<QByteArray> fields = line.split(d.field);
         switch (std::toupper(quint8(line[0]))) {
@@ -135,15 +135,17 @@ Parsed parse_message(QByteArrayView records, const QString& sample_id, int value
             out.results << r;
             break;
         }
+        case 'Q':
+            query = true;
+            break;
         default: // H, C comments, L and the records no result is in
             break;
         }
     }
     if (out.results.isEmpty())
-        out.problem = is_query(records)
-                          ? QStringLiteral("a query for the analyzer's work (Q record), answered "
-                                           "\"no information\": there are no orders to send")
-                          : QStringLiteral("the message holds no result (R) record");
+        out.problem = query ? QStringLiteral("a query for the analyzer's work (Q record), answered "
+                                             "\"no information\": there are no orders to send")
+                            : QStringLiteral("the message holds no result (R) record");
     return out;
 }
 

@@ -101,7 +101,8 @@ ChannelConfig read_channel_config(const QString& ini_path) {
         c.max_message =
             ini.value(QStringLiteral("max-message"), kMostMessageBytes).toString().toLongLong(&bound_ok);
         for (const QString& pattern : ini.value(QStringLiteral("qc-samples")).toStringList())
-            if (!pattern.trimmed().isEmpty()) c.qc_samples << pattern.trimmed();
+            if (!pattern.trimmed().isEmpty())
+                c.qc_samples << QRegularExpression::fromWildcard(pattern.trimmed(), Qt::CaseInsensitive);
         const QString raw_port = ini.value(QStringLiteral("listen")).toString();
         ini.endGroup();
         QString problem;
@@ -137,13 +138,15 @@ ChannelConfig read_channel_config(const QString& ini_path) {
     return out;
 }
 
-QString store_message(const ReceivedMessage& message, const std::function<void(const QString&)>& log) {
+namespace {
+
+// Stores one message, saying in the log what came of it; an empty text, or
+// why the database did not take it (the drain tells that).
+QString store_message(const ReceivedMessage& message, const AnalyzerListener::Log& log) {
     const auto id = store_analyzer_message(message);
-    if (!id.ok()) {
-        log(QStringLiteral("%1: a message was NOT stored (%2)").arg(message.analyzer, id.error.description));
+    if (!id.ok())
         return id.error.description.isEmpty() ? QStringLiteral("the database refused it")
                                               : id.error.description;
-    }
     if (id.value.again)
         log(QStringLiteral(
                 "%1: message %2 came again (it had no acknowledgement): acknowledged, not stored again")
@@ -162,8 +165,6 @@ QString store_message(const ReceivedMessage& message, const std::function<void(c
     return {};
 }
 
-namespace {
-
 // A message as the channel's protocol reads it: its results, or why not.
 ReceivedMessage read_message(const AnalyzerChannel& c, const QByteArray& raw) {
     ReceivedMessage m{c.name, c.protocol, raw, {}, {}};
@@ -181,9 +182,10 @@ ReceivedMessage read_message(const AnalyzerChannel& c, const QByteArray& raw) {
         m.key = hl7::message_key(raw);
     }
     for (AnalyzerResult& r : m.results)
-        for (const QString& pattern : c.qc_samples)
-            r.qc = r.qc ||
-                   QRegularExpression::fromWildcard(pattern, Qt::CaseInsensitive).match(r.lab_id).hasMatch();
+        for (const QRegularExpression& pattern : c.qc_samples)
+            r.qc = r.qc || pattern.match(r.lab_id).hasMatch();
+    // A message refused is never one sent again: it keeps no key.
+    if (!m.problem.isEmpty()) m.key.clear();
     if (c.sender_from_header) {
         const QString named =
             c.protocol == QLatin1String("astm") ? astm::sender_name(raw) : hl7::sender_name(raw);
@@ -595,16 +597,13 @@ QStringList AnalyzerListener::start() {
     return problems;
 }
 
-int AnalyzerListener::waiting() const {
-    return int(impl_->spool.waiting().size());
-}
-
 void AnalyzerListener::drain() {
     impl_->drain_asked = false;
     // While the database takes nothing, only the retry tries again.
     if (!impl_->holding_back.isEmpty() && impl_->retry.isActive()) return;
     const QStringList files = impl_->spool.waiting();
-    for (const QString& file : files) {
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QString& file = files[i];
         const auto message = Spool::read(file);
         if (!message) {
             impl_->log(
@@ -612,14 +611,12 @@ void AnalyzerListener::drain() {
             impl_->spool.set_aside(file);
             continue;
         }
-        const QString failure = store_message(*message, [this](const QString& line) {
-            if (!line.contains(QLatin1String("NOT stored"))) impl_->log(line);
-        });
+        const QString failure = store_message(*message, impl_->log);
         if (!failure.isEmpty()) {
             if (failure != impl_->holding_back)
                 impl_->log(QStringLiteral("spool: %1 message(s) wait: the database takes nothing now (%2); "
                                           "trying again every %3 s")
-                               .arg(impl_->spool.waiting().size())
+                               .arg(files.size() - i)
                                .arg(failure)
                                .arg(kDrainRetryMs / 1000));
             impl_->holding_back = failure;

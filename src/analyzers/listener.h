@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -41,7 +42,7 @@ struct AnalyzerChannel {
     // The instrument's own quality-control sample ids (qc-samples: wildcard
     // patterns such as QC* or CTRL?, letter case aside): their results are
     // quality control.
-    QStringList qc_samples;
+    QList<QRegularExpression> qc_samples;
     // The longest message taken (max-message, in bytes).
     qsizetype max_message = kMostMessageBytes;
 };
@@ -51,9 +52,6 @@ struct ChannelConfig {
     QStringList problems; // one per section that cannot be used, with why
 };
 ChannelConfig read_channel_config(const QString& ini_path);
-
-// Stores one message; an empty text, or why it was not stored.
-QString store_message(const ReceivedMessage& message, const std::function<void(const QString&)>& log);
 
 // Answers the analyzers in a thread of its own: every complete message is
 // first written to the spool (spool.h) and then acknowledged, so the answer
@@ -77,8 +75,6 @@ public:
     // Opens every channel (after open_spool); the problems of those that
     // could not be opened.
     QStringList start();
-    // How many messages wait in the spool.
-    int waiting() const;
 
 private:
     void drain();

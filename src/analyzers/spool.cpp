@@ -63,7 +63,7 @@ QString Spool::open() {
 
 QString Spool::put(ReceivedMessage message) {
     // A message is named for good here, so that taking it twice stores it once.
-    if (message.key.isEmpty() || !message.problem.isEmpty())
+    if (message.key.isEmpty())
         message.key = QStringLiteral("spool:") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     const QByteArray bytes = serialised(message);
     QMutexLocker hold(&mutex_);

@@ -68,10 +68,7 @@ DbResult<StoredMessage> store_analyzer_message(const ReceivedMessage& message) {
             QStringLiteral("INSERT INTO analyzer_messages (analyzer, protocol, received_at, raw, problem, "
                            "message_key) VALUES (?, ?, ?, ?, ?, ?) RETURNING id"),
             {message.analyzer, message.protocol, now_text(), message.raw, stored_text(message.problem),
-             (message.problem.isEmpty() || message.key.startsWith(QLatin1String("spool:"))) &&
-                     !message.key.isEmpty()
-                 ? message.key
-                 : QStringLiteral("")});
+             message.key.isEmpty() ? QStringLiteral("") : message.key});
         if (!row.ok()) return row.error;
         if (!row.value) return DbError::other(QStringLiteral("the message was not stored"));
         out.id = row.value->value(0).toLongLong();
@@ -103,20 +100,12 @@ DbResult<QList<PendingResult>> all_pending_results() {
     return read_pending(kPendingColumns + QStringLiteral(" ORDER BY p.lab_id, p.id"), {});
 }
 
-DbResult<QList<QcResult>> latest_qc_results(int most) {
-    auto rows = select_rows(
-        QStringLiteral("SELECT m.analyzer, m.received_at, q.sample_id, q.code, q.value, q.units, q.flag, "
-                       "q.test_id, q.status FROM analyzer_qc AS q JOIN analyzer_messages AS m ON m.id = "
-                       "q.message_id ORDER BY q.id DESC LIMIT ?"),
+DbResult<QList<PendingResult>> latest_qc_results(int most) {
+    return read_pending(
+        QStringLiteral("SELECT q.id, m.analyzer, m.received_at, q.sample_id, q.code, q.value, "
+                       "q.units, q.flag, q.test_id, q.status FROM analyzer_qc AS q JOIN "
+                       "analyzer_messages AS m ON m.id = q.message_id ORDER BY q.id DESC LIMIT ?"),
         {most});
-    if (!rows.ok()) return {{}, rows.error};
-    QList<QcResult> out;
-    for (const Row& r : rows.value)
-        out << QcResult{r.text(0),
-                        r.text(1),
-                        r.text(2),
-                        {r.text(2), r.text(3), r.text(4), r.text(5), r.text(6), r.text(7), r.text(8), true}};
-    return {out, {}};
 }
 
 DbResult<bool> analyzers_in_use() {

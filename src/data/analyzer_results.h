@@ -41,9 +41,8 @@ struct ReceivedMessage {
     QString problem; // empty: the message was understood
     // What names the message wherever it is sent again (HL7: the sending
     // application and facility with the control id; ASTM: the analyzer with
-    // a hash of the records); empty: none. The listener's spool names a
-    // message it keys no other way, and a refused one, "spool:" and a UUID:
-    // that key is kept with a refused message too.
+    // a hash of the records), for a message understood; empty: none. The
+    // listener's spool names any other message "spool:" and a UUID.
     QString key = {};
 };
 
@@ -83,13 +82,9 @@ struct PendingResult {
 DbResult<QList<PendingResult>> pending_results_for(const QString& lab_id);
 // Every result waiting, by lab id and then oldest first.
 DbResult<QList<PendingResult>> all_pending_results();
-// A quality-control result an analyzer sent.
-struct QcResult {
-    QString analyzer, received_at, sample_id;
-    AnalyzerResult result;
-};
-// The latest `most` quality-control results, newest first.
-DbResult<QList<QcResult>> latest_qc_results(int most = 1000);
+// The latest `most` quality-control results, newest first (their sample id
+// in result.lab_id).
+DbResult<QList<PendingResult>> latest_qc_results(int most = 1000);
 
 // Whether any analyzer has ever sent this database a message.
 DbResult<bool> analyzers_in_use();

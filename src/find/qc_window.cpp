@@ -62,10 +62,10 @@ void QcResultsWindow::refresh() {
     if (report_failure(qc.error, QStringLiteral("Reading the quality control results"))) return;
     grid_->setRowCount(int(qc.value.size()));
     for (int row = 0; row < qc.value.size(); ++row) {
-        const QcResult& q = qc.value[row];
+        const PendingResult& q = qc.value[row];
         const QStringList cells = {q.received_at.left(19).replace(u'T', u' '),
                                    q.analyzer,
-                                   q.sample_id,
+                                   q.result.lab_id,
                                    q.result.code,
                                    q.result.test_id,
                                    q.result.value,
