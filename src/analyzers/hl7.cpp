@@ -171,26 +171,30 @@ Parsed parse_message(QByteArrayView message, const QString& sample_id) {
                                             : QStringLiteral("in an OBR segment"));
         } else if (name == "OBX") {
             if (order_from < 0) return {{}, QStringLiteral("an OBX segment comes before any OBR segment")};
+            const QList<QByteArray> f = s.split(e->field); // OBX-n is f[n]
             // A structured numeric value (SN) in its parts: comparator,
             // number, separator or suffix, number (">^90" is >90, "^1^:^128" is 1:128).
-            const QByteArray value = field(s, *e, 5);
+            const QByteArray value = f.value(5);
             const QString shown =
-                component(field(s, *e, 2), *e).compare(QLatin1String("SN"), Qt::CaseInsensitive) == 0
+                component(f.value(2), *e).compare(QLatin1String("SN"), Qt::CaseInsensitive) == 0
                     ? component(value, *e, 0) + component(value, *e, 1) + component(value, *e, 2) +
                           component(value, *e, 3)
                     : component(value, *e);
-            // The test's identifier, or its text where an analyzer sends none (^pH^M).
-            QString code = component(field(s, *e, 3), *e);
-            for (int n = 1; code.isEmpty() && n < 3; ++n)
-                code = component(field(s, *e, 3), *e, n);
-            AnalyzerResult r{lab_id, code, shown, component(field(s, *e, 6), *e),
-                             component(field(s, *e, 8), *e)};
-            if (r.code.isEmpty()) return {{}, QStringLiteral("an OBX segment names no test (OBX-3)")};
             QStringList test_id;
-            for (const QByteArray& c : field(s, *e, 3).split(e->repeat).value(0).split(e->component))
+            for (const QByteArray& c : f.value(3).split(e->repeat).value(0).split(e->component))
                 test_id << unescaped(c, *e);
-            r.test_id = joined_test_id(test_id);
-            r.status = component(field(s, *e, 11), *e);
+            // The test's identifier, or its text where an analyzer sends none (^pH^M).
+            QString code;
+            for (int n = 0; code.isEmpty() && n < 3; ++n)
+                code = test_id.value(n);
+            if (code.isEmpty()) return {{}, QStringLiteral("an OBX segment names no test (OBX-3)")};
+            AnalyzerResult r{lab_id,
+                             code,
+                             shown,
+                             component(f.value(6), *e),
+                             component(f.value(8), *e),
+                             joined_test_id(test_id),
+                             component(f.value(11), *e)};
             r.qc = qc_order;
             out.results << r;
         }
