@@ -8,9 +8,9 @@
 #include "astm.h"
 #include "bench_support.h"
 #include "connection.h"
-#include "dialect.h"
 #include "hl7.h"
 #include "pending_window.h"
+#include "postgres_database.h"
 #include "records.h"
 #include "ten_year_database.h"
 
@@ -103,7 +103,8 @@ int main(int argc, char** argv) {
     ini.open(QIODevice::WriteOnly);
     ini.write("[analyzer counter]\nprotocol=astm\nlisten=0\n[analyzer chemistry]\nprotocol=hl7\nlisten=0\n");
     ini.close();
-    const QString given = on_server() ? configured_server_url() : database_file_path();
+    const QString given = Database::program()->driver() == QLatin1String("QPSQL") ? configured_server_url()
+                                                                                  : database_file_path();
     QProcess listener;
     listener.start(QCoreApplication::applicationDirPath() + "/../tavora-lab-analyzer",
                    {"--db", given, "--config", ini.fileName(), "--spool", dir.filePath("spool")});

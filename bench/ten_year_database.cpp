@@ -6,7 +6,7 @@
 
 #include "migration.h"
 
-#include "dialect.h"
+#include "postgres_database.h"
 
 #include "connection.h"
 #include "critical_call_dialog.h"

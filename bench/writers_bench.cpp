@@ -13,7 +13,7 @@
 
 #include "bench_support.h"
 #include "connection.h"
-#include "dialect.h"
+#include "postgres_database.h"
 #include "schema_setup.h"
 #include "ten_year_database.h"
 
@@ -63,7 +63,7 @@ int save_for_a_while(const QString& file, const QString& url, std::atomic<int>& 
             std::fprintf(stderr, "%s\n", qPrintable(failure));
             return 0;
         }
-        const QStringList begin = begin_write_statements(dialect_of(db));
+        const QStringList begin = Database::of(db).begin_write();
         {
             QSqlQuery q(db);
             QElapsedTimer t;

@@ -38,8 +38,8 @@
 #include "analyzer_review.h"
 #include "backup.h"
 #include "connection.h"
+#include "database.h"
 #include "database_copy.h"
-#include "dialect.h"
 #include "journal.h"
 #include "lab_reports.h"
 #include "migration.h"
@@ -90,22 +90,20 @@ int usage(QTextStream& err) {
 }
 
 QString driver_for(const QString& path) {
-    return is_server_url(path) ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
+    return Database::named(path)->driver();
 }
 
 QString open_named_database(QSqlDatabase& db, const QString& path, bool read_only) {
-    if (is_server_url(path)) return open_server(db, path);
-    return QFileInfo::exists(path) ? open_database_file(db, path, read_only)
-                                   : QStringLiteral("it does not exist");
+    const auto named = Database::named(path);
+    return named->exists() ? named->open(db, read_only) : QStringLiteral("it does not exist");
 }
 
 QString shown_database(const QString& path) {
-    return is_server_url(path) ? shown_url(path) : path;
+    return Database::named(path)->location();
 }
 
 QString cannot_open_named(const QString& path, const QString& reason) {
-    return is_server_url(path) ? cannot_reach_message(shown_url(path), reason)
-                               : cannot_open_message(path, reason);
+    return Database::named(path)->cannot_open(reason);
 }
 
 // The options of a command: --name value pairs, and at most `plain` other words.
@@ -126,29 +124,28 @@ std::optional<Options> options(const QStringList& args, const QStringList& names
 namespace {
 
 int migrate(const QString& file, const QString& url, QTextStream& out, QTextStream& err) {
-    if (!is_server_url(url)) {
+    const Migration m = migrate_to_server(file, url);
+    if (m.not_a_server) {
         err << "tavora-lab-admin: " << url << " is not a server's URL (postgresql://HOST/DB)\n";
         return 2;
     }
-    const Migration m = migrate_to_server(file, url);
     if (!m.error.isEmpty()) {
         err << "tavora-lab-admin: nothing was moved: " << m.error << "\n";
         return 1;
     }
     for (const TableCopy& t : m.tables)
         out << t.table << ": " << t.rows << " rows, checksum " << t.checksum << " (the server's the same)\n";
-    out << "Moved " << file << " to " << shown_url(url) << "\n";
+    out << "Moved " << file << " to " << Database::named(url)->location() << "\n";
     return 0;
 }
 
 int init(const QStringList& args, QTextStream& out, QTextStream& err) {
-    const QString failure =
-        is_server_url(args[0]) ? create_server_database(args[0]) : create_database(args[0]);
-    if (!failure.isEmpty()) {
+    const auto db = Database::named(args[0]);
+    if (const QString failure = db->create(); !failure.isEmpty()) {
         err << "tavora-lab-admin: cannot create the database: " << failure << "\n";
         return 1;
     }
-    out << "Created " << (is_server_url(args[0]) ? shown_url(args[0]) : args[0]) << "\n";
+    out << "Created " << db->location() << "\n";
     return 0;
 }
 
@@ -170,9 +167,9 @@ int render(const QStringList& args, QTextStream& out, QTextStream& err) {
             return usage(err);
     }
     if (file.isEmpty() || db.isEmpty() || pdf.isEmpty()) return usage(err);
-    // A server's database is read as the program reads it for a report.
-    if (is_server_url(db)) use_database(db);
-    if (!is_server_url(db) && !QFileInfo::exists(db)) {
+    // The database is read as the program reads its own for a report.
+    use_database(db);
+    if (!Database::named(db)->exists()) {
         err << "tavora-lab-admin: the database file " << db << " does not exist\n";
         return 1;
     }
@@ -202,31 +199,13 @@ int render(const QStringList& args, QTextStream& out, QTextStream& err) {
 int backup(const QStringList& args, QTextStream& out, QTextStream& err) {
     const auto o = options(args, {QStringLiteral("--db"), QStringLiteral("--to")}, 0);
     if (!o || !o->named.contains(QStringLiteral("--db"))) return usage(err);
-    const QString db = o->named.value(QStringLiteral("--db"));
-    if (is_server_url(db)) {
-        // The server's own dump, into the day's file (".dump" in place of ".mdb").
-        const QString folder = o->named.value(QStringLiteral("--to"), default_backup_folder());
-        QString file = QDir(folder).filePath(backup_file_name(QDate::currentDate()));
-        file.replace(QRegularExpression(QStringLiteral("\\.mdb$")), QStringLiteral(".dump"));
-        QDir().mkpath(folder);
-        if (const QString e = dump_server_database(db, file); !e.isEmpty()) {
-            err << "tavora-lab-admin: no backup was made of " << shown_url(db) << ": " << e << "\n";
-            return 1;
-        }
-        out << "Wrote " << file << "\n";
-        return 0;
-    }
-    if (!QFileInfo::exists(db)) {
-        err << "tavora-lab-admin: the database file " << db << " does not exist\n";
+    const BackupMade made = Database::named(o->named.value(QStringLiteral("--db")))
+                                ->back_up(o->named.value(QStringLiteral("--to"), default_backup_folder()));
+    if (!made.error.isEmpty()) {
+        err << "tavora-lab-admin: " << made.error << "\n";
         return 1;
     }
-    const BackupResult r =
-        back_up_database(o->named.value(QStringLiteral("--to"), default_backup_folder()), db);
-    if (r.outcome != BackupResult::Outcome::Done) {
-        err << "tavora-lab-admin: " << backup_message(r) << " (" << r.detail << ")\n";
-        return 1;
-    }
-    out << "Wrote " << r.file << "\n";
+    out << "Wrote " << made.file << "\n";
     return 0;
 }
 
@@ -234,28 +213,18 @@ int restore(QStringList args, QTextStream& out, QTextStream& err) {
     const bool force = args.removeAll(QStringLiteral("--force")) > 0;
     const auto o = options(args, {QStringLiteral("--db")}, 1);
     if (!o || o->plain.size() != 1 || !o->named.contains(QStringLiteral("--db"))) return usage(err);
-    const QString db = o->named.value(QStringLiteral("--db"));
-    if (is_server_url(db)) {
-        if (const QString e = restore_server_database(o->plain[0], db); !e.isEmpty()) {
-            err << "tavora-lab-admin: nothing was restored: " << e << "\n";
-            return 1;
-        }
-        out << "Restored " << shown_url(db) << " from " << o->plain[0] << "\n";
-        return 0;
-    }
-    const bool existed = QFileInfo::exists(db);
-    QStringList overridden;
-    const QString failure = restore_database(o->plain[0], db, force, &overridden);
-    if (!failure.isEmpty()) {
-        err << "tavora-lab-admin: nothing was restored: " << failure << "\n";
+    const auto db = Database::named(o->named.value(QStringLiteral("--db")));
+    const Restored r = db->restore(o->plain[0], force);
+    if (!r.error.isEmpty()) {
+        err << "tavora-lab-admin: nothing was restored: " << r.error << "\n";
         return 1;
     }
-    if (!overridden.isEmpty())
-        out << "Forced: the program was open on " << overridden.join(QStringLiteral("; "))
-            << ". Work saved there since the backup is not in the restored file (it is in " << db
-            << ".before-restore); each of those programs tells its user when it next touches the file.\n";
-    out << "Restored " << db << " from " << o->plain[0];
-    if (existed) out << "; the replaced file is " << db << ".before-restore";
+    if (!r.overridden.isEmpty())
+        out << "Forced: the program was open on " << r.overridden.join(QStringLiteral("; "))
+            << ". Work saved there since the backup is not in the restored file (it is in " << r.kept
+            << "); each of those programs tells its user when it next touches the file.\n";
+    out << "Restored " << db->location() << " from " << o->plain[0];
+    if (!r.kept.isEmpty()) out << "; the replaced file is " << r.kept;
     out << "\n";
     return 0;
 }
@@ -263,48 +232,31 @@ int restore(QStringList args, QTextStream& out, QTextStream& err) {
 int check(const QStringList& args, QTextStream& out, QTextStream& err) {
     const auto o = options(args, {QStringLiteral("--db")}, 0);
     if (!o || !o->named.contains(QStringLiteral("--db"))) return usage(err);
-    const QString db = o->named.value(QStringLiteral("--db"));
-    if (is_server_url(db)) {
-        // The server looks after its own pages; what is checked here is that
-        // it holds the laboratory's database and that the journal is intact.
-        const QString problem =
-            with_server_connection(db, true, [](QSqlDatabase& server) { return verify_journal(server); });
-        if (!problem.isEmpty()) {
-            err << "tavora-lab-admin: " << shown_url(db) << " is unusable: " << problem << "\n";
-            return 1;
-        }
-        out << shown_url(db) << ": ok\n";
-        return 0;
-    }
-    const FileCheck checked = check_by_copy(db);
+    const auto db = Database::named(o->named.value(QStringLiteral("--db")));
+    const Checked checked = db->check();
     if (!checked.problems.isEmpty()) {
-        // Every workstation refuses a damaged file from now on, until it is restored or checked clean.
-        if (checked.damaged) write_damage_marker(db, checked.problems);
-        err << "tavora-lab-admin: " << db << " is damaged or unusable: " << checked.problems << "\n";
+        err << "tavora-lab-admin: " << db->location() << " " << checked.verdict << ": " << checked.problems
+            << "\n";
         if (checked.damaged)
             err << "Every workstation now refuses to write to it; restore the last backup.\n";
         return 1;
     }
-    if (damage_marked(db)) {
-        remove_damage_marker(db);
-        out << db << ": ok (it was marked damaged; the mark is removed)\n";
-        return 0;
-    }
-    out << db << ": ok\n";
+    out << db->location() << ": ok";
+    if (!checked.remark.isEmpty()) out << " (" << checked.remark << ")";
+    out << "\n";
     return 0;
 }
 
 int upgrade(const QStringList& args, QTextStream& out, QTextStream& err) {
     const auto o = options(args, {QStringLiteral("--db")}, 0);
     if (!o || !o->named.contains(QStringLiteral("--db"))) return usage(err);
-    const QString db = o->named.value(QStringLiteral("--db"));
-    const Upgrade u = is_server_url(db) ? upgrade_server_database(db) : upgrade_database(db);
-    const QString shown = is_server_url(db) ? shown_url(db) : db;
+    const auto db = Database::named(o->named.value(QStringLiteral("--db")));
+    const Upgrade u = db->upgrade();
     if (!u.error.isEmpty()) {
-        err << "tavora-lab-admin: " << shown << " was not changed: " << u.error << "\n";
+        err << "tavora-lab-admin: " << db->location() << " was not changed: " << u.error << "\n";
         return 1;
     }
-    out << shown << ": " << u.done << "\n";
+    out << db->location() << ": " << u.done << "\n";
     return 0;
 }
 

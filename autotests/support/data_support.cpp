@@ -1,7 +1,7 @@
 #include "data_support.h"
 
 #include "connection.h"
-#include "dialect.h"
+#include "postgres_database.h"
 #include "records.h"
 #include "schema_setup.h"
 
@@ -46,12 +46,12 @@ QString one_query_report(const QString& folder, const QString& sql) {
 }
 
 QString journal_value(const char* key) {
-    return journal_field(testing_on_server() ? Dialect::PostgreSQL : Dialect::SQLite, QLatin1String(key));
+    return Database::current().journal_field(QLatin1String(key));
 }
 
 DbError take_write_lock_at_once(const QSqlDatabase& db) {
     QSqlQuery q(db);
-    if (dialect_of(db) == Dialect::SQLite) // its busy timeout is 0
+    if (db.driverName() == QLatin1String("QSQLITE")) // its busy timeout is 0
         return q.exec(QStringLiteral("BEGIN EXCLUSIVE")) ? DbError{} : DbError::from(q.lastError());
     for (const QString& s : {QStringLiteral("BEGIN"), QStringLiteral("SET LOCAL lock_timeout = 1"),
                              QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kApplicationId)}) {

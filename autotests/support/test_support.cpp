@@ -1,7 +1,7 @@
 #include "test_support.h"
 
 #include "connection.h"
-#include "dialect.h"
+#include "postgres_database.h"
 #include "records.h"
 #include "schema_setup.h"
 #include "screen_registry.h"

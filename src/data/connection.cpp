@@ -1,6 +1,6 @@
 #include "connection.h"
 
-#include "dialect.h"
+#include "database.h"
 #include "workstations.h"
 
 #include <QCoreApplication>
@@ -45,10 +45,6 @@ int& last_open_code() {
     return code;
 }
 
-bool busy_code(int code) {
-    return (code & 0xff) == 5 || (code & 0xff) == 6; // SQLITE_BUSY, SQLITE_LOCKED
-}
-
 std::function<void()>& on_opened() {
     static std::function<void()> f;
     return f;
@@ -84,11 +80,6 @@ void use_database(const QString& file_or_url) {
 
 QString database_given() {
     return given_database();
-}
-
-QString database_file_path() {
-    if (!given_database().isEmpty() && !is_server_url(given_database())) return given_database();
-    return program_folder() + u'/' + QLatin1String(kDatabaseFileName);
 }
 
 bool connection_is_open() {
@@ -270,9 +261,7 @@ QString cannot_open_message(const QString& path, const QString& reason) {
 }
 
 void forget_server_connection() {
-    if (!QSqlDatabase::contains(kConnectionName)) return;
-    QSqlDatabase db = QSqlDatabase::database(kConnectionName, false);
-    if (db.driverName() == QLatin1String("QPSQL")) db.close();
+    if (QSqlDatabase::contains(kConnectionName)) QSqlDatabase::database(kConnectionName, false).close();
 }
 
 QString cannot_reach_message(const QString& server, const QString& reason) {
@@ -302,33 +291,21 @@ QSqlDatabase shared_connection(const QString& driver) {
 
 } // namespace
 
-bool on_server() {
-    return !configured_server_url().isEmpty();
-}
-
 QString database_location() {
-    const QString url = configured_server_url();
-    return url.isEmpty() ? database_file_path() : shown_url(url);
+    return Database::program()->location();
 }
 
 void open_connection() {
     if (connection_is_open()) return;
-    if (const QString url = configured_server_url(); !url.isEmpty()) {
-        QSqlDatabase db = shared_connection(QStringLiteral("QPSQL"));
-        last_open_failure() = open_server(db, url);
-        if (db.isOpen()) {
-            register_workstation();
-            if (on_opened()) on_opened()();
-        }
-        return;
-    }
     notice_damage_marker();
     if (database_damaged()) return;
-    QSqlDatabase db = shared_connection(QStringLiteral("QSQLITE"));
+    const auto program = Database::program();
+    QSqlDatabase db = shared_connection(program->driver());
     int code = 0;
-    last_open_failure() = open_database_file(db, database_file_path(), false, &code);
+    last_open_failure() = program->open(db, false, &code);
     last_open_code() = db.isOpen() ? 0 : code;
-    if ((code & 0xff) == 11) mark_database_damaged(); // SQLITE_CORRUPT
+    if (!db.isOpen() && program->open_failed(code, {}).kind == DbError::Kind::Damaged)
+        mark_database_damaged();
     if (db.isOpen()) {
         register_workstation();
         if (on_opened()) on_opened()();
@@ -360,17 +337,7 @@ DbResult<QSqlDatabase> database() {
     if (!database_damaged()) open_connection();
     if (database_damaged()) return {{}, {DbError::Kind::Damaged, 11, damaged_message()}};
     if (connection_is_open()) return {QSqlDatabase::database(kConnectionName, false), {}};
-    if (on_server())
-        return {
-            {},
-            {DbError::Kind::Unavailable, 0, cannot_reach_message(database_location(), last_open_failure())}};
-    // Held by another workstation past the busy timeout: there, but busy.
-    if (busy_code(last_open_code()))
-        return {{},
-                {DbError::Kind::Busy, last_open_code(),
-                 cannot_open_message(database_file_path(), last_open_failure())}};
-    return {{},
-            {DbError::Kind::Unavailable, 0, cannot_open_message(database_file_path(), last_open_failure())}};
+    return {{}, Database::program()->open_failed(last_open_code(), last_open_failure())};
 }
 
 DbError noticed(DbError error) {
@@ -386,5 +353,5 @@ DbError noticed(DbError error) {
 }
 
 DbError error_of(const QSqlError& error) {
-    return noticed(DbError::from(error, on_server()));
+    return noticed(Database::program()->classify(error));
 }

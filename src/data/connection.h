@@ -77,10 +77,8 @@ QString open_database_file(QSqlDatabase& db, const QString& path, bool read_only
 // the file cannot be written, the read-only open then says why.
 void roll_back_a_crashed_save(const QString& path);
 
-// Whether the program's database is a server (tavora-lab.ini names one), and
-// where the database is, as messages name it: the file's path, or the
-// server's URL without a password.
-bool on_server();
+// Where the program's database is, as messages name it: the file's path, or
+// the server's URL without a password.
 QString database_location();
 // Drops the shared connection to a server that stopped answering, so that
 // the next action connects again.

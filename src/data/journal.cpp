@@ -1,7 +1,7 @@
 #include "journal.h"
 
 #include "connection.h"
-#include "dialect.h"
+#include "database.h"
 
 #include "records.h"
 #include "settings.h"
@@ -200,7 +200,7 @@ QString list_journal(const QSqlDatabase& db, const JournalFilter& filter,
     if (filter.patient) {
         where = QStringLiteral(" WHERE (table_name = 'registration' AND row_key = ?) OR "
                                "(table_name = 'test_main' AND %1)")
-                    .arg(journal_patient_condition(dialect_of(db)));
+                    .arg(Database::of(db).journal_patient_condition());
         binds = {*filter.patient, *filter.patient};
     } else if (filter.lab_id) {
         // The report's own changes with its sign-off and its critical calls.

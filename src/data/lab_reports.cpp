@@ -3,8 +3,8 @@
 #include "analyzer_results.h"
 #include "connection.h"
 #include "critical_calls.h"
+#include "database.h"
 #include "dates.h"
-#include "dialect.h"
 #include "investigations.h"
 #include "journal.h"
 #include "normal_ranges.h"
@@ -264,8 +264,8 @@ ListQuery unverified_reports_list() {
     q.key = QStringLiteral("lab_id");
     // Reports saved since reports are signed off and not verified yet; those
     // from before were never waiting for anyone.
-    q.where = in_subquery(current_dialect(), QStringLiteral("lab_id"),
-                          QStringLiteral("SELECT lab_id FROM report_signoff WHERE verified_by = ''"));
+    q.where = Database::current().in_subquery(
+        QStringLiteral("lab_id"), QStringLiteral("SELECT lab_id FROM report_signoff WHERE verified_by = ''"));
     q.columns = {QStringLiteral("lab_id"), QStringLiteral("t_date"), QStringLiteral("test"),
                  QStringLiteral("patient_id"), QStringLiteral("ref_by")};
     q.order = QStringLiteral("t_date");
@@ -323,7 +323,9 @@ DbError fill_consolidated(qint64 patient_id) {
          {"CREATE TEMP TABLE IF NOT EXISTS consolidated_about (patient_id INTEGER, t_date TEXT)",
           "DELETE FROM consolidated_about"})
         if (DbError e = execute(QString::fromLatin1(sql)); !e.ok()) return e;
-    if (DbError e = let_reports_read_scratch({QStringLiteral("consolidated_about")}); !e.ok()) return e;
+    if (DbError e = Database::current().let_reports_read_scratch({QStringLiteral("consolidated_about")});
+        !e.ok())
+        return e;
     if (DbError e = execute(QStringLiteral("INSERT INTO consolidated_about VALUES (?, ?)"),
                             {patient_id, today_iso()});
         !e.ok())

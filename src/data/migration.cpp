@@ -1,8 +1,8 @@
 #include "migration.h"
 
 #include "connection.h"
-#include "dialect.h"
 #include "investigations.h"
+#include "postgres_database.h"
 #include "records.h"
 
 #include <QCryptographicHash>
@@ -148,6 +148,11 @@ QString copy_table(QSqlDatabase& from, QSqlDatabase& to, const QString& table, T
 
 Migration migrate_to_server(const QString& file, const QString& url) {
     Migration m;
+    if (!is_server_url(url)) {
+        m.not_a_server = true;
+        m.error = QStringLiteral("%1 is not a server's URL").arg(url);
+        return m;
+    }
     const QString source = QStringLiteral("migrate-from-") + QUuid::createUuid().toString(QUuid::Id128);
     const QString target = QStringLiteral("migrate-to-") + QUuid::createUuid().toString(QUuid::Id128);
     {
@@ -162,7 +167,7 @@ Migration migrate_to_server(const QString& file, const QString& url) {
         if (m.error.isEmpty() && !QSqlQuery(from).exec(QStringLiteral("BEGIN")))
             m.error = QStringLiteral("the file cannot be read in one snapshot");
         if (m.error.isEmpty()) {
-            for (const QString& s : begin_write_statements(Dialect::PostgreSQL))
+            for (const QString& s : Database::of(to).begin_write())
                 if (m.error.isEmpty() && !q.exec(s)) m.error = failed(q, QStringLiteral("starting the copy"));
         }
         if (m.error.isEmpty()) {

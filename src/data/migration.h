@@ -18,7 +18,8 @@ struct TableCopy {
 
 struct Migration {
     QList<TableCopy> tables;
-    QString error; // empty when everything was copied and checked
+    QString error;             // empty when everything was copied and checked
+    bool not_a_server = false; // the target named is not a server's URL: nothing was tried
 };
 
 Migration migrate_to_server(const QString& file, const QString& url);

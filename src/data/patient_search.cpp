@@ -1,20 +1,8 @@
 #include "patient_search.h"
 
-#include "dialect.h"
+#include "database.h"
 #include "investigations.h"
 #include "number_value.h"
-
-namespace {
-
-// A LIKE pattern that finds `text` anywhere, its own % and _ taken literally.
-QString anywhere(QString text) {
-    text.replace(u'\\', QLatin1String("\\\\"))
-        .replace(u'%', QLatin1String("\\%"))
-        .replace(u'_', QLatin1String("\\_"));
-    return u'%' + text + u'%';
-}
-
-} // namespace
 
 ListQuery patient_search(const QString& typed, const QString& order, bool descending) {
     ListQuery q;
@@ -26,59 +14,35 @@ ListQuery patient_search(const QString& typed, const QString& order, bool descen
     const QString text = typed.trimmed();
     if (text.isEmpty()) return q;
     q.limit = kMostFound;
-    const Dialect dialect = current_dialect();
-    QStringList any;
-    if (text.size() >= 3 && dialect == Dialect::PostgreSQL) {
-        // The server's trigram index (on the lower-case texts) answers LIKE.
-        any << in_subquery(
-            dialect, QStringLiteral("patient_id"),
-            QStringLiteral("SELECT patient_id FROM registration WHERE lower(patient_name::text) "
-                           "LIKE ? OR lower(phone::text) LIKE ? OR lower(mobile::text) LIKE ? "
-                           "ORDER BY patient_id DESC LIMIT %1")
-                .arg(kMostFound));
-        const QString pattern = anywhere(text.toLower());
-        q.binds << pattern << pattern << pattern;
-    } else if (text.size() >= 3) {
-        // The trigram index finds any part of three characters or more; it
-        // stops at the most recent patients a search may list (its rowid is
-        // the patient's number negated: newest first, read forwards).
-        any << in_subquery(
-            dialect, QStringLiteral("patient_id"),
-            QStringLiteral("SELECT -rowid FROM registration_search WHERE registration_search MATCH ? "
-                           "ORDER BY rowid LIMIT %1")
-                .arg(kMostFound));
-        QString phrase = text;
-        q.binds << u'"' + phrase.replace(u'"', QLatin1String("\"\"")) + u'"';
+    const Database& engine = Database::current();
+    const QStringList searched = {QStringLiteral("patient_name"), QStringLiteral("phone"),
+                                  QStringLiteral("mobile")};
+    SqlPart found;
+    if (text.size() >= 3) {
+        found = engine.patients_holding(text, kMostFound);
     } else {
         // One or two characters look among the most recent registrations
         // only, newest first, so that every keystroke answers at once. A
         // patient's number is the largest + 1 when registered, so the latest
         // registrations are the largest numbers: read in the table's own
-        // order, without a look-up per row through the date's index. (A
-        // server finds the text in the lower-case texts with strpos, a good
-        // quarter faster than its case-insensitive LIKE.)
-        const bool server = dialect == Dialect::PostgreSQL;
-        any << in_subquery(
-            dialect, QStringLiteral("patient_id"),
-            QStringLiteral("SELECT patient_id FROM registration WHERE patient_id >= "
-                           "coalesce((SELECT patient_id FROM registration ORDER BY patient_id DESC "
-                           "LIMIT 1 OFFSET %1), 0) AND (%2) ORDER BY patient_id DESC LIMIT %3")
-                .arg(kRecentlyRegistered - 1)
-                .arg(server ? QStringLiteral("strpos(lower(patient_name::text), lower(?)) > 0 OR "
-                                             "strpos(lower(phone::text), lower(?)) > 0 OR "
-                                             "strpos(lower(mobile::text), lower(?)) > 0")
-                            : QStringLiteral("patient_name LIKE ? ESCAPE '\\' OR phone LIKE ? ESCAPE '\\' "
-                                             "OR mobile LIKE ? ESCAPE '\\'"))
-                .arg(kMostFound));
-        const QString part = server ? text : anywhere(text);
-        q.binds << part << part << part;
+        // order, without a look-up per row through the date's index.
+        const SqlPart holds = engine.any_column_holds(searched, text);
+        found = {QStringLiteral("SELECT patient_id FROM registration WHERE patient_id >= "
+                                "coalesce((SELECT patient_id FROM registration ORDER BY patient_id DESC "
+                                "LIMIT 1 OFFSET %1), 0) AND (%2) ORDER BY patient_id DESC LIMIT %3")
+                     .arg(kRecentlyRegistered - 1)
+                     .arg(holds.sql)
+                     .arg(kMostFound),
+                 holds.binds};
     }
+    QStringList any = {engine.in_subquery(QStringLiteral("patient_id"), found.sql)};
+    q.binds << found.binds;
     bool digits = false;
     const qint64 number = text.toLongLong(&digits);
     if (digits && number >= 0) {
         any << QStringLiteral("patient_id = ?")
-            << in_subquery(dialect, QStringLiteral("patient_id"),
-                           QStringLiteral("SELECT patient_id FROM test_main WHERE lab_id = ?"));
+            << engine.in_subquery(QStringLiteral("patient_id"),
+                                  QStringLiteral("SELECT patient_id FROM test_main WHERE lab_id = ?"));
         q.binds << number << number;
     }
     q.where = any.join(QLatin1String(" OR "));
@@ -123,8 +87,8 @@ DbResult<int> fill_cumulative(qint64 patient_id, const QString& test, const QDat
           "lab_id INTEGER, t_date TEXT, result TEXT, test_table TEXT, block INTEGER)",
           "DELETE FROM cumulative_about", "DELETE FROM cumulative_grid"})
         if (DbError e = execute(QString::fromLatin1(sql)); !e.ok()) return {0, e};
-    if (DbError e =
-            let_reports_read_scratch({QStringLiteral("cumulative_about"), QStringLiteral("cumulative_grid")});
+    if (DbError e = Database::current().let_reports_read_scratch(
+            {QStringLiteral("cumulative_about"), QStringLiteral("cumulative_grid")});
         !e.ok())
         return {0, e};
     const QString first = from.toString(Qt::ISODate), last = to.toString(Qt::ISODate);

@@ -25,5 +25,5 @@ private:
     QSqlDatabase shared_;
     QString name_;
     QString error_;
-    bool inside_transaction_ = false; // on a server: reading in a savepoint of the build's transaction
+    bool nested_ = false; // reading in a savepoint of the build's transaction (on a server)
 };

@@ -1,8 +1,8 @@
 #include "records.h"
 
 #include "connection.h"
+#include "database.h"
 #include "dates.h"
-#include "dialect.h"
 #include "investigations.h"
 #include "workstations.h"
 
@@ -568,7 +568,7 @@ Transaction::Transaction() {
     }
     db_ = db.value;
     QSqlQuery q(db_);
-    for (const QString& statement : begin_write_statements(dialect_of(db_))) {
+    for (const QString& statement : Database::of(db_).begin_write()) {
         if (!q.exec(statement)) {
             begin_error_ = error_of(q.lastError());
             if (active_) q.exec(QStringLiteral("ROLLBACK"));
@@ -602,7 +602,7 @@ Transaction::~Transaction() {
 
 DbError in_transaction_on(const QSqlDatabase& db, const std::function<DbError()>& work) {
     QSqlQuery q(db);
-    for (const QString& statement : begin_write_statements(dialect_of(db)))
+    for (const QString& statement : Database::of(db).begin_write())
         if (!q.exec(statement)) {
             const DbError e = error_of(q.lastError());
             q.exec(QStringLiteral("ROLLBACK"));

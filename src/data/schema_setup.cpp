@@ -1,7 +1,7 @@
 #include "schema_setup.h"
 
 #include "connection.h"
-#include "dialect.h"
+#include "postgres_database.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -68,10 +68,9 @@ QString grant_report_reading(const QString& url) {
 }
 
 QString create_server_database(const QString& url) {
-    QFile f(schema_resource(Dialect::PostgreSQL));
+    QFile f(QStringLiteral(":/tavora/schema_pg.sql"));
     if (!f.open(QIODevice::ReadOnly)) return QStringLiteral("the schema is missing from the program");
     QString sql = QString::fromUtf8(f.readAll());
-    sql.remove(QRegularExpression(QStringLiteral("--[^\n]*")));
     // The role report queries read under: the laboratory's tables, never a
     // password hash, nothing outside them. Made once per server; a login
     // without the right to make roles goes on without it (reports then read
@@ -86,9 +85,8 @@ QString create_server_database(const QString& url) {
         q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kApplicationId));
         if (own_table_count(db) != 0)
             failure = QStringLiteral("the database holds tables already; it was left untouched.");
-        for (const QString& statement : sql.split(QRegularExpression(QStringLiteral(";\\s*\n")))) {
+        for (const QString& statement : Database::of(db).statements(sql)) {
             if (!failure.isEmpty()) break;
-            if (statement.trimmed().isEmpty()) continue;
             if (!q.exec(statement)) failure = q.lastError().databaseText().trimmed();
         }
         if (!q.exec(failure.isEmpty() ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")) &&
@@ -382,7 +380,7 @@ Upgrade upgrade_server_database(const QString& url) {
             out.done = QStringLiteral("already up to date (version %1)").arg(version);
             return {};
         }
-        for (const QString& s : begin_write_statements(Dialect::PostgreSQL))
+        for (const QString& s : Database::of(db).begin_write())
             if (!q.exec(s)) return q.lastError().databaseText().trimmed();
         QString error = run_steps_after(q, kServerUpgradeSteps, version);
         if (error.isEmpty() &&

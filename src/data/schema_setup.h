@@ -1,5 +1,7 @@
 #pragma once
 
+#include "database.h"
+
 #include <QString>
 
 #include <QFileDevice>
@@ -34,10 +36,6 @@ QString grant_report_reading(const QString& url);
 
 // Brings a database file of an older schema version up to this program's,
 // in one transaction. Returns what was done, or (error set) why not.
-struct Upgrade {
-    QString done;
-    QString error;
-};
 Upgrade upgrade_database(const QString& path);
 // The same for a server's database (a connection URL).
 Upgrade upgrade_server_database(const QString& url);

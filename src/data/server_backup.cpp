@@ -2,7 +2,7 @@
 
 #include "journal.h"
 
-#include "dialect.h"
+#include "postgres_database.h"
 #include "schema_setup.h"
 
 #include <QFile>

@@ -8,3 +8,10 @@ QString trim_blanks(const QString& text) {
         --to;
     return text.mid(from, to - from);
 }
+
+QString like_literal(QString text) {
+    text.replace(u'\\', QLatin1String("\\\\"))
+        .replace(u'%', QLatin1String("\\%"))
+        .replace(u'_', QLatin1String("\\_"));
+    return text;
+}
