@@ -8,14 +8,18 @@
 #include "number_value.h"
 #include "postgres_database.h"
 #include "records.h"
+#include "schema.h"
 #include "schema_setup.h"
 #include "server_backup.h"
+#include "sqlite_database.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 
 class TestData : public QObject {
@@ -47,6 +51,8 @@ private slots:
     void opening_twice_keeps_one_connection();
     void path_without_extension_names_the_file();
     void new_database_is_never_made_over_a_file();
+    void every_earlier_version_upgrades_to_the_new_schema();
+    void a_file_and_a_server_have_the_same_columns();
 };
 
 void TestData::number_value_reads_like_the_screens_data() {
@@ -460,7 +466,134 @@ void TestData::new_database_is_never_made_over_a_file() {
     const qint64 size = f.size();
     QVERIFY(!create_database(folder.database_path()).isEmpty());
     QCOMPARE(QFile(folder.database_path()).size(), size);
-    QVERIFY(schema_sql().contains("STRICT"));
+    QVERIFY(schema_statements(*file_database({})).join(u' ').contains("STRICT"));
+}
+
+namespace {
+
+// Every table's columns in order, as the engine itself describes them
+// (name, type, not null, default), and every index's definition.
+QStringList described(const QSqlDatabase& db) {
+    QSqlQuery q(db);
+    const bool file = db.driverName() == "QSQLITE";
+    QStringList out;
+    const char* columns =
+        file ? "SELECT m.name, p.name, p.type, p.\"notnull\", p.dflt_value, p.pk FROM sqlite_schema m, "
+               "pragma_table_info(m.name) p WHERE m.type = 'table' AND m.name NOT LIKE 'sqlite%' "
+               "ORDER BY m.name, p.cid"
+             : "SELECT table_name, column_name, udt_name, is_nullable, column_default, is_identity, "
+               "collation_name FROM information_schema.columns WHERE table_schema = current_schema() "
+               "ORDER BY table_name, ordinal_position";
+    const char* indexes = file ? "SELECT name, sql FROM sqlite_schema WHERE type IN ('index', 'trigger') "
+                                 "ORDER BY name"
+                               : "SELECT indexname, indexdef FROM pg_indexes WHERE schemaname = "
+                                 "current_schema() ORDER BY indexname";
+    for (const char* sql : {columns, indexes}) {
+        if (!q.exec(sql)) return {q.lastError().text()};
+        while (q.next()) {
+            QStringList row;
+            for (int i = 0; i < q.record().count(); ++i)
+                row << q.value(i).toString();
+            out << row.join(" | ");
+        }
+    }
+    return out;
+}
+
+// A database of schema `version` made by this program's description of it.
+QString database_of_version(const Database& engine, const QString& file_or_url, int version) {
+    const QString name = QStringLiteral("version-%1").arg(version);
+    QString failure;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(engine.driver(), name);
+        failure = Database::named(file_or_url)->driver() == "QSQLITE"
+                      ? (db.setDatabaseName(file_or_url), db.open() ? QString() : db.lastError().text())
+                      : connect_server(db, file_or_url);
+        QSqlQuery q(db);
+        for (const QString& s : schema_statements(engine, version))
+            if (failure.isEmpty() && !q.exec(s)) failure = q.lastError().text() + " in " + s;
+        q.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return failure;
+}
+
+QStringList described(const QString& file_or_url) {
+    const auto database = Database::named(file_or_url);
+    QStringList out;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(database->driver(), "described");
+        const QString failure = database->open(db, true);
+        out = failure.isEmpty() ? described(db) : QStringList{failure};
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("described");
+    return out;
+}
+
+} // namespace
+
+// A database of every earlier version this engine held (a file from the
+// first, a server from version 5), brought up to date, has every table,
+// column, index and trigger that a new one has, spelt the same.
+void TestData::every_earlier_version_upgrades_to_the_new_schema() {
+    QTemporaryDir dir;
+    const auto make = [&](int version) {
+        return testing_on_server() ? empty_server_database() : dir.filePath(QString("v%1.mdb").arg(version));
+    };
+    const QString fresh = make(kSchemaVersion);
+    QCOMPARE(Database::named(fresh)->create(), QString());
+    const QStringList expected = described(fresh);
+    QVERIFY(expected.size() > 100);
+    for (int version = testing_on_server() ? 5 : 0; version < kSchemaVersion; ++version) {
+        const QString older = make(version);
+        const auto database = Database::named(older);
+        QCOMPARE(database_of_version(*database, older, version), QString());
+        const Upgrade u = database->upgrade();
+        QVERIFY2(u.error.isEmpty(), qPrintable(QString("from %1: %2").arg(version).arg(u.error)));
+        QCOMPARE(u.done, QString("brought from version %1 to version %2").arg(version).arg(kSchemaVersion));
+        const QStringList got = described(older);
+        for (qsizetype i = 0; i < std::max(got.size(), expected.size()); ++i)
+            QVERIFY2(got.value(i) == expected.value(i),
+                     qPrintable(QString("from %1: %2 (a new database: %3)")
+                                    .arg(version)
+                                    .arg(got.value(i), expected.value(i))));
+    }
+}
+
+// The file and the server hold the same tables and columns in the same
+// order, of the same kinds with the same defaults (a server adds the rowid
+// a file has implicitly, and its own stamp).
+void TestData::a_file_and_a_server_have_the_same_columns() {
+    if (!testing_on_server()) QSKIP("needs a server beside the file");
+    QTemporaryDir dir;
+    const QString file = dir.filePath("new.mdb"), server = empty_server_database();
+    QCOMPARE(Database::named(file)->create(), QString());
+    QCOMPARE(Database::named(server)->create(), QString());
+    const auto neutral = [](const QStringList& rows, bool on_server) {
+        QStringList out;
+        for (const QString& row : rows) {
+            QStringList f = row.split(" | ");
+            if (f.size() < 6 || f[0] == "tavora_meta" || (on_server && f[1] == "rowid")) continue;
+            if (!on_server && f[0].startsWith("registration_search")) continue; // the file's search index
+            QString type = f[2].toLower();
+            type = type == "bigint" || type == "int8" || type == "integer" ? "number"
+                   : type == "bytea" || type == "blob"                     ? "bytes"
+                                                                           : "text";
+            QString preset = f[4];
+            preset.remove(QRegularExpression("::[a-z]+$"));
+            out << QStringList{f[0].toLower(), f[1], type, preset}.join(" | ");
+        }
+        // By table, each table's columns in their order.
+        std::stable_sort(out.begin(), out.end(), [](const QString& a, const QString& b) {
+            return a.section(u'|', 0, 0) < b.section(u'|', 0, 0);
+        });
+        return out;
+    };
+    const QStringList on_file = neutral(described(file), false);
+    QVERIFY(on_file.size() > 100);
+    QCOMPARE(neutral(described(server), true), on_file);
 }
 
 // Two screens open at once are offered different ids, here or at another

@@ -9,6 +9,11 @@
 
 #include <memory>
 
+enum class ColumnKind;
+struct IndexDef;
+struct SchemaStep;
+struct TextSearch;
+
 // The laboratory's database is a file (SQLite, the default) or, for a
 // laboratory that outgrew one shared file, a PostgreSQL server named by a
 // connection URL in tavora-lab.ini beside the program:
@@ -144,4 +149,25 @@ public:
     virtual void end_reading(QSqlDatabase& db, bool shared, bool nested) const = 0;
     // Whether `table` has a column of this name, in any letter case.
     virtual bool has_column(const QSqlDatabase& db, const QString& table, const QString& column) const = 0;
+
+    // The schema in this engine's SQL (the schema itself is data: schema.h).
+    // What comes before the tables (the functions a server lacks).
+    virtual QStringList prelude() const = 0;
+    // A column's type, with its NOT NULL (and PRIMARY KEY for a key).
+    virtual QString column_type(ColumnKind kind) const = 0;
+    // CREATE TABLE IF NOT EXISTS of these columns; `keyed`: the table has a
+    // key of its own (else it is read in the order stored, by its rowid).
+    virtual QString create_table(const QString& table, const QStringList& columns, bool keyed) const = 0;
+    virtual QString add_column(const QString& table, const QString& column) const = 0;
+    virtual QString index_columns(const IndexDef& index) const = 0;
+    // The patients' text search, and building it again from the rows.
+    virtual QStringList search_statements(const TextSearch& search) const = 0;
+    virtual QStringList rebuild_search(const TextSearch& search) const = 0;
+    // What a schema step changes in this engine's own earlier form.
+    virtual QString own_upgrade(const SchemaStep& step) const = 0;
+    // The current date and time as an SQL text value ("2026-12-10 14:05:00").
+    virtual QString now_text() const = 0;
+    // Says whose database it is and which schema version it holds: in a new
+    // database, or one brought up to it.
+    virtual QStringList stamp(int version, bool new_database) const = 0;
 };

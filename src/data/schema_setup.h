@@ -14,9 +14,6 @@ inline constexpr QFileDevice::Permissions kSharedDatabaseMode =
 inline constexpr QFileDevice::Permissions kPatientCopyMode =
     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
 
-// The schema's SQL text, as shipped with the program.
-QString schema_sql();
-
 // An SQL text cut into its statements (comments dropped; a trigger's body stays whole).
 QStringList sql_statements(const QString& sql);
 

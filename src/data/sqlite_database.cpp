@@ -4,6 +4,7 @@
 #include "connection.h"
 #include "database_copy.h"
 #include "records.h"
+#include "schema.h"
 #include "schema_setup.h"
 #include "typed_text.h"
 
@@ -125,6 +126,92 @@ public:
         while (q.next())
             if (q.value(1).toString().compare(column, Qt::CaseInsensitive) == 0) return true;
         return false;
+    }
+
+    QStringList prelude() const override { return {}; }
+
+    QString column_type(ColumnKind kind) const override {
+        switch (kind) {
+        case ColumnKind::Id:
+        case ColumnKind::Key:
+            return QStringLiteral("INTEGER PRIMARY KEY"); // the rowid itself
+        case ColumnKind::Number:
+            return QStringLiteral("INTEGER NOT NULL");
+        case ColumnKind::Words:
+        case ColumnKind::Date:
+            return QStringLiteral("TEXT COLLATE NOCASE NOT NULL");
+        case ColumnKind::Text:
+            return QStringLiteral("TEXT NOT NULL");
+        case ColumnKind::Bytes:
+            return QStringLiteral("BLOB NOT NULL");
+        }
+        return {};
+    }
+
+    QString create_table(const QString& table, const QStringList& columns, bool) const override {
+        // Every table has its rowid; STRICT: a value of the wrong type is refused.
+        return QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (\n    %2\n) STRICT")
+            .arg(table, columns.join(QStringLiteral(",\n    ")));
+    }
+
+    QString add_column(const QString& table, const QString& column) const override {
+        return QStringLiteral("ALTER TABLE %1 ADD COLUMN %2").arg(table, column);
+    }
+
+    QString index_columns(const IndexDef& index) const override { return QLatin1String(index.columns); }
+
+    QStringList search_statements(const TextSearch& s) const override {
+        // FTS5's trigram index, without a copy of the texts, kept in step by
+        // triggers. Its rowid is the patient's number negated, so that reading
+        // it forwards gives the newest patients first: FTS5 reads an index
+        // backwards by loading each term's whole list, twice as slow at a
+        // million patients.
+        const QString name = QLatin1String(s.name), table = QLatin1String(s.table),
+                      key = QLatin1String(s.key);
+        const QString columns = s.columns.join(QStringLiteral(", "));
+        const auto values = [&](const char* row) {
+            QStringList v = {QStringLiteral("-%1.%2").arg(QLatin1String(row), key)};
+            for (const QString& c : s.columns)
+                v << QLatin1String(row) + u'.' + c;
+            return v.join(QStringLiteral(", "));
+        };
+        const QString remove = QStringLiteral("INSERT INTO %1 (%1, rowid, %2) VALUES ('delete', %3);")
+                                   .arg(name, columns, values("old"));
+        const QString add =
+            QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES (%3);").arg(name, columns, values("new"));
+        QStringList key_and_columns = {u'-' + key};
+        key_and_columns << s.columns;
+        return {
+            QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS %1 USING fts5(%2, content = '', tokenize = "
+                           "'trigram')")
+                .arg(name, columns),
+            QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_insert AFTER INSERT ON %2 BEGIN %3 END")
+                .arg(name, table, add),
+            QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_delete AFTER DELETE ON %2 BEGIN %3 END")
+                .arg(name, table, remove),
+            QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_update AFTER UPDATE ON %2 BEGIN %3 %4 END")
+                .arg(name, table, remove, add),
+            QStringLiteral("INSERT INTO %1 (rowid, %2) SELECT %3 FROM %4")
+                .arg(name, columns, key_and_columns.join(QStringLiteral(", ")), table),
+        };
+    }
+
+    QStringList rebuild_search(const TextSearch& s) const override {
+        const QString name = QLatin1String(s.name);
+        QStringList out;
+        for (const char* trigger : {"_insert", "_delete", "_update"})
+            out << QStringLiteral("DROP TRIGGER IF EXISTS %1%2").arg(name, QLatin1String(trigger));
+        out << QStringLiteral("DROP TABLE IF EXISTS %1").arg(name);
+        return out << search_statements(s);
+    }
+
+    QString own_upgrade(const SchemaStep& step) const override { return QString::fromLatin1(step.file); }
+    QString now_text() const override { return QStringLiteral("datetime('now')"); }
+
+    QStringList stamp(int version, bool) const override {
+        // The file's header says whose it is and which version of the schema it holds.
+        return {QStringLiteral("PRAGMA application_id = %1").arg(kApplicationId),
+                QStringLiteral("PRAGMA user_version = %1").arg(version)};
     }
 
 private:
