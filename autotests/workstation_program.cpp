@@ -7,6 +7,7 @@
 #include "journal.h"
 #include "screen_registry.h"
 #include "start.h"
+#include "workstations.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -16,6 +17,7 @@
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    keep_workstation_registry(); // this program registers where it works
     if (argc != 3) return 2;
     set_program_folder(QString::fromLocal8Bit(argv[1]));
     install_screens();

@@ -13,6 +13,7 @@
 #include "postgres_database.h"
 #include "records.h"
 #include "ten_year_database.h"
+#include "workstations.h"
 
 #include <QApplication>
 #include <QDir>
@@ -88,6 +89,7 @@ int send_hl7(QTcpSocket& s) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    keep_workstation_registry(); // this program registers where it works
     const QStringList args = app.arguments();
     QTemporaryDir dir;
     if (!use_ten_year_program_folder(args, dir.path())) return 1;

@@ -11,6 +11,7 @@
 #include "connection.h"
 #include "database_copy.h"
 #include "ten_year_database.h"
+#include "workstations.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -90,6 +91,7 @@ void save_continuously(const QString& file, int pause_ms, std::atomic<bool>& sto
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    keep_workstation_registry(); // this program registers where it works
     const QStringList args = app.arguments();
     const QString source = ten_year_database(args);
     if (source.isEmpty()) return 1;

@@ -7,6 +7,7 @@
 #include "connection.h"
 #include "core_tables.h"
 #include "lab_reports.h"
+#include "workstations.h"
 
 #include <QCoreApplication>
 
@@ -14,6 +15,7 @@
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    keep_workstation_registry(); // this program registers where it works
     if (app.arguments().size() != 2) {
         std::fprintf(stderr, "usage: crash_writer PROGRAM_FOLDER\n");
         return 2;

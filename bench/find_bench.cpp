@@ -19,6 +19,7 @@
 #include "screen_registry.h"
 #include "ten_year_database.h"
 #include "verify_list.h"
+#include "workstations.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen"); // or a real display
     QApplication app(argc, argv);
+    keep_workstation_registry(); // this program registers where it works
     const QStringList args = app.arguments();
     QTemporaryDir dir;
     if (!use_ten_year_program_folder(args, dir.path())) return 1;

@@ -22,6 +22,7 @@
 #include "report_engine.h"
 #include "result_workflow.h"
 #include "schema_setup.h"
+#include "workstations.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -179,6 +180,7 @@ QString new_folder(const QTemporaryDir& dir, const QString& name, const QString&
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    keep_workstation_registry(); // this program registers where it works
     const QStringList args = app.arguments();
     if (args.value(1) == "--writer")
         return writer(args.value(2), args.value(3).toInt(), args.value(4) == "screens");

@@ -8,6 +8,7 @@
 #include "connection.h"
 #include "database_copy.h"
 #include "ten_year_database.h"
+#include "workstations.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -18,6 +19,7 @@
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    keep_workstation_registry(); // this program registers where it works
     const QStringList args = app.arguments();
     const QString db = ten_year_database(args);
     if (db.isEmpty()) return 1;

@@ -9,6 +9,7 @@
 #include "records.h"
 #include "registration_screen.h"
 #include "schema_setup.h"
+#include "workstations.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -53,6 +54,7 @@ void fill(int patients) {
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    keep_workstation_registry(); // this program registers where it works
     set_message_handler([](const ShownMessage&) { return MessageAnswer::Ok; });
     QTemporaryDir dir;
     create_database(dir.path() + "/tavora lab.mdb");

@@ -10,6 +10,7 @@
 #include "records.h"
 #include "report_layout.h"
 #include "schema_setup.h"
+#include "workstations.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -56,6 +57,7 @@ void seed() {
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    keep_workstation_registry(); // this program registers where it works
     const QString program = QCoreApplication::applicationDirPath() + "/..";
     QTemporaryDir dir;
     const QString db = dir.filePath("tavora lab.mdb");

@@ -17,6 +17,7 @@
 #include "report_engine.h"
 #include "result_screen.h"
 #include "ten_year_database.h"
+#include "workstations.h"
 
 #include <QApplication>
 #include <QDir>
@@ -100,6 +101,7 @@ void measure_list(Targets& targets, const char* what, QWidget* screen,
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    keep_workstation_registry(); // this program registers where it works
     const QStringList args = app.arguments();
     const QString shots = args.contains("--shots") ? args.value(args.indexOf("--shots") + 1) : QString();
 

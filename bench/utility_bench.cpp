@@ -15,6 +15,7 @@
 #include "records.h"
 #include "ten_year_database.h"
 #include "utility_screen.h"
+#include "workstations.h"
 
 #include <QApplication>
 #include <QDir>
@@ -36,6 +37,7 @@
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    keep_workstation_registry(); // this program registers where it works
     const QStringList args = app.arguments();
     QTemporaryDir dir;
     if (!use_ten_year_program_folder(args, dir.path())) return 1;

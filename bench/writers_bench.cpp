@@ -16,6 +16,7 @@
 #include "postgres_database.h"
 #include "schema_setup.h"
 #include "ten_year_database.h"
+#include "workstations.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -129,6 +130,7 @@ double saves_per_second(const QString& file, const QString& url, int writers, in
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    keep_workstation_registry(); // this program registers where it works
     const QStringList args = app.arguments();
     const int at = int(args.indexOf("--server"));
     const QString server = at >= 0 ? args.value(at + 1) : QString();

@@ -49,6 +49,7 @@
 #include "schema_setup.h"
 #include "selection_formula.h"
 #include "server_backup.h"
+#include "workstations.h"
 
 #include "admin_commands.h"
 
@@ -311,6 +312,7 @@ int main(int argc, char* argv[]) {
         if (::mkdir(runtime.constData(), 0700) == 0 || errno == EEXIST) qputenv("XDG_RUNTIME_DIR", runtime);
     }
     QGuiApplication app(argc, argv);
+    keep_workstation_registry(); // this program registers where it works
     QTextStream out(stdout), err(stderr);
     const QStringList args = app.arguments().mid(1);
     if (args.size() == 2 && args[0] == QLatin1String("init")) return init(args.mid(1), out, err);

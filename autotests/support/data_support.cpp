@@ -4,6 +4,7 @@
 #include "postgres_database.h"
 #include "records.h"
 #include "schema_setup.h"
+#include "workstations.h"
 
 #include <QDir>
 #include <QFile>
@@ -94,6 +95,7 @@ QString empty_server_database() {
 }
 
 ProgramFolder::ProgramFolder(bool with_database) {
+    keep_workstation_registry();
     close_connection();
     if (with_database && testing_on_server()) {
         server_db_ = QStringLiteral("t_") + QUuid::createUuid().toString(QUuid::Id128);

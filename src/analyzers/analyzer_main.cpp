@@ -5,6 +5,7 @@
 // database has it. Its log goes to the standard output, one line per event.
 #include "connection.h"
 #include "listener.h"
+#include "workstations.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -14,6 +15,7 @@
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    keep_workstation_registry(); // this program registers where it works
     QTextStream err(stderr);
     QString db, config = QCoreApplication::applicationDirPath() + QStringLiteral("/tavora-lab.ini"),
                 spool = default_spool_folder();

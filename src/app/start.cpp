@@ -26,6 +26,7 @@
 #endif
 
 void install_screens() {
+    keep_workstation_registry();
     screens::add(QString::fromLatin1(kLoginScreen), [] { return new LoginScreen; });
     screens::add(QString::fromLatin1(kMainMenu), [] { return new MainMenu; });
     register_registration_screen();

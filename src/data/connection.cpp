@@ -1,7 +1,6 @@
 #include "connection.h"
 
 #include "database.h"
-#include "workstations.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -307,9 +306,26 @@ void open_connection() {
     if (!db.isOpen() && program->open_failed(code, {}).kind == DbError::Kind::Damaged)
         mark_database_damaged();
     if (db.isOpen()) {
-        register_workstation();
+        if (connection_watcher().opened) connection_watcher().opened();
         if (on_opened()) on_opened()();
     }
+}
+
+namespace {
+
+ConnectionWatcher& watcher() {
+    static ConnectionWatcher w;
+    return w;
+}
+
+} // namespace
+
+void set_connection_watcher(ConnectionWatcher w) {
+    watcher() = std::move(w);
+}
+
+const ConnectionWatcher& connection_watcher() {
+    return watcher();
 }
 
 void set_on_connection_opened(std::function<void()> opened) {
@@ -319,7 +335,7 @@ void set_on_connection_opened(std::function<void()> opened) {
 DbError close_connection() {
     if (!QSqlDatabase::contains(kConnectionName)) return {};
     QSqlDatabase db = QSqlDatabase::database(kConnectionName, false);
-    if (db.isOpen()) unregister_workstation();
+    if (db.isOpen() && connection_watcher().closing) connection_watcher().closing();
     db.close();
     if (db.isOpen()) return error_of(db.lastError());
     return {};

@@ -119,6 +119,22 @@ DbResult<QSqlDatabase> database();
 DbError noticed(DbError error);
 DbError error_of(const QSqlError& error);
 
-// Runs `opened` each time the shared connection opens (after it registered
-// this workstation): the shell checks then who is logged in.
+// Runs `opened` each time the shared connection opens (after the watcher's
+// own `opened`): the shell checks then who is logged in.
 void set_on_connection_opened(std::function<void()> opened);
+
+// What sits above the connection and takes part in its life: told when the
+// shared connection opened and before it closes, and asked at the start of
+// every write transaction whether the database still takes this program's
+// writes (an error rolls the transaction back; `refused` runs after the
+// rollback). The workstation registry is the program's watcher
+// (keep_workstation_registry() in workstations.h, called where a program
+// starts); without one, the program is registered nowhere.
+struct ConnectionWatcher {
+    std::function<void()> opened;
+    std::function<void()> closing;
+    std::function<DbError()> writing;
+    std::function<void()> refused;
+};
+void set_connection_watcher(ConnectionWatcher watcher);
+const ConnectionWatcher& connection_watcher();

@@ -4,7 +4,6 @@
 #include "database.h"
 #include "dates.h"
 #include "investigations.h"
-#include "workstations.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -580,12 +579,13 @@ Transaction::Transaction() {
     ++open_transactions;
     // A file restored under the running program takes nothing the screen
     // prepared against the file it had before.
-    if (DbError e = check_still_registered(); !e.ok()) {
+    if (!connection_watcher().writing) return;
+    if (DbError e = connection_watcher().writing(); !e.ok()) {
         begin_error_ = e;
         q.exec(QStringLiteral("ROLLBACK"));
         active_ = false;
         --open_transactions;
-        register_workstation(); // the error tells the user
+        if (connection_watcher().refused) connection_watcher().refused(); // the error tells the user
     }
 }
 

@@ -210,3 +210,8 @@ DbResult<QStringList> live_workstations(const QString& path) {
     QSqlDatabase::removeDatabase(name);
     return out;
 }
+
+void keep_workstation_registry() {
+    set_connection_watcher(
+        {register_workstation, unregister_workstation, check_still_registered, register_workstation});
+}

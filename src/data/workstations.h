@@ -22,13 +22,18 @@ inline constexpr int kHeartbeatSeconds = 30;
 // This program's registration (workstations.id), 0 while it has none.
 qint64 registered_workstation();
 
-// Called by the connection when it opens and before it closes.
+// Makes the registry the shared connection's watcher (connection.h): every
+// program calls it where it starts, and the test fixtures where they make a
+// program folder.
+void keep_workstation_registry();
+
+// The watcher's parts: registering when the connection opens, leaving before
+// it closes, and, inside a write transaction, a Replaced error when this
+// program's registration is gone from the file (the transaction is rolled
+// back and the program registers afresh). The heartbeat finds it too, and
+// tells the user.
 void register_workstation();
 void unregister_workstation();
-
-// Inside a write transaction: a Replaced error when this program's
-// registration is gone from the file (the caller rolls back and registers
-// afresh). The heartbeat finds it too, and tells the user.
 DbError check_still_registered();
 
 // What the program does when it finds its file replaced (the shell tells the user).
