@@ -1,23 +1,13 @@
 // The only file that includes mustache: it compiles slowly.
 #include "prepared_report.h"
 
-#include "connection.h"
 #include "dates.h"
-#include "lab_reports.h"
-#include "normal_ranges.h"
-#include "reading_connection.h"
-#include "records.h"
 #include "selection_formula.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
 
 #include <kainjow/mustache.hpp>
 
@@ -27,19 +17,6 @@ namespace {
 
 std::string s(const QString& q) {
     return q.toStdString();
-}
-
-// Rows that name their test table, item and result get their flag.
-void add_flags(Table& r) {
-    const qsizetype table = r.columns.indexOf(QLatin1String("test_table")),
-                    item = r.columns.indexOf(QLatin1String("item")),
-                    result = r.columns.indexOf(QLatin1String("result")),
-                    sex = r.columns.indexOf(QLatin1String("sex"));
-    if (table < 0 || item < 0 || result < 0 || r.columns.contains(QLatin1String("flag"))) return;
-    r.columns << QStringLiteral("flag");
-    for (QStringList& row : r.rows)
-        row << stored_result_flag(row.value(table), row.value(item), row.value(result),
-                                  sex < 0 ? QString() : row.value(sex));
 }
 
 bool& reading_through_shared() {
@@ -214,7 +191,8 @@ QString PreparedReport::footer_html(int page, int pages) const {
     return html;
 }
 
-Prepared prepare_report(const ReportRequest& request, const QString& database_path) {
+Prepared prepare_report(const ReportRequest& request, const QString& database_path,
+                        const QList<const ReportDecorator*>& decorators) {
     const QString path = resolve_report_path(request.file_path);
     if (path.isEmpty())
         return {std::nullopt,
@@ -258,114 +236,39 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
     QHash<QString, QString> top;          // fields of the single-row queries, for the file name
     QHash<QString, qsizetype> list_sizes; // rows of every list the template may repeat over
     const QSet<QString> has_used = has_names_used(file);
-    qint64 data_bytes = 0;
 
-    if (!file.queries.isEmpty()) {
-        const ReadingConnection conn(database_path, reading_through_shared(), kMaxQueryMilliseconds);
-        if (!conn.error().isEmpty()) return {std::nullopt, cannot_open_message(database_path, conn.error())};
-        if (selection) {
-            const QString table = known_table(selection->table);
-            if (table.isEmpty() || !conn.has_field(table, selection->field))
-                return {std::nullopt,
-                        QStringLiteral("The report %1 cannot print: the formula names %2.%3, which is not "
-                                       "a field of the database.")
-                            .arg(readable_path(path), selection->table, selection->field)};
-            selection->table = table;
-        }
-        for (const ReportQuery& q : file.queries) {
-            QString sql = q.sql;
-            const int places = int(sql.count(QLatin1String("{selection}")));
-            sql.replace(QLatin1String("{selection}"),
-                        selection ? QStringLiteral("%1.%2 = ?").arg(selection->table, selection->field)
-                                  : QStringLiteral("1"));
-            QSqlQuery query(conn.db());
-            query.setForwardOnly(true);
-            bool ok = query.prepare(sql);
-            // The laboratory edits its report files: their queries may only read.
-            if (ok && !statement_only_reads(query))
-                return {
-                    std::nullopt,
-                    QStringLiteral("The report file %1 has a query \"%2\" (line %3) that would change the "
-                                   "database or create a file; report queries may only read.")
-                        .arg(readable_path(path), q.name)
-                        .arg(q.line)};
-            for (int i = 0; ok && selection && i < places; ++i)
-                query.addBindValue(selection->value);
-            // Every way a query can fail or ask too much ends in one of two
-            // refusals that name the file, the query and its line.
-            auto asks_too_much = [&](const QString& what) {
-                return Prepared{
-                    std::nullopt,
-                    QStringLiteral("The report file %1 asks too much of its query \"%2\" (line %3): %4.")
-                        .arg(readable_path(path), q.name)
-                        .arg(q.line)
-                        .arg(what)};
-            };
-            Table r;
-            ok = ok && query.exec();
-            if (ok) {
-                const QSqlRecord rec = query.record();
-                for (int i = 0; i < rec.count(); ++i)
-                    r.columns << rec.fieldName(i);
-                while (r.rows.size() <= kMaxReportRows && data_bytes <= kMaxReportDataBytes && query.next()) {
-                    QStringList row;
-                    for (int i = 0; i < r.columns.size(); ++i) {
-                        const QString text = value_text(query.value(i));
-                        data_bytes += text.size() * 2;
-                        row << (is_date_column(r.columns[i]) ? display_date(text) : text);
-                    }
-                    r.rows << row;
-                }
-            }
-            const QSqlError failure = query.lastError();
-            query.finish();
-            if (failure.nativeErrorCode() == QLatin1String("9")) // SQLITE_INTERRUPT: past the time allowed
-                return asks_too_much(
-                    QStringLiteral("it ran longer than %L1 seconds").arg(kMaxQueryMilliseconds / 1000));
-            if (!ok || failure.isValid())
-                return {std::nullopt,
-                        QStringLiteral("The report file %1 has a fault in its query \"%2\" (line %3): %4")
-                            .arg(readable_path(path), q.name)
-                            .arg(q.line)
-                            .arg(failure.databaseText())};
-            if (r.rows.size() > kMaxReportRows)
-                return asks_too_much(QStringLiteral("more than %L1 rows").arg(kMaxReportRows));
-            if (data_bytes > kMaxReportDataBytes)
-                return asks_too_much(
-                    QStringLiteral("more than %L1 MB of data").arg(kMaxReportDataBytes / (1024 * 1024)));
-            list_sizes[q.name] = r.rows.size();
-            if (!q.children.isEmpty())
-                list_sizes[q.children] = std::max(list_sizes.value(q.children), r.rows.size());
-            add_flags(r);
-            data.set(s(q.name),
-                     q.group_by.isEmpty() ? rows_list(r.columns, r.rows, has_used) : grouped(q, r, has_used));
-            if (q.single) {
-                const QStringList first = r.rows.value(0);
-                for (int i = 0; i < r.columns.size(); ++i) {
-                    data.set(s(r.columns[i]), s(first.value(i)));
-                    // Mustache counts an empty text as true: has_x says whether x holds anything.
-                    data.set("has_" + s(r.columns[i]), !first.value(i).trimmed().isEmpty());
-                    top.insert(r.columns[i], first.value(i));
-                }
+    // The rows, read and decorated.
+    QList<RowQuery> queries;
+    for (const ReportQuery& q : file.queries)
+        queries << RowQuery{q.name, q.sql, q.line};
+    std::optional<RowSelection> rows_of;
+    if (selection) rows_of = RowSelection{selection->table, selection->field, selection->value};
+    const ReportRows read = read_report_rows(readable_path(path), queries, rows_of, database_path,
+                                             reading_through_shared(), decorators);
+    if (!read.error.isEmpty()) return {std::nullopt, read.error};
+    for (qsizetype n = 0; n < read.tables.size(); ++n) {
+        const ReportQuery& q = file.queries[n];
+        const Table& r = read.tables[n];
+        list_sizes[q.name] = r.rows.size();
+        if (!q.children.isEmpty())
+            list_sizes[q.children] = std::max(list_sizes.value(q.children), r.rows.size());
+        data.set(s(q.name),
+                 q.group_by.isEmpty() ? rows_list(r.columns, r.rows, has_used) : grouped(q, r, has_used));
+        if (q.single) {
+            const QStringList first = r.rows.value(0);
+            for (int i = 0; i < r.columns.size(); ++i) {
+                data.set(s(r.columns[i]), s(first.value(i)));
+                // Mustache counts an empty text as true: has_x says whether x holds anything.
+                data.set("has_" + s(r.columns[i]), !first.value(i).trimmed().isEmpty());
+                top.insert(r.columns[i], first.value(i));
             }
         }
-        if (selection && selection->table.compare(QLatin1String("test_main"), Qt::CaseInsensitive) == 0 &&
-            selection->field.compare(QLatin1String("lab_ID"), Qt::CaseInsensitive) == 0) {
-            if (const auto signature = report_signature(conn.db(), selection->value.toLongLong());
-                !signature) {
-                // Not verified: provisional where the laboratory requires verification.
-                data.set("provisional", setting(conn.db(), QString::fromLatin1(kRequireVerification)) ==
-                                            QLatin1String("on"));
-            } else {
-                const QDateTime at = QDateTime::fromString(signature->verified_at, Qt::ISODate);
-                data.set("signature", true);
-                data.set("signature_name", s(signature->full_name));
-                data.set("signature_qualification", s(signature->qualification));
-                data.set("has_signature_qualification", !signature->qualification.trimmed().isEmpty());
-                data.set("signature_at", s(display_date(at.date()) + QStringLiteral(" ") +
-                                           at.time().toString(QStringLiteral("HH:mm"))));
-            }
-        }
+    }
+    for (auto v = read.values.cbegin(); v != read.values.cend(); ++v) {
+        if (v.value().typeId() == QMetaType::Bool)
+            data.set(s(v.key()), v.value().toBool());
+        else
+            data.set(s(v.key()), s(v.value().toString()));
     }
 
     QString error;

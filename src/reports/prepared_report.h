@@ -30,7 +30,10 @@ struct Prepared {
 // Reads the report file of the request and its data from `database_path`,
 // through a read-only connection of the report's own that is closed again
 // before this returns.
-Prepared prepare_report(const ReportRequest& request, const QString& database_path);
+// In three stages: the file read and checked; its rows read and decorated
+// (read_report_rows in report_rows.h, with `decorators`); its bands filled in.
+Prepared prepare_report(const ReportRequest& request, const QString& database_path,
+                        const QList<const ReportDecorator*>& decorators = standard_decorators());
 
 // While one exists, reports read their data through the shared connection
 // (read-only for the time they read) instead of a connection of their own,

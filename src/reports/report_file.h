@@ -1,5 +1,7 @@
 #pragma once
 
+#include "report_rows.h"
+
 #include <QMarginsF>
 #include <QPageLayout>
 #include <QPageSize>
@@ -71,9 +73,7 @@ inline constexpr int kMaxTemplateDepth = 16;
 // What one report may ask of the program, whatever its file says: the rows
 // and bytes its queries return, the time they run, how many times its
 // sections may repeat in all, the size of the page text, the longest word.
-inline constexpr int kMaxReportRows = 100000;
-inline constexpr qint64 kMaxReportDataBytes = 32 * 1024 * 1024;
-inline constexpr int kMaxQueryMilliseconds = 10000;
+// (The rows, bytes and time of the queries: report_rows.h.)
 inline constexpr double kMaxSectionRepeats = 2e6;
 inline constexpr qint64 kMaxRenderedBytes = 16 * 1024 * 1024;
 inline constexpr int kMaxWordLength = 2000;

@@ -1,0 +1,155 @@
+#include "report_rows.h"
+
+#include "connection.h"
+#include "dates.h"
+#include "lab_reports.h"
+#include "normal_ranges.h"
+#include "reading_connection.h"
+#include "settings.h"
+
+#include <QDateTime>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace {
+
+// Rows that name their test table, item and result get their flag.
+class Flags final : public ReportDecorator {
+public:
+    void add_to_rows(Table& r) const override {
+        const qsizetype table = r.columns.indexOf(QLatin1String("test_table")),
+                        item = r.columns.indexOf(QLatin1String("item")),
+                        result = r.columns.indexOf(QLatin1String("result")),
+                        sex = r.columns.indexOf(QLatin1String("sex"));
+        if (table < 0 || item < 0 || result < 0 || r.columns.contains(QLatin1String("flag"))) return;
+        r.columns << QStringLiteral("flag");
+        for (QStringList& row : r.rows)
+            row << stored_result_flag(row.value(table), row.value(item), row.value(result),
+                                      sex < 0 ? QString() : row.value(sex));
+    }
+};
+
+// The signature line of a verified report; an unverified one is provisional
+// where the laboratory requires verification.
+class SignatureLine final : public ReportDecorator {
+public:
+    void add_about_report(const QSqlDatabase& db, qint64 lab_id, QVariantHash& values) const override {
+        const auto signature = report_signature(db, lab_id);
+        if (!signature) {
+            values.insert(QStringLiteral("provisional"),
+                          setting(db, QString::fromLatin1(kRequireVerification)) == QLatin1String("on"));
+            return;
+        }
+        const QDateTime at = QDateTime::fromString(signature->verified_at, Qt::ISODate);
+        values.insert(QStringLiteral("signature"), true);
+        values.insert(QStringLiteral("signature_name"), signature->full_name);
+        values.insert(QStringLiteral("signature_qualification"), signature->qualification);
+        values.insert(QStringLiteral("has_signature_qualification"),
+                      !signature->qualification.trimmed().isEmpty());
+        values.insert(QStringLiteral("signature_at"),
+                      display_date(at.date()) + u' ' + at.time().toString(QStringLiteral("HH:mm")));
+    }
+};
+
+} // namespace
+
+QList<const ReportDecorator*> standard_decorators() {
+    static const Flags flags;
+    static const SignatureLine signature;
+    return {&flags, &signature};
+}
+
+ReportRows read_report_rows(const QString& file, const QList<RowQuery>& queries,
+                            std::optional<RowSelection> selection, const QString& database_path, bool shared,
+                            const QList<const ReportDecorator*>& decorators) {
+    ReportRows out;
+    if (queries.isEmpty()) return out;
+    const ReadingConnection conn(database_path, shared, kMaxQueryMilliseconds);
+    if (!conn.error().isEmpty()) return {{}, {}, cannot_open_message(database_path, conn.error())};
+    if (selection) {
+        const QString table = known_table(selection->table);
+        if (table.isEmpty() || !conn.has_field(table, selection->field))
+            return {
+                {},
+                {},
+                QStringLiteral("The report %1 cannot print: the formula names %2.%3, which is not a field "
+                               "of the database.")
+                    .arg(file, selection->table, selection->field)};
+        selection->table = table;
+    }
+    qint64 data_bytes = 0;
+    for (const RowQuery& q : queries) {
+        QString sql = q.sql;
+        const int places = int(sql.count(QLatin1String("{selection}")));
+        sql.replace(QLatin1String("{selection}"),
+                    selection ? QStringLiteral("%1.%2 = ?").arg(selection->table, selection->field)
+                              : QStringLiteral("1"));
+        QSqlQuery query(conn.db());
+        query.setForwardOnly(true);
+        bool ok = query.prepare(sql);
+        // The laboratory edits its report files: their queries may only read.
+        if (ok && !statement_only_reads(query))
+            return {{},
+                    {},
+                    QStringLiteral("The report file %1 has a query \"%2\" (line %3) that would change the "
+                                   "database or create a file; report queries may only read.")
+                        .arg(file, q.name)
+                        .arg(q.line)};
+        for (int i = 0; ok && selection && i < places; ++i)
+            query.addBindValue(selection->value);
+        // Every way a query can fail or ask too much ends in one of two
+        // refusals that name the file, the query and its line.
+        auto asks_too_much = [&](const QString& what) {
+            return ReportRows{
+                {},
+                {},
+                QStringLiteral("The report file %1 asks too much of its query \"%2\" (line %3): %4.")
+                    .arg(file, q.name)
+                    .arg(q.line)
+                    .arg(what)};
+        };
+        Table r;
+        ok = ok && query.exec();
+        if (ok) {
+            const QSqlRecord rec = query.record();
+            for (int i = 0; i < rec.count(); ++i)
+                r.columns << rec.fieldName(i);
+            while (r.rows.size() <= kMaxReportRows && data_bytes <= kMaxReportDataBytes && query.next()) {
+                QStringList row;
+                for (int i = 0; i < r.columns.size(); ++i) {
+                    const QString text = value_text(query.value(i));
+                    data_bytes += text.size() * 2;
+                    row << (is_date_column(r.columns[i]) ? display_date(text) : text);
+                }
+                r.rows << row;
+            }
+        }
+        const QSqlError failure = query.lastError();
+        query.finish();
+        if (failure.nativeErrorCode() == QLatin1String("9")) // SQLITE_INTERRUPT: past the time allowed
+            return asks_too_much(
+                QStringLiteral("it ran longer than %L1 seconds").arg(kMaxQueryMilliseconds / 1000));
+        if (!ok || failure.isValid())
+            return {{},
+                    {},
+                    QStringLiteral("The report file %1 has a fault in its query \"%2\" (line %3): %4")
+                        .arg(file, q.name)
+                        .arg(q.line)
+                        .arg(failure.databaseText())};
+        if (r.rows.size() > kMaxReportRows)
+            return asks_too_much(QStringLiteral("more than %L1 rows").arg(kMaxReportRows));
+        if (data_bytes > kMaxReportDataBytes)
+            return asks_too_much(
+                QStringLiteral("more than %L1 MB of data").arg(kMaxReportDataBytes / (1024 * 1024)));
+        for (const ReportDecorator* d : decorators)
+            d->add_to_rows(r);
+        out.tables << r;
+    }
+    // A selection of one report ({test_main.lab_ID} = N): what the decorators know about it.
+    if (selection && selection->table.compare(QLatin1String("test_main"), Qt::CaseInsensitive) == 0 &&
+        selection->field.compare(QLatin1String("lab_ID"), Qt::CaseInsensitive) == 0)
+        for (const ReportDecorator* d : decorators)
+            d->add_about_report(conn.db(), selection->value.toLongLong(), out.values);
+    return out;
+}
