@@ -10,4 +10,5 @@ source ./scripts_common.sh
 # serial-line test links two pseudo-terminals with socat.
 install_missing "${PACKAGES[@]}" "${SERVER_PACKAGES[@]}" poppler-utils python3 socat
 build "$@"
-ctest --test-dir build --output-on-failure --timeout 300
+# Two suites at a time: the whole run takes about three minutes on two cores.
+ctest --test-dir build --output-on-failure --timeout 300 -j2
