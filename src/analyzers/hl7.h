@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analyzer_results.h"
+#include "analyzer_message.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

@@ -1,5 +1,8 @@
 #include "report_engine.h"
 
+#include "app_state.h"
+#include "investigations.h"
+
 #include "connection.h"
 #include "file_dialogs.h"
 #include "message_box.h"
@@ -139,4 +142,14 @@ QString PreviewEngine::run() {
     preview->setWindowModality(Qt::NonModal);
     preview->show();
     return {};
+}
+
+ReportRequest test_report_request(const Investigation& test, qint64 lab_id) {
+    const char* file = app_state().print_with_header ? test.header_report_file : test.report_file;
+    return {program_folder() + QString::fromLatin1(file), lab_id_selection(lab_id)};
+}
+
+ReportRequest consolidated_report_request() {
+    const char* file = app_state().print_with_header ? kConsolidatedHeaderReport : kConsolidatedReport;
+    return {program_folder() + QString::fromLatin1(file), std::nullopt};
 }

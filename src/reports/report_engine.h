@@ -55,3 +55,10 @@ class PreviewEngine : public ReportEngine {
 public:
     QString run() override;
 };
+
+// A test's report: the program folder + its letter-head or plain file name,
+// after `print_with_header` as it stands now, selecting the report `lab_id`.
+ReportRequest test_report_request(const Investigation& test, qint64 lab_id);
+
+// The consolidated report of the rows in `temp`; no selection.
+ReportRequest consolidated_report_request();

@@ -27,12 +27,8 @@ struct ReportRequest {
     std::optional<Selection> selection;
 };
 
-// A test's report: the program folder + its letter-head or plain file name,
-// after `print_with_header` as it stands now, selecting the report `lab_id`.
-ReportRequest test_report_request(const Investigation& test, qint64 lab_id);
-
-// The consolidated report of the rows in `temp`; no selection.
-ReportRequest consolidated_report_request();
+// (A test's report and the consolidated report, on the letter-head or plain
+// paper as the program's setting stands: report_engine.h.)
 
 // The blank report form "empty.rpt", whatever `print_with_header` says.
 ReportRequest empty_report_request();
