@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "data_support.h"
 
 #include "accounts.h"
 
@@ -344,7 +344,7 @@ void TestAdmin::check_codes_names_the_lines_no_screen_takes() {
     QVERIFY(admin({"check-codes", dir.filePath("missing.tsv")}).err.contains("cannot be read"));
 }
 
-TAVORA_TEST_MAIN(TestAdmin)
+TAVORA_DATA_TEST_MAIN(TestAdmin)
 #include "test_admin.moc"
 
 // Logins and names that would spoof or break a display, and a password of
