@@ -4,7 +4,7 @@
 // result every screen accepts, the catalogue as data rows, the check of
 // whether the doctor was stored by the time a report printed, and the answers
 // given when a critical result asks for its call.
-#include "critical_call_dialog.h"
+#include "critical_call.h"
 #include "definition.h"
 #include "normal_ranges.h"
 #include "records.h"

@@ -1,13 +1,12 @@
 // The workflow every result screen shares, on the plain class that decides
 // it, once over every definition of the catalogue: no widgets.
-#include "test_support.h"
+#include "session_support.h"
 
 #include "result_fixtures.h"
 
 #include "accounts.h"
 #include "analyzer_review.h"
 #include "app_state.h"
-#include "boxes.h"
 #include "connection.h"
 #include "core_tables.h"
 #include "critical_calls.h"
@@ -16,6 +15,7 @@
 #include "lab_reports.h"
 #include "records.h"
 #include "result_workflow.h"
+#include "typed_text.h"
 
 #include <QSqlQuery>
 #include <QTemporaryFile>
@@ -613,7 +613,7 @@ void TestResultWorkflow::pending_results_are_listed_ready_first() {
     QCOMPARE(listed, (QStringList{"0 1", "0 7", "1 5", "1 6", "2 2", "2 3", "2 4"}));
 }
 
-TAVORA_TEST_MAIN(TestResultWorkflow)
+TAVORA_DATA_TEST_MAIN(TestResultWorkflow)
 #include "test_result_workflow.moc"
 
 // Role by role on every screen: Save and Modify store only for a role that

@@ -14,7 +14,7 @@
 
 #include "bench_support.h"
 #include "connection.h"
-#include "critical_call_dialog.h"
+#include "critical_call.h"
 #include "definition.h"
 #include "lab_reports.h"
 #include "message_box.h"

@@ -9,7 +9,7 @@
 #include "postgres_database.h"
 
 #include "connection.h"
-#include "critical_call_dialog.h"
+#include "critical_call.h"
 #include "definition.h"
 #include "message_box.h"
 #include "schema_setup.h"

@@ -107,6 +107,7 @@ int main(int argc, char** argv) {
 
     QTemporaryDir dir;
     if (!use_ten_year_program_folder(args, dir.path())) return 1;
+    use_preview_engine(); // for the runs that show the preview
     set_report_engine_factory([] { return std::make_unique<SilentEngine>(); });
     app_state().register_on_save = true;
 

@@ -2,7 +2,9 @@
 
 #include "users_window.h"
 
+#include "app_state.h"
 #include "connection.h"
+#include "critical_call.h"
 #include "find_patient.h"
 #include "login.h"
 #include "main_menu.h"
@@ -10,6 +12,7 @@
 #include "normal_ranges.h"
 #include "prepared_report.h"
 #include "registration_screen.h"
+#include "report_engine.h"
 #include "result_screen.h"
 #include "screen_registry.h"
 #include "utility_screen.h"
@@ -26,7 +29,13 @@
 #endif
 
 void install_screens() {
+    // What the layers below ask of the screens: the boxes, the preview, the
+    // critical-call dialog, and the program's end when a session ends.
     keep_workstation_registry();
+    use_real_message_boxes();
+    use_preview_engine();
+    use_critical_call_dialog();
+    set_on_session_ended(screens::end_program);
     screens::add(QString::fromLatin1(kLoginScreen), [] { return new LoginScreen; });
     screens::add(QString::fromLatin1(kMainMenu), [] { return new MainMenu; });
     register_registration_screen();

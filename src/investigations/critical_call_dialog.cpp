@@ -1,4 +1,4 @@
-#include "critical_call_dialog.h"
+#include "critical_call.h"
 
 #include "boxes.h"
 #include "message_box.h"
@@ -13,11 +13,6 @@
 #include <QPushButton>
 
 namespace {
-
-CriticalCallHandler& handler() {
-    static CriticalCallHandler h;
-    return h;
-}
 
 std::optional<CallAnswer> real_dialog(const CallQuestion& q) {
     QDialog dialog(QApplication::activeWindow());
@@ -65,12 +60,6 @@ std::optional<CallAnswer> real_dialog(const CallQuestion& q) {
 
 } // namespace
 
-std::optional<CallAnswer> ask_critical_call(const CallQuestion& question) {
-    return handler() ? handler()(question) : real_dialog(question);
-}
-
-CriticalCallHandler set_critical_call_handler(CriticalCallHandler h) {
-    CriticalCallHandler previous = std::move(handler());
-    handler() = std::move(h);
-    return previous;
+void use_critical_call_dialog() {
+    set_critical_call_dialog(real_dialog);
 }

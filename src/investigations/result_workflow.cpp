@@ -2,8 +2,7 @@
 
 #include "analyzer_review.h"
 #include "app_state.h"
-#include "boxes.h"
-#include "critical_call_dialog.h"
+#include "critical_call.h"
 #include "critical_calls.h"
 #include "dates.h"
 #include "failure_messages.h"
@@ -12,6 +11,7 @@
 #include "normal_ranges.h"
 #include "number_value.h"
 #include "report_engine.h"
+#include "typed_text.h"
 
 #include <QDateTime>
 

@@ -40,10 +40,14 @@ bool print_report(ReportEngine& engine, const ReportRequest& request);
 void tell_print_failure(const QString& failure);
 
 // The engine a printing screen gets: the print preview, unless a test has put
-// another factory in its place.
+// another factory in its place. The preview is the screens' (report_preview.cpp,
+// installed by use_preview_engine() where the program starts); a program
+// without it cannot print.
 std::unique_ptr<ReportEngine> make_report_engine();
 using ReportEngineFactory = std::function<std::unique_ptr<ReportEngine>()>;
 ReportEngineFactory set_report_engine_factory(ReportEngineFactory factory);
+void set_preview_engine(ReportEngineFactory preview);
+void use_preview_engine();
 
 // Where "Save as PDF" suggests a report goes: the user's documents folder
 // (made when it is missing), never the program folder.

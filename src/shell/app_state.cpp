@@ -4,7 +4,19 @@
 #include "credentials.h"
 #include "journal.h"
 #include "message_box.h"
-#include "screen_registry.h"
+
+namespace {
+
+std::function<void()>& on_session_ended() {
+    static std::function<void()> f;
+    return f;
+}
+
+} // namespace
+
+void set_on_session_ended(std::function<void()> end) {
+    on_session_ended() = std::move(end);
+}
 
 AppState& app_state() {
     static AppState state;
@@ -26,7 +38,7 @@ void check_unchecked_login() {
                                 "administrator.")
                      .arg(login, found.value ? QStringLiteral("is disabled")
                                              : QStringLiteral("is not one of the laboratory's accounts")));
-    screens::end_program();
+    if (on_session_ended()) on_session_ended()();
 }
 
 Actor current_actor() {

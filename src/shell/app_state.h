@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // Process-wide values that connect the menu, the login and the working
@@ -40,8 +41,10 @@ bool logged_in_may(Right right);
 // A session that began with a built-in pair, checked now against the users
 // table of the open database: its account takes over (with its role), or,
 // when the account is disabled or gone, the user is told and the program
-// ends. Runs each time the database connection opens.
+// ends (set_on_session_ended: the shell closes the program). Runs each time
+// the database connection opens.
 void check_unchecked_login();
+void set_on_session_ended(std::function<void()> end);
 
 AppState& app_state();
 

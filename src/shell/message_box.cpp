@@ -1,8 +1,6 @@
 #include "message_box.h"
 
-#include <QApplication>
 #include <QList>
-#include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
 
@@ -15,21 +13,22 @@ MessageHandler& handler() {
     return h;
 }
 
-MessageAnswer show_real_box(const ShownMessage& m) {
-    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
-    if (m.buttons == MessageButtons::YesNo) buttons = QMessageBox::Yes | QMessageBox::No;
-    if (m.buttons == MessageButtons::OkCancel) buttons = QMessageBox::Ok | QMessageBox::Cancel;
-    QMessageBox box(QMessageBox::NoIcon, m.title, m.text, buttons, QApplication::activeWindow());
-    if (!m.detail.isEmpty()) box.setDetailedText(m.detail);
-    switch (box.exec()) {
-    case QMessageBox::Yes:
-        return MessageAnswer::Yes;
-    case QMessageBox::No:
+MessageHandler& real_boxes() {
+    static MessageHandler h;
+    return h;
+}
+
+// Without the shell's boxes (a program without screens) a message is
+// written to the log and answered as closing the box would.
+MessageAnswer logged_only(const ShownMessage& m) {
+    qWarning("%s: %s", qPrintable(m.title), qPrintable(m.text));
+    switch (m.buttons) {
+    case MessageButtons::YesNo:
         return MessageAnswer::No;
-    case QMessageBox::Cancel:
+    case MessageButtons::OkCancel:
         return MessageAnswer::Cancel;
     default:
-        return m.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+        return MessageAnswer::Ok;
     }
 }
 
@@ -59,7 +58,7 @@ MessageAnswer show_message(const QString& text, MessageButtons buttons, const QS
                            const QString& detail) {
     const ShownMessage m{title, text, buttons, detail};
     ++g_running;
-    const MessageAnswer answer = handler() ? handler()(m) : show_real_box(m);
+    const MessageAnswer answer = handler() ? handler()(m) : real_boxes() ? real_boxes()(m) : logged_only(m);
     --g_running;
     if (g_running == 0 && !deferred().isEmpty()) {
         // Queued, so the work runs after the code that showed the box has
@@ -74,4 +73,8 @@ MessageHandler set_message_handler(MessageHandler h) {
     MessageHandler previous = std::move(handler());
     handler() = std::move(h);
     return previous;
+}
+
+void set_real_message_boxes(MessageHandler boxes) {
+    real_boxes() = std::move(boxes);
 }

@@ -37,6 +37,11 @@ bool message_box_running();
 void after_message_boxes(QObject* context, std::function<void()> work);
 
 using MessageHandler = std::function<MessageAnswer(const ShownMessage&)>;
+// The boxes the user sees: modal message boxes (the shell's, installed by
+// use_real_message_boxes() where the program starts). Without them a
+// message goes to the log.
+void set_real_message_boxes(MessageHandler boxes);
+void use_real_message_boxes();
 // Installs a handler in place of the real boxes; an empty one restores them.
 // Returns the handler that was installed before.
 MessageHandler set_message_handler(MessageHandler handler);

@@ -24,3 +24,7 @@ std::optional<CallAnswer> ask_critical_call(const CallQuestion& question);
 
 using CriticalCallHandler = std::function<std::optional<CallAnswer>(const CallQuestion&)>;
 CriticalCallHandler set_critical_call_handler(CriticalCallHandler handler);
+// The dialog the user answers (critical_call_dialog.cpp, the screens'),
+// installed by use_critical_call_dialog() where the program starts.
+void set_critical_call_dialog(CriticalCallHandler dialog);
+void use_critical_call_dialog();
