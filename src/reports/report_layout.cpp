@@ -6,6 +6,7 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextTable>
 #include <QUrl>
@@ -26,6 +27,14 @@ std::unique_ptr<QTextDocument> make_document(const PreparedReport& r, const QStr
     doc->setDefaultStyleSheet(r.file.style);
     doc->setPageSize(QSizeF(width, page_height));
     doc->setHtml(html);
+    // A report is read and searched, not typeset for beauty: no ligatures
+    // (a PDF's "fi" glyph makes "Verified" unfindable), nor any other
+    // shaping that simple scripts do not need.
+    QTextCursor all(doc.get());
+    all.select(QTextCursor::Document);
+    QTextCharFormat plain;
+    plain.setFontStyleStrategy(QFont::PreferNoShaping);
+    all.mergeCharFormat(plain);
     return doc;
 }
 
