@@ -385,6 +385,7 @@ void TestReports::every_report_file_renders() {
     const QString pdf = out_.filePath(QString(file).replace(' ', '_') + ".pdf");
     QVERIFY(write_pdf(*p.report, pdf).isEmpty());
     QVERIFY(QFile(pdf).size() > 1000);
+    QCOMPARE(QFile::permissions(pdf) & 0x0777, QFileDevice::Permissions(0x0640)); // patient data
     // The consolidated report prints the patient in its header band, on every page.
     if (seeded && !empty) QVERIFY((p.report->body_html + p.report->header_html).contains("Souza"));
     if (seeded) compare_with_reference_page(file, pdf);

@@ -1,5 +1,7 @@
 #include "report_layout.h"
 
+#include "schema_setup.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QDir>
 #include <QFileInfo>
@@ -180,6 +182,9 @@ int paint_report(const PreparedReport& r, QPagedPaintDevice* device) {
 }
 
 QString write_pdf(const PreparedReport& r, const QString& pdf_path) {
+    // Patient data: the owner and the laboratory's group read it, nobody
+    // else, from its first byte on (the writer keeps the mode of the file).
+    if (QFile f(pdf_path); f.open(QIODevice::WriteOnly)) f.setPermissions(kPatientCopyMode);
     QPdfWriter writer(pdf_path);
     writer.setResolution(300);
     writer.setTitle(r.file.title);
@@ -187,5 +192,6 @@ QString write_pdf(const PreparedReport& r, const QString& pdf_path) {
     apply_page_settings(r.file, &writer);
     if (paint_report(r, &writer) == 0)
         return QStringLiteral("The PDF file %1 cannot be written.").arg(QDir::toNativeSeparators(pdf_path));
+    QFile::setPermissions(pdf_path, kPatientCopyMode);
     return {};
 }
