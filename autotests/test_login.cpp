@@ -148,6 +148,7 @@ void TestLogin::wrong_pairs_are_refused() {
     QVERIFY(messages.shown[0].buttons == MessageButtons::Ok);
     QVERIFY(box("Text1")->text().isEmpty());
     QVERIFY(box("text2")->text().isEmpty());
+    QCOMPARE(login_->focusWidget(), box("Text1")); // both typed again, from the user name
     QVERIFY(login_->typed_password().isEmpty());
     QCOMPARE(app_state().login_password, password); // kept until the next press
     QVERIFY(!menu_open());

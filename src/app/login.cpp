@@ -233,4 +233,7 @@ void LoginScreen::clear_boxes() {
     user_->clear();
     password_->clear();
     typed_password_.clear();
+    // Both are typed again: from the user name (not the box that had the
+    // focus when the message came up).
+    user_->setFocus(Qt::OtherFocusReason);
 }
