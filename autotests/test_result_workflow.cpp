@@ -152,6 +152,19 @@ void TestResultWorkflow::opens_with_fresh_ids() {
         QVERIFY(f.save_open && !f.modify_open && !f.list_open);
         for (int i = 0; i < int(t.items.size()); ++i)
             QCOMPARE(f.results[i], QString::fromUtf8(t.items[i].initial_text));
+        // Clear leaves the patient id as the screen opened it: an old
+        // patient's is typed again (the one looked up is not offered locked).
+        if (kind == Kind::Old) {
+            form().patient_id = "41";
+            flow_->patient_lookup();
+            QCOMPARE(f.name, QString("Old"));
+        }
+        flow_->take_focus();
+        flow_->clear();
+        QCOMPARE(f.patient_id.isEmpty(), kind == Kind::Old);
+        QCOMPARE(f.patient_id_open, kind == Kind::Old);
+        QCOMPARE(flow_->take_focus(), kind == Kind::Old ? FormFocus::PatientId : FormFocus::Name);
+        QVERIFY(!f.lab_id.isEmpty() && !f.lab_id_open);
     }
     QVERIFY(messages_->shown.isEmpty());
 }

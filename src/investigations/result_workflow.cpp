@@ -385,11 +385,21 @@ void ResultWorkflow::clear() {
     form_.sign_off.clear();
     form_.verify_open = false;
     form_.call_open = false;
-    focus(FormFocus::Name);
     unshown_rows_.clear();
     emptied_rows_.clear();
     looked_up_.reset();
-    offer_fresh_ids(true); // counts the analyzers' results of the fresh lab id
+    // As at open: a new patient is offered a fresh number, an old one's is
+    // typed again (offered locked, it could never be saved: it is nobody's).
+    // Either way the fresh lab id's analyzer results are counted.
+    if (app_state().register_on_save) {
+        focus(FormFocus::Name);
+        offer_fresh_ids(true);
+    } else {
+        form_.patient_id.clear();
+        form_.patient_id_open = true;
+        focus(FormFocus::PatientId);
+        offer_fresh_ids(false);
+    }
 }
 
 void ResultWorkflow::show_mode() {
