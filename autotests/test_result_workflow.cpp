@@ -402,12 +402,18 @@ void TestResultWorkflow::a_critical_result_is_told_and_its_call_recorded() {
         return QString("%1. Inform the referring doctor now.").arg(findings);
     };
     // Saved with a critical result: told after the save's own message, and
-    // asked for the call, here answered "not yet".
+    // asked for the call (here answered "not yet"), both before the print.
     open(t);
     form().name = "Lata";
     form().doctor = "Dr. Iyer";
     form().results[potassium] = "6.8 meq/L";
+    QString at_print;
+    prints_.while_printing = [&] {
+        at_print = QString("%1 messages, %2 calls").arg(messages_->shown.size()).arg(calls_->asked.size());
+    };
     flow_->save();
+    QCOMPARE(at_print, QString("2 messages, 1 calls"));
+    prints_.while_printing = {};
     QCOMPARE(messages_->texts(), (QStringList{"New report added", told("Critical value: " + too_high)}));
     QCOMPARE(calls_->asked.size(), 1);
     QCOMPARE(calls_->asked[0].informed_by, QString("tamor"));

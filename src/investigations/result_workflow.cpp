@@ -238,9 +238,10 @@ void ResultWorkflow::save() {
     // doctor step says, so it can never be stored twice.
     form_.save_open = false;
     count_analyzer_results();
-    finish_save();
-    // Whatever became of the print, a critical result is told.
+    // A critical result is told, and its call asked for, before the report
+    // can be printed.
     alert_critical(report.header.lab_id);
+    finish_save();
 }
 
 void ResultWorkflow::finish_save() {
