@@ -25,6 +25,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSqlError>
@@ -437,6 +438,20 @@ void TestUtility::backup_names_a_file_per_day() {
     QCOMPARE(integrity_problems(QDir(backups()).filePath("tavora lab09-12-2026.mdb")), QString());
     QCOMPARE(rows_in(QDir(backups()).filePath("tavora lab09-12-2026.mdb"), "registration"), 2);
     QVERIFY(connection_is_open());
+
+    // The progress never outlives a quick backup: read for longer than the
+    // four seconds after which a progress dialog shows itself, the message
+    // has no dialog over it.
+    bool dialog_over_message = true;
+    const MessageHandler recorder = set_message_handler([&](const ShownMessage&) {
+        QTest::qWait(4500);
+        const auto* progress = screen_->findChild<QProgressDialog*>("backup_progress");
+        dialog_over_message = progress && progress->isVisible();
+        return MessageAnswer::Ok;
+    });
+    screen_->backup();
+    set_message_handler(recorder);
+    QVERIFY(!dialog_over_message);
 
     // A folder that cannot be made: "Accesses denied.", nothing written.
     messages_->clear();

@@ -33,6 +33,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -124,7 +125,11 @@ void UtilityScreen::backup() {
     backing_up_ = true;
     setEnabled(false);
     const qint64 bytes = QFileInfo(database_file_path()).size();
-    QProgressDialog progress(this);
+    // The dialog is gone before the outcome is told: its own timer (Qt shows
+    // a progress dialog by itself after four seconds) must not bring it back
+    // over the message.
+    auto progress_owner = std::make_unique<QProgressDialog>(this);
+    QProgressDialog& progress = *progress_owner;
     progress.setObjectName(QStringLiteral("backup_progress"));
     progress.setWindowTitle(QStringLiteral("Backup"));
     progress.setLabelText(
@@ -145,7 +150,7 @@ void UtilityScreen::backup() {
     watcher.setFuture(QtConcurrent::run([folder, source] { return back_up_database(folder, source); }));
     if (!watcher.isFinished()) wait.exec();
     show_later.stop();
-    progress.hide();
+    progress_owner.reset();
     setEnabled(true);
     backing_up_ = false;
     const BackupResult result = watcher.result();
