@@ -62,6 +62,7 @@ private slots:
     void exit_icon_ends_the_program();
     void clicking_a_kind_picture_chooses_it();
     void every_entry_is_reached_by_tab_and_pressed_by_enter();
+    void the_focus_starts_on_a_test_and_comes_back_to_its_tile();
 };
 
 void TestMenu::load_opens_the_connection_and_hides_the_kinds() {
@@ -306,6 +307,28 @@ void TestMenu::every_entry_is_reached_by_tab_and_pressed_by_enter() {
         close_screens();
         settle();
     }
+}
+
+// Enter at the menu never ends the program by surprise: the focus starts on
+// the first test, and a closed screen gives it back to the tile that opened
+// it (the menu made afresh after registration too).
+void TestMenu::the_focus_starts_on_a_test_and_comes_back_to_its_tile() {
+    const QString first_test = QString::fromLatin1(menu_reading_order()[0]->screen);
+    QCOMPARE(menu_->focusWidget()->objectName(), first_test);
+    // A test screen over the menu: chosen by the keyboard, closed again.
+    menu_->press_at({5500, 1610});
+    menu_->choose(MainMenu::PatientKind::New);
+    QWidget* screen = screens::find("Peripheral_blood_smear");
+    QVERIFY(screen);
+    screen->close();
+    settle();
+    QCOMPARE(menu_->focusWidget()->objectName(), QString("Peripheral_blood_smear"));
+    // Registration replaces the menu; the menu made again starts on its tile.
+    menu_->press_at({5000, 4800});
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    screens::find("patient_reg")->close();
+    menu_ = qobject_cast<MainMenu*>(screens::open(kMainMenu));
+    QCOMPARE(menu_->focusWidget()->objectName(), QString(kRegistrationRegion.screen));
 }
 
 TAVORA_TEST_MAIN(TestMenu)

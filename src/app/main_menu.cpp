@@ -19,6 +19,10 @@
 
 namespace {
 
+QString& last_opened() {
+    return app_state().menu_tile;
+}
+
 constexpr int kPictureWidth = 8412; // Image1, in twips
 constexpr int kPictureHeight = 5892;
 
@@ -177,7 +181,10 @@ MainMenu::MainMenu(QWidget* parent) : QWidget(parent) {
         if (t.right && !logged_in_may(*t.right)) continue;
         if (t.analyzers && !(analyzers.ok() && analyzers.value)) continue;
         const QString screen = QString::fromLatin1(t.screen);
-        auto open = [screen] { screens::open(screen); };
+        auto open = [screen] {
+            last_opened() = screen;
+            screens::open(screen);
+        };
         auto* tile = new PictureButton(this, t.screen, QString::fromLatin1(t.label), t.place,
                                        kind_tile(t.label), open);
         const QString keys = QKeySequence(t.keys).toString(QKeySequence::NativeText);
@@ -190,8 +197,19 @@ MainMenu::MainMenu(QWidget* parent) : QWidget(parent) {
     new Decoration(this, "Image3", twips_rect(7680, 5160, 480, 480), artwork::emblem);
     new Decoration(this, "Image4", twips_rect(7560, 5160, 480, 480), artwork::emblem);
     show_patient_kinds(false);
+    // The focus starts on the tile that opened the latest screen, else on
+    // the first test; the exit icon is reached by Shift+Tab or a click.
+    if (!last_opened().isEmpty() && findChild<QWidget*>(last_opened()))
+        focus_tile(qPrintable(last_opened()));
+    else if (order.size() > 1)
+        order[1]->setFocus(Qt::OtherFocusReason);
 
     open_connection();
+}
+
+void MainMenu::focus_tile(const char* screen) {
+    if (auto* tile = findChild<QWidget*>(QString::fromLatin1(screen)); tile && tile->isVisibleTo(this))
+        tile->setFocus(Qt::OtherFocusReason);
 }
 
 bool MainMenu::choosing() const {
@@ -214,6 +232,7 @@ void MainMenu::press_at(QPointF t) {
 void MainMenu::replace_with(const char* screen) {
     // A screen that does not exist yet opens nothing, and the menu stays.
     if (!screens::open(QString::fromLatin1(screen))) return;
+    last_opened() = QString::fromLatin1(screen);
     close();
 }
 
@@ -234,9 +253,16 @@ void MainMenu::choose(PatientKind kind) {
         state.mark_temporary = true;
         break;
     }
+    const MenuRegion* r = test_region_at(menu_click_x_, menu_click_y_);
+    // Back on the test's tile before the kinds go (the focus would else
+    // fall to the next control, or wrap round to the exit icon), so the
+    // menu has it when the screen closes.
+    if (r) {
+        last_opened() = QString::fromLatin1(r->screen);
+        focus_tile(r->screen);
+    }
     show_patient_kinds(false);
-    if (const MenuRegion* r = test_region_at(menu_click_x_, menu_click_y_))
-        screens::open(QString::fromLatin1(r->screen));
+    if (r) screens::open(QString::fromLatin1(r->screen));
 }
 
 void MainMenu::paintEvent(QPaintEvent*) {

@@ -14,7 +14,10 @@ struct AppState {
     bool register_on_save = false;  // test screens: new/walk-in patient, register at Save
     bool mark_temporary = false;    // test screens: test_main.temp_patient = "Y"
     bool print_with_header = false; // reports: the letter-head files
-    QString login_password;         // as typed at login; gates the utility screen's deletion
+    // The menu's tile that opened the latest screen (its screen's name): the
+    // menu, made afresh after registration and the utility screen, starts there.
+    QString menu_tile;
+    QString login_password; // as typed at login; gates the utility screen's deletion
     // The account the users table let in, with its role; none when the file
     // could not be opened and a built-in pair let the user in.
     std::optional<Account> account;
