@@ -26,6 +26,7 @@
 #include "screen_registry.h"
 #include "start.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -398,9 +399,14 @@ void TestFind::find_window_from_the_keyboard() {
     auto* history = qobject_cast<PatientHistoryWindow*>(screens::find(kPatientHistoryScreen));
     QVERIFY(history && history->isVisible());
     QCOMPARE(history->patient_id(), 1);
-    // The history's details are read one by one, each under its caption.
-    QCOMPARE(history->findChild<QLabel*>("detail_1")->accessibleName(), QString("Name"));
-    QCOMPARE(history->findChild<QLabel*>("detail_1")->text(), QString("Asha D'Souza"));
+    // The history's details are read one by one: each value, its caption as the description.
+    QAccessibleInterface* name =
+        QAccessible::queryAccessibleInterface(history->findChild<QLabel*>("detail_1"));
+    QCOMPARE(name->text(QAccessible::Name), QString("Asha D'Souza"));
+    QCOMPARE(name->text(QAccessible::Description), QString("Name"));
+    // The search box tells how many match.
+    QCOMPARE(QAccessible::queryAccessibleInterface(search)->text(QAccessible::Description),
+             QString("1 patient matches"));
     QCOMPARE(find->findChild<QToolButton*>()->accessibleName(), QString("Clear search"));
     // Tab leaves each list for the control after it; the arrows stay inside.
     const struct {

@@ -21,6 +21,8 @@
 #include "screen_registry.h"
 #include "start.h"
 
+#include <QAbstractSpinBox>
+#include <QAccessible>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QFile>
@@ -126,6 +128,7 @@ private slots:
     void alt_s_saves_from_any_box();
     void every_control_is_named_and_reachable_data() { catalogue_rows(); }
     void every_control_is_named_and_reachable();
+    void the_call_dialog_reads_its_finding();
 
     void patient_kinds_write_their_rows();
     void a_failed_modify_changes_nothing();
@@ -373,6 +376,13 @@ void TestResultScreens::look_up_and_modify() {
     QCOMPARE(line("Text5")->text(), display_date(QDate(2026, 12, 8)));
     QCOMPARE(text(0), result_value(t));
     QCOMPARE(QApplication::focusWidget(), line("patient_id"));
+    // A reader hears the sign-off line itself, its caption as the description.
+    const QLabel* sign_off_line = screen_->findChild<QLabel*>("sign_off");
+    QAccessibleInterface* sign_off =
+        QAccessible::queryAccessibleInterface(const_cast<QLabel*>(sign_off_line));
+    QVERIFY(!sign_off_line->text().isEmpty());
+    QCOMPARE(sign_off->text(QAccessible::Name), sign_off_line->text());
+    QCOMPARE(sign_off->text(QAccessible::Description), QString("Sign-off"));
 
     const int second = t.box_count > 1 && !t.items[1].disabled ? 1 : 0;
     const QString nine = plain_result(t, second, "9");
@@ -400,7 +410,9 @@ void TestResultScreens::every_control_is_named_and_reachable() {
         const bool control = qobject_cast<QLineEdit*>(w) || qobject_cast<QTextEdit*>(w) ||
                              qobject_cast<QComboBox*>(w) || qobject_cast<QAbstractButton*>(w);
         if (!control || qobject_cast<QLineEdit*>(w->parentWidget())) continue; // the combo's own edit
-        if (w->parentWidget() && qobject_cast<QComboBox*>(w->parentWidget())) continue;
+        // The doctor box's edit field has the focus while a name is typed: named too.
+        if (w->parentWidget() && qobject_cast<QComboBox*>(w->parentWidget()) && !qobject_cast<QLineEdit*>(w))
+            continue;
         if (w->parentWidget() && qobject_cast<QTableView*>(w->parentWidget())) continue; // the grid's corner
         QVERIFY2(!w->accessibleName().isEmpty(), w->metaObject()->className());
     }
@@ -429,6 +441,35 @@ void TestResultScreens::every_control_is_named_and_reachable() {
     QVERIFY(rtb->toPlainText().indexOf('\t') < 0);
     for (const char* b : {"cmdAdd", "cmdPrint", "cmdClose"})
         QVERIFY(button(b)->text().contains('&'));
+}
+
+// The critical-call dialog, as a reader meets it: the finding is what its
+// text says (its caption the description), and every box is named.
+void TestResultScreens::the_call_dialog_reads_its_finding() {
+    calls_.reset(); // the real dialog, not the fixture's answers
+    use_critical_call_dialog();
+    const QString finding =
+        "Critical value: Potassium 6.8 (critical above 6.2). Inform the referring doctor now.";
+    QString name, description;
+    QStringList boxes;
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        QVERIFY(dialog);
+        for (QLabel* l : dialog->findChildren<QLabel*>())
+            if (l->text() == finding) {
+                QAccessibleInterface* a = QAccessible::queryAccessibleInterface(l);
+                name = a->text(QAccessible::Name);
+                description = a->text(QAccessible::Description);
+            }
+        for (QWidget* w : dialog->findChildren<QLineEdit*>())
+            if (!qobject_cast<QAbstractSpinBox*>(w->parentWidget())) boxes << w->accessibleName();
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    QVERIFY(!ask_critical_call({finding, "tamor", "Dr. Iyer", QDateTime::currentDateTime()}));
+    set_critical_call_dialog(nullptr);
+    QCOMPARE(name, finding);
+    QCOMPARE(description, QString("Critical results"));
+    QVERIFY2(!boxes.isEmpty() && !boxes.contains(QString()), qPrintable(boxes.join('|')));
 }
 
 void TestResultScreens::alt_s_saves_from_any_box() {

@@ -128,6 +128,8 @@ void FindPatientWindow::show_count() {
     count_->setText(model->complete() ? found_count_text(model->rowCount(), model->first_rows(),
                                                          !search_->text().trimmed().isEmpty())
                                       : QStringLiteral("Listing the patients…"));
+    // A reader in the search box hears how many match without leaving it.
+    search_->setAccessibleDescription(count_->text());
 }
 
 void FindPatientWindow::sort_by(int column) {

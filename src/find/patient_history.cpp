@@ -55,7 +55,8 @@ PatientHistoryWindow::PatientHistoryWindow(QWidget* parent) : QWidget(parent), e
         auto* value = new QLabel(details);
         value->setObjectName(QStringLiteral("detail_%1").arg(i));
         value->setTextFormat(Qt::PlainText);
-        value->setAccessibleName(caption);
+        // A reader reads the value, with its caption as the description.
+        value->setAccessibleDescription(caption);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         QFont bold = value->font();
         bold.setBold(true);

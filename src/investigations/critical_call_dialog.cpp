@@ -22,7 +22,8 @@ std::optional<CallAnswer> real_dialog(const CallQuestion& q) {
     auto* about = new QLabel(q.findings_message, &dialog);
     about->setTextFormat(Qt::PlainText);
     about->setWordWrap(true);
-    about->setAccessibleName(QStringLiteral("Critical results"));
+    // A reader reads the finding itself; what it is, as its description.
+    about->setAccessibleDescription(QStringLiteral("Critical results"));
     auto* by = new QLineEdit(q.informed_by, &dialog);
     by->setObjectName(QStringLiteral("informed_by"));
     by->setAccessibleName(QStringLiteral("Informed by"));

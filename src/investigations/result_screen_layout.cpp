@@ -139,6 +139,8 @@ void TestScreen::build() {
     add_field(age_, "Text4", "Age", 1, 0);
     add_field(sex_, "Text3", "Sex", 1, 1);
     add_field(doctor_, "text2", "Ref. by Dr.", 1, 2, 3);
+    // Its edit field is what has the focus while a name is typed: named too.
+    doctor_->lineEdit()->setAccessibleName(QStringLiteral("Ref. by Dr."));
     date_->setEnabled(false);
     p_name_->setMinimumWidth(220);
     for (int c = 1; c < 8; c += 2)
@@ -358,7 +360,8 @@ void TestScreen::build_buttons() {
     // Who entered and who verified the report shown.
     sign_off_ = new QLabel(this);
     sign_off_->setObjectName(QStringLiteral("sign_off"));
-    sign_off_->setAccessibleName(QStringLiteral("Sign-off"));
+    // A reader reads the line itself ("Entered by ..."), its caption as the description.
+    sign_off_->setAccessibleDescription(QStringLiteral("Sign-off"));
     sign_off_->setTextFormat(Qt::PlainText);
     sign_off_->hide();
     static_cast<QVBoxLayout*>(layout())->addWidget(sign_off_);
