@@ -4,6 +4,7 @@
 #include "app_state.h"
 #include "connection.h"
 #include "core_tables.h"
+#include "critical_calls.h"
 #include "dates.h"
 #include "file_dialogs.h"
 #include "investigations.h"
@@ -155,6 +156,8 @@ private slots:
     void engine_keeps_and_replaces_its_settings();
     void a_verified_report_is_signed_by_its_verifier_data();
     void a_verified_report_is_signed_by_its_verifier();
+    void a_critical_report_prints_its_call_data() { a_verified_report_is_signed_by_its_verifier_data(); }
+    void a_critical_report_prints_its_call();
     void preview_appears_only_when_the_report_can_print();
 };
 
@@ -478,6 +481,30 @@ void TestReports::a_verified_report_is_signed_by_its_verifier_data() {
     QTest::addColumn<QString>("file");
     QTest::newRow("plain") << "Serology.rpt";
     QTest::newRow("letter-head") << "h_ serology.rpt";
+}
+
+// Below its results a critical report says whether its doctor was called:
+// not yet, then to whom, by whom, when and whether the values were read back.
+void TestReports::a_critical_report_prints_its_call() {
+    QFETCH(QString, file);
+    seed_report(1, 1, "Serology", "Serology", {{"ASLO (N : Negative)", "Positive"}});
+    seed_report(2, 1, "Serology", "Serology", {{"ASLO (N : Negative)", "Negative"}});
+    const QString findings = "ASLO Positive (critical)";
+    QVERIFY(add_row("critical_calls",
+                    {{"lab_id", 1}, {"findings", findings}, {"raised_at", "2026-12-09T10:00:00"}})
+                .ok());
+    auto page = [&](qint64 lab) {
+        const Prepared p =
+            prepare_report({folder_->path() + "\\" + file, lab_id_selection(lab)}, folder_->database_path());
+        return p.report ? pdf_text(*p.report, "critical.pdf").simplified() : p.error;
+    };
+    QVERIFY2(page(1).contains("Critical value: call not yet recorded"), qPrintable(page(1)));
+    QVERIFY(!page(2).contains("Critical value")); // no critical result: no line
+    QVERIFY(record_critical_call(kStaff, 1, findings,
+                                 {"Asha", "Dr. Iyer", "2026-12-10T14:05:00", /*read_back=*/true})
+                .ok());
+    QVERIFY2(page(1).contains("Critical value called to Dr. Iyer by Asha at 10 Dec 2026 14:05 (read back)"),
+             qPrintable(page(1)));
 }
 
 void TestReports::a_verified_report_is_signed_by_its_verifier() {

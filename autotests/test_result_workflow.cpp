@@ -421,7 +421,7 @@ void TestResultWorkflow::a_critical_result_is_told_and_its_call_recorded() {
     QCOMPARE(critical_call(1).value->findings, too_high);
     QVERIFY(!critical_call(1).value->called());
     // Several at once: one message. This time the call is recorded at once.
-    calls_->answer = CallAnswer{"Asha", "Dr. Iyer", QDateTime(QDate(2026, 12, 9), QTime(10, 15))};
+    calls_->answer = CallAnswer{"Asha", "Dr. Iyer", QDateTime(QDate(2026, 12, 9), QTime(10, 15)), true};
     open(t);
     form().name = "Ravi";
     form().results[potassium] = "6.8";
@@ -432,6 +432,11 @@ void TestResultWorkflow::a_critical_result_is_told_and_its_call_recorded() {
              told("Critical values: Sodium 118 (critical below 120); " + too_high)); // in the screen's order
     QCOMPARE(critical_call(2).value->called_at, QString("2026-12-09T10:15:00"));
     QCOMPARE(critical_call(2).value->recorded_by, QString("tamor"));
+    QVERIFY(critical_call(2).value->read_back); // read back by the recipient, journalled with the call
+    QCOMPARE(number_of("select count(*) from change_log where action = 'critical call' and row_key = 2 and "
+                       "cast(" +
+                       journal_value("read_back") + " as text) in ('1', 'true')"),
+             1);
     // A report without one raises nothing.
     open(t);
     fill("Meena");

@@ -13,7 +13,7 @@ QJsonObject call_json(const CriticalCall& c) {
         {QStringLiteral("findings"), c.findings},           {QStringLiteral("raised_by"), c.raised_by},
         {QStringLiteral("raised_at"), c.raised_at},         {QStringLiteral("informed_by"), c.informed_by},
         {QStringLiteral("informed_whom"), c.informed_whom}, {QStringLiteral("called_at"), c.called_at},
-        {QStringLiteral("recorded_by"), c.recorded_by}};
+        {QStringLiteral("recorded_by"), c.recorded_by},     {QStringLiteral("read_back"), c.read_back}};
 }
 
 const QString kTable = QStringLiteral("critical_calls");
@@ -23,11 +23,13 @@ const QString kTable = QStringLiteral("critical_calls");
 DbResult<std::optional<CriticalCall>> critical_call(const QVariant& lab_id) {
     auto row =
         select_first(QStringLiteral("SELECT findings, raised_by, raised_at, informed_by, informed_whom, "
-                                    "called_at, recorded_by FROM critical_calls WHERE lab_id = ?"),
+                                    "called_at, recorded_by, read_back FROM critical_calls WHERE lab_id = ?"),
                      {lab_id});
     if (!row.ok() || !row.value) return {std::nullopt, row.error};
     const Row& r = *row.value;
-    return {CriticalCall{r.text(0), r.text(1), r.text(2), r.text(3), r.text(4), r.text(5), r.text(6)}, {}};
+    return {CriticalCall{r.text(0), r.text(1), r.text(2), r.text(3), r.text(4), r.text(5), r.text(6),
+                         r.value(7).toLongLong() != 0},
+            {}};
 }
 
 DbError note_critical_findings(const QVariant& lab_id, const QStringList& findings) {
@@ -75,11 +77,13 @@ DbError record_critical_call(const Actor& who, const QVariant& lab_id, const QSt
         called.informed_whom = call.informed_whom;
         called.called_at = call.called_at;
         called.recorded_by = recorded_by;
+        called.read_back = call.read_back;
         if (DbError e = change_rows(kTable,
                                     {{QStringLiteral("informed_by"), called.informed_by},
                                      {QStringLiteral("informed_whom"), called.informed_whom},
                                      {QStringLiteral("called_at"), called.called_at},
-                                     {QStringLiteral("recorded_by"), called.recorded_by}},
+                                     {QStringLiteral("recorded_by"), called.recorded_by},
+                                     {QStringLiteral("read_back"), called.read_back ? 1 : 0}},
                                     QStringLiteral("lab_id"), lab_id);
             !e.ok())
             return e;

@@ -19,6 +19,7 @@ struct CriticalCall {
     QString raised_by, raised_at;
     QString informed_by, informed_whom, called_at; // empty until the call is recorded
     QString recorded_by;
+    bool read_back = false; // the recipient read the values back
 
     bool called() const { return !called_at.isEmpty(); }
     QStringList finding_list() const { return findings.split(QStringLiteral("; "), Qt::SkipEmptyParts); }
@@ -37,6 +38,7 @@ DbError note_critical_findings(const QVariant& lab_id, const QStringList& findin
 // `findings` (a Changed error otherwise, NotFound when nothing is waiting).
 struct CallRecord {
     QString informed_by, informed_whom, called_at;
+    bool read_back = false;
 };
 DbError record_critical_call(const Actor& who, const QVariant& lab_id, const QString& findings,
                              const CallRecord& call);

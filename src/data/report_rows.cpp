@@ -8,6 +8,7 @@
 #include "settings.h"
 
 #include <QDateTime>
+#include <QLocale>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -52,12 +53,38 @@ public:
     }
 };
 
+// A report with a critical result says, below its results, whether its
+// call was made: to whom, by whom, when, and whether the values were read
+// back; or that it has not been recorded yet.
+class CriticalCallLine final : public ReportDecorator {
+public:
+    void add_about_report(const QSqlDatabase& db, qint64 lab_id, QVariantHash& values) const override {
+        QSqlQuery q(db);
+        q.prepare(
+            QStringLiteral("SELECT informed_by, informed_whom, called_at, read_back FROM critical_calls "
+                           "WHERE lab_id = ?"));
+        q.addBindValue(lab_id);
+        if (!q.exec() || !q.next()) return;
+        QString line = QStringLiteral("Critical value: call not yet recorded");
+        if (const QString at = q.value(2).toString(); !at.isEmpty()) {
+            line = QStringLiteral("Critical value called to %1 by %2 at %3")
+                       .arg(q.value(1).toString(), q.value(0).toString(),
+                            QLocale::c().toString(QDateTime::fromString(at, Qt::ISODate),
+                                                  QStringLiteral("d MMM yyyy HH:mm")));
+            if (q.value(3).toLongLong() != 0) line += QStringLiteral(" (read back)");
+        }
+        values.insert(QStringLiteral("has_critical_call"), true);
+        values.insert(QStringLiteral("critical_call"), line);
+    }
+};
+
 } // namespace
 
 QList<const ReportDecorator*> standard_decorators() {
     static const Flags flags;
     static const SignatureLine signature;
-    return {&flags, &signature};
+    static const CriticalCallLine critical_call;
+    return {&flags, &signature, &critical_call};
 }
 
 ReportRows read_report_rows(const QString& file, const QList<RowQuery>& queries,

@@ -112,7 +112,9 @@ QList<TableDef> make_tables() {
                    {"informed_by", K::Text, "''"},
                    {"informed_whom", K::Text, "''"},
                    {"called_at", K::Text, "''"},
-                   {"recorded_by", K::Words, "''"}}};
+                   {"recorded_by", K::Words, "''"},
+                   // The recipient read the values back (1), as a safe call asks.
+                   {"read_back", K::Number, "0", 11}}};
     // What the analyzers sent: every message as it came, with the analyzer's
     // name, its protocol and when it arrived; problem says why a message was
     // refused (empty: its results are in pending_results).
@@ -302,6 +304,7 @@ const QList<SchemaStep>& schema_steps() {
         // The file's search index keyed by the patient's number negated
         // (newest first when read forwards), built again.
         {10, nullptr, nullptr, nullptr, true},
+        {11},
     };
     return steps;
 }

@@ -18,6 +18,7 @@ struct CallQuestion {
 struct CallAnswer {
     QString informed_by, informed_whom;
     QDateTime at;
+    bool read_back = false; // the recipient read the values back
 };
 
 std::optional<CallAnswer> ask_critical_call(const CallQuestion& question);

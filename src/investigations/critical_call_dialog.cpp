@@ -4,6 +4,7 @@
 #include "message_box.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDateTimeEdit>
 #include <QDialog>
 #include <QFormLayout>
@@ -34,11 +35,15 @@ std::optional<CallAnswer> real_dialog(const CallQuestion& q) {
     at->setObjectName(QStringLiteral("called_at"));
     at->setAccessibleName(QStringLiteral("When informed"));
     at->setDisplayFormat(QStringLiteral("dd/MM/yyyy HH:mm"));
+    auto* read_back = new QCheckBox(QStringLiteral("Read &back by the recipient"), &dialog);
+    read_back->setObjectName(QStringLiteral("read_back"));
+    read_back->setAccessibleName(QStringLiteral("Read back by the recipient"));
     auto* form = new QFormLayout(&dialog);
     form->addRow(about);
     form->addRow(QStringLiteral("Informed &by"), by);
     form->addRow(QStringLiteral("&Doctor informed"), whom);
     form->addRow(QStringLiteral("&When"), at);
+    form->addRow(read_back);
     auto* record = named_button(&dialog, "record_call", "&Record call");
     auto* later = named_button(&dialog, "not_yet", "&Not yet");
     record->setDefault(true);
@@ -56,7 +61,7 @@ std::optional<CallAnswer> real_dialog(const CallQuestion& q) {
     });
     whom->setFocus();
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    return CallAnswer{by->text().trimmed(), whom->text().trimmed(), at->dateTime()};
+    return CallAnswer{by->text().trimmed(), whom->text().trimmed(), at->dateTime(), read_back->isChecked()};
 }
 
 } // namespace

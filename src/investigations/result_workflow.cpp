@@ -276,7 +276,8 @@ void ResultWorkflow::ask_for_call(const QVariant& lab_id, const CriticalCall& ca
     if (!answer) return; // not yet: the report waits, first in the list to verify
     const DbError e =
         record_critical_call(who, lab_id, call.findings,
-                             {answer->informed_by, answer->informed_whom, answer->at.toString(Qt::ISODate)});
+                             {answer->informed_by, answer->informed_whom, answer->at.toString(Qt::ISODate),
+                                          answer->read_back});
     if (e.changed())
         tell(QStringLiteral("Another workstation changed this report's results since then. The call was not "
                             "recorded; look the report up again."));
