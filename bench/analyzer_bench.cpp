@@ -12,6 +12,7 @@
 #include "pending_window.h"
 #include "postgres_database.h"
 #include "records.h"
+#include "report_engine.h"
 #include "ten_year_database.h"
 #include "workstations.h"
 
@@ -90,6 +91,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     keep_workstation_registry(); // this program registers where it works
+    use_preview_engine();        // and prints through the preview, as the program does
     const QStringList args = app.arguments();
     QTemporaryDir dir;
     if (!use_ten_year_program_folder(args, dir.path())) return 1;

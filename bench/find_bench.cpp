@@ -15,6 +15,7 @@
 #include "patient_search.h"
 #include "prepared_report.h"
 #include "records.h"
+#include "report_engine.h"
 #include "report_layout.h"
 #include "screen_registry.h"
 #include "ten_year_database.h"
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen"); // or a real display
     QApplication app(argc, argv);
     keep_workstation_registry(); // this program registers where it works
+    use_preview_engine();        // and prints through the preview, as the program does
     const QStringList args = app.arguments();
     QTemporaryDir dir;
     if (!use_ten_year_program_folder(args, dir.path())) return 1;

@@ -8,6 +8,7 @@
 #include "lab_reports.h"
 #include "prepared_report.h"
 #include "records.h"
+#include "report_engine.h"
 #include "report_layout.h"
 #include "schema_setup.h"
 #include "workstations.h"
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     keep_workstation_registry(); // this program registers where it works
+    use_preview_engine();        // and prints through the preview, as the program does
     const QString program = QCoreApplication::applicationDirPath() + "/..";
     QTemporaryDir dir;
     const QString db = dir.filePath("tavora lab.mdb");

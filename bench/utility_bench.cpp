@@ -13,6 +13,7 @@
 #include "lab_reports.h"
 #include "message_box.h"
 #include "records.h"
+#include "report_engine.h"
 #include "ten_year_database.h"
 #include "utility_screen.h"
 #include "workstations.h"
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     keep_workstation_registry(); // this program registers where it works
+    use_preview_engine();        // and prints through the preview, as the program does
     const QStringList args = app.arguments();
     QTemporaryDir dir;
     if (!use_ten_year_program_folder(args, dir.path())) return 1;

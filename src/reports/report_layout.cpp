@@ -8,7 +8,6 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextTable>
 #include <QUrl>
@@ -24,19 +23,17 @@ std::unique_ptr<QTextDocument> make_document(const PreparedReport& r, const QStr
     auto doc = std::make_unique<QTextDocument>();
     doc->documentLayout()->setPaintDevice(device);
     doc->setDocumentMargin(0);
-    doc->setDefaultFont(QFont(QStringLiteral("DejaVu Sans"), 10));
+    // A report is read and searched, not typeset for beauty: no ligatures
+    // (a PDF's "fi" glyph makes "Verified" unfindable), nor any other
+    // shaping that simple scripts do not need. The report file's styles
+    // name families and sizes; the strategy comes from here.
+    QFont font(QStringLiteral("DejaVu Sans"), 10);
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    doc->setDefaultFont(font);
     doc->setBaseUrl(QUrl::fromLocalFile(r.file.folder + u'/'));
     doc->setDefaultStyleSheet(r.file.style);
     doc->setPageSize(QSizeF(width, page_height));
     doc->setHtml(html);
-    // A report is read and searched, not typeset for beauty: no ligatures
-    // (a PDF's "fi" glyph makes "Verified" unfindable), nor any other
-    // shaping that simple scripts do not need.
-    QTextCursor all(doc.get());
-    all.select(QTextCursor::Document);
-    QTextCharFormat plain;
-    plain.setFontStyleStrategy(QFont::PreferNoShaping);
-    all.mergeCharFormat(plain);
     return doc;
 }
 
