@@ -475,6 +475,35 @@ void TestReports::consolidated_report_has_a_section_per_report() {
     QCOMPARE(text.count("Asha D'Souza"), 1); // the patient once
     QVERIFY(text.indexOf("Lymphocytes") > haem && text.indexOf("Lymphocytes") < sugar);
     QVERIFY(text.indexOf("Random urine sugar") > sugar);
+
+    // Its sign-off: "Pathologist" while a report is not verified, each
+    // verified section naming its verifier; one signature when one
+    // pathologist verified them all. Plain and letter-head alike.
+    QVERIFY(add_user(database().value, kStaff,
+                     {"meera", "Dr. Meera Rao", "MD (Pathology)", Role::Pathologist}, "Slide-42 stain")
+                .ok());
+    auto signed_text = [&](bool header) {
+        app_state().print_with_header = header;
+        const Prepared p = prepare_report(consolidated_report_request(), folder_->database_path());
+        return p.report ? pdf_text(*p.report, "consolidated.pdf").simplified() : p.error;
+    };
+    QVERIFY(add_row("report_signoff",
+                    {{"lab_id", 3}, {"verified_by", "meera"}, {"verified_at", "2026-12-09T11:00:00"}})
+                .ok());
+    for (bool header : {true, false}) {
+        const QString partly = signed_text(header);
+        QCOMPARE(partly.count("Verified by Dr. Meera Rao"), 1);
+        QVERIFY2(partly.contains("Pathologist"), qPrintable(partly));
+    }
+    QVERIFY(add_row("report_signoff",
+                    {{"lab_id", 4}, {"verified_by", "meera"}, {"verified_at", "2026-12-09T11:05:00"}})
+                .ok());
+    for (bool header : {true, false}) {
+        const QString all = signed_text(header);
+        QVERIFY2(all.contains("Dr. Meera Rao, MD (Pathology) Verified"), qPrintable(all));
+        QVERIFY(!all.contains("Pathologist") && !all.contains("Verified by"));
+    }
+    app_state().print_with_header = false;
 }
 
 void TestReports::a_verified_report_is_signed_by_its_verifier_data() {

@@ -15,6 +15,7 @@
 #include "lab_reports.h"
 #include "records.h"
 #include "result_workflow.h"
+#include "settings.h"
 #include "typed_text.h"
 
 #include <QSqlQuery>
@@ -385,6 +386,21 @@ void TestResultWorkflow::a_pathologist_verifies_and_a_change_undoes_it() {
     QVERIFY(messages_->texts().value(0).startsWith("Another workstation changed this report"));
     QVERIFY(!report_signoff(1).value.verified());
     QCOMPARE(form().name, QString("Lata")); // the stored report is shown again
+    // Where the laboratory has a second person verify, who entered a report
+    // is told who must verify it; elsewhere (the default) they verify it.
+    QVERIFY(QSqlQuery(folder_->other_workstation())
+                .exec("update report_signoff set entered_by = 'meera' where lab_id = 1"));
+    for (const char* self : {"off", "on"}) {
+        QVERIFY(set_setting(database().value, kSelfVerification, self).ok());
+        look_up("1");
+        messages_->clear();
+        flow_->verify();
+        const bool refused = QString(self) == "off";
+        QCOMPARE(report_signoff(1).value.verified(), !refused);
+        QVERIFY2(messages_->texts().value(0).contains("meera entered this report") == refused &&
+                     messages_->texts().value(0).contains("another pathologist must verify it") == refused,
+                 qPrintable(messages_->texts().join('|')));
+    }
     app_state().account.reset();
 }
 

@@ -25,6 +25,8 @@
 //   tavora-lab-admin user role LOGIN ROLE --db DATABASE
 //   tavora-lab-admin user list --db DATABASE
 //   tavora-lab-admin settings set require-verification on|off --db DATABASE
+//   tavora-lab-admin settings set self-verification on|off --db DATABASE
+//       off: a pathologist may not verify a report they entered themselves
 //       on: a report not verified by a pathologist prints as "Provisional report - not yet verified"
 //       the people who log in (user ...); a password is read from the standard input (one line), never
 //       from the command line; ROLE is reception, technician, senior-technician, pathologist or
@@ -85,7 +87,8 @@ int usage(QTextStream& err) {
            "       tavora-lab-admin user role LOGIN ROLE --db DATABASE\n"
            "       tavora-lab-admin user list --db DATABASE\n"
            "       tavora-lab-admin migrate --from FILE --to postgresql://HOST/DB\n"
-           "       tavora-lab-admin settings set require-verification on|off --db DATABASE\n"
+           "       tavora-lab-admin settings set require-verification|self-verification on|off --db "
+           "DATABASE\n"
            "       tavora-lab-admin check-codes [FILE]   (default: analyzer_codes.tsv beside the program)\n";
     return 2;
 }
@@ -264,7 +267,9 @@ int upgrade(const QStringList& args, QTextStream& out, QTextStream& err) {
 int settings(const QStringList& args, QTextStream& out, QTextStream& err) {
     const auto o = options(args, {QStringLiteral("--db")}, 3);
     if (!o || !o->named.contains(QStringLiteral("--db")) || o->plain.size() != 3 ||
-        o->plain[0] != QLatin1String("set") || o->plain[1] != QLatin1String(kRequireVerification) ||
+        o->plain[0] != QLatin1String("set") ||
+        (o->plain[1] != QLatin1String(kRequireVerification) &&
+         o->plain[1] != QLatin1String(kSelfVerification)) ||
         !(o->plain[2] == QLatin1String("on") || o->plain[2] == QLatin1String("off")))
         return usage(err);
     const QString path = o->named.value(QStringLiteral("--db"));

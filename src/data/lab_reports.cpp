@@ -8,6 +8,7 @@
 #include "investigations.h"
 #include "journal.h"
 #include "normal_ranges.h"
+#include "settings.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -372,6 +373,22 @@ DbError verify_report(const Actor& who, const ReportSnapshot& looked_up) {
             stored_as_looked_up(QString::fromLatin1(test->table), looked_up.header.lab_id, looked_up);
         if (!stored.ok()) return stored.error;
         const QVariant lab_id = stored.value.header.lab_id;
+        // Where the laboratory wants a second person's eyes, who entered the
+        // report does not verify it.
+        auto self = select_first(QStringLiteral("SELECT value FROM settings WHERE name = ?"),
+                                 {QString::fromLatin1(kSelfVerification)});
+        if (!self.ok()) return self.error;
+        if (self.value && self.value->text(0) == QLatin1String("off")) {
+            auto entered = select_first(
+                QStringLiteral("SELECT entered_by FROM report_signoff WHERE lab_id = ?"), {lab_id});
+            if (!entered.ok()) return entered.error;
+            if (entered.value && entered.value->text(0).compare(verifier, Qt::CaseInsensitive) == 0)
+                return {
+                    DbError::Kind::Forbidden, 0,
+                    QStringLiteral("%1 entered this report, and this laboratory has a report verified by "
+                                   "someone other than who entered it: another pathologist must verify it.")
+                        .arg(entered.value->text(0))};
+        }
         const QString at = now_iso();
         if (DbError e = execute(
                 QStringLiteral("INSERT INTO report_signoff (lab_id, verified_by, verified_at) "

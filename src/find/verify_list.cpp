@@ -15,6 +15,9 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 const QStringList kHeadings = {QStringLiteral("Lab ID"), QStringLiteral("Date"), QStringLiteral("Test"),
@@ -73,6 +76,19 @@ void VerifyListWindow::open_report(int row) {
     }
     if (auto* screen = qobject_cast<TestScreen*>(screens::open(QString::fromLatin1(test->screen))))
         screen->look_up(list_->model()->key(row));
+}
+
+void VerifyListWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::ActivationChange) return;
+    if (!isActiveWindow()) {
+        left_ = true; // to a test screen, say
+        return;
+    }
+    if (!std::exchange(left_, false)) return; // its first activation: read when it was made
+    const int row = list_->grid()->currentIndex().row();
+    refresh();
+    if (row > 0) list_->grid()->selectRow(std::min(row, list_->model()->rowCount() - 1));
 }
 
 bool VerifyListWindow::eventFilter(QObject* watched, QEvent* event) {

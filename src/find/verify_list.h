@@ -20,9 +20,13 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Back to the list (from the test screen where a report was verified):
+    // it is read again, so a verified report is no longer listed.
+    void changeEvent(QEvent* event) override;
 
 private:
     ListPanel* list_ = nullptr;
+    bool left_ = false; // another window was active since the list was read
 };
 
 inline constexpr char kVerifyListScreen[] = "verify_list";
