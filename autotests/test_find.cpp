@@ -486,6 +486,11 @@ void TestFind::reports_to_verify_oldest_first_and_opened_by_enter() {
     QCOMPARE(rows->rowCount(), 2); // the verified report is not there
     QCOMPARE(rows->key(0), 1);     // oldest first
     QCOMPARE(rows->key(1), 3);
+    QCOMPARE(rows->cell(0, 5), QString("Farah")); // whose report it is
+    // A patient's history says who verified each report.
+    auto history = list_rows(report_history(9), {1, 2}).value;
+    QCOMPARE(history.rows.size(), 2);
+    QCOMPARE(history.rows[0].last() + "|" + history.rows[1].last(), QString("|meera"));
     // Enter on a row opens that report on its own screen, as after Show and its lab id.
     list->list()->grid()->setFocus();
     list->list()->grid()->setCurrentIndex(rows->index(1, 0));
@@ -502,6 +507,7 @@ void TestFind::reports_to_verify_oldest_first_and_opened_by_enter() {
     settle();
     QCOMPARE(rows->rowCount(), 1);
     QCOMPARE(rows->key(0), 1);
+    QCOMPARE(list_rows(report_history(9), {3}).value.rows.value(0).last(), QString("someone"));
     app_state().account.reset();
 }
 

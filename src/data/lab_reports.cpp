@@ -269,6 +269,10 @@ ListQuery unverified_reports_list() {
         QStringLiteral("lab_id"), QStringLiteral("SELECT lab_id FROM report_signoff WHERE verified_by = ''"));
     q.columns = {QStringLiteral("lab_id"), QStringLiteral("t_date"), QStringLiteral("test"),
                  QStringLiteral("patient_id"), QStringLiteral("ref_by")};
+    // Whose report it is, by name.
+    q.looked_up = {{QStringLiteral("patient_name"), QStringLiteral("registration"),
+                    QStringLiteral("patient_name"), QStringLiteral("patient_id"),
+                    QStringLiteral("patient_id")}};
     q.order = QStringLiteral("t_date");
     return q;
 }

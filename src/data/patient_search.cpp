@@ -71,6 +71,9 @@ ListQuery report_history(qint64 patient_id) {
     q.where = QStringLiteral("patient_id = ?");
     q.binds = {patient_id};
     q.columns = kHistoryColumns;
+    // Who verified each report (empty while nobody has).
+    q.looked_up = {{QStringLiteral("verified_by"), QStringLiteral("report_signoff"),
+                    QStringLiteral("verified_by"), QStringLiteral("lab_id"), QStringLiteral("lab_id")}};
     q.order = QStringLiteral("t_date");
     q.descending = true;
     return q;

@@ -64,6 +64,22 @@ DbResult<QString> checked_names(const QString& table, const QStringList& columns
     return {t, {}};
 }
 
+// What a list shows after its key: its own columns (all of them when none
+// are named), then the columns it looks up in other tables.
+DbResult<QString> shown_columns(const ListQuery& list) {
+    QStringList shown = {list.columns.isEmpty() ? QStringLiteral("*") : list.columns.join(u", ")};
+    const QString own = known_table(list.table);
+    for (const ListQuery::LookedUp& l : list.looked_up) {
+        const QString other = known_table(l.table);
+        for (const QString& name : {l.name, l.column, l.key, l.by})
+            if (!plain_identifier(name) || other.isEmpty())
+                return {{}, DbError::other(QStringLiteral("bad looked-up column: %1").arg(l.name))};
+        shown << QStringLiteral("(SELECT %1.%2 FROM %1 WHERE %1.%3 = %4.%5) AS %6")
+                     .arg(other, l.column, l.key, own, l.by, l.name);
+    }
+    return {shown.join(u", "), {}};
+}
+
 } // namespace
 
 DbError execute_on(const QSqlDatabase& db, const QString& sql, const QVariantList& binds) {
@@ -441,7 +457,9 @@ DbError read_list(const ListQuery& list, const std::function<bool(const QStringL
     if (!from.ok()) return from.error;
     auto checked = checked_names(list.table, QStringList{list.key} + list.columns);
     if (!checked.ok()) return checked.error;
-    const QString shown = list.columns.isEmpty() ? QStringLiteral("*") : list.columns.join(u", ");
+    auto shown_sql = shown_columns(list);
+    if (!shown_sql.ok()) return shown_sql.error;
+    const QString shown = shown_sql.value;
     QStringList names;
     QList<int> shown_at;
     QStringList cells;
@@ -459,7 +477,9 @@ DbResult<Table> list_rows(const ListQuery& list, const QList<qint64>& keys) {
     const QString t = known_table(list.table);
     auto checked = checked_names(list.table, QStringList{list.key} + list.columns);
     if (!checked.ok()) return {{}, checked.error};
-    const QString shown = list.columns.isEmpty() ? QStringLiteral("*") : list.columns.join(u", ");
+    auto shown_sql = shown_columns(list);
+    if (!shown_sql.ok()) return {{}, shown_sql.error};
+    const QString shown = shown_sql.value;
     QStringList marks;
     QVariantList binds;
     for (qint64 k : keys) {

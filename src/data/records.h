@@ -62,7 +62,13 @@ struct ListQuery {
     QString where; // the program's own condition, with ? for every value; empty: all rows
     QVariantList binds;
     QStringList columns; // the columns shown; empty: every column
-    QString order;       // a column to order by before the key
+    // Columns of another table shown after them, each found through a column
+    // of this one: (SELECT column FROM table WHERE table.key = this.by).
+    struct LookedUp {
+        QString name, table, column, key, by;
+    };
+    QList<LookedUp> looked_up;
+    QString order; // a column to order by before the key
     bool descending = false;
     int limit = 0; // at most this many rows (0: all)
 };

@@ -31,9 +31,9 @@ namespace {
 constexpr const char* kDetailCaptions[] = {"Patient no.", "Name",       "Age / Sex", "Phone",
                                            "Mobile",      "Registered", "Address"};
 
-const QStringList kHistoryHeadings = {QStringLiteral("Lab ID"), QStringLiteral("Date"),
-                                      QStringLiteral("Test"), QStringLiteral("Referring doctor"),
-                                      QStringLiteral("Temporary")};
+const QStringList kHistoryHeadings = {QStringLiteral("Lab ID"),    QStringLiteral("Date"),
+                                      QStringLiteral("Test"),      QStringLiteral("Referring doctor"),
+                                      QStringLiteral("Temporary"), QStringLiteral("Verified by")};
 
 } // namespace
 

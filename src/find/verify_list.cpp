@@ -20,8 +20,12 @@
 
 namespace {
 
-const QStringList kHeadings = {QStringLiteral("Lab ID"), QStringLiteral("Date"), QStringLiteral("Test"),
-                               QStringLiteral("Patient ID"), QStringLiteral("Referring doctor")};
+const QStringList kHeadings = {QStringLiteral("Lab ID"),
+                               QStringLiteral("Date"),
+                               QStringLiteral("Test"),
+                               QStringLiteral("Patient ID"),
+                               QStringLiteral("Referring doctor"),
+                               QStringLiteral("Patient")};
 
 } // namespace
 
