@@ -369,5 +369,7 @@ DbError noticed(DbError error) {
 }
 
 DbError error_of(const QSqlError& error) {
-    return noticed(Database::program()->classify(error));
+    // Classified by the engine of the open connection (the settings are read
+    // only when none is open).
+    return noticed(Database::current().classify(error));
 }

@@ -383,15 +383,14 @@ DbError verify_report(const Actor& who, const ReportSnapshot& looked_up) {
                                  {QString::fromLatin1(kSelfVerification)});
         if (!self.ok()) return self.error;
         if (self.value && self.value->text(0) == QLatin1String("off")) {
-            auto entered = select_first(
-                QStringLiteral("SELECT entered_by FROM report_signoff WHERE lab_id = ?"), {lab_id});
+            auto entered = report_signoff(lab_id);
             if (!entered.ok()) return entered.error;
-            if (entered.value && entered.value->text(0).compare(verifier, Qt::CaseInsensitive) == 0)
+            if (entered.value.entered_by.compare(verifier, Qt::CaseInsensitive) == 0)
                 return {
                     DbError::Kind::Forbidden, 0,
                     QStringLiteral("%1 entered this report, and this laboratory has a report verified by "
                                    "someone other than who entered it: another pathologist must verify it.")
-                        .arg(entered.value->text(0))};
+                        .arg(entered.value.entered_by)};
         }
         const QString at = now_iso();
         if (DbError e = execute(

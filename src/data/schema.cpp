@@ -191,11 +191,8 @@ QList<IndexDef> make_indexes() {
         {"pending_results_waiting", "pending_results", "lab_id", 6, "taken_at = ''"},
         {"analyzer_messages_key", "analyzer_messages", "message_key", 8, "message_key <> ''"},
     };
-    static QList<QByteArray> names; // the index names live as long as the program
-    for (const Investigation* test : catalogue::kAll) {
-        names << QByteArray(test->table) + "_lab_id";
-        i << IndexDef{names.last().constData(), test->table, "lab_id"};
-    }
+    for (const Investigation* test : catalogue::kAll)
+        i << IndexDef{QString::fromLatin1(test->table) + QStringLiteral("_lab_id"), test->table, "lab_id"};
     return i;
 }
 
@@ -237,7 +234,7 @@ QString create_table(const Database& engine, const TableDef& t, int version) {
 
 QString create_index(const Database& engine, const IndexDef& i) {
     return QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)%4")
-        .arg(QLatin1String(i.name), QLatin1String(i.table), engine.index_columns(i),
+        .arg(i.name, QLatin1String(i.table), engine.index_columns(i),
              i.where ? QStringLiteral(" WHERE ") + QLatin1String(i.where) : QString());
 }
 

@@ -45,7 +45,7 @@ struct TableDef {
 };
 
 struct IndexDef {
-    const char* name;
+    QString name;
     const char* table;
     const char* columns;
     int since = 0;
