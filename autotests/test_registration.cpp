@@ -79,6 +79,8 @@ private slots:
     void modify_never_blanks_a_name_the_look_up_emptied();
     void look_up_of_nothing_returns_to_new_mode_data();
     void look_up_of_nothing_returns_to_new_mode();
+    void a_clicked_button_acts_after_the_look_up_message_data();
+    void a_clicked_button_acts_after_the_look_up_message();
     void clear_empties_the_date_and_save_still_dates_today();
     void show_all_lists_every_patient_and_holds_no_lock();
     void exit_reloads_the_menu();
@@ -377,6 +379,46 @@ void TestRegistration::look_up_of_nothing_returns_to_new_mode() {
     QCOMPARE(text("Text1"), QString("2"));
     QVERIFY(!button("cmdModify")->isEnabled());
     QVERIFY(button("cmdAdd")->isEnabled());
+}
+
+void TestRegistration::a_clicked_button_acts_after_the_look_up_message_data() {
+    QTest::addColumn<QString>("number");
+    QTest::addColumn<QString>("button");
+    // A real message box takes the mouse's release; the recorder does not.
+    QTest::addColumn<bool>("release_lost");
+    QTest::addColumn<QStringList>("messages");
+    QTest::newRow("Show all after no number") << ""
+                                              << "Command3" << true << QStringList{"No ID given"};
+    QTest::newRow("Exit after an unknown number")
+        << "99"
+        << "cmdClose" << true << QStringList{"Patient ID does not exist"};
+    for (bool lost : {true, false})
+        QTest::newRow(lost ? "Save, release lost" : "Save, release kept")
+            << "99"
+            << "cmdAdd" << lost << QStringList{"Patient ID does not exist", "Important data not given"};
+}
+
+void TestRegistration::a_clicked_button_acts_after_the_look_up_message() {
+    QFETCH(QString, number);
+    QFETCH(QString, button);
+    QFETCH(bool, release_lost);
+    QFETCH(QStringList, messages);
+    store(1, "Only");
+    screen_->show_mode();
+    QTest::keyClicks(line("Text1"), number);
+    QPushButton* clicked = this->button(qPrintable(button));
+    if (release_lost)
+        QTest::mousePress(clicked, Qt::LeftButton);
+    else
+        QTest::mouseClick(clicked, Qt::LeftButton);
+    settle();
+    QCOMPARE(messages_->texts(), messages); // each action ran once
+    if (button == "cmdClose") {
+        QTRY_VERIFY(!screen_ || !screen_->isVisible());
+        return;
+    }
+    QVERIFY(!clicked->isDown());
+    if (button == "Command3") QVERIFY(screen_->findChild<QWidget*>("Frame3")->isVisible());
 }
 
 void TestRegistration::clear_empties_the_date_and_save_still_dates_today() {

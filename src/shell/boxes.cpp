@@ -4,14 +4,51 @@
 #include "message_box.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTextEdit>
+#include <QTimer>
 
 namespace {
+
+// A button whose press moved the focus out of a box whose handler then showed
+// a message: the box took the mouse's release, so the press alone would leave
+// the button down and its action lost. The press (and a release that still
+// comes) is taken here and the button clicked once the message has been
+// answered, if the handler left it enabled.
+class ClickAfterMessage : public QObject {
+public:
+    explicit ClickAfterMessage(QAbstractButton* button) : QObject(button), button_(button) {
+        button->installEventFilter(this);
+        // Given up when the press never comes (the focus moved some other way).
+        QTimer::singleShot(0, this, [this] {
+            if (!pressed_) deleteLater();
+        });
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonPress && !pressed_) {
+            pressed_ = true;
+            QTimer::singleShot(0, this, [this] {
+                if (button_->isEnabled() && button_->isVisible()) button_->click();
+                deleteLater();
+            });
+            return true;
+        }
+        return pressed_ &&
+               (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::MouseButtonDblClick);
+    }
+
+private:
+    QAbstractButton* button_;
+    bool pressed_ = false;
+};
 
 class LeftHook : public QObject {
 public:
@@ -19,10 +56,16 @@ public:
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::FocusOut) {
-            const auto reason = static_cast<QFocusEvent*>(event)->reason();
-            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) left_();
-        }
+        if (event->type() != QEvent::FocusOut) return false;
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) return false;
+        // The focus has already moved: to the button being pressed, if any.
+        QPointer<QAbstractButton> pressed = reason == Qt::MouseFocusReason
+                                                ? qobject_cast<QAbstractButton*>(QApplication::focusWidget())
+                                                : nullptr;
+        const int before = messages_shown();
+        left_();
+        if (pressed && messages_shown() != before) new ClickAfterMessage(pressed);
         return false;
     }
 

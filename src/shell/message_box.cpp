@@ -33,6 +33,7 @@ MessageAnswer logged_only(const ShownMessage& m) {
 }
 
 int g_running = 0; // message boxes up now
+int g_shown = 0;   // message boxes shown since the start
 
 struct Deferred {
     QPointer<QObject> context;
@@ -50,6 +51,10 @@ bool message_box_running() {
     return g_running > 0;
 }
 
+int messages_shown() {
+    return g_shown;
+}
+
 void after_message_boxes(QObject* context, std::function<void()> work) {
     deferred().append({context, std::move(work)});
 }
@@ -58,6 +63,7 @@ MessageAnswer show_message(const QString& text, MessageButtons buttons, const QS
                            const QString& detail) {
     const ShownMessage m{title, text, buttons, detail};
     ++g_running;
+    ++g_shown;
     const MessageAnswer answer = handler() ? handler()(m) : real_boxes() ? real_boxes()(m) : logged_only(m);
     --g_running;
     if (g_running == 0 && !deferred().isEmpty()) {

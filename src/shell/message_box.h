@@ -33,6 +33,9 @@ inline QString information_title() {
 // Whether a message box is being shown (its answer not given yet). A screen
 // must not go away under its own box: the code that showed it still runs.
 bool message_box_running();
+// How many boxes have been shown since the program started: code that must
+// know whether a box came up in between compares two readings.
+int messages_shown();
 // Runs `work` (with `context` still alive) once no message box is shown any more.
 void after_message_boxes(QObject* context, std::function<void()> work);
 
