@@ -1,6 +1,7 @@
 #include "screen_registry.h"
 
 #include "message_box.h"
+#include "scroll_fit.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -58,6 +59,7 @@ QWidget* open(const QString& name) {
         w->setAttribute(Qt::WA_DeleteOnClose);
         w->installEventFilter(new CloseAfterMessageBoxes(w));
         if (w->objectName().isEmpty()) w->setObjectName(name);
+        scroll_when_larger(w);
         it->instance = w;
     }
     QWidget* w = it->instance;
