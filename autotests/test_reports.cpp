@@ -153,6 +153,7 @@ private slots:
     void title_is_printed_at_its_size();
     void consolidated_report_has_a_section_per_report();
     void consolidated_builds_of_two_workstations_never_mix();
+    void a_last_page_never_holds_only_the_signature();
     void engine_keeps_and_replaces_its_settings();
     void a_verified_report_is_signed_by_its_verifier_data();
     void a_verified_report_is_signed_by_its_verifier();
@@ -504,6 +505,65 @@ void TestReports::consolidated_report_has_a_section_per_report() {
         QVERIFY(!all.contains("Pathologist") && !all.contains("Verified by"));
     }
     app_state().print_with_header = false;
+}
+
+// However many reports a patient had, and however many rows each, the last
+// page of the consolidated report carries the last report's final rows above
+// the signature, and no page is left without rows, on plain paper and on the
+// letter-head. The counts are ones that once ended on a page holding only the
+// patient's box and the signature.
+void TestReports::a_last_page_never_holds_only_the_signature() {
+    set_today_for_tests(QDate(2026, 12, 9));
+    const std::pair<const char*, const char*> tests[] = {
+        {"Routine haemotology", "Routine_haemotology"},
+        {"Blood sugar report", "blood_sugar_report"},
+        {"Serology", "Serology"},
+        {"Widal test", "widal_test"},
+        {"Urinalysis", "urinalysis"},
+        {"Stool routine", "stool_routine"},
+        {"RBC indices", "RBC_indices"},
+        {"Prothrombin time", "prothrombin_time"},
+        {"Thyroid hormone profile", "Thyroid_hormone_profile"},
+        {"Biochemistry report", "biochemistry_report"},
+    };
+    const struct {
+        int reports, rows;
+    } cases[] = {{10, 3}, {10, 6}, {10, 8}, {10, 12}, {1, 30}, {1, 54}, {1, 58}};
+    QStringList failures;
+    int lab_id = 0, patient = 0;
+    for (const auto& c : cases) {
+        ++patient;
+        for (int r = 0; r < c.reports; ++r) {
+            QList<std::pair<QString, QString>> items;
+            for (int i = 1; i <= c.rows; ++i)
+                items.append({QString("Item %1 of lab %2").arg(i).arg(lab_id + 1), "4.5"});
+            seed_report(++lab_id, patient, tests[r].first, tests[r].second, items, "Ravi Kumar");
+        }
+        QVERIFY(fill_consolidated(patient).ok());
+        for (bool header : {false, true}) {
+            app_state().print_with_header = header;
+            ReportsReadSharedConnection with_build;
+            const Prepared p = prepare_report(consolidated_report_request(), folder_->database_path());
+            QVERIFY2(p.report, qPrintable(p.error));
+            QStringList pages = pdf_text(*p.report, "consolidated.pdf").split(u'\f');
+            while (!pages.isEmpty() && pages.last().trimmed().isEmpty())
+                pages.removeLast();
+            const QString kind = QString("%1 reports of %2 rows, %3")
+                                     .arg(c.reports)
+                                     .arg(c.rows)
+                                     .arg(header ? "letter-head" : "plain");
+            QVERIFY2(!pages.isEmpty(), qPrintable(kind));
+            if (!pages.last().contains(QString("Item %1 of lab %2").arg(c.rows).arg(lab_id)) ||
+                !pages.last().contains("Pathologist"))
+                failures << kind + QString(": the last of %1 pages").arg(pages.size());
+            for (int n = 0; n < pages.size(); ++n)
+                if (!pages[n].contains("Item "))
+                    failures << kind + QString(": page %1 of %2 has no rows").arg(n + 1).arg(pages.size());
+        }
+    }
+    app_state().print_with_header = false;
+    set_today_for_tests({});
+    QVERIFY2(failures.isEmpty(), qPrintable(failures.join("\n")));
 }
 
 void TestReports::a_verified_report_is_signed_by_its_verifier_data() {

@@ -8,7 +8,9 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QTextCursor>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QTextTable>
 #include <QUrl>
 
@@ -50,6 +52,9 @@ double row_top(QTextDocument* doc, QTextTable* t, int row) {
     return doc->documentLayout()->blockBoundingRect(t->cellAt(row, 0).firstCursorPosition().block()).top();
 }
 
+// Set on a table that carries on one before it on a new page.
+constexpr int kContinuedTable = QTextFormat::UserProperty + 1;
+
 int page_of(double y, double page_h) {
     return int(y / page_h);
 }
@@ -81,11 +86,38 @@ void keep_headings_with_their_rows(QTextDocument* doc, double page_h) {
     const QTextBlock after = last->lastCursorPosition().block().next();
     if (!after.isValid()) return;
     const double end_of_rows = row_top(doc, last, last->rows() - 1);
-    const double rest = doc->documentLayout()->blockBoundingRect(after).top();
+    // Where the document ends: the signature comes last, below the remarks
+    // and the end note, and is what must not stand alone.
+    const QRectF end = doc->documentLayout()->blockBoundingRect(doc->lastBlock());
+    const double rest = std::max(end.top(), end.bottom() - 1);
     const double first = row_top(doc, last, 0);
-    if (page_of(rest, page_h) > page_of(end_of_rows, page_h) && page_of(first, page_h) > 0 &&
-        page_of(first, page_h) == page_of(end_of_rows, page_h))
+    if (page_of(rest, page_h) <= page_of(end_of_rows, page_h)) return;
+    if (page_of(first, page_h) > 0 && page_of(first, page_h) == page_of(end_of_rows, page_h)) {
         break_before(last);
+        return;
+    }
+    // The table runs over from an earlier page: its last rows go over with the
+    // signature, as a table of their own under the same headings.
+    const int headers = last->format().headerRowCount();
+    const int moved = std::max(headers + 1, last->rows() - 2);
+    if (page_of(row_top(doc, last, moved), page_h) != page_of(end_of_rows, page_h)) return;
+    QTextCursor whole(doc);
+    whole.setPosition(last->firstPosition() - 1);
+    whole.setPosition(last->lastPosition() + 1, QTextCursor::KeepAnchor);
+    const QTextDocumentFragment copy(whole);
+    QTextCursor at(doc);
+    at.setPosition(last->lastPosition() + 1);
+    at.insertFragment(copy);
+    QTextTable* rest_of_rows = nullptr;
+    for (QTextTable* t : headed_tables(doc))
+        if (t != last && t->firstPosition() > last->lastPosition()) rest_of_rows = t;
+    if (!rest_of_rows) return;
+    rest_of_rows->removeRows(headers, moved - headers);
+    last->removeRows(moved, last->rows() - moved);
+    QTextTableFormat format = rest_of_rows->format();
+    format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+    format.setProperty(kContinuedTable, true);
+    rest_of_rows->setFormat(format);
 }
 
 // Where a table runs on to a page, its repeated first heading row (the
@@ -104,6 +136,8 @@ QList<ContinuedHeading> continued_headings(QTextDocument* doc, double page_h) {
         const double heading_h = row_top(doc, t, 1) - top;
         const double headers_h = row_top(doc, t, headers) - top;
         int page = page_of(row_top(doc, t, headers), page_h);
+        if (t->format().boolProperty(kContinuedTable))
+            out << ContinuedHeading{page, QRectF(0, top - page * page_h, 0, heading_h)};
         for (int r = headers + 1; r < t->rows(); ++r) {
             const double y = row_top(doc, t, r);
             if (page_of(y, page_h) == page) continue;
