@@ -587,13 +587,32 @@ void TestReports::a_critical_report_prints_its_call() {
             prepare_report({folder_->path() + "\\" + file, lab_id_selection(lab)}, folder_->database_path());
         return p.report ? pdf_text(*p.report, "critical.pdf").simplified() : p.error;
     };
-    QVERIFY2(page(1).contains("Critical value: call not yet recorded"), qPrintable(page(1)));
+    // The consolidated report of the same paper says it in the critical report's section only.
+    set_today_for_tests(QDate(2026, 12, 9));
+    app_state().print_with_header = file.startsWith("h_");
+    auto consolidated = [&](const QString& line) {
+        if (!fill_consolidated(1).ok()) return QString("not built");
+        ReportsReadSharedConnection with_build;
+        const Prepared p = prepare_report(consolidated_report_request(), folder_->database_path());
+        if (!p.report) return p.error;
+        const QString text = pdf_text(*p.report, "consolidated.pdf").simplified();
+        const qsizetype at = text.indexOf(line);
+        return text.count(line) == 1 && at > text.indexOf("Lab ID 1") && at < text.indexOf("Lab ID 2")
+                   ? QString()
+                   : text;
+    };
+    const QString not_yet = "Critical value: call not yet recorded";
+    const QString called = "Critical value called to Dr. Iyer by Asha at 10 Dec 2026 14:05 (read back)";
+    QVERIFY2(page(1).contains(not_yet), qPrintable(page(1)));
     QVERIFY(!page(2).contains("Critical value")); // no critical result: no line
+    QVERIFY2(consolidated(not_yet).isEmpty(), qPrintable(consolidated(not_yet)));
     QVERIFY(record_critical_call(kStaff, 1, findings,
                                  {"Asha", "Dr. Iyer", "2026-12-10T14:05:00", /*read_back=*/true})
                 .ok());
-    QVERIFY2(page(1).contains("Critical value called to Dr. Iyer by Asha at 10 Dec 2026 14:05 (read back)"),
-             qPrintable(page(1)));
+    QVERIFY2(page(1).contains(called), qPrintable(page(1)));
+    QVERIFY2(consolidated(called).isEmpty(), qPrintable(consolidated(called)));
+    app_state().print_with_header = false;
+    set_today_for_tests({});
 }
 
 void TestReports::a_verified_report_is_signed_by_its_verifier() {

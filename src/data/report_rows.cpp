@@ -53,11 +53,41 @@ public:
     }
 };
 
-// A report with a critical result says, below its results, whether its
-// call was made: to whom, by whom, when, and whether the values were read
-// back; or that it has not been recorded yet.
+// What a report with a critical result says below its results: to whom the
+// call was made, by whom, when, and whether the values were read back; or
+// that it has not been recorded yet.
+QString critical_call_line(const QString& whom, const QString& by, const QString& at, bool read_back) {
+    if (at.isEmpty()) return QStringLiteral("Critical value: call not yet recorded");
+    QString line = QStringLiteral("Critical value called to %1 by %2 at %3")
+                       .arg(whom, by,
+                            QLocale::c().toString(QDateTime::fromString(at, Qt::ISODate),
+                                                  QStringLiteral("d MMM yyyy HH:mm")));
+    if (read_back) line += QStringLiteral(" (read back)");
+    return line;
+}
+
+// The call of one report (its selection), or of every report a list of rows
+// names: rows that bring their report's call (call_lab_id, call_whom, call_by,
+// call_at, call_read_back, as the consolidated report's sections do) get
+// the line as their critical_call column.
 class CriticalCallLine final : public ReportDecorator {
 public:
+    void add_to_rows(Table& r) const override {
+        const qsizetype lab = r.columns.indexOf(QLatin1String("call_lab_id")),
+                        whom = r.columns.indexOf(QLatin1String("call_whom")),
+                        by = r.columns.indexOf(QLatin1String("call_by")),
+                        at = r.columns.indexOf(QLatin1String("call_at")),
+                        read_back = r.columns.indexOf(QLatin1String("call_read_back"));
+        if (lab < 0 || whom < 0 || by < 0 || at < 0 || read_back < 0 ||
+            r.columns.contains(QLatin1String("critical_call")))
+            return;
+        r.columns << QStringLiteral("critical_call");
+        for (QStringList& row : r.rows)
+            row << (row.value(lab).isEmpty()
+                        ? QString()
+                        : critical_call_line(row.value(whom), row.value(by), row.value(at),
+                                             row.value(read_back).toLongLong() != 0));
+    }
     void add_about_report(const QSqlDatabase& db, qint64 lab_id, QVariantHash& values) const override {
         QSqlQuery q(db);
         q.prepare(
@@ -65,16 +95,10 @@ public:
                            "WHERE lab_id = ?"));
         q.addBindValue(lab_id);
         if (!q.exec() || !q.next()) return;
-        QString line = QStringLiteral("Critical value: call not yet recorded");
-        if (const QString at = q.value(2).toString(); !at.isEmpty()) {
-            line = QStringLiteral("Critical value called to %1 by %2 at %3")
-                       .arg(q.value(1).toString(), q.value(0).toString(),
-                            QLocale::c().toString(QDateTime::fromString(at, Qt::ISODate),
-                                                  QStringLiteral("d MMM yyyy HH:mm")));
-            if (q.value(3).toLongLong() != 0) line += QStringLiteral(" (read back)");
-        }
         values.insert(QStringLiteral("has_critical_call"), true);
-        values.insert(QStringLiteral("critical_call"), line);
+        values.insert(QStringLiteral("critical_call"),
+                      critical_call_line(q.value(1).toString(), q.value(0).toString(), q.value(2).toString(),
+                                         q.value(3).toLongLong() != 0));
     }
 };
 
