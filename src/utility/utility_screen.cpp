@@ -109,6 +109,11 @@ UtilityScreen::UtilityScreen(QWidget* parent)
     row->addWidget(ok);
     grid->addWidget(patient_panel_, 1, 1);
     patient_panel_->hide();
+    // Three equal columns, whatever the panel over Print asks for: the
+    // pictures beside it keep their whole captions.
+    for (int column = 0; column < 3; ++column)
+        grid->setColumnStretch(column, 1);
+    patient_panel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     list_ = new ListPanel(this, "Frame1", "DataGrid1", "Command2");
     connect(list_, &ListPanel::row_clicked, this, &UtilityScreen::row_clicked);
