@@ -671,7 +671,7 @@ void TestResultWorkflow::who_may_not_enter_results_is_refused_on_every_screen() 
                   {{"senior", Role::SeniorTechnician}, true}, {{"meera", Role::Pathologist}, true},
                   {{"admin", Role::Administrator}, true},     {{"tamor", std::nullopt}, true}};
     const QString refusal =
-        "Your account may register, find and print; entering results needs a technician's account.";
+        "Your account may register, order, find and print; entering results needs a technician's account.";
     int modified = 500; // below the ids the screens offer (the largest + 1)
     for (const auto& person : people) {
         const QString who = person.who.login;

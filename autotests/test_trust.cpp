@@ -89,7 +89,7 @@ void TestTrust::every_operation_checks_the_right_of_whoever_does_it() {
     // What a refusal says: what the account may do, and whose account the action needs.
     QCOMPARE(
         require({"desk", Role::Reception}, Right::EnterResults).description,
-        QString("Your account may register, find and print; entering results needs a technician's account."));
+        QString("Your account may register, order, find and print; entering results needs a technician's account."));
     QCOMPARE(require({"tech", Role::Technician}, Right::Verify).description,
              QString("Your account may register, find, print and enter results; verifying a report needs a "
                      "pathologist's account."));

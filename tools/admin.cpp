@@ -33,6 +33,12 @@
 //       administrator
 //   tavora-lab-admin migrate --from FILE --to postgresql://HOST/DB
 //       copies a database file into an empty server database, table by table, checked
+//   tavora-lab-admin label --accession A123 --db DATABASE --pdf OUT.pdf
+//       the label of an ordered sample, as the program prints it (for checking the label stock's
+//       layout, and for label printers driven from scripts)
+//   tavora-lab-admin tat --from YYYY-MM-DD --to YYYY-MM-DD --db DATABASE
+//       per test, how many ordered tests were resulted, and the median and 90th percentile of the
+//       minutes from ordered to resulted and from resulted to verified; the urgent orders apart
 //   tavora-lab-admin check-codes [FILE]
 //       names every line of the analyzers' codes file whose test or item no screen has
 
@@ -89,6 +95,8 @@ int usage(QTextStream& err) {
            "       tavora-lab-admin migrate --from FILE --to postgresql://HOST/DB\n"
            "       tavora-lab-admin settings set require-verification|self-verification on|off --db "
            "DATABASE\n"
+           "       tavora-lab-admin label --accession A123 --db DATABASE --pdf OUT.pdf\n"
+           "       tavora-lab-admin tat --from YYYY-MM-DD --to YYYY-MM-DD --db DATABASE\n"
            "       tavora-lab-admin check-codes [FILE]   (default: analyzer_codes.tsv beside the program)\n";
     return 2;
 }
@@ -330,6 +338,8 @@ int main(int argc, char* argv[]) {
     if (!args.isEmpty() && args[0] == QLatin1String("journal")) return journal(args.mid(1), out, err);
     if (!args.isEmpty() && args[0] == QLatin1String("user")) return user(args.mid(1), out, err);
     if (!args.isEmpty() && args[0] == QLatin1String("settings")) return settings(args.mid(1), out, err);
+    if (!args.isEmpty() && args[0] == QLatin1String("label")) return label(args.mid(1), out, err);
+    if (!args.isEmpty() && args[0] == QLatin1String("tat")) return tat(args.mid(1), out, err);
     if (args.size() == 5 && args[0] == QLatin1String("migrate") && args[1] == QLatin1String("--from") &&
         args[3] == QLatin1String("--to"))
         return migrate(args[2], args[4], out, err);

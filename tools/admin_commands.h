@@ -1,7 +1,7 @@
 #pragma once
 
 // What the admin tool's commands share (admin.cpp), and the commands about
-// people and the journal (admin_people.cpp).
+// people and the journal (admin_people.cpp), and about orders (admin_orders.cpp).
 
 #include <QHash>
 #include <QSqlDatabase>
@@ -31,3 +31,5 @@ QString cannot_open_named(const QString& path, const QString& reason);
 
 int journal(QStringList args, QTextStream& out, QTextStream& err);
 int user(QStringList args, QTextStream& out, QTextStream& err);
+int label(const QStringList& args, QTextStream& out, QTextStream& err);
+int tat(const QStringList& args, QTextStream& out, QTextStream& err);

@@ -117,6 +117,9 @@ const WindowTile kWindowTiles[] = {
     {"users", "Users", twips_rect(360, 6780, 1800, 400), Qt::CTRL | Qt::Key_U, Right::ManageUsers},
     {"pending_results", "Analyzer results", twips_rect(2400, 6780, 2600, 400), Qt::CTRL | Qt::Key_A,
      Right::EnterResults, true},
+    {"order_tests", "Order tests", twips_rect(5240, 6780, 1700, 400), Qt::CTRL | Qt::Key_O, Right::Order},
+    {"orders_waiting", "Orders waiting", twips_rect(7080, 6780, 1780, 400), Qt::CTRL | Qt::Key_W,
+     Right::Order},
 };
 
 PictureButton::Paint kind_tile(const char* label) {

@@ -10,6 +10,7 @@
 #include "main_menu.h"
 #include "message_box.h"
 #include "normal_ranges.h"
+#include "order_window.h"
 #include "prepared_report.h"
 #include "registration_screen.h"
 #include "report_engine.h"
@@ -42,6 +43,7 @@ void install_screens() {
     register_test_screens();
     register_utility_screen();
     register_find_screens();
+    register_order_screens();
     register_users_screen();
     // A session let in by a built-in pair meets the users table as soon as
     // the database answers.

@@ -28,26 +28,30 @@ struct RoleRow {
 };
 
 const RoleRow kRoles[] = {
-    {Role::Reception, "reception", "register, find and print", {R::Register, R::Find, R::Print}},
+    {Role::Reception,
+     "reception",
+     "register, order, find and print",
+     {R::Register, R::Find, R::Print, R::Order}},
     {Role::Technician,
      "technician",
      "register, find, print and enter results",
-     {R::Register, R::Find, R::Print, R::EnterResults, R::ModifyResults, R::RecordCall, R::TakeAnalyzer}},
+     {R::Register, R::Find, R::Print, R::EnterResults, R::ModifyResults, R::RecordCall, R::TakeAnalyzer,
+      R::Order}},
     {Role::SeniorTechnician,
      "senior-technician",
      "register, find, print, enter results and delete temporary reports",
      {R::Register, R::Find, R::Print, R::EnterResults, R::ModifyResults, R::RecordCall, R::TakeAnalyzer,
-      R::DeleteTemporary}},
+      R::DeleteTemporary, R::Order}},
     {Role::Pathologist,
      "pathologist",
      "register, find, print, enter results and verify them",
      {R::Register, R::Find, R::Print, R::EnterResults, R::ModifyResults, R::RecordCall, R::TakeAnalyzer,
-      R::Verify}},
+      R::Verify, R::Order}},
     {Role::Administrator,
      "administrator",
      "do everything",
      {R::Register, R::Find, R::Print, R::EnterResults, R::ModifyResults, R::RecordCall, R::TakeAnalyzer,
-      R::Verify, R::DeleteTemporary, R::ManageUsers}},
+      R::Verify, R::DeleteTemporary, R::ManageUsers, R::Order}},
 };
 
 // What a refusal says an action needs, right by right.
@@ -66,6 +70,7 @@ const NeedRow kNeeds[] = {
     {R::RecordCall, "recording a critical call", "a technician's account"},
     {R::TakeAnalyzer, "taking the analyzers' results", "a technician's account"},
     {R::Verify, "verifying a report", "a pathologist's account"},
+    {R::Order, "ordering tests", "a reception account"},
     {R::DeleteTemporary, "deleting a temporary patient's report", "a senior technician's account"},
     {R::ManageUsers, "managing accounts", "an administrator's account"},
 };

@@ -28,6 +28,7 @@ enum class Right {
     ManageUsers,     // add, disable and reset accounts
     RecordCall,      // record the call that told a doctor of a critical result
     TakeAnalyzer,    // take the analyzers' results into a report
+    Order,           // order tests, and mark their samples collected and received
 };
 
 // What each role may do (a constant table, role by right).

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <QString>
 
 #include <span>
@@ -78,6 +80,37 @@ inline constexpr const Investigation* kAll[] = {
     &kWidalTest,
     &kProthrombinTime,
 };
+
+// What is collected for a test: one labelled tube or container per kind
+// an order asks for.
+enum class SampleKind { Blood, Serum, Urine, Stool, Swab, Smear };
+
+struct Sampling {
+    const Investigation* test;
+    SampleKind sample;
+    const char* short_name; // on the sample's label and the orders list
+};
+
+// Each test's sample and short name, in the order of kAll.
+inline constexpr Sampling kSampling[] = {
+    {&kCulture, SampleKind::Swab, "CULT"},
+    {&kPeripheralBloodSmear, SampleKind::Smear, "PBS"},
+    {&kBiochemistryReport, SampleKind::Serum, "BIOCHEM"},
+    {&kBloodSugarReport, SampleKind::Blood, "SUGAR"},
+    {&kUrinalysis, SampleKind::Urine, "URINE"},
+    {&kRoutineHaemotology, SampleKind::Blood, "CBC"},
+    {&kThyroidHormoneProfile, SampleKind::Serum, "TFT"},
+    {&kSerology, SampleKind::Serum, "SERO"},
+    {&kStoolRoutine, SampleKind::Stool, "STOOL"},
+    {&kRbcIndices, SampleKind::Blood, "RBC-IND"},
+    {&kWidalTest, SampleKind::Serum, "WIDAL"},
+    {&kProthrombinTime, SampleKind::Blood, "PT"},
+};
+
+const Sampling& sampling(const Investigation* test);
+// "blood", "serum", "urine", "stool", "swab/pus", "smear".
+QString sample_name(SampleKind kind);
+std::optional<SampleKind> sample_named(const QString& name);
 
 // By its table, without regard to case (as the database resolves table names).
 const Investigation* by_table(const QString& table);

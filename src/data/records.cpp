@@ -22,7 +22,8 @@ namespace {
 // The shared tables of the schema, spelled as the schema spells them; the
 // test tables come from their own list.
 constexpr const char* kCoreTables[] = {"registration", "test_main",      "doctors",        "temp",
-                                       "change_log",   "report_signoff", "critical_calls", "pending_results"};
+                                       "change_log",   "report_signoff", "critical_calls", "pending_results",
+                                       "orders",       "order_samples",  "order_tests"};
 
 bool plain_identifier(const QString& name) {
     if (name.isEmpty()) return false;

@@ -175,6 +175,32 @@ QList<TableDef> make_tables() {
                    {"id", K::Number},
                    {"workstation", K::Number}},
                   "kind, id"};
+    // Tests ordered for a patient, one accession per sample kind: the
+    // accession is the number on the sample's label (its own series, never
+    // reused), priority 'routine' or 'urgent'.
+    t << TableDef{QStringLiteral("orders"),
+                  12,
+                  {{"accession", K::Key},
+                   {"patient_id", K::Number},
+                   {"ref_by", K::Words, "''"},
+                   {"priority", K::Text, "'routine'", 0, false, false, "priority IN ('routine', 'urgent')"},
+                   {"ordered_by", K::Words, "''"},
+                   {"ordered_at", K::Text},
+                   {"note", K::Words, "''"}}};
+    // The accession's sample: its kind, and who collected and received it when.
+    t << TableDef{QStringLiteral("order_samples"),
+                  12,
+                  {{"accession", K::Key},
+                   {"sample_kind", K::Text},
+                   {"collected_at", K::Text, "''"},
+                   {"collected_by", K::Words, "''"},
+                   {"received_at", K::Text, "''"},
+                   {"received_by", K::Words, "''"}}};
+    // The tests of an accession, and the report that resulted each (0: waiting).
+    t << TableDef{QStringLiteral("order_tests"),
+                  12,
+                  {{"accession", K::Number}, {"test", K::Words}, {"lab_id", K::Number, "0"}},
+                  "accession, test"};
     return t;
 }
 
@@ -190,6 +216,8 @@ QList<IndexDef> make_indexes() {
         {"registration_reg_date", "registration", "reg_date", 2},
         {"pending_results_waiting", "pending_results", "lab_id", 6, "taken_at = ''"},
         {"analyzer_messages_key", "analyzer_messages", "message_key", 8, "message_key <> ''"},
+        {"orders_patient", "orders", "patient_id", 12},
+        {"order_tests_lab_id", "order_tests", "lab_id", 12},
     };
     for (const Investigation* test : catalogue::kAll)
         i << IndexDef{QString::fromLatin1(test->table) + QStringLiteral("_lab_id"), test->table, "lab_id"};
@@ -302,6 +330,9 @@ const QList<SchemaStep>& schema_steps() {
         // (newest first when read forwards), built again.
         {10, nullptr, nullptr, nullptr, true},
         {11},
+        // The accessions' own series: the last one given.
+        {12, "INSERT INTO settings (name, value) SELECT 'accession-last', '0' "
+             "WHERE NOT EXISTS (SELECT 1 FROM settings WHERE name = 'accession-last')"},
     };
     return steps;
 }

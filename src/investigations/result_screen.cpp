@@ -161,6 +161,10 @@ void TestScreen::look_up(qint64 lab_id) {
     });
 }
 
+void TestScreen::take_order(qint64 accession, qint64 patient_id, const QString& doctor) {
+    act([=, this] { workflow_.take_order(accession, patient_id, doctor); });
+}
+
 void TestScreen::show_all() {
     list_->show_list(workflow_.report_list(), QStringLiteral("Listing the reports"));
 }

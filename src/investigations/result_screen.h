@@ -44,6 +44,8 @@ public:
     int template_no() const { return workflow_.template_no(); }
     // As Show, the lab id typed and the box left.
     void look_up(qint64 lab_id);
+    // The screen (opened for an old patient) results a test of this order.
+    void take_order(qint64 accession, qint64 patient_id, const QString& doctor);
 
     QWidget* result_box(int index) const { return boxes_.value(index); }
     const ResultWorkflow& workflow() const { return workflow_; }

@@ -1,5 +1,7 @@
 #include "result_workflow.h"
 
+#include "orders.h"
+
 #include "analyzer_review.h"
 #include "app_state.h"
 #include "critical_call.h"
@@ -222,6 +224,8 @@ void ResultWorkflow::save() {
     OfferedIds next;
     const DbError saved = in_transaction([&]() -> DbError {
         if (DbError e = save_report(who_(), report); !e.ok()) return e;
+        if (order_)
+            if (DbError e = link_report(*order_, test_.investigation, *lab_id); !e.ok()) return e;
         auto ids =
             reserve_next_ids(true, {0, reserved_patient_}); // the lab id's reservation ended with the save
         next = ids.value;
@@ -233,6 +237,7 @@ void ResultWorkflow::save() {
     reserved_patient_ = next.patient;
     ids_ready_ = true;
 
+    order_.reset(); // resulted: the next report on this screen is nobody's order
     tell(QStringLiteral("New report added"));
     // The report is stored: Save is done with it whatever the print or the
     // doctor step says, so it can never be stored twice.
@@ -274,10 +279,9 @@ void ResultWorkflow::ask_for_call(const QVariant& lab_id, const CriticalCall& ca
     if (before_message_) before_message_();
     const auto answer = ask_critical_call(question);
     if (!answer) return; // not yet: the report waits, first in the list to verify
-    const DbError e =
-        record_critical_call(who, lab_id, call.findings,
-                             {answer->informed_by, answer->informed_whom, answer->at.toString(Qt::ISODate),
-                                          answer->read_back});
+    const DbError e = record_critical_call(
+        who, lab_id, call.findings,
+        {answer->informed_by, answer->informed_whom, answer->at.toString(Qt::ISODate), answer->read_back});
     if (e.changed())
         tell(QStringLiteral("Another workstation changed this report's results since then. The call was not "
                             "recorded; look the report up again."));
@@ -373,6 +377,7 @@ void ResultWorkflow::forget_patient() {
 }
 
 void ResultWorkflow::clear() {
+    order_.reset();
     form_.page = 1;
     form_.name.clear();
     form_.doctor.clear();
@@ -528,6 +533,16 @@ void ResultWorkflow::patient_lookup() {
     form_.age = found.value->age;
     form_.sex = found.value->sex;
     focus(FormFocus::Doctor);
+}
+
+void ResultWorkflow::take_order(qint64 accession, qint64 patient_id, const QString& doctor) {
+    form_.patient_id = QString::number(patient_id);
+    patient_lookup();
+    if (form_.name.isEmpty() && form_.patient_id.isEmpty()) return; // no such patient: told
+    form_.doctor = doctor;
+    form_.patient_id_open = false;
+    order_ = accession;
+    focus(FormFocus::Stay);
 }
 
 void ResultWorkflow::modify() {

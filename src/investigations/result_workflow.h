@@ -74,6 +74,10 @@ public:
     void verify();                // signs the looked-up report off
     void record_call();           // records the call about the looked-up report's critical results
     void take_analyzer_results(); // fills the boxes the analyzers' results for this lab id map to
+    // An ordered test, on a screen opened for an old patient: the patient and
+    // the doctor come from the order, locked; Save links the report to it.
+    void take_order(qint64 accession, qint64 patient_id, const QString& doctor);
+    std::optional<qint64> order() const { return order_; }
     ListQuery report_list() const;
     void step_template(int step); // screens with finding templates: +1 or -1
     int template_no() const { return template_no_; }
@@ -121,6 +125,7 @@ private:
     bool analyzers_in_use_ = false;
     // The ids this screen offers, reserved for it (0: none).
     qint64 reserved_lab_ = 0, reserved_patient_ = 0;
-    bool ids_ready_ = false; // reserved by the last save, not offered yet
+    bool ids_ready_ = false;      // reserved by the last save, not offered yet
+    std::optional<qint64> order_; // the accession whose test this report results
     void release_reserved_ids();
 };

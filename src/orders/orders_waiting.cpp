@@ -1,0 +1,208 @@
+#include "orders_waiting.h"
+
+#include "app_state.h"
+#include "boxes.h"
+#include "dates.h"
+#include "failure_messages.h"
+#include "label_printing.h"
+#include "message_box.h"
+#include "result_screen.h"
+#include "screen_registry.h"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <utility>
+
+namespace {
+
+const QStringList kHeadings = {QStringLiteral("Accession"),     QStringLiteral("Priority"),
+                               QStringLiteral("Patient"),       QStringLiteral("Sample"),
+                               QStringLiteral("Tests waiting"), QStringLiteral("Ordered at"),
+                               QStringLiteral("Collected"),     QStringLiteral("Received")};
+
+QString shown_time(const QString& iso) {
+    if (iso.isEmpty()) return {};
+    const QDateTime at = QDateTime::fromString(iso, Qt::ISODate);
+    return display_date(at.date()) + u' ' + at.time().toString(QStringLiteral("HH:mm"));
+}
+
+} // namespace
+
+OrdersWaitingWindow::OrdersWaitingWindow(QWidget* parent) : QWidget(parent) {
+    setObjectName(QString::fromLatin1("orders_waiting"));
+    setWindowTitle(QStringLiteral("Orders waiting"));
+    apply_screen_look(this);
+    resize(980, 480);
+
+    scan_ = new QLineEdit(this);
+    scan_->setObjectName(QStringLiteral("scan"));
+    scan_->setAccessibleName(QStringLiteral("Scan or type an accession"));
+    scan_->setPlaceholderText(QStringLiteral("A123"));
+    scan_->setMaxLength(20);
+    connect(scan_, &QLineEdit::returnPressed, this, &OrdersWaitingWindow::scanned);
+    auto* scan_label = new QLabel(QStringLiteral("&Scan or type an accession"), this);
+    scan_label->setBuddy(scan_);
+    marks_received_ = new QCheckBox(QStringLiteral("Scanning marks &received"), this);
+    marks_received_->setObjectName(QStringLiteral("marks_received"));
+    marks_received_->setAccessibleName(QStringLiteral("Scanning marks received"));
+
+    table_ = new QTableWidget(this);
+    table_->setObjectName(QStringLiteral("orders"));
+    table_->setAccessibleName(QStringLiteral("Orders waiting"));
+    table_->setColumnCount(int(kHeadings.size()));
+    table_->setHorizontalHeaderLabels(kHeadings);
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setSelectionMode(QAbstractItemView::SingleSelection);
+    table_->setTabKeyNavigation(false);
+    table_->verticalHeader()->hide();
+    table_->horizontalHeader()->setStretchLastSection(true);
+    table_->installEventFilter(this);
+    connect(table_, &QTableWidget::cellDoubleClicked, this, [this] { open_first_waiting(); });
+
+    auto* open = named_button(this, "open", "&Open test");
+    auto* collected = named_button(this, "collected", "Co&llected");
+    auto* received = named_button(this, "received", "Recei&ved");
+    auto* label = named_button(this, "label", "La&bel");
+    auto* close_button = named_button(this, "close", "&Close");
+    connect(open, &QPushButton::clicked, this, &OrdersWaitingWindow::open_first_waiting);
+    connect(collected, &QPushButton::clicked, this, [this] { mark(false); });
+    connect(received, &QPushButton::clicked, this, [this] { mark(true); });
+    connect(label, &QPushButton::clicked, this, &OrdersWaitingWindow::print_label);
+    connect(close_button, &QPushButton::clicked, this, &QWidget::close);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(scan_label);
+    top->addWidget(scan_, 1);
+    top->addWidget(marks_received_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    for (QPushButton* b : {open, collected, received, label, close_button})
+        buttons->addWidget(b);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(table_, 1);
+    layout->addLayout(buttons);
+    enter_presses_buttons(this);
+    refresh();
+    scan_->setFocus();
+}
+
+void OrdersWaitingWindow::refresh() {
+    const std::optional<qint64> was = selected() ? std::optional(selected()->accession) : std::nullopt;
+    auto waiting = waiting_samples();
+    if (report_failure(waiting.error, QStringLiteral("Reading the orders waiting"))) return;
+    samples_ = waiting.value;
+    table_->setRowCount(int(samples_.size()));
+    for (int r = 0; r < samples_.size(); ++r) {
+        const OrderedSample& s = samples_[r];
+        QStringList waiting_tests;
+        for (const Investigation* t : s.waiting)
+            waiting_tests << QString::fromUtf8(t->test);
+        const QStringList cells = {accession_text(s.accession),
+                                   s.urgent ? QStringLiteral("Urgent") : QStringLiteral("Routine"),
+                                   QStringLiteral("%1 (ID %2)").arg(s.patient_name).arg(s.patient_id),
+                                   catalogue::sample_name(s.sample),
+                                   waiting_tests.join(QStringLiteral(", ")),
+                                   shown_time(s.ordered_at),
+                                   shown_time(s.collected_at),
+                                   shown_time(s.received_at)};
+        for (int c = 0; c < cells.size(); ++c)
+            table_->setItem(r, c, new QTableWidgetItem(cells[c]));
+        if (was && s.accession == *was) table_->selectRow(r);
+    }
+    if (!selected() && !samples_.isEmpty()) table_->selectRow(0);
+    table_->resizeColumnsToContents();
+}
+
+const OrderedSample* OrdersWaitingWindow::selected() const {
+    const int row = table_ ? table_->currentRow() : -1;
+    return row >= 0 && row < samples_.size() ? &samples_[row] : nullptr;
+}
+
+void OrdersWaitingWindow::scanned() {
+    const QString typed = scan_->text();
+    scan_->clear();
+    const auto accession = accession_number(typed);
+    if (!accession) {
+        show_message(QStringLiteral("\"%1\" is not an accession: A and its number, as on the label.")
+                         .arg(typed.left(20)));
+        return;
+    }
+    if (marks_received_->isChecked()) {
+        const DbError e = mark_received(current_actor(), *accession);
+        if (e.kind == DbError::Kind::NotFound || e.kind == DbError::Kind::Forbidden)
+            return (void)show_message(e.description);
+        if (report_failure(e, QStringLiteral("Marking the sample received"))) return;
+        refresh();
+    }
+    for (int r = 0; r < samples_.size(); ++r)
+        if (samples_[r].accession == *accession) {
+            table_->selectRow(r);
+            table_->setFocus();
+            return;
+        }
+    show_message(QStringLiteral("%1 has no test waiting.").arg(accession_text(*accession)));
+}
+
+void OrdersWaitingWindow::mark(bool received) {
+    const OrderedSample* s = selected();
+    if (!s) return;
+    const DbError e = received ? mark_received(current_actor(), s->accession)
+                               : mark_collected(current_actor(), s->accession);
+    if (e.kind == DbError::Kind::NotFound || e.kind == DbError::Kind::Forbidden)
+        return (void)show_message(e.description);
+    if (report_failure(e, QStringLiteral("Marking the sample"))) return;
+    refresh();
+}
+
+void OrdersWaitingWindow::print_label() {
+    if (const OrderedSample* s = selected()) print_labels({sample_label(*s)}, this);
+}
+
+void OrdersWaitingWindow::open_first_waiting() {
+    const OrderedSample* s = selected();
+    if (!s || s->waiting.isEmpty()) return;
+    const Investigation* test = s->waiting.first();
+    const QString screen = QString::fromLatin1(test->screen);
+    if (screens::find(screen)) {
+        show_message(QStringLiteral("The %1 screen is open: save or close what it holds first.")
+                         .arg(QString::fromUtf8(test->test)));
+        return;
+    }
+    // As for an old patient: the report goes to the patient on the order.
+    app_state().register_on_save = false;
+    app_state().mark_temporary = false;
+    const OrderedSample order = *s;
+    if (auto* w = qobject_cast<TestScreen*>(screens::open(screen)))
+        w->take_order(order.accession, order.patient_id, order.ref_by);
+}
+
+void OrdersWaitingWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::ActivationChange) return;
+    if (!isActiveWindow()) {
+        left_ = true; // to a test screen, say
+        return;
+    }
+    if (std::exchange(left_, false)) refresh();
+}
+
+bool OrdersWaitingWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == table_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            open_first_waiting();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
