@@ -28,8 +28,8 @@ namespace {
 constexpr int kFreeWidth = 960, kFreeHeight = 540;
 
 // The windows smaller than that: built as they are, never scrolled.
-const QStringList kFitting{kMainMenu,     "patient_reg", "users",           "verify_list",
-                           "RBC_indices", "widal_test",  "prothrombin_time"};
+const QStringList kFitting{kMainMenu,     "patient_reg", "users",      "verify_list",
+                           "order_tests", "RBC_indices", "widal_test", "prothrombin_time"};
 
 // Whether every visible control of the window lies inside it, or inside a
 // scrolled area that lets it be reached.
@@ -94,7 +94,7 @@ private slots:
     void every_screen_fits_data() {
         QTest::addColumn<QString>("screen");
         for (const char* s : {kLoginScreen, kMainMenu, "patient_reg", "utility", kFindPatientScreen, "users",
-                              "verify_list", "pending_results"})
+                              "verify_list", "pending_results", "order_tests", "orders_waiting"})
             QTest::newRow(s) << QString(s);
         for (const TestDefinition* t : test_catalogue())
             QTest::newRow(t->investigation->screen) << QString(t->investigation->screen);

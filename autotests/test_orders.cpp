@@ -4,6 +4,7 @@
 // test took.
 #include "test_support.h"
 
+#include "analyzer_results.h"
 #include "app_state.h"
 #include "boxes.h"
 #include "core_tables.h"
@@ -13,6 +14,7 @@
 #include "order_window.h"
 #include "orders.h"
 #include "orders_waiting.h"
+#include "pending_window.h"
 #include "records.h"
 #include "result_screen.h"
 #include "screen_registry.h"
@@ -87,6 +89,7 @@ private slots:
     void the_label_reads_back_through_a_barcode_decoder();
     void turnaround_figures_from_fixed_times();
     void ordered_tests_are_resulted_from_the_waiting_list();
+    void an_analyzer_result_for_an_accession_lands_on_its_order();
 };
 
 void TestOrders::an_order_takes_one_accession_per_sample_kind() {
@@ -317,6 +320,32 @@ void TestOrders::ordered_tests_are_resulted_from_the_waiting_list() {
     waiting->refresh();
     QCOMPARE(waiting->table()->rowCount(), 1);
     QCOMPARE(waiting->table()->item(0, 0)->text(), QString("A2"));
+}
+
+void TestOrders::an_analyzer_result_for_an_accession_lands_on_its_order() {
+    QVERIFY(QFile::copy(REPORT_FILES_DIR "/analyzer_codes.tsv", folder_->path() + "/analyzer_codes.tsv"));
+    QCOMPARE(place_order(kStaff, order_of(7, {&catalogue::kBiochemistryReport})).value, QList<qint64>{1});
+    // The analyzer read the tube's label: its sample id is the accession.
+    QVERIFY(store_analyzer_message({"chemistry", "hl7", "raw", {{"A1", "GLU", "99"}}, {}}).ok());
+    auto* pending = qobject_cast<PendingResultsWindow*>(screens::open(kPendingResultsScreen));
+    QVERIFY(pending);
+    QAbstractItemModel* rows = pending->grid()->model();
+    QCOMPARE(rows->rowCount(), 1);
+    QCOMPARE(
+        (QStringList{rows->index(0, 0).data().toString(), rows->index(0, 1).data().toString(),
+                     rows->index(0, 2).data().toString()}),
+        (QStringList{"Ordered: waits for its report", "A1 (Asha D'Souza, ID 7)", "Biochemistry report"}));
+    pending->open_row(0);
+    auto* bio = qobject_cast<TestScreen*>(screens::find(catalogue::kBiochemistryReport.screen));
+    QVERIFY(bio);
+    QCOMPARE(bio->workflow().form().analyzer_results, 1);
+    bio->take_analyzer_results();
+    const int glucose = 2;
+    QCOMPARE(box_text(bio->result_box(glucose)), QString("99 mg/dl"));
+    bio->save();
+    QVERIFY2(messages_->texts().contains("New report added"), qPrintable(messages_->texts().join('|')));
+    QCOMPARE(number_of("SELECT count(*) FROM pending_results WHERE taken_at <> ''"), 1);
+    QVERIFY(waiting_samples().value.isEmpty());
 }
 
 TAVORA_TEST_MAIN(TestOrders)

@@ -1,5 +1,9 @@
 #include "pending_window.h"
 
+#include "app_state.h"
+
+#include "orders.h"
+
 #include "analyzer_results.h"
 #include "boxes.h"
 #include "failure_messages.h"
@@ -45,9 +49,11 @@ class PendingModel : public QAbstractTableModel {
 public:
     using QAbstractTableModel::QAbstractTableModel;
 
-    void set_lines(QList<PendingLine> lines) {
+    // `ordered`: the patient of each accession among the sample ids.
+    void set_lines(QList<PendingLine> lines, QHash<QString, QString> ordered = {}) {
         beginResetModel();
         lines_ = std::move(lines);
+        ordered_ = std::move(ordered);
         endResetModel();
     }
     const QList<PendingLine>& lines() const { return lines_; }
@@ -64,9 +70,13 @@ public:
         const AnalyzerResult& r = l.pending.result;
         switch (index.column()) {
         case 0:
-            return status_text(l.kind);
+            return ordered_.contains(r.lab_id) && l.kind == PendingLine::Kind::NoReport
+                       ? QStringLiteral("Ordered: waits for its report")
+                       : status_text(l.kind);
         case 1:
-            return r.lab_id;
+            return ordered_.contains(r.lab_id)
+                       ? QStringLiteral("%1 (%2)").arg(r.lab_id, ordered_.value(r.lab_id))
+                       : r.lab_id;
         case 2:
             return l.test;
         case 3:
@@ -90,6 +100,7 @@ public:
 
 private:
     QList<PendingLine> lines_;
+    QHash<QString, QString> ordered_;
 };
 
 PendingResultsWindow::PendingResultsWindow(QWidget* parent) : QWidget(parent) {
@@ -156,8 +167,17 @@ void PendingResultsWindow::refresh() {
         if (p.result.lab_id != last) lab_ids << (last = p.result.lab_id);
     auto tests = tests_of_reports(lab_ids);
     if (report_failure(tests.error, action)) return;
+    // Sample ids that are accessions: their order's patient.
+    QHash<QString, QString> ordered;
+    for (const QString& id : lab_ids)
+        if (const auto accession = accession_number(id);
+            accession && id.startsWith(u'A', Qt::CaseInsensitive))
+            if (const auto sample = ordered_sample(*accession); sample.ok() && sample.value)
+                ordered.insert(id, QStringLiteral("%1, ID %2")
+                                       .arg(sample.value->patient_name)
+                                       .arg(sample.value->patient_id));
     model_->set_lines(
-        pending_overview(pending.value, read_analyzer_codes(analyzer_codes_path()), tests.value));
+        pending_overview(pending.value, read_analyzer_codes(analyzer_codes_path()), tests.value), ordered);
     const qsizetype ready =
         std::count_if(model_->lines().begin(), model_->lines().end(),
                       [](const PendingLine& l) { return l.kind == PendingLine::Kind::Ready; });
@@ -176,6 +196,30 @@ void PendingResultsWindow::open_row(int row) {
     if (row < 0 || row >= model_->rowCount()) return;
     const PendingLine& line = model_->lines()[row];
     const Investigation* test = catalogue::by_test(line.test);
+    const QString& sample_id = line.pending.result.lab_id;
+    if (const auto accession = accession_number(sample_id); accession &&
+                                                            sample_id.startsWith(u'A', Qt::CaseInsensitive) &&
+                                                            line.kind == PendingLine::Kind::NoReport) {
+        // An ordered sample: its test's screen, filled from the order, offers the results.
+        const auto sample = ordered_sample(*accession);
+        if (report_failure(sample.error, QStringLiteral("Reading the order"))) return;
+        if (!sample.value || !test || !sample.value->waiting.contains(test)) {
+            show_message(QStringLiteral("%1 has no %2 waiting for its result.")
+                             .arg(sample_id, test ? QString::fromUtf8(test->test) : QStringLiteral("test")));
+            return;
+        }
+        const QString screen = QString::fromLatin1(test->screen);
+        if (screens::find(screen)) {
+            show_message(QStringLiteral("The %1 screen is open: save or close what it holds first.")
+                             .arg(QString::fromUtf8(test->test)));
+            return;
+        }
+        app_state().register_on_save = false;
+        app_state().mark_temporary = false;
+        if (auto* w = qobject_cast<TestScreen*>(screens::open(screen)))
+            w->take_order(*accession, sample.value->patient_id, sample.value->ref_by);
+        return;
+    }
     if (line.kind == PendingLine::Kind::NoReport || !test) {
         show_message(QStringLiteral("Lab ID %1 has no report yet. Save its report on the test screen; the "
                                     "analyzer's results wait for it.")

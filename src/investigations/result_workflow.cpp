@@ -138,6 +138,12 @@ void ResultWorkflow::offer_fresh_ids(bool patient) {
 std::optional<AnalyzerFill> ResultWorkflow::analyzer_boxes() {
     auto pending = pending_results_for(form_.lab_id);
     if (failed(pending.error, "Reading the analyzers' results")) return std::nullopt;
+    if (order_) {
+        // The sample went to the analyzer labelled with its accession.
+        auto ordered = pending_results_for(accession_text(*order_));
+        if (failed(ordered.error, "Reading the analyzers' results")) return std::nullopt;
+        pending.value = ordered.value + pending.value;
+    }
     if (pending.value.isEmpty()) return AnalyzerFill{};
     return analyzer_fill(test_, pending.value, read_analyzer_codes(analyzer_codes_path()), form_.results,
                          [this](const QString& t) { return result_is_empty(t); });
@@ -542,6 +548,7 @@ void ResultWorkflow::take_order(qint64 accession, qint64 patient_id, const QStri
     form_.doctor = doctor;
     form_.patient_id_open = false;
     order_ = accession;
+    count_analyzer_results();
     focus(FormFocus::Stay);
 }
 
