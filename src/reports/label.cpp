@@ -50,8 +50,9 @@ Bars code128(const QString& text) {
 
 void paint_label(QPainter& p, const LabelContent& label, const QRectF& area, const Bars& bars) {
     const double h = area.height();
-    // The barcode over the top 45 %, as wide as the label allows.
-    const QRectF code_area(area.left(), area.top(), area.width(), h * 0.45);
+    // The barcode over the top 40 %, as wide as the label allows; five lines
+    // of text below it fill the rest.
+    const QRectF code_area(area.left(), area.top(), area.width(), h * 0.40);
     const double scale =
         std::min(code_area.width() / bars.size.width(), code_area.height() / bars.size.height());
     const double code_w = bars.size.width() * scale;
@@ -64,7 +65,7 @@ void paint_label(QPainter& p, const LabelContent& label, const QRectF& area, con
         p.drawRect(r);
     p.restore();
 
-    const double line = h * 0.11;
+    const double line = h * 0.10;
     auto font = [&](double size, bool bold) {
         QFont f(QStringLiteral("DejaVu Sans"));
         f.setPixelSize(std::max(1, int(size)));
