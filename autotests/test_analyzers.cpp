@@ -6,7 +6,9 @@
 #include "analyzer_results.h"
 #include "astm.h"
 #include "connection.h"
+#include "core_tables.h"
 #include "hl7.h"
+#include "orders.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
@@ -665,31 +667,48 @@ void TestAnalyzers::the_listener_stores_and_acknowledges_over_tcp() {
     QTcpSocket asking;
     asking.connectToHost("127.0.0.1", quint16(astm_port));
     QVERIFY(asking.waitForConnected(5000));
-    QVERIFY(send_astm(asking, "H|\\^&|||Counter\rQ|1|^0042||^^^ALL||||||||O\rL|1|N\r"));
-    QCOMPARE(exchange(asking, {}, 1), QByteArray(1, kEnq));
-    QByteArray answered;
-    for (QByteArray got = exchange(asking, QByteArray(1, kAck), 1);
-         got != QByteArray(1, kEot) && !got.isEmpty(); got = exchange(asking, QByteArray(1, kAck), 1)) {
-        got += asking.readAll();
-        while (!got.endsWith("\r\n") && asking.waitForReadyRead(2000))
+    // The host's transfer in answer to a query: its frames as they came.
+    auto answer_to = [&](const QByteArray& query) {
+        if (!send_astm(asking, query)) return QByteArray("(the query was not taken)");
+        if (exchange(asking, {}, 1) != QByteArray(1, kEnq)) return QByteArray("(no bid for the line)");
+        QByteArray answered;
+        for (QByteArray got = exchange(asking, QByteArray(1, kAck), 1);
+             got != QByteArray(1, kEot) && !got.isEmpty(); got = exchange(asking, QByteArray(1, kAck), 1)) {
             got += asking.readAll();
-        answered += got;
-    }
+            while (!got.endsWith("\r\n") && asking.waitForReadyRead(2000))
+                got += asking.readAll();
+            answered += got;
+        }
+        return answered;
+    };
+    const QByteArray answered = answer_to("H|\\^&|||Counter\rQ|1|^0042||^^^ALL||||||||O\rL|1|N\r");
     QVERIFY2(answered.contains("L|1|I\r"), answered.constData());
     QVERIFY2(listener.wait_for("answered the analyzer's query: no information"), qPrintable(listener.log()));
     QCOMPARE(
         number_of("select count(*) from analyzer_messages where problem like 'a query for the analyzer%'"),
         1);
+    // A query for an ordered sample's accession is answered with its order:
+    // the patient, and the codes of its tests (the codes file read backwards).
+    QVERIFY(add_patient(kStaff, minimal_patient(7, "Asha D'Souza", "34", "F")).ok());
+    OrderRequest order;
+    order.patient_id = 7;
+    order.tests = {&catalogue::kBiochemistryReport};
+    order.priority = Priority::Urgent;
+    QCOMPARE(place_order(kStaff, order).value, QList<qint64>{1});
+    const QByteArray ordered = answer_to("H|\\^&|||Counter\rQ|1|^A1||^^^ALL||||||||O\rL|1|N\r");
+    for (const char* part : {"P|1||7|||Asha D'Souza\r", "O|1|A1||^^^", "^^^GLU", "|S||", "L|1|N\r"})
+        QVERIFY2(ordered.contains(part), ordered.constData());
+    QVERIFY2(listener.wait_for("answered the analyzer's query: order A1"), qPrintable(listener.log()));
     // The instrument's own QC sample ids (qc-samples) keep their results apart.
     QTcpSocket again_chemistry;
     again_chemistry.connectToHost("127.0.0.1", quint16(hl7_port));
     QVERIFY(again_chemistry.waitForConnected(5000));
     QVERIFY(send_hl7(again_chemistry, oru("CTRL-9", "ctrl1", "OBX|1|NM|GLU||99|mg/dl\r")).contains("|AA|"));
-    QVERIFY2(listener.wait_for("chemistry: message 7 stored: 0 results for lab id none; 1 quality-control "
+    QVERIFY2(listener.wait_for("chemistry: message 8 stored: 0 results for lab id none; 1 quality-control "
                                "result (ctrl1)"),
              qPrintable(listener.log()));
     QCOMPARE(number_of("select count(*) from analyzer_qc where sample_id = 'ctrl1' and value = '99'"), 1);
-    QCOMPARE(number_of("select count(*) from pending_results where message_id = 7"), 0);
+    QCOMPARE(number_of("select count(*) from pending_results where message_id = 8"), 0);
 }
 
 void TestAnalyzers::nothing_is_half_stored_when_the_listener_dies() {

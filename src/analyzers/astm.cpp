@@ -170,6 +170,38 @@ QByteArray no_information_reply() {
            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss")).toLatin1() + "\rL|1|I\r";
 }
 
+QString query_sample_id(QByteArrayView records) {
+    const QList<QByteArray> lines = with_cr_line_ends(records).split(kCr);
+    const QByteArray header = lines.value(0);
+    if (header.size() < 5 || header[0] != 'H') return {};
+    const Delimiters d{header[1], header[2], header[3], header[4]};
+    for (const QByteArray& line : lines) {
+        if (line.isEmpty() || std::toupper(quint8(line[0])) != 'Q') continue;
+        const QByteArray range = line.split(d.field).value(2);
+        const QList<QByteArray> parts = components(range, d);
+        if (parts.size() > 1 && !parts[1].trimmed().isEmpty()) return unescaped(parts[1], d);
+        return first_component(range, d);
+    }
+    return {};
+}
+
+QByteArray order_reply(const OrderForAnalyzer& order) {
+    auto text = [](const QString& t) {
+        QByteArray b = t.toLatin1();
+        for (char c : {'|', '\\', '^', '&', '\r', '\n'})
+            b.replace(c, ' ');
+        return b.trimmed();
+    };
+    QByteArrayList tests;
+    for (const QString& code : order.codes)
+        tests << "^^^" + text(code);
+    const QByteArray now = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss")).toLatin1();
+    return "H|\\^&|||TAVORA LAB|||||||P|LIS2-A2|" + now + "\r" + "P|1||" +
+           QByteArray::number(order.patient_id) + "|||" + text(order.patient_name) + "\r" + "O|1|" +
+           text(order.sample_id) + "||" + tests.join('\\') + "|" + (order.urgent ? "S" : "R") + "||" + now +
+           "||||A||||||||||||||O\r" + "L|1|N\r";
+}
+
 QString sender_name(QByteArrayView records) {
     const QByteArray header = with_cr_line_ends(records).split(kCr).value(0);
     if (header.size() < 5 || header[0] != 'H') return {};
@@ -188,8 +220,9 @@ qint64 AstmLink::deadline() const {
     return state_ == State::Idle ? -1 : last_ms_ + timeout_ms_;
 }
 
-void AstmLink::send(const QByteArray& records) {
+void AstmLink::send(const QByteArray& records, const QString& what) {
     outbox_ << records;
+    outbox_what_ << what;
 }
 
 QByteArray AstmLink::take_output(qint64 now_ms) {
@@ -207,7 +240,10 @@ QByteArray AstmLink::take_output(qint64 now_ms) {
 void AstmLink::answer_sent(bool taken, const QString& why) {
     if (taken || out_bids_ >= 3) {
         if (!taken && log_) log_(QStringLiteral("an answer to the analyzer was given up: %1").arg(why));
+        if (taken && log_)
+            log_(QStringLiteral("answered the analyzer's query: %1").arg(outbox_what_.first()));
         outbox_.removeFirst();
+        outbox_what_.removeFirst();
         out_bids_ = 0;
         bid_after_ = 0;
     } else {
@@ -237,7 +273,6 @@ QByteArray AstmLink::sending_reply(char c, qint64 now_ms) {
         if (++out_next_ < out_frames_.size()) return out_frames_[out_next_];
         state_ = State::Idle;
         answer_sent(true);
-        if (log_) log_(QStringLiteral("answered the analyzer's query: no information"));
         return QByteArray(1, kEot);
     }
     if (c == kNak) {

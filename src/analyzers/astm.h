@@ -71,6 +71,21 @@ QString sender_name(QByteArrayView records);
 // a terminator whose code is I ("no information available from last query").
 bool is_query(QByteArrayView records);
 QByteArray no_information_reply();
+// The sample a query asks about: its Q record's starting range, the
+// specimen id (its second component) or else its first one given.
+QString query_sample_id(QByteArrayView records);
+// The host's answer to a query for a sample it has an order for: a header, the
+// patient (P), one order record (O) for the sample with a universal test id
+// (^^^code) per test code, repeated, and a terminator. Text that would hold a
+// delimiter is sent with it replaced by a blank.
+struct OrderForAnalyzer {
+    QString sample_id;
+    qint64 patient_id = 0;
+    QString patient_name;
+    bool urgent = false;
+    QStringList codes;
+};
+QByteArray order_reply(const OrderForAnalyzer& order);
 
 } // namespace astm
 
@@ -112,8 +127,9 @@ public:
     bool idle() const { return state_ == State::Idle; }
     // Whether a message grew past the bound since last asked.
     bool take_cut() { return std::exchange(cut_, false); }
-    // Queues a message (its records) to send once the line is free.
-    void send(const QByteArray& records);
+    // Queues a message (its records) to send once the line is free; the log
+    // says "answered the analyzer's query: " and `what` once it is taken.
+    void send(const QByteArray& records, const QString& what = QStringLiteral("no information"));
     // What to send now of our own (a bid for the line, an EOT after a
     // silence), at `now_ms`.
     QByteArray take_output(qint64 now_ms);
@@ -150,6 +166,7 @@ private:
     int skip_ = 0;
     // Our own messages to send, the frames of the first, the next to send.
     QList<QByteArray> outbox_;
+    QStringList outbox_what_;
     QList<QByteArray> out_frames_;
     int out_next_ = 0;
     int out_failures_ = 0;

@@ -1,5 +1,9 @@
 #include "listener.h"
 
+#include "analyzer_codes.h"
+#include "investigations.h"
+#include "orders.h"
+
 #include "astm.h"
 #include "escapes.h"
 #include "hl7.h"
@@ -10,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QSet>
@@ -202,10 +207,35 @@ ReceivedMessage incomplete(const AnalyzerChannel& c, const QByteArray& raw, cons
 // Keeps a complete message for good (in the spool); an empty text, or why
 // it could not be (the analyzer is told so).
 using Deliver = std::function<QString(const ReceivedMessage&)>;
+// A query for an analyzer's work is answered from the database, off the line's
+// thread: `answer` runs back on it with the reply and what the log says of it.
+using Answer = std::function<void(const QByteArray& reply, const QString& what)>;
+using Ask = std::function<void(const QByteArray& query, QObject* session, Answer answer)>;
 struct Taking {
     AnalyzerListener::Log log;
     Deliver deliver;
+    Ask ask;
 };
+
+// The host's answer to a query: the order of an accession, with the codes of
+// its tests still waiting (the codes file read backwards), or "no information".
+std::pair<QByteArray, QString> query_answer(const QByteArray& query) {
+    const std::pair<QByteArray, QString> none{astm::no_information_reply(), QStringLiteral("no information")};
+    const QString id = astm::query_sample_id(query);
+    const auto accession = id.startsWith(u'A', Qt::CaseInsensitive) ? accession_number(id) : std::nullopt;
+    if (!accession) return none;
+    const auto sample = ordered_sample(*accession);
+    if (!sample.ok() || !sample.value || sample.value->waiting.isEmpty()) return none;
+    const AnalyzerCodes codes = read_analyzer_codes(analyzer_codes_path());
+    QStringList wanted;
+    for (const Investigation* test : sample.value->waiting)
+        for (const CodeMapping& m : codes.mappings)
+            if (catalogue::by_test(m.test) == test && !wanted.contains(m.code)) wanted << m.code;
+    if (wanted.isEmpty()) return none;
+    const OrderedSample& s = *sample.value;
+    return {astm::order_reply({accession_text(s.accession), s.patient_id, s.patient_name, s.urgent, wanted}),
+            QStringLiteral("order %1, %2 test code(s)").arg(accession_text(s.accession)).arg(wanted.size())};
+}
 
 // A serial line that goes away (a USB adapter pulled out, a cable fault) is
 // tried again every few seconds until it is back.
@@ -217,22 +247,23 @@ public:
     Session(const AnalyzerChannel& channel, QIODevice* device, QString peer, const Taking& take,
             int astm_timeout_ms, QObject* parent)
         : QObject(parent), channel_(channel), device_(device), peer_(std::move(peer)), log_(take.log),
-          deliver_(take.deliver), link_(
-                                      [this](const QByteArray& records) {
-                                          if (!deliver_(read_message(channel_, records)).isEmpty())
-                                              return false;
-                                          // A query for work is kept, and answered once the line is free.
-                                          if (astm::is_query(records))
-                                              link_.send(astm::no_information_reply());
-                                          return true;
-                                      },
-                                      [this](const QByteArray& records, const QString& why) {
-                                          deliver_(incomplete(channel_, records, why));
-                                      },
-                                      [this](const QString& line) {
-                                          log_(QStringLiteral("%1 (%2): %3").arg(channel_.name, peer_, line));
-                                      },
-                                      astm_timeout_ms, channel.max_message),
+          deliver_(take.deliver), ask_(take.ask),
+          link_(
+              [this](const QByteArray& records) {
+                  if (!deliver_(read_message(channel_, records)).isEmpty()) return false;
+                  // A query for work is kept, and answered once the line is free.
+                  if (astm::is_query(records))
+                      ask_(records, this,
+                           [this](const QByteArray& reply, const QString& what) { link_.send(reply, what); });
+                  return true;
+              },
+              [this](const QByteArray& records, const QString& why) {
+                  deliver_(incomplete(channel_, records, why));
+              },
+              [this](const QString& line) {
+                  log_(QStringLiteral("%1 (%2): %3").arg(channel_.name, peer_, line));
+              },
+              astm_timeout_ms, channel.max_message),
           mllp_(channel.max_message) {
         clock_.start();
         connect(device_, &QIODevice::readyRead, this, [this] { read(); });
@@ -346,6 +377,7 @@ private:
     QString peer_;
     AnalyzerListener::Log log_;
     Deliver deliver_;
+    Ask ask_;
     AstmLink link_;
     hl7::MllpReader mllp_;
     bool noise_kept_ = false; // this connection's noise has its row
@@ -570,7 +602,8 @@ QString AnalyzerListener::open_spool() {
 }
 
 QStringList AnalyzerListener::start() {
-    Taking take{impl_->log, [this](const ReceivedMessage& m) {
+    Taking take{impl_->log,
+                [this](const ReceivedMessage& m) {
                     const QString failure = impl_->spool.put(m);
                     if (!failure.isEmpty())
                         impl_->log(
@@ -579,6 +612,20 @@ QStringList AnalyzerListener::start() {
                         QMetaObject::invokeMethod(
                             this, [this] { drain(); }, Qt::QueuedConnection);
                     return failure;
+                },
+                [this](const QByteArray& query, QObject* session, Answer answer) {
+                    // Read on this (the database's) thread, answered on the line's.
+                    QPointer<QObject> alive(session);
+                    QMetaObject::invokeMethod(
+                        this,
+                        [query, alive, answer] {
+                            const auto [reply, what] = query_answer(query);
+                            if (alive)
+                                QMetaObject::invokeMethod(
+                                    alive.data(), [answer, reply, what] { answer(reply, what); },
+                                    Qt::QueuedConnection);
+                        },
+                        Qt::QueuedConnection);
                 }};
     impl_->receiving.setObjectName(QStringLiteral("receiving"));
     impl_->receiving.start();
