@@ -93,8 +93,9 @@ private slots:
 
     void every_screen_fits_data() {
         QTest::addColumn<QString>("screen");
-        for (const char* s : {kLoginScreen, kMainMenu, "patient_reg", "utility", kFindPatientScreen, "users",
-                              "verify_list", "pending_results", "order_tests", "orders_waiting"})
+        for (const char* s :
+             {kLoginScreen, kMainMenu, "patient_reg", "utility", kFindPatientScreen, "users", "verify_list",
+              "pending_results", "order_tests", "orders_waiting", "turnaround"})
             QTest::newRow(s) << QString(s);
         for (const TestDefinition* t : test_catalogue())
             QTest::newRow(t->investigation->screen) << QString(t->investigation->screen);

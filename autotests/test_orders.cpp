@@ -19,6 +19,7 @@
 #include "result_screen.h"
 #include "screen_registry.h"
 #include "start.h"
+#include "turnaround_window.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -251,6 +252,19 @@ void TestOrders::turnaround_figures_from_fixed_times() {
         (std::vector<double>{3, 60, 120, 2, 30, 45}));
     QCOMPARE(turnaround(QDate(2026, 12, 9), QDate(2026, 12, 9), true).value.first().resulted, 1);
     QVERIFY(turnaround(QDate(2026, 12, 10), QDate(2026, 12, 11)).value.isEmpty());
+    // The Turnaround window shows the same, the urgent orders apart.
+    auto* window = qobject_cast<TurnaroundWindow*>(screens::open(kTurnaroundScreen));
+    QVERIFY(window);
+    window->set_period(QDate(2026, 12, 9), QDate(2026, 12, 9));
+    window->show_period();
+    auto row = [](QTableWidget* t) {
+        QStringList cells;
+        for (int c = 0; c < t->columnCount(); ++c)
+            cells << (t->item(0, c) ? t->item(0, c)->text() : QString("(none)"));
+        return cells.join(' ').trimmed();
+    };
+    QCOMPARE(row(window->all()), QString("Serology 3 60 120 2 30 45"));
+    QCOMPARE(row(window->urgent()), QString("Serology 1 60 60 0"));
     const Run printed = admin({"tat", "--from", "2026-12-09", "--to", "2026-12-09", "--db", db()});
     QVERIFY2(printed.exit_code == 0, qPrintable(printed.err));
     QVERIFY2(printed.out.simplified().contains("Serology 3 60 120 2 30 45"), qPrintable(printed.out));

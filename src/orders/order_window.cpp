@@ -10,6 +10,7 @@
 #include "orders.h"
 #include "orders_waiting.h"
 #include "screen_registry.h"
+#include "turnaround_window.h"
 #include "typed_text.h"
 
 #include <QCheckBox>
@@ -201,4 +202,5 @@ void OrderWindow::clear() {
 void register_order_screens() {
     screens::add(QString::fromLatin1(kOrderTestsScreen), [] { return new OrderWindow; });
     screens::add(QString::fromLatin1(kOrdersWaitingScreen), [] { return new OrdersWaitingWindow; });
+    screens::add(QString::fromLatin1(kTurnaroundScreen), [] { return new TurnaroundWindow; });
 }

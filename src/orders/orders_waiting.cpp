@@ -8,6 +8,7 @@
 #include "message_box.h"
 #include "result_screen.h"
 #include "screen_registry.h"
+#include "turnaround_window.h"
 
 #include <QCheckBox>
 #include <QDateTime>
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -72,7 +74,13 @@ OrdersWaitingWindow::OrdersWaitingWindow(QWidget* parent) : QWidget(parent) {
     auto* collected = named_button(this, "collected", "Co&llected");
     auto* received = named_button(this, "received", "Recei&ved");
     auto* label = named_button(this, "label", "La&bel");
+    auto* turnaround = named_button(this, "turnaround", "&Turnaround");
+    turnaround->setToolTip(QStringLiteral("Turnaround (Ctrl+T)"));
     auto* close_button = named_button(this, "close", "&Close");
+    connect(turnaround, &QPushButton::clicked, this,
+            [] { screens::open(QString::fromLatin1(kTurnaroundScreen)); });
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this), &QShortcut::activated, turnaround,
+            &QPushButton::click);
     connect(open, &QPushButton::clicked, this, &OrdersWaitingWindow::open_first_waiting);
     connect(collected, &QPushButton::clicked, this, [this] { mark(false); });
     connect(received, &QPushButton::clicked, this, [this] { mark(true); });
@@ -85,7 +93,7 @@ OrdersWaitingWindow::OrdersWaitingWindow(QWidget* parent) : QWidget(parent) {
     top->addWidget(marks_received_);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    for (QPushButton* b : {open, collected, received, label, close_button})
+    for (QPushButton* b : {open, collected, received, label, turnaround, close_button})
         buttons->addWidget(b);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
