@@ -33,3 +33,4 @@ int journal(QStringList args, QTextStream& out, QTextStream& err);
 int user(QStringList args, QTextStream& out, QTextStream& err);
 int label(const QStringList& args, QTextStream& out, QTextStream& err);
 int tat(const QStringList& args, QTextStream& out, QTextStream& err);
+int mail(const QStringList& args, QTextStream& out, QTextStream& err);
