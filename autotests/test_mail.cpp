@@ -6,11 +6,18 @@
 
 #include "connection.h"
 #include "core_tables.h"
+#include "investigations.h"
 #include "lab_reports.h"
 #include "mail.h"
 #include "records.h"
+#include "report_engine.h"
 #include "report_mail.h"
 #include "settings.h"
+
+#include <QAction>
+#include <QInputDialog>
+#include <QPrintPreviewDialog>
+#include <QTimer>
 
 #include <QDir>
 #include <QFile>
@@ -119,6 +126,7 @@ private slots:
     void a_report_reaches_the_doctor();
     void what_is_refused_is_said_and_never_journalled();
     void addresses_and_templates();
+    void the_preview_sends_the_report_it_shows();
 };
 
 void TestMail::a_report_reaches_the_doctor_data() {
@@ -219,6 +227,44 @@ void TestMail::addresses_and_templates() {
     QCOMPARE(report_recipients(12), QStringList{}); // no stored e-mail
     QVERIFY(execute("UPDATE registration SET emailid = 'asha@home.example' WHERE patient_id = 7").ok());
     QCOMPARE(report_recipients(12), QStringList{"asha@home.example"});
+}
+
+void TestMail::the_preview_sends_the_report_it_shows() {
+    MessageRecorder messages;
+    QVERIFY(execute("UPDATE registration SET emailid = 'asha@home.example' WHERE patient_id = 7").ok());
+    PreviewEngine engine;
+    QVERIFY(run_report(engine, test_report_request(catalogue::kSerology, 12)).isEmpty());
+    QPrintPreviewDialog* preview = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QPrintPreviewDialog*>(w); d && d->isVisible()) preview = d;
+    QVERIFY(preview);
+    auto* mail = preview->findChild<QAction*>("e_mail");
+    QVERIFY(mail);
+    QCOMPARE(mail->shortcut(), QKeySequence(Qt::ALT | Qt::Key_E));
+    // Without [mail] it says what to set up, and sends nothing.
+    write_ini("");
+    mail->trigger();
+    QCOMPARE(messages.texts(), QStringList{mail_setup_help()});
+    messages.clear();
+    SmtpServer server("plain", inbox_.path(), certs_.path());
+    QVERIFY(server.port() > 0);
+    write_ini(section(QString("smtp://127.0.0.1:%1").arg(server.port()), "starttls=off\n")
+                  .replace("login=lab\n", ""));
+    // The patient's stored address is offered first; Enter takes it.
+    QStringList offered;
+    QTimer::singleShot(0, [&] {
+        if (auto* ask = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
+            offered = ask->comboBoxItems();
+            ask->accept();
+        }
+    });
+    mail->trigger();
+    QCOMPARE(offered, QStringList{"asha@home.example"});
+    QTRY_COMPARE_WITH_TIMEOUT(messages.texts(), QStringList{"Sent to asha@home.example"}, 20000);
+    QVERIFY(read_file(inbox_.filePath("1.eml")).startsWith("X-Envelope-To: asha@home.example\r\n"));
+    QVERIFY(pdf_to_text(inbox_.filePath("1-report-12.pdf")).contains("Asha D'Souza"));
+    QCOMPARE(mails_journalled(), 1);
+    preview->close();
 }
 
 TAVORA_TEST_MAIN(TestMail)

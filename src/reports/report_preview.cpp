@@ -5,16 +5,21 @@
 #include "message_box.h"
 #include "prepared_report.h"
 #include "report_layout.h"
+#include "report_mail.h"
 
 #include <QAction>
 #include <QDir>
+#include <QFutureWatcher>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QScreen>
 #include <QToolBar>
 #include <QToolButton>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -23,8 +28,9 @@ namespace {
 // Ctrl+P prints and Ctrl+S saves as PDF, and Tab reaches every control.
 class ReportPreview : public QPrintPreviewDialog {
 public:
-    ReportPreview(PreparedReport report, std::unique_ptr<QPrinter> printer)
-        : QPrintPreviewDialog(printer.get()), report_(std::move(report)), printer_(std::move(printer)) {
+    ReportPreview(PreparedReport report, std::unique_ptr<QPrinter> printer, std::optional<qint64> lab_id)
+        : QPrintPreviewDialog(printer.get()), report_(std::move(report)), printer_(std::move(printer)),
+          lab_id_(lab_id) {
         setAttribute(Qt::WA_DeleteOnClose);
         setWindowTitle(report_.file.title.isEmpty() ? QStringLiteral("Report") : report_.file.title);
         connect(this, &QPrintPreviewDialog::paintRequested, this,
@@ -33,6 +39,15 @@ public:
             QAction* pdf = bar->addAction(QStringLiteral("Save as PDF"));
             pdf->setObjectName(QStringLiteral("save_as_pdf"));
             connect(pdf, &QAction::triggered, this, [this] { save_as_pdf(); });
+            if (lab_id_) {
+                // One saved report: it can go to its doctor or patient by e-mail.
+                QAction* mail = bar->addAction(QStringLiteral("&E-mail"));
+                mail->setObjectName(QStringLiteral("e_mail"));
+                mail->setShortcut(QKeySequence(Qt::ALT | Qt::Key_E));
+                mail->setShortcutContext(Qt::WindowShortcut);
+                addAction(mail);
+                connect(mail, &QAction::triggered, this, [this] { e_mail(); });
+            }
             for (QAction* a : bar->actions()) {
                 if (a->text().remove(u'&') == QLatin1String("Print"))
                     a->setObjectName(QStringLiteral("print"));
@@ -81,9 +96,59 @@ private:
         if (!failure.isEmpty()) show_message(failure);
     }
 
+    // The report as previewed goes to an address chosen from the patient's
+    // stored one or typed; it is sent off this window's thread, under a busy
+    // indicator, and the outcome told (and journalled once the server took it).
+    void e_mail() {
+        if (sending_) return;
+        const MailSettings settings = mail_settings();
+        if (!settings.configured) return (void)show_message(mail_setup_help());
+        bool chosen = false;
+        const QString to =
+            QInputDialog::getItem(this, QStringLiteral("E-mail the report"), QStringLiteral("&Send to"),
+                                  report_recipients(*lab_id_), 0, true, &chosen)
+                .trimmed();
+        if (!chosen) return;
+        const ReportMail made = report_mail(*lab_id_, to, settings, &report_);
+        if (!made.problem.isEmpty()) return (void)show_message(made.problem);
+        sending_ = true;
+        auto* progress =
+            new QProgressDialog(QStringLiteral("Sending the report to %1...").arg(to), QString(), 0, 0, this);
+        progress->setObjectName(QStringLiteral("mail_progress"));
+        progress->setWindowTitle(QStringLiteral("E-mail"));
+        progress->setWindowModality(Qt::WindowModal);
+        progress->setMinimumDuration(300);
+        auto* watcher = new QFutureWatcher<QString>(this);
+        connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, progress, to, made] {
+            delete progress; // gone before the outcome is told
+            const QString failure = watcher->result();
+            watcher->deleteLater();
+            sending_ = false;
+            if (!failure.isEmpty()) return (void)show_message(failure);
+            const DbError journalled = journal_mail(*lab_id_, to, made.mail.subject);
+            show_message(journalled.ok() ? QStringLiteral("Sent to %1").arg(to)
+                                         : QStringLiteral("Sent to %1, but the journal did not take it: %2")
+                                               .arg(to, journalled.description));
+        });
+        watcher->setFuture(
+            QtConcurrent::run([settings, mail = made.mail] { return send_mail(settings, mail); }));
+    }
+
     PreparedReport report_;
     std::unique_ptr<QPrinter> printer_;
+    std::optional<qint64> lab_id_;
+    bool sending_ = false;
 };
+
+// The lab id of a request for one saved report ({test_main.lab_ID} = N).
+std::optional<qint64> one_report(const std::optional<Selection>& selection) {
+    if (!selection || selection->table.compare(QLatin1String("test_main"), Qt::CaseInsensitive) != 0 ||
+        selection->field.compare(QLatin1String("lab_ID"), Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    bool number = false;
+    const qint64 id = selection->value.toLongLong(&number);
+    return number ? std::optional(id) : std::nullopt;
+}
 
 } // namespace
 
@@ -93,7 +158,8 @@ QString PreviewEngine::run() {
     auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
     printer->setDocName(prepared.report->suggested_name);
     apply_page_settings(prepared.report->file, printer.get());
-    auto* preview = new ReportPreview(std::move(*prepared.report), std::move(printer));
+    auto* preview =
+        new ReportPreview(std::move(*prepared.report), std::move(printer), one_report(selection()));
     preview->setWindowModality(Qt::NonModal);
     preview->show();
     return {};
