@@ -20,7 +20,10 @@
 #include <QLabel>
 #include <QPrintPreviewDialog>
 #include <QScreen>
+#include <QAbstractSpinBox>
+#include <QComboBox>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 
 namespace {
@@ -106,6 +109,16 @@ private slots:
         QWidget* w = screens::open(screen);
         QVERIFY(w);
         fits(w);
+        // Every control a reader or UI automation can reach is named.
+        for (QWidget* c : w->findChildren<QWidget*>()) {
+            if (!c->isVisible() || !(c->focusPolicy() & Qt::TabFocus) || qobject_cast<QScrollBar*>(c) ||
+                (c->parentWidget() && qobject_cast<QAbstractSpinBox*>(c->parentWidget())) ||
+                (c->parentWidget() && qobject_cast<QComboBox*>(c->parentWidget())))
+                continue;
+            const auto* b = qobject_cast<QAbstractButton*>(c);
+            QVERIFY2(!c->accessibleName().isEmpty() || (b && !b->text().isEmpty()),
+                     qPrintable(c->objectName() + " (" + c->metaObject()->className() + ")"));
+        }
         QCOMPARE(w->findChild<QScrollArea*>("scrolled") == nullptr, kFitting.contains(screen));
     }
 
