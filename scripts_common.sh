@@ -3,7 +3,7 @@
 
 PACKAGES=(g++ cmake ninja-build qt6-base-dev libqt6printsupport6 qt6-qpa-plugins libqt6sql6-sqlite libsqlite3-dev
           libkainjow-mustache-dev fonts-dejavu-core libsodium-dev pkg-config libqt6sql6-psql
-          qt6-serialport-dev libzint-dev libcurl4-openssl-dev)
+          qt6-serialport-dev libzint-dev libcurl4-openssl-dev qt6-charts-dev)
 # A laboratory on a server, and the tests that run against one.
 SERVER_PACKAGES=(postgresql-15 postgresql-contrib)
 

@@ -25,15 +25,20 @@
 #include "result_screen.h"
 #include "screen_registry.h"
 #include "start.h"
+#include "trend_window.h"
 
 #include <QAccessible>
+#include <QAreaSeries>
+#include <QChart>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QProcess>
 #include <QPushButton>
+#include <QScatterSeries>
 #include <QShortcut>
 #include <QSignalSpy>
 #include <QTableView>
@@ -119,6 +124,7 @@ private slots:
     void a_number_typed_goes_to_that_patient();
     void reports_to_verify_oldest_first_and_opened_by_enter();
     void analyzer_results_wait_in_their_window_and_fill_the_screen();
+    void a_result_is_drawn_over_the_report_dates();
 };
 
 void TestFind::search_by_every_kind_of_key_data() {
@@ -586,6 +592,55 @@ void TestFind::analyzer_results_wait_in_their_window_and_fill_the_screen() {
     window->open_row(1);
     QVERIFY(messages_->texts().last().startsWith("Lab ID 77 has no report yet."));
     app_state().account.reset();
+}
+
+// The glucose of one patient over four reports: the points in date order
+// (a result that is no number left out), each with its flag, the normal band
+// drawn, the same points in the table beside the chart.
+void TestFind::a_result_is_drawn_over_the_report_dates() {
+    const QString glucose = "Random blood glucose (N:60-140 mg/dl)";
+    for (const auto& [lab, date, result] :
+         {std::tuple{3, "2026-12-05", "150 mg/dl"}, std::tuple{1, "2026-11-20", "95"},
+          std::tuple{4, "2026-12-08", "40 mg/dl"}, std::tuple{2, "2026-12-01", "not done"}})
+        report(lab, 9, date, "Biochemistry report", "biochemistry_report", {{0, glucose, result}});
+    report(5, 9, "2026-12-09", "Routine haemotology", "Routine_haemotology", {{0, "Blasts", "0%"}});
+    auto* history = qobject_cast<PatientHistoryWindow*>(screens::open(kPatientHistoryScreen));
+    QVERIFY(history->show_patient(9));
+    const auto items = trend_items(9);
+    QVERIFY(items.ok());
+    QStringList shown;
+    for (const TrendItem& i : items.value)
+        shown << i.shown();
+    QCOMPARE(shown, QStringList{"Biochemistry report: " + glucose}); // Blasts has no range to draw against
+    TrendWindow* window = history->show_trend(items.value.first());
+    QVERIFY(window);
+    QStringList rows;
+    for (int r = 0; r < window->table()->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < 4; ++c)
+            cells << window->table()->item(r, c)->text();
+        rows << cells.join(" | ");
+    }
+    QCOMPARE(rows, (QStringList{"20 Nov 2026 | 1 | 95 | ", "5 Dec 2026 | 3 | 150 mg/dl | H",
+                                "8 Dec 2026 | 4 | 40 mg/dl | LL"}));
+    QList<QPointF> line, marked;
+    bool band = false;
+    for (QAbstractSeries* s : window->chart()->series()) {
+        if (auto* scatter = qobject_cast<QScatterSeries*>(s))
+            marked = scatter->points();
+        else if (auto* l = qobject_cast<QLineSeries*>(s))
+            line = l->points();
+        else if (auto* area = qobject_cast<QAreaSeries*>(s))
+            band = area->lowerSeries()->at(0).y() == 60 && area->upperSeries()->at(0).y() == 140;
+    }
+    auto ms = [](const char* date) {
+        return qreal(QDate::fromString(date, Qt::ISODate).startOfDay().toMSecsSinceEpoch());
+    };
+    QCOMPARE(line, (QList<QPointF>{{ms("2026-11-20"), 95}, {ms("2026-12-05"), 150}, {ms("2026-12-08"), 40}}));
+    QCOMPARE(marked, (QList<QPointF>{{ms("2026-12-05"), 150}, {ms("2026-12-08"), 40}}));
+    QVERIFY(band);
+    QCOMPARE(window->table()->accessibleName(), "Results of Biochemistry report: " + glucose);
+    window->close();
 }
 
 TAVORA_TEST_MAIN(TestFind)

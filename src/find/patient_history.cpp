@@ -1,5 +1,7 @@
 #include "patient_history.h"
 
+#include "trend_window.h"
+
 #include "app_state.h"
 #include "boxes.h"
 #include "connection.h"
@@ -20,6 +22,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGridLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -78,13 +81,15 @@ PatientHistoryWindow::PatientHistoryWindow(QWidget* parent) : QWidget(parent), e
     auto* print = named_button(this, "print", "&Print");
     auto* open = named_button(this, "open", "&Open");
     auto* cumulative = named_button(this, "cumulative", "C&umulative report");
+    auto* trend = named_button(this, "trend", "&Trend");
     auto* close_button = named_button(this, "close", "&Close");
+    connect(trend, &QPushButton::clicked, this, &PatientHistoryWindow::ask_trend);
     connect(print, &QPushButton::clicked, this, &PatientHistoryWindow::print_selected);
     connect(open, &QPushButton::clicked, this, &PatientHistoryWindow::open_selected);
     connect(cumulative, &QPushButton::clicked, this, &PatientHistoryWindow::ask_cumulative);
     connect(close_button, &QPushButton::clicked, this, &QWidget::close);
     auto* buttons = new QHBoxLayout;
-    for (QPushButton* b : {print, open, cumulative})
+    for (QPushButton* b : {print, open, cumulative, trend})
         buttons->addWidget(b);
     buttons->addStretch();
     buttons->addWidget(close_button);
@@ -151,6 +156,36 @@ void PatientHistoryWindow::open_selected() {
     auto* screen = qobject_cast<TestScreen*>(screens::open(QString::fromLatin1(test->screen)));
     if (!screen) return;
     screen->look_up(list_->model()->key(row));
+}
+
+std::optional<TrendItem> PatientHistoryWindow::choose_trend_item() {
+    auto items = trend_items(patient_id_);
+    if (report_failure(items.error, QStringLiteral("Reading the patient's results"))) return std::nullopt;
+    if (items.value.isEmpty()) {
+        show_message(QStringLiteral("This patient has no results with a normal range to draw."));
+        return std::nullopt;
+    }
+    QStringList names;
+    for (const TrendItem& i : items.value)
+        names << i.shown();
+    bool chosen = false;
+    const QString name = QInputDialog::getItem(this, QStringLiteral("Trend"), QStringLiteral("&Item"), names,
+                                               0, false, &chosen);
+    if (!chosen) return std::nullopt;
+    return items.value.value(names.indexOf(name));
+}
+
+void PatientHistoryWindow::ask_trend() {
+    if (const auto item = choose_trend_item()) show_trend(*item);
+}
+
+TrendWindow* PatientHistoryWindow::show_trend(const TrendItem& item) {
+    auto drawn = trend(patient_id_, item);
+    if (report_failure(drawn.error, QStringLiteral("Reading the patient's results"))) return nullptr;
+    auto* window = new TrendWindow(drawn.value);
+    window->show();
+    window->activateWindow();
+    return window;
 }
 
 void PatientHistoryWindow::ask_cumulative() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "trends.h"
+
 #include <QWidget>
 
 #include <QHash>
@@ -29,9 +31,13 @@ public:
     // The cumulative report of the selected report's test, from `from` to `to`.
     void cumulative(const QDate& from, const QDate& to);
     void ask_cumulative();
+    // Trend: an item of the patient's results drawn over the report dates.
+    void ask_trend();
+    class TrendWindow* show_trend(const struct TrendItem& item);
 
 private:
     int selected_row() const;
+    std::optional<TrendItem> choose_trend_item();
     // The test of the selected report (its row in `row`); nullptr, said so, when none.
     const struct Investigation* selected_test(int* row) const;
 

@@ -1,0 +1,57 @@
+#include "trends.h"
+
+#include "records.h"
+
+#include <algorithm>
+
+QString TrendItem::shown() const {
+    return QStringLiteral("%1: %2").arg(QString::fromUtf8(test->test), item.simplified());
+}
+
+DbResult<QList<TrendItem>> trend_items(qint64 patient_id) {
+    QList<TrendItem> out;
+    for (const Investigation* test : catalogue::kAll) {
+        auto rows = select_rows(QStringLiteral("SELECT DISTINCT r.item FROM test_main AS m JOIN %1 AS r ON "
+                                               "r.lab_id = m.lab_id WHERE m.patient_id = ?")
+                                    .arg(QString::fromLatin1(test->table)),
+                                {patient_id});
+        if (!rows.ok()) return {{}, rows.error};
+        QStringList items;
+        for (const Row& r : rows.value)
+            if (const NormalRange* range = normal_range(*test, r.text(0)); range && range->any())
+                items << r.text(0);
+        std::sort(items.begin(), items.end());
+        for (const QString& item : items)
+            out << TrendItem{test, item};
+    }
+    return {out, {}};
+}
+
+DbResult<Trend> trend(qint64 patient_id, const TrendItem& item) {
+    Trend t{item, {}, std::nullopt};
+    auto rows = select_rows(
+        QStringLiteral(
+            "SELECT m.lab_id, m.t_date, r.result, g.sex FROM test_main AS m JOIN %1 AS r ON r.lab_id = "
+            "m.lab_id LEFT JOIN registration AS g ON g.patient_id = m.patient_id WHERE m.patient_id = ? "
+            "AND r.item = ? ORDER BY m.t_date, m.lab_id")
+            .arg(QString::fromLatin1(item.test->table)),
+        {patient_id, item.item});
+    if (!rows.ok()) return {t, rows.error};
+    QString sex;
+    for (const Row& r : rows.value) {
+        const auto value = leading_number(r.text(2));
+        if (!value) continue;
+        sex = r.text(3);
+        t.points << TrendPoint{QDate::fromString(r.text(1), Qt::ISODate), r.value(0).toLongLong(), *value,
+                               r.text(2), item_flag(*item.test, item.item, r.text(2), sex)};
+    }
+    if (const NormalRange* range = normal_range(*item.test, item.item)) {
+        if (!range->by_sex)
+            t.normal = range->all;
+        else if (sex.startsWith(u'M', Qt::CaseInsensitive))
+            t.normal = range->male;
+        else if (sex.startsWith(u'F', Qt::CaseInsensitive))
+            t.normal = range->female;
+    }
+    return {t, {}};
+}
