@@ -115,6 +115,9 @@ TrendWindow::TrendWindow(const Trend& trend, QWidget* parent) : QWidget(parent) 
     split->addWidget(table_);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 1);
+    split->setChildrenCollapsible(false);
+    view_->setMinimumWidth(420);
+    split->setSizes({620, 280}); // the chart first, the table beside it
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(split, 1);
     auto* buttons = new QHBoxLayout;
