@@ -222,7 +222,7 @@ struct Taking {
 std::pair<QByteArray, QString> query_answer(const QByteArray& query) {
     const std::pair<QByteArray, QString> none{astm::no_information_reply(), QStringLiteral("no information")};
     const QString id = astm::query_sample_id(query);
-    const auto accession = id.startsWith(u'A', Qt::CaseInsensitive) ? accession_number(id) : std::nullopt;
+    const auto accession = accession_in_sample_id(id);
     if (!accession) return none;
     const auto sample = ordered_sample(*accession);
     if (!sample.ok() || !sample.value || sample.value->waiting.isEmpty()) return none;

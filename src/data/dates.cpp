@@ -1,5 +1,6 @@
 #include "dates.h"
 
+#include <QDateTime>
 #include <QLocale>
 
 namespace {
@@ -30,6 +31,15 @@ QString display_date(const QDate& date) {
 QString display_date(const QString& iso) {
     const QDate date = QDate::fromString(iso, Qt::ISODate);
     return date.isValid() ? display_date(date) : iso;
+}
+
+QString display_date_time(const QString& iso) {
+    const QDateTime at = QDateTime::fromString(iso, Qt::ISODate);
+    return at.isValid() ? display_date(at.date()) + u' ' + at.time().toString(QStringLiteral("HH:mm")) : iso;
+}
+
+QString now_iso() {
+    return QDateTime::currentDateTime().toString(Qt::ISODate);
 }
 
 bool is_date_column(const QString& column) {

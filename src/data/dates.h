@@ -15,6 +15,11 @@ void set_today_for_tests(const QDate& date);
 QString today_iso();
 QString display_date(const QString& iso);
 QString display_date(const QDate& date);
+// An ISO date and time as the screens and reports show it: the date as
+// above, then HH:mm; a text that is no date and time comes back as it is.
+QString display_date_time(const QString& iso);
+// Now, as the records keep it: ISO date and time to the second.
+QString now_iso();
 
 // Whether a column holds a date (its name ends in "date": reg_date, t_date),
 // so lists and reports show it in the short form.

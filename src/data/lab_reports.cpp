@@ -18,11 +18,6 @@
 
 namespace {
 
-// Now, as the sign-off records it: ISO date and time to the second.
-QString now_iso() {
-    return QDateTime::currentDateTime().toString(Qt::ISODate);
-}
-
 DbResult<QString> test_table(const QString& name) {
     if (const Investigation* t = catalogue::by_table(name)) return {QString::fromLatin1(t->table), {}};
     return {{}, DbError::other(QStringLiteral("\"%1\" is not one of the test tables").arg(name))};

@@ -1,6 +1,7 @@
 #include "orders.h"
 
 #include "core_tables.h"
+#include "dates.h"
 #include "journal.h"
 #include "records.h"
 
@@ -14,10 +15,6 @@
 #include <cmath>
 
 namespace {
-
-QString now_iso() {
-    return QDateTime::currentDateTime().toString(Qt::ISODate);
-}
 
 QString priority_text(Priority p) {
     return p == Priority::Urgent ? QStringLiteral("urgent") : QStringLiteral("routine");
@@ -139,6 +136,11 @@ std::optional<qint64> accession_number(const QString& typed) {
     return n;
 }
 
+std::optional<qint64> accession_in_sample_id(const QString& sample_id) {
+    return sample_id.trimmed().startsWith(u'A', Qt::CaseInsensitive) ? accession_number(sample_id)
+                                                                     : std::nullopt;
+}
+
 DbResult<QList<qint64>> place_order(const Actor& who, const OrderRequest& order) {
     if (DbError e = require(who, Right::Order); !e.ok()) return {{}, e};
     const QList<const Investigation*> tests = in_catalogue_order(order.tests);
@@ -150,17 +152,15 @@ DbResult<QList<qint64>> place_order(const Actor& who, const OrderRequest& order)
         if (!patient.ok()) return patient.error;
         if (!patient.value) return {DbError::Kind::NotFound, 0, QStringLiteral("Patient ID does not exist")};
         const QString at = now_iso();
-        for (const catalogue::Sampling& kind : catalogue::kSampling) {
-            // One accession for each kind of sample, the first time a test needs it.
-            bool first_of_kind = true;
-            for (const catalogue::Sampling& earlier : catalogue::kSampling) {
-                if (&earlier == &kind) break;
-                if (earlier.sample == kind.sample) first_of_kind = false;
-            }
-            if (!first_of_kind) continue;
+        // One accession for each kind of sample the tests need, kinds in
+        // the order the catalogue first names them.
+        QList<catalogue::SampleKind> kinds;
+        for (const catalogue::Sampling& s : catalogue::kSampling)
+            if (!kinds.contains(s.sample)) kinds << s.sample;
+        for (const catalogue::SampleKind kind : kinds) {
             QList<const Investigation*> of_kind;
             for (const Investigation* t : tests)
-                if (catalogue::sampling(t).sample == kind.sample) of_kind << t;
+                if (catalogue::sampling(t).sample == kind) of_kind << t;
             if (of_kind.isEmpty()) continue;
             auto accession = next_accession();
             if (!accession.ok()) return accession.error;
@@ -176,7 +176,7 @@ DbResult<QList<qint64>> place_order(const Actor& who, const OrderRequest& order)
             if (!e.ok()) return e;
             e = add_row(QStringLiteral("order_samples"),
                         {{QStringLiteral("accession"), a},
-                         {QStringLiteral("sample_kind"), catalogue::sample_name(kind.sample)}});
+                         {QStringLiteral("sample_kind"), catalogue::sample_name(kind)}});
             if (!e.ok()) return e;
             QJsonArray names;
             for (const Investigation* t : of_kind) {
@@ -190,7 +190,7 @@ DbResult<QList<qint64>> place_order(const Actor& who, const OrderRequest& order)
                                {{QStringLiteral("patient_id"), order.patient_id},
                                 {QStringLiteral("ref_by"), order.ref_by},
                                 {QStringLiteral("priority"), priority_text(order.priority)},
-                                {QStringLiteral("sample_kind"), catalogue::sample_name(kind.sample)},
+                                {QStringLiteral("sample_kind"), catalogue::sample_name(kind)},
                                 {QStringLiteral("tests"), names},
                                 {QStringLiteral("note"), order.note}});
             if (!e.ok()) return e;

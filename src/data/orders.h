@@ -33,6 +33,8 @@ struct OrderRequest {
 // the digits alone), nothing for anything else.
 QString accession_text(qint64 accession);
 std::optional<qint64> accession_number(const QString& typed);
+// The accession an analyzer's sample id names: "A123" only (bare digits are a lab id).
+std::optional<qint64> accession_in_sample_id(const QString& sample_id);
 
 // Saves the order (the Order right; the patient must be registered): one
 // accession per sample kind its tests need, in the order of the catalogue,

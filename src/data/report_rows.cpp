@@ -42,14 +42,12 @@ public:
                           setting(db, QString::fromLatin1(kRequireVerification)) == QLatin1String("on"));
             return;
         }
-        const QDateTime at = QDateTime::fromString(signature->verified_at, Qt::ISODate);
         values.insert(QStringLiteral("signature"), true);
         values.insert(QStringLiteral("signature_name"), signature->full_name);
         values.insert(QStringLiteral("signature_qualification"), signature->qualification);
         values.insert(QStringLiteral("has_signature_qualification"),
                       !signature->qualification.trimmed().isEmpty());
-        values.insert(QStringLiteral("signature_at"),
-                      display_date(at.date()) + u' ' + at.time().toString(QStringLiteral("HH:mm")));
+        values.insert(QStringLiteral("signature_at"), display_date_time(signature->verified_at));
     }
 };
 

@@ -9,17 +9,24 @@ QString TrendItem::shown() const {
 }
 
 DbResult<QList<TrendItem>> trend_items(qint64 patient_id) {
+    // The items of every test table, in one statement.
+    QStringList parts;
+    QVariantList binds;
+    for (const Investigation* test : catalogue::kAll) {
+        parts << QStringLiteral("SELECT DISTINCT '%1', r.item FROM test_main AS m JOIN %1 AS r ON r.lab_id = "
+                                "m.lab_id WHERE m.patient_id = ?")
+                     .arg(QString::fromLatin1(test->table));
+        binds << patient_id;
+    }
+    auto rows = select_rows(parts.join(QStringLiteral(" UNION ALL ")), binds);
+    if (!rows.ok()) return {{}, rows.error};
     QList<TrendItem> out;
     for (const Investigation* test : catalogue::kAll) {
-        auto rows = select_rows(QStringLiteral("SELECT DISTINCT r.item FROM test_main AS m JOIN %1 AS r ON "
-                                               "r.lab_id = m.lab_id WHERE m.patient_id = ?")
-                                    .arg(QString::fromLatin1(test->table)),
-                                {patient_id});
-        if (!rows.ok()) return {{}, rows.error};
         QStringList items;
         for (const Row& r : rows.value)
-            if (const NormalRange* range = normal_range(*test, r.text(0)); range && range->any())
-                items << r.text(0);
+            if (catalogue::by_table(r.text(0)) == test)
+                if (const NormalRange* range = normal_range(*test, r.text(1)); range && range->any())
+                    items << r.text(1);
         std::sort(items.begin(), items.end());
         for (const QString& item : items)
             out << TrendItem{test, item};

@@ -170,8 +170,7 @@ void PendingResultsWindow::refresh() {
     // Sample ids that are accessions: their order's patient.
     QHash<QString, QString> ordered;
     for (const QString& id : lab_ids)
-        if (const auto accession = accession_number(id);
-            accession && id.startsWith(u'A', Qt::CaseInsensitive))
+        if (const auto accession = accession_in_sample_id(id))
             if (const auto sample = ordered_sample(*accession); sample.ok() && sample.value)
                 ordered.insert(id, QStringLiteral("%1, ID %2")
                                        .arg(sample.value->patient_name)
@@ -197,9 +196,8 @@ void PendingResultsWindow::open_row(int row) {
     const PendingLine& line = model_->lines()[row];
     const Investigation* test = catalogue::by_test(line.test);
     const QString& sample_id = line.pending.result.lab_id;
-    if (const auto accession = accession_number(sample_id); accession &&
-                                                            sample_id.startsWith(u'A', Qt::CaseInsensitive) &&
-                                                            line.kind == PendingLine::Kind::NoReport) {
+    if (const auto accession = accession_in_sample_id(sample_id);
+        accession && line.kind == PendingLine::Kind::NoReport) {
         // An ordered sample: its test's screen, filled from the order, offers the results.
         const auto sample = ordered_sample(*accession);
         if (report_failure(sample.error, QStringLiteral("Reading the order"))) return;
@@ -208,16 +206,7 @@ void PendingResultsWindow::open_row(int row) {
                              .arg(sample_id, test ? QString::fromUtf8(test->test) : QStringLiteral("test")));
             return;
         }
-        const QString screen = QString::fromLatin1(test->screen);
-        if (screens::find(screen)) {
-            show_message(QStringLiteral("The %1 screen is open: save or close what it holds first.")
-                             .arg(QString::fromUtf8(test->test)));
-            return;
-        }
-        app_state().register_on_save = false;
-        app_state().mark_temporary = false;
-        if (auto* w = qobject_cast<TestScreen*>(screens::open(screen)))
-            w->take_order(*accession, sample.value->patient_id, sample.value->ref_by);
+        TestScreen::open_for_order(*test, *sample.value);
         return;
     }
     if (line.kind == PendingLine::Kind::NoReport || !test) {

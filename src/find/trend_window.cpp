@@ -91,15 +91,10 @@ TrendWindow::TrendWindow(const Trend& trend, QWidget* parent) : QWidget(parent) 
     view_->setAccessibleDescription(
         QStringLiteral("%1 results; the table beside it lists them").arg(trend.points.size()));
 
-    table_ = new QTableWidget(int(trend.points.size()), 4, this);
-    table_->setObjectName(QStringLiteral("points"));
-    table_->setAccessibleName(QStringLiteral("Results of %1").arg(trend.item.shown()));
-    table_->setHorizontalHeaderLabels(
+    table_ = read_only_table(
+        this, "points", QStringLiteral("Results of %1").arg(trend.item.shown()),
         {QStringLiteral("Date"), QStringLiteral("Lab ID"), QStringLiteral("Result"), QStringLiteral("Flag")});
-    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table_->setTabKeyNavigation(false);
-    table_->verticalHeader()->hide();
+    table_->setRowCount(int(trend.points.size()));
     for (int r = 0; r < trend.points.size(); ++r) {
         const TrendPoint& p = trend.points[r];
         const QStringList cells = {display_date(p.date), QString::number(p.lab_id), p.result, p.flag};

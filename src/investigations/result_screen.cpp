@@ -1,7 +1,10 @@
 #include "result_screen.h"
 
+#include "orders.h"
+
 #include "boxes.h"
 #include "list_panel.h"
+#include "message_box.h"
 #include "screen_registry.h"
 
 #include <QCloseEvent>
@@ -163,6 +166,22 @@ void TestScreen::look_up(qint64 lab_id) {
 
 void TestScreen::take_order(qint64 accession, qint64 patient_id, const QString& doctor) {
     act([=, this] { workflow_.take_order(accession, patient_id, doctor); });
+}
+
+TestScreen* TestScreen::open_for_order(const Investigation& test, const OrderedSample& sample) {
+    const QString screen = QString::fromLatin1(test.screen);
+    if (screens::find(screen)) {
+        show_message(QStringLiteral("The %1 screen is open: save or close what it holds first.")
+                         .arg(QString::fromUtf8(test.test)));
+        return nullptr;
+    }
+    // As for an old patient: the report goes to the patient on the order.
+    app_state().register_on_save = false;
+    app_state().mark_temporary = false;
+    const OrderedSample order = sample; // the caller's list may be read again meanwhile
+    auto* w = qobject_cast<TestScreen*>(screens::open(screen));
+    if (w) w->take_order(order.accession, order.patient_id, order.ref_by);
+    return w;
 }
 
 void TestScreen::show_all() {

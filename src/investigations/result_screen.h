@@ -46,6 +46,10 @@ public:
     void look_up(qint64 lab_id);
     // The screen (opened for an old patient) results a test of this order.
     void take_order(qint64 accession, qint64 patient_id, const QString& doctor);
+    // Opens `test`'s screen as for an old patient, to result it for the
+    // ordered sample (refused, said so, while that screen is open already:
+    // it may hold unsaved work).
+    static TestScreen* open_for_order(const Investigation& test, const struct OrderedSample& sample);
 
     QWidget* result_box(int index) const { return boxes_.value(index); }
     const ResultWorkflow& workflow() const { return workflow_; }

@@ -21,14 +21,6 @@ namespace {
 
 const QString kDash = QStringLiteral("-");
 
-// An ISO date and time as the screens show it.
-QString when(const QString& iso) {
-    const QDateTime at = QDateTime::fromString(iso, Qt::ISODate);
-    return at.isValid()
-               ? display_date(at.date()) + QStringLiteral(" ") + at.time().toString(QStringLiteral("HH:mm"))
-               : iso;
-}
-
 } // namespace
 
 ResultWorkflow::ResultWorkflow(const TestDefinition& test, std::function<void()> before_message,
@@ -345,9 +337,10 @@ void ResultWorkflow::show_sign_off(const QVariant& lab_id) {
     const SignOff& s = signoff.value;
     QStringList said;
     if (!s.entered_by.isEmpty())
-        said << QStringLiteral("Entered by %1 on %2").arg(s.entered_by, when(s.entered_at));
-    said << (s.verified() ? QStringLiteral("verified by %1 on %2").arg(s.verified_by, when(s.verified_at))
-                          : QStringLiteral("not verified"));
+        said << QStringLiteral("Entered by %1 on %2").arg(s.entered_by, display_date_time(s.entered_at));
+    said << (s.verified()
+                 ? QStringLiteral("verified by %1 on %2").arg(s.verified_by, display_date_time(s.verified_at))
+                 : QStringLiteral("not verified"));
     said[0][0] = said[0][0].toUpper();
     form_.sign_off = said.join(QStringLiteral("; "));
     form_.verify_open = !s.verified() && actor_may(who_(), Right::Verify);
@@ -355,11 +348,11 @@ void ResultWorkflow::show_sign_off(const QVariant& lab_id) {
     auto call = critical_call(lab_id);
     if (failed(call.error, "Reading the report's critical results") || !call.value) return;
     const CriticalCall& c = *call.value;
-    form_.sign_off +=
-        QStringLiteral("\nCritical: %1 — %2")
-            .arg(c.findings, c.called() ? QStringLiteral("%1 informed by %2 on %3")
-                                              .arg(c.informed_whom, c.informed_by, when(c.called_at))
-                                        : QStringLiteral("doctor not called yet"));
+    form_.sign_off += QStringLiteral("\nCritical: %1 — %2")
+                          .arg(c.findings, c.called() ? QStringLiteral("%1 informed by %2 on %3")
+                                                            .arg(c.informed_whom, c.informed_by,
+                                                                 display_date_time(c.called_at))
+                                                      : QStringLiteral("doctor not called yet"));
     form_.call_open = !c.called() && actor_may(who_(), Right::RecordCall);
 }
 

@@ -145,12 +145,12 @@ QString address_problem(const QString& address) {
     return {};
 }
 
-QString filled_template(QString text, const QString& patient, const QString& lab_id, const QString& test) {
+QString filled_template(QString text, const QString& patient, const QString& lab_id, const QString& test,
+                        bool one_line) {
     text.replace(QLatin1String("{patient}"), patient);
     text.replace(QLatin1String("{lab_id}"), lab_id);
     text.replace(QLatin1String("{test}"), test);
-    // One line in a subject: a name never adds a header.
-    return text.replace(u'\r', u' ').replace(u'\n', u' ');
+    return one_line ? text.replace(u'\r', u' ').replace(u'\n', u' ') : text;
 }
 
 QByteArray mime_message(const MailSettings& settings, const Mail& mail) {

@@ -36,8 +36,10 @@ QString mail_setup_help();
 // sides); empty when it is.
 QString address_problem(const QString& address);
 
-// A subject or body template with {patient}, {lab_id} and {test} filled in.
-QString filled_template(QString text, const QString& patient, const QString& lab_id, const QString& test);
+// A subject or body template with {patient}, {lab_id} and {test} filled in;
+// `one_line` (a subject): line breaks become blanks, so a name never adds a header.
+QString filled_template(QString text, const QString& patient, const QString& lab_id, const QString& test,
+                        bool one_line = true);
 
 struct Mail {
     QString to;

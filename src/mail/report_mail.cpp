@@ -54,10 +54,7 @@ ReportMail report_mail(qint64 lab_id, const QString& to, const MailSettings& set
     out.mail.to = to;
     const QString id = QString::number(lab_id), test_name = QString::fromUtf8(test->test);
     out.mail.subject = filled_template(settings.subject, name, id, test_name);
-    out.mail.body = QString(settings.body)
-                        .replace(QLatin1String("{patient}"), name)
-                        .replace(QLatin1String("{lab_id}"), id)
-                        .replace(QLatin1String("{test}"), test_name);
+    out.mail.body = filled_template(settings.body, name, id, test_name, false);
     out.mail.attachment_name = QStringLiteral("report-%1.pdf").arg(lab_id);
     out.mail.attachment = f.readAll();
     return out;

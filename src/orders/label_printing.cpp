@@ -2,15 +2,13 @@
 
 #include "file_dialogs.h"
 #include "message_box.h"
+#include "preview_dialog.h"
 #include "report_engine.h"
 
-#include <QAction>
 #include <QDir>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
-#include <QToolBar>
-#include <QToolButton>
 
 namespace {
 
@@ -30,29 +28,13 @@ void preview(const QList<LabelContent>& labels, QWidget* parent) {
     dialog.setWindowTitle(QStringLiteral("Sample labels"));
     QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
                      [&](QPrinter* p) { failure = paint_labels(labels, size, p); });
-    if (auto* bar = dialog.findChild<QToolBar*>()) {
-        QAction* pdf = bar->addAction(QStringLiteral("Save as PDF"));
-        pdf->setShortcut(QKeySequence::Save);
-        QObject::connect(pdf, &QAction::triggered, &dialog, [&] {
-            const QString path =
-                choose_save_file(QStringLiteral("Save as PDF"),
-                                 QDir(documents_folder()).filePath(QStringLiteral("labels.pdf")),
-                                 QStringLiteral("PDF files (*.pdf)"));
-            if (path.isEmpty()) return;
-            if (const QString e = write_labels_pdf(labels, size, path); !e.isEmpty()) show_message(e);
-        });
-        for (QAction* a : bar->actions()) {
-            if (a->text().remove(u'&') == QLatin1String("Print")) a->setShortcut(QKeySequence::Print);
-            if (!a->shortcut().isEmpty()) {
-                a->setShortcutContext(Qt::WindowShortcut);
-                dialog.addAction(a);
-            }
-        }
-        for (QToolButton* b : bar->findChildren<QToolButton*>()) {
-            b->setFocusPolicy(Qt::TabFocus);
-            if (b->defaultAction()) b->setAccessibleName(b->defaultAction()->text().remove(u'&'));
-        }
-    }
+    dress_preview(&dialog, [&] {
+        const QString path = choose_save_file(QStringLiteral("Save as PDF"),
+                                              QDir(documents_folder()).filePath(QStringLiteral("labels.pdf")),
+                                              QStringLiteral("PDF files (*.pdf)"));
+        if (path.isEmpty()) return;
+        if (const QString e = write_labels_pdf(labels, size, path); !e.isEmpty()) show_message(e);
+    });
     if (auto* view = dialog.findChild<QPrintPreviewWidget*>())
         view->setZoomMode(QPrintPreviewWidget::FitInView);
     dialog.exec();

@@ -30,12 +30,6 @@ const QStringList kHeadings = {QStringLiteral("Accession"),     QStringLiteral("
                                QStringLiteral("Tests waiting"), QStringLiteral("Ordered at"),
                                QStringLiteral("Collected"),     QStringLiteral("Received")};
 
-QString shown_time(const QString& iso) {
-    if (iso.isEmpty()) return {};
-    const QDateTime at = QDateTime::fromString(iso, Qt::ISODate);
-    return display_date(at.date()) + u' ' + at.time().toString(QStringLiteral("HH:mm"));
-}
-
 } // namespace
 
 OrdersWaitingWindow::OrdersWaitingWindow(QWidget* parent) : QWidget(parent) {
@@ -56,17 +50,7 @@ OrdersWaitingWindow::OrdersWaitingWindow(QWidget* parent) : QWidget(parent) {
     marks_received_->setObjectName(QStringLiteral("marks_received"));
     marks_received_->setAccessibleName(QStringLiteral("Scanning marks received"));
 
-    table_ = new QTableWidget(this);
-    table_->setObjectName(QStringLiteral("orders"));
-    table_->setAccessibleName(QStringLiteral("Orders waiting"));
-    table_->setColumnCount(int(kHeadings.size()));
-    table_->setHorizontalHeaderLabels(kHeadings);
-    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table_->setSelectionMode(QAbstractItemView::SingleSelection);
-    table_->setTabKeyNavigation(false);
-    table_->verticalHeader()->hide();
-    table_->horizontalHeader()->setStretchLastSection(true);
+    table_ = read_only_table(this, "orders", QStringLiteral("Orders waiting"), kHeadings);
     table_->installEventFilter(this);
     connect(table_, &QTableWidget::cellDoubleClicked, this, [this] { open_first_waiting(); });
 
@@ -105,7 +89,7 @@ OrdersWaitingWindow::OrdersWaitingWindow(QWidget* parent) : QWidget(parent) {
 }
 
 void OrdersWaitingWindow::refresh() {
-    const std::optional<qint64> was = selected() ? std::optional(selected()->accession) : std::nullopt;
+    const qint64 was = selected() ? selected()->accession : 0; // kept selected
     auto waiting = waiting_samples();
     if (report_failure(waiting.error, QStringLiteral("Reading the orders waiting"))) return;
     samples_ = waiting.value;
@@ -120,12 +104,12 @@ void OrdersWaitingWindow::refresh() {
                                    QStringLiteral("%1 (ID %2)").arg(s.patient_name).arg(s.patient_id),
                                    catalogue::sample_name(s.sample),
                                    waiting_tests.join(QStringLiteral(", ")),
-                                   shown_time(s.ordered_at),
-                                   shown_time(s.collected_at),
-                                   shown_time(s.received_at)};
+                                   display_date_time(s.ordered_at),
+                                   display_date_time(s.collected_at),
+                                   display_date_time(s.received_at)};
         for (int c = 0; c < cells.size(); ++c)
             table_->setItem(r, c, new QTableWidgetItem(cells[c]));
-        if (was && s.accession == *was) table_->selectRow(r);
+        if (s.accession == was) table_->selectRow(r);
     }
     if (!selected() && !samples_.isEmpty()) table_->selectRow(0);
     table_->resizeColumnsToContents();
@@ -179,19 +163,7 @@ void OrdersWaitingWindow::print_label() {
 void OrdersWaitingWindow::open_first_waiting() {
     const OrderedSample* s = selected();
     if (!s || s->waiting.isEmpty()) return;
-    const Investigation* test = s->waiting.first();
-    const QString screen = QString::fromLatin1(test->screen);
-    if (screens::find(screen)) {
-        show_message(QStringLiteral("The %1 screen is open: save or close what it holds first.")
-                         .arg(QString::fromUtf8(test->test)));
-        return;
-    }
-    // As for an old patient: the report goes to the patient on the order.
-    app_state().register_on_save = false;
-    app_state().mark_temporary = false;
-    const OrderedSample order = *s;
-    if (auto* w = qobject_cast<TestScreen*>(screens::open(screen)))
-        w->take_order(order.accession, order.patient_id, order.ref_by);
+    TestScreen::open_for_order(*s->waiting.first(), *s);
 }
 
 void OrdersWaitingWindow::changeEvent(QEvent* event) {

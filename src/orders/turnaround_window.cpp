@@ -24,20 +24,6 @@ const QStringList kHeadings = {QStringLiteral("Test"),
                                QStringLiteral("Resulted to verified, median (min)"),
                                QStringLiteral("90th percentile (min)")};
 
-QTableWidget* figures_table(QWidget* parent, const char* name, const QString& accessible) {
-    auto* t = new QTableWidget(parent);
-    t->setObjectName(QString::fromLatin1(name));
-    t->setAccessibleName(accessible);
-    t->setColumnCount(int(kHeadings.size()));
-    t->setHorizontalHeaderLabels(kHeadings);
-    t->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    t->setSelectionBehavior(QAbstractItemView::SelectRows);
-    t->setTabKeyNavigation(false);
-    t->verticalHeader()->hide();
-    t->horizontalHeader()->setStretchLastSection(true);
-    return t;
-}
-
 void fill(QTableWidget* t, const QList<Turnaround>& rows) {
     t->setRowCount(int(rows.size()));
     for (int r = 0; r < rows.size(); ++r) {
@@ -79,8 +65,8 @@ TurnaroundWindow::TurnaroundWindow(QWidget* parent) : QWidget(parent) {
     connect(show, &QPushButton::clicked, this, &TurnaroundWindow::show_period);
     auto* close_button = named_button(this, "close", "&Close");
     connect(close_button, &QPushButton::clicked, this, &QWidget::close);
-    all_ = figures_table(this, "all_orders", QStringLiteral("All orders"));
-    urgent_ = figures_table(this, "urgent_orders", QStringLiteral("Urgent orders"));
+    all_ = read_only_table(this, "all_orders", QStringLiteral("All orders"), kHeadings);
+    urgent_ = read_only_table(this, "urgent_orders", QStringLiteral("Urgent orders"), kHeadings);
 
     auto* period = new QHBoxLayout;
     for (QWidget* w : std::initializer_list<QWidget*>{from_label, from_, to_label, to_, show})

@@ -114,8 +114,7 @@ LabelContent sample_label(const OrderedSample& s) {
     for (const Investigation* t : s.tests)
         tests << QString::fromLatin1(catalogue::sampling(t).short_name);
     l.tests = tests.join(u' ');
-    const QDateTime at = QDateTime::fromString(s.ordered_at, Qt::ISODate);
-    l.when = display_date(at.date()) + u' ' + at.time().toString(QStringLiteral("HH:mm"));
+    l.when = display_date_time(s.ordered_at);
     if (s.urgent) l.when += QStringLiteral(" · URGENT");
     return l;
 }

@@ -1,5 +1,7 @@
 #include "report_engine.h"
 
+#include "preview_dialog.h"
+
 #include "connection.h"
 #include "file_dialogs.h"
 #include "message_box.h"
@@ -35,11 +37,10 @@ public:
         setWindowTitle(report_.file.title.isEmpty() ? QStringLiteral("Report") : report_.file.title);
         connect(this, &QPrintPreviewDialog::paintRequested, this,
                 [this](QPrinter* p) { paint_report(report_, p); });
-        if (auto* bar = findChild<QToolBar*>()) {
-            QAction* pdf = bar->addAction(QStringLiteral("Save as PDF"));
-            pdf->setObjectName(QStringLiteral("save_as_pdf"));
-            connect(pdf, &QAction::triggered, this, [this] { save_as_pdf(); });
-            if (lab_id_) {
+        dress_preview(
+            this, [this] { save_as_pdf(); },
+            [this](QToolBar* bar) {
+                if (!lab_id_) return;
                 // One saved report: it can go to its doctor or patient by e-mail.
                 QAction* mail = bar->addAction(QStringLiteral("&E-mail"));
                 mail->setObjectName(QStringLiteral("e_mail"));
@@ -47,34 +48,11 @@ public:
                 mail->setShortcutContext(Qt::WindowShortcut);
                 addAction(mail);
                 connect(mail, &QAction::triggered, this, [this] { e_mail(); });
-            }
-            for (QAction* a : bar->actions()) {
-                if (a->text().remove(u'&') == QLatin1String("Print"))
-                    a->setObjectName(QStringLiteral("print"));
-                if (!a->toolTip().isEmpty() && a->text().isEmpty()) a->setText(a->toolTip());
-            }
-            shortcut(QKeySequence::Print, QStringLiteral("print"));
-            shortcut(QKeySequence::Save, QStringLiteral("save_as_pdf"));
-            // The toolbar's buttons take the focus by Tab, each named by its action.
-            for (QToolButton* b : bar->findChildren<QToolButton*>()) {
-                b->setFocusPolicy(Qt::TabFocus);
-                if (b->defaultAction()) b->setAccessibleName(b->defaultAction()->text().remove(u'&'));
-            }
-        }
+            });
         fit_to_screen();
     }
 
 private:
-    void shortcut(const QKeySequence& keys, const QString& action_name) {
-        QAction* action = findChild<QAction*>(action_name);
-        if (!action) return;
-        action->setShortcut(keys);
-        action->setShortcutContext(Qt::WindowShortcut);
-        addAction(action);
-        action->setToolTip(QStringLiteral("%1 (%2)").arg(action->text().remove(u'&'),
-                                                         keys.toString(QKeySequence::NativeText)));
-    }
-
     void fit_to_screen() {
         // Never larger than the screen's free area (a laptop's panel left
         // room for), zoomed so one page's width fills the preview.
@@ -150,7 +128,39 @@ std::optional<qint64> one_report(const std::optional<Selection>& selection) {
     return number ? std::optional(id) : std::nullopt;
 }
 
+// A shortcut for the named action of the preview, given in its tooltip too.
+void shortcut(QPrintPreviewDialog* dialog, const QKeySequence& keys, const QString& action_name) {
+    QAction* action = dialog->findChild<QAction*>(action_name);
+    if (!action) return;
+    action->setShortcut(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    dialog->addAction(action);
+    action->setToolTip(
+        QStringLiteral("%1 (%2)").arg(action->text().remove(u'&'), keys.toString(QKeySequence::NativeText)));
+}
+
 } // namespace
+
+void dress_preview(QPrintPreviewDialog* dialog, const std::function<void()>& save_as_pdf,
+                   const std::function<void(QToolBar*)>& more) {
+    auto* bar = dialog->findChild<QToolBar*>();
+    if (!bar) return;
+    QAction* pdf = bar->addAction(QStringLiteral("Save as PDF"));
+    pdf->setObjectName(QStringLiteral("save_as_pdf"));
+    QObject::connect(pdf, &QAction::triggered, dialog, save_as_pdf);
+    if (more) more(bar);
+    for (QAction* a : bar->actions()) {
+        if (a->text().remove(u'&') == QLatin1String("Print")) a->setObjectName(QStringLiteral("print"));
+        if (!a->toolTip().isEmpty() && a->text().isEmpty()) a->setText(a->toolTip());
+    }
+    shortcut(dialog, QKeySequence::Print, QStringLiteral("print"));
+    shortcut(dialog, QKeySequence::Save, QStringLiteral("save_as_pdf"));
+    // The toolbar's buttons take the focus by Tab, each named by its action.
+    for (QToolButton* b : bar->findChildren<QToolButton*>()) {
+        b->setFocusPolicy(Qt::TabFocus);
+        if (b->defaultAction()) b->setAccessibleName(b->defaultAction()->text().remove(u'&'));
+    }
+}
 
 QString PreviewEngine::run() {
     Prepared prepared = prepare_report({file_name(), selection()}, database_file_path());

@@ -7,10 +7,12 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTextEdit>
 #include <QTimer>
 
@@ -144,6 +146,22 @@ QPushButton* named_button(QWidget* parent, const char* name, const char* label) 
     b->setObjectName(QString::fromLatin1(name));
     b->setAccessibleName(QString::fromUtf8(label).remove(u'&'));
     return b;
+}
+
+QTableWidget* read_only_table(QWidget* parent, const char* name, const QString& accessible_name,
+                              const QStringList& headings) {
+    auto* t = new QTableWidget(parent);
+    t->setObjectName(QString::fromLatin1(name));
+    t->setAccessibleName(accessible_name);
+    t->setColumnCount(int(headings.size()));
+    t->setHorizontalHeaderLabels(headings);
+    t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    t->setSelectionBehavior(QAbstractItemView::SelectRows);
+    t->setSelectionMode(QAbstractItemView::SingleSelection);
+    t->setTabKeyNavigation(false);
+    t->verticalHeader()->hide();
+    t->horizontalHeader()->setStretchLastSection(true);
+    return t;
 }
 
 void enter_presses_buttons(QWidget* screen) {

@@ -3,10 +3,12 @@
 #include "typed_text.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
 class QPushButton;
+class QTableWidget;
 class QWidget;
 
 // What every screen does with its boxes, whether line edits or plain-text
@@ -34,6 +36,11 @@ void on_left(QWidget* box, std::function<void()> left);
 // A push button whose label carries its Alt key ("&Open report"), named
 // `name` and, for screen readers, by its label without the "&".
 QPushButton* named_button(QWidget* parent, const char* name, const char* label);
+
+// A list of rows to read, not edit: named for screen readers, one whole row
+// selected at a time, Tab leaving it (not walking its cells), no row numbers.
+QTableWidget* read_only_table(QWidget* parent, const char* name, const QString& accessible_name,
+                              const QStringList& headings);
 
 // Enter or Return on a focused button presses it, as Space does.
 void enter_presses_buttons(QWidget* screen);
