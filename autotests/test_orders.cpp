@@ -91,6 +91,7 @@ private slots:
     void turnaround_figures_from_fixed_times();
     void ordered_tests_are_resulted_from_the_waiting_list();
     void an_analyzer_result_for_an_accession_lands_on_its_order();
+    void a_long_waiting_list_is_read_as_it_is_scrolled();
 };
 
 void TestOrders::an_order_takes_one_accession_per_sample_kind() {
@@ -169,6 +170,13 @@ void TestOrders::the_waiting_list_puts_urgent_first_then_oldest() {
         return a;
     };
     QCOMPARE(order_of_list(), (QList<qint64>{3, 2, 1}));
+    // A page of the list, in the same order.
+    QCOMPARE(waiting_count().value, 3);
+    const auto page = waiting_samples(2, 1).value;
+    QCOMPARE(page.size(), 2);
+    QCOMPARE(page[0].accession, 2);
+    QCOMPARE(page[1].accession, 1);
+    QCOMPARE(page[1].waiting, QList<const Investigation*>{&kSerology});
     QVERIFY(in_transaction([] { return link_report(2, &kSerology, 40); }).ok());
     QCOMPARE(order_of_list(), (QList<qint64>{3, 1}));
     // The same test is never resulted twice; a test the order lacks is named.
@@ -257,10 +265,10 @@ void TestOrders::turnaround_figures_from_fixed_times() {
     QVERIFY(window);
     window->set_period(QDate(2026, 12, 9), QDate(2026, 12, 9));
     window->show_period();
-    auto row = [](QTableWidget* t) {
+    auto row = [](QTableWidget* table) {
         QStringList cells;
-        for (int c = 0; c < t->columnCount(); ++c)
-            cells << (t->item(0, c) ? t->item(0, c)->text() : QString("(none)"));
+        for (int c = 0; c < table->columnCount(); ++c)
+            cells << (table->item(0, c) ? table->item(0, c)->text() : QString("(none)"));
         return cells.join(' ').trimmed();
     };
     QCOMPARE(row(window->all()), QString("Serology 3 60 120 2 30 45"));
@@ -364,3 +372,43 @@ void TestOrders::an_analyzer_result_for_an_accession_lands_on_its_order() {
 
 TAVORA_TEST_MAIN(TestOrders)
 #include "test_orders.moc"
+
+void TestOrders::a_long_waiting_list_is_read_as_it_is_scrolled() {
+    constexpr int kOrders = 230; // more than a page
+    QVERIFY(
+        in_transaction([] {
+            for (int a = 1; a <= kOrders; ++a)
+                for (DbError e :
+                     {add_row("orders", {{"accession", a},
+                                         {"patient_id", 7},
+                                         {"ordered_at",
+                                          QString("2026-12-10T08:%1:00").arg(a % 60, 2, 10, QChar('0'))}}),
+                      add_row("order_samples", {{"accession", a}, {"sample_kind", "serum"}}),
+                      add_row("order_tests", {{"accession", a}, {"test", "Serology"}})})
+                    if (!e.ok()) return e;
+            return DbError{};
+        }).ok());
+    auto* waiting = qobject_cast<OrdersWaitingWindow*>(screens::open(kOrdersWaitingScreen));
+    show_active(waiting);
+    QCOMPARE(waiting->findChild<QLabel*>("count")->text(), QString("230 accessions waiting"));
+    const int first_page = waiting->table()->rowCount();
+    QVERIFY(first_page < kOrders);
+    // Arrowed to the end of what is shown: the rest is read on.
+    waiting->table()->setFocus();
+    QTest::keyClick(waiting->table(), Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(waiting->table()->rowCount(), kOrders);
+    QCOMPARE(waiting->table()->currentRow(), first_page - 1);
+    // A refresh keeps every row read; a scan finds one beyond the first page.
+    waiting->refresh();
+    QCOMPARE(waiting->table()->rowCount(), kOrders);
+    waiting->close();
+    waiting = qobject_cast<OrdersWaitingWindow*>(screens::open(kOrdersWaitingScreen));
+    const auto last_one = waiting_samples(1, kOrders - 1).value;
+    QCOMPARE(last_one.size(), 1);
+    const QString last = accession_text(last_one[0].accession);
+    waiting->findChild<QLineEdit*>("scan")->setText(last);
+    waiting->scanned();
+    QCOMPARE(waiting->table()->currentRow(), kOrders - 1);
+    QCOMPARE(waiting->table()->item(kOrders - 1, 0)->text(), last);
+    QVERIFY(messages_->texts().isEmpty());
+}

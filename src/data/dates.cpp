@@ -34,8 +34,14 @@ QString display_date(const QString& iso) {
 }
 
 QString display_date_time(const QString& iso) {
-    const QDateTime at = QDateTime::fromString(iso, Qt::ISODate);
-    return at.isValid() ? display_date(at.date()) + u' ' + at.time().toString(QStringLiteral("HH:mm")) : iso;
+    // Read as a date and a time of day, never through the time zone (which
+    // costs a look at the zone's file per value in a long list).
+    const QDate date = QDate::fromString(iso.left(10), Qt::ISODate);
+    const QTime time =
+        iso.size() > 11 && iso[10] == u'T' ? QTime::fromString(iso.mid(11, 8), Qt::ISODate) : QTime();
+    return date.isValid() && time.isValid()
+               ? display_date(date) + u' ' + time.toString(QStringLiteral("HH:mm"))
+               : iso;
 }
 
 QString now_iso() {

@@ -61,11 +61,15 @@ DbError stamp(const Actor& who, qint64 accession, const char* at, const char* by
 }
 
 // What the queries of the waiting list and of one accession read.
-constexpr char kSampleColumns[] =
-    "SELECT o.accession, o.patient_id, r.patient_name, r.age, r.sex, o.ref_by, s.sample_kind, o.priority, "
-    "o.ordered_at, s.collected_at, s.received_at, o.note "
-    "FROM orders AS o JOIN order_samples AS s ON s.accession = o.accession "
-    "LEFT JOIN registration AS r ON r.patient_id = o.patient_id ";
+// `from` names the orders read, as `o`.
+QString sample_query(const QString& from) {
+    return QStringLiteral(
+               "SELECT o.accession, o.patient_id, r.patient_name, r.age, r.sex, o.ref_by, s.sample_kind, "
+               "o.priority, o.ordered_at, s.collected_at, s.received_at, o.note FROM %1 "
+               "JOIN order_samples AS s ON s.accession = o.accession "
+               "LEFT JOIN registration AS r ON r.patient_id = o.patient_id ")
+        .arg(from);
+}
 
 OrderedSample sample_of(const Row& r) {
     OrderedSample s;
@@ -146,7 +150,7 @@ DbResult<QList<qint64>> place_order(const Actor& who, const OrderRequest& order)
     const QList<const Investigation*> tests = in_catalogue_order(order.tests);
     if (tests.isEmpty()) return {{}, DbError::other(QStringLiteral("No test is ticked."))};
     QList<qint64> given;
-    const DbError e = in_transaction([&]() -> DbError {
+    const DbError saved = in_transaction([&]() -> DbError {
         given.clear();
         auto patient = find_patient(order.patient_id);
         if (!patient.ok()) return patient.error;
@@ -198,13 +202,13 @@ DbResult<QList<qint64>> place_order(const Actor& who, const OrderRequest& order)
         }
         return {};
     });
-    if (!e.ok()) return {{}, e};
+    if (!saved.ok()) return {{}, saved};
     return {given, {}};
 }
 
 DbResult<std::optional<OrderedSample>> ordered_sample(qint64 accession) {
-    auto rows = select_rows(QString::fromLatin1(kSampleColumns) + QStringLiteral("WHERE o.accession = ?"),
-                            {accession});
+    auto rows = select_rows(
+        sample_query(QStringLiteral("orders AS o")) + QStringLiteral("WHERE o.accession = ?"), {accession});
     if (!rows.ok()) return {std::nullopt, rows.error};
     if (rows.value.isEmpty()) return {std::nullopt, {}};
     QList<OrderedSample> samples{sample_of(rows.value.first())};
@@ -213,22 +217,52 @@ DbResult<std::optional<OrderedSample>> ordered_sample(qint64 accession) {
     return {samples.first(), {}};
 }
 
-DbResult<QList<OrderedSample>> waiting_samples() {
-    auto rows = select_rows(
-        QString::fromLatin1(kSampleColumns) +
-        QStringLiteral(
-            "WHERE EXISTS (SELECT 1 FROM order_tests AS t WHERE t.accession = o.accession AND "
-            "t.lab_id = 0) "
-            "ORDER BY CASE WHEN o.priority = 'urgent' THEN 0 ELSE 1 END, o.ordered_at, o.accession"));
+namespace {
+
+// The waiting list's order: urgent first, then oldest.
+constexpr char kListOrder[] =
+    "ORDER BY CASE WHEN o.priority = 'urgent' THEN 0 ELSE 1 END, o.ordered_at, o.accession";
+
+// The waiting accessions in the list's order, read once as a list (a
+// correlated look-up per order walked every waiting test for each order).
+QString waiting_in_order() {
+    return QStringLiteral("SELECT o.accession FROM orders AS o "
+                          "WHERE o.accession IN (SELECT accession FROM order_tests WHERE lab_id = 0) ") +
+           QLatin1String(kListOrder);
+}
+
+} // namespace
+
+DbResult<QList<OrderedSample>> waiting_samples(int limit, int offset) {
+    // The page's accessions are chosen first, so that only they are joined
+    // to their patients and samples.
+    const QString page = limit < 0 ? QString() : QStringLiteral(" LIMIT %1 OFFSET %2").arg(limit).arg(offset);
+    auto rows =
+        select_rows(sample_query(QStringLiteral("(%1%2) AS w JOIN orders AS o ON o.accession = w.accession")
+                                     .arg(waiting_in_order(), page)) +
+                    QLatin1String(kListOrder));
     if (!rows.ok()) return {{}, rows.error};
     QList<OrderedSample> samples;
-    for (const Row& r : rows.value)
+    QStringList accessions;
+    for (const Row& r : rows.value) {
         samples << sample_of(r);
-    if (DbError e = add_tests(
-            samples, QStringLiteral("accession IN (SELECT accession FROM order_tests WHERE lab_id = 0)"), {});
-        !e.ok())
-        return {{}, e};
+        accessions << QString::number(samples.last().accession);
+    }
+    if (samples.isEmpty()) return {samples, {}};
+    // A page's tests by its accessions (numbers read back, so safe in the
+    // text); the whole list's by the same choice as its rows.
+    const QString which =
+        limit < 0 ? QStringLiteral("accession IN (SELECT accession FROM order_tests WHERE lab_id = 0)")
+                  : QStringLiteral("accession IN (%1)").arg(accessions.join(u','));
+    if (DbError e = add_tests(samples, which, {}); !e.ok()) return {{}, e};
     return {samples, {}};
+}
+
+DbResult<int> waiting_count() {
+    auto row =
+        select_first(QStringLiteral("SELECT count(DISTINCT accession) FROM order_tests WHERE lab_id = 0"));
+    if (!row.ok()) return {0, row.error};
+    return {row.value ? row.value->value(0).toInt() : 0, {}};
 }
 
 DbError mark_collected(const Actor& who, qint64 accession) {

@@ -55,8 +55,11 @@ struct OrderedSample {
 };
 
 DbResult<std::optional<OrderedSample>> ordered_sample(qint64 accession);
-// Every accession with a test still waiting: urgent first, then oldest.
-DbResult<QList<OrderedSample>> waiting_samples();
+// Every accession with a test still waiting: urgent first, then oldest;
+// or `limit` of them from `offset` on in that order (a page of a long list).
+DbResult<QList<OrderedSample>> waiting_samples(int limit = -1, int offset = 0);
+// How many accessions have a test still waiting.
+DbResult<int> waiting_count();
 
 // Records who collected or received the accession's sample, now (the Order
 // right). Once recorded, a time is kept: a second scan changes nothing.

@@ -13,17 +13,22 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
+
+constexpr int kPage = 200; // rows read at a time
 
 const QStringList kHeadings = {QStringLiteral("Accession"),     QStringLiteral("Priority"),
                                QStringLiteral("Patient"),       QStringLiteral("Sample"),
@@ -52,6 +57,16 @@ OrdersWaitingWindow::OrdersWaitingWindow(QWidget* parent) : QWidget(parent) {
 
     table_ = read_only_table(this, "orders", QStringLiteral("Orders waiting"), kHeadings);
     table_->installEventFilter(this);
+    // The next page is read as the list is scrolled, or arrowed, to its end.
+    connect(table_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (value == table_->verticalScrollBar()->maximum()) read_more();
+    });
+    connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.row() == table_->rowCount() - 1) read_more();
+            });
+    count_ = new QLabel(this);
+    count_->setObjectName(QStringLiteral("count"));
     connect(table_, &QTableWidget::cellDoubleClicked, this, [this] { open_first_waiting(); });
 
     auto* open = named_button(this, "open", "&Open test");
@@ -75,6 +90,7 @@ OrdersWaitingWindow::OrdersWaitingWindow(QWidget* parent) : QWidget(parent) {
     top->addWidget(scan_label);
     top->addWidget(scan_, 1);
     top->addWidget(marks_received_);
+    top->addWidget(count_);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     for (QPushButton* b : {open, collected, received, label, turnaround, close_button})
@@ -90,11 +106,36 @@ OrdersWaitingWindow::OrdersWaitingWindow(QWidget* parent) : QWidget(parent) {
 
 void OrdersWaitingWindow::refresh() {
     const qint64 was = selected() ? selected()->accession : 0; // kept selected
-    auto waiting = waiting_samples();
+    auto total = waiting_count();
+    if (report_failure(total.error, QStringLiteral("Reading the orders waiting"))) return;
+    // As many rows as were read before, so that a refresh never takes the
+    // rows the user scrolled to from under them.
+    auto waiting = waiting_samples(int(std::max<qsizetype>(kPage, samples_.size())), 0);
     if (report_failure(waiting.error, QStringLiteral("Reading the orders waiting"))) return;
+    total_ = total.value;
     samples_ = waiting.value;
+    table_->setRowCount(0);
+    show_rows(0);
+    for (int r = 0; r < samples_.size(); ++r)
+        if (samples_[r].accession == was) table_->selectRow(r);
+    if (!selected() && !samples_.isEmpty()) table_->selectRow(0);
+    table_->resizeColumnsToContents();
+}
+
+bool OrdersWaitingWindow::read_more() {
+    if (samples_.size() >= total_) return false;
+    auto more = waiting_samples(kPage, int(samples_.size()));
+    if (report_failure(more.error, QStringLiteral("Reading the orders waiting"))) return false;
+    if (more.value.isEmpty()) return false;
+    const int from = int(samples_.size());
+    samples_ << more.value;
+    show_rows(from);
+    return true;
+}
+
+void OrdersWaitingWindow::show_rows(int from) {
     table_->setRowCount(int(samples_.size()));
-    for (int r = 0; r < samples_.size(); ++r) {
+    for (int r = from; r < samples_.size(); ++r) {
         const OrderedSample& s = samples_[r];
         QStringList waiting_tests;
         for (const Investigation* t : s.waiting)
@@ -109,10 +150,9 @@ void OrdersWaitingWindow::refresh() {
                                    display_date_time(s.received_at)};
         for (int c = 0; c < cells.size(); ++c)
             table_->setItem(r, c, new QTableWidgetItem(cells[c]));
-        if (s.accession == was) table_->selectRow(r);
     }
-    if (!selected() && !samples_.isEmpty()) table_->selectRow(0);
-    table_->resizeColumnsToContents();
+    count_->setText(total_ == 1 ? QStringLiteral("1 accession waiting")
+                                : QStringLiteral("%1 accessions waiting").arg(total_));
 }
 
 const OrderedSample* OrdersWaitingWindow::selected() const {
@@ -136,12 +176,15 @@ void OrdersWaitingWindow::scanned() {
         if (report_failure(e, QStringLiteral("Marking the sample received"))) return;
         refresh();
     }
-    for (int r = 0; r < samples_.size(); ++r)
-        if (samples_[r].accession == *accession) {
-            table_->selectRow(r);
-            table_->setFocus();
-            return;
-        }
+    // A long list is read a page at a time; the scanned one may lie further on.
+    do {
+        for (int r = 0; r < samples_.size(); ++r)
+            if (samples_[r].accession == *accession) {
+                table_->selectRow(r);
+                table_->setFocus();
+                return;
+            }
+    } while (read_more());
     show_message(QStringLiteral("%1 has no test waiting.").arg(accession_text(*accession)));
 }
 
