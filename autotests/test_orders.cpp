@@ -8,6 +8,7 @@
 #include "app_state.h"
 #include "boxes.h"
 #include "core_tables.h"
+#include "file_dialogs.h"
 #include "lab_reports.h"
 #include "label.h"
 #include "label_printing.h"
@@ -16,15 +17,18 @@
 #include "orders_waiting.h"
 #include "pending_window.h"
 #include "records.h"
+#include "report_engine.h"
 #include "result_screen.h"
 #include "screen_registry.h"
 #include "start.h"
 #include "turnaround_window.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPrintPreviewDialog>
 #include <QProcess>
 #include <QPushButton>
 #include <QSqlQuery>
@@ -322,12 +326,41 @@ void TestOrders::ordered_tests_are_resulted_from_the_waiting_list() {
     QVERIFY(!bio->workflow().form().patient_id_open);
     QCOMPARE(bio->workflow().form().name, QString("Asha D'Souza"));
     QCOMPARE(bio->workflow().form().doctor, QString("Dr. Iyer"));
+    QCOMPARE(bio->focusWidget(), bio->result_box(0)); // the results are what is left to type
     const QString lab_id = bio->workflow().form().lab_id;
     set_box_text(bio->result_box(0), "95");
     bio->save();
     QVERIFY2(messages_->texts().contains("New report added"), qPrintable(messages_->texts().join('|')));
     QCOMPARE(number_of("SELECT lab_id FROM order_tests WHERE accession = 1 AND test = 'Biochemistry report'"),
              lab_id.toInt());
+    // Its first print (here saved as a PDF from the preview) is its last step; a second keeps the first.
+    {
+        auto printed_at = [&] {
+            return select_first("SELECT first_printed_at FROM order_tests WHERE lab_id = ?", {lab_id})
+                .value->text(0);
+        };
+        QCOMPARE(printed_at(), QString());
+        QVERIFY(QFile::copy(REPORT_FILES_DIR "/biochemistry_report.rpt",
+                            folder_->path() + "/biochemistry_report.rpt"));
+        PreviewEngine engine;
+        QVERIFY(run_report(engine, test_report_request(catalogue::kBiochemistryReport, lab_id.toLongLong()))
+                    .isEmpty());
+        QPrintPreviewDialog* preview = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<QPrintPreviewDialog*>(w); d && d->isVisible()) preview = d;
+        QVERIFY(preview);
+        QTemporaryDir out;
+        set_save_file_handler([&](const QString&, const QString&) { return out.filePath("report.pdf"); });
+        preview->findChild<QAction*>("save_as_pdf")->trigger();
+        QVERIFY(!printed_at().isEmpty());
+        QVERIFY(execute("UPDATE order_tests SET first_printed_at = '2026-12-10T09:00:00' WHERE lab_id = " +
+                        lab_id)
+                    .ok());
+        preview->findChild<QAction*>("save_as_pdf")->trigger();
+        set_save_file_handler(nullptr);
+        QCOMPARE(printed_at(), QString("2026-12-10T09:00:00"));
+        preview->close();
+    }
     bio->close();
     settle();
 

@@ -16,7 +16,7 @@ inline constexpr char kDatabaseFileName[] = "tavora lab.mdb";
 // What the laboratory's database file carries in its header: whose file it is
 // and the version of its schema. The program opens no other file.
 inline constexpr int kApplicationId = 1414941762; // "TVLB"
-inline constexpr int kSchemaVersion = 12;
+inline constexpr int kSchemaVersion = 13;
 
 // The folder the program runs from (the executable's folder), without a
 // trailing separator. Tests point it at a temporary folder.

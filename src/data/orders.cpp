@@ -290,6 +290,13 @@ DbError link_report(qint64 accession, const Investigation* test, const QVariant&
                    {lab_id, accession, name});
 }
 
+DbError note_printed(qint64 lab_id) {
+    return execute(
+        QStringLiteral(
+            "UPDATE order_tests SET first_printed_at = ? WHERE lab_id = ? AND first_printed_at = ''"),
+        {now_iso(), lab_id});
+}
+
 DbResult<QList<Turnaround>> turnaround(QDate from, QDate to, std::optional<bool> urgent) {
     QString sql = QStringLiteral(
         "SELECT t.test, o.ordered_at, s.entered_at, s.verified_at FROM order_tests AS t "

@@ -70,6 +70,10 @@ DbError mark_received(const Actor& who, qint64 accession);
 // of `accession` (a NotFound error when the accession does not order it).
 DbError link_report(qint64 accession, const Investigation* test, const QVariant& lab_id);
 
+// The report `lab_id` was printed (or saved as a PDF) now: recorded as its
+// ordered test's first print, once; nothing for a report no order asked for.
+DbError note_printed(qint64 lab_id);
+
 // How long the tests of orders placed between two days (inclusive) took, per
 // test: the count resulted, and the median and 90th percentile, in minutes,
 // of ordered to resulted and of resulted to verified (over the verified ones).

@@ -33,7 +33,8 @@ QList<TableDef> make_tables() {
                    {"test", K::Words, "''"},
                    {"remarks", K::Words, "''"},
                    {"temp_patient", K::Words, "'N'"}}};
-    t << TableDef{QStringLiteral("doctors"), 0, {{"name", K::Words, "''"}}};
+    // A referring doctor, and where their reports may be e-mailed (optional).
+    t << TableDef{QStringLiteral("doctors"), 0, {{"name", K::Words, "''"}, {"email", K::Words, "''", 13}}};
     t << TableDef{QStringLiteral("temp"),
                   0,
                   {{"test_table", K::Words, "''"},
@@ -199,8 +200,24 @@ QList<TableDef> make_tables() {
     // The tests of an accession, and the report that resulted each (0: waiting).
     t << TableDef{QStringLiteral("order_tests"),
                   12,
-                  {{"accession", K::Number}, {"test", K::Words}, {"lab_id", K::Number, "0"}},
+                  {{"accession", K::Number},
+                   {"test", K::Words},
+                   {"lab_id", K::Number, "0"},
+                   // When its report was first printed (or saved as a PDF): the
+                   // last step of its turnaround.
+                   {"first_printed_at", K::Text, "''", 13}},
                   "accession, test"};
+    // An accession sent to an analyzer that takes its orders pushed (HL7
+    // OML^O21): when, under which message control id, and when the analyzer
+    // acknowledged it ('': not yet, so it is sent again).
+    t << TableDef{QStringLiteral("order_pushes"),
+                  13,
+                  {{"accession", K::Number},
+                   {"analyzer", K::Words},
+                   {"control_id", K::Text, "''"},
+                   {"sent_at", K::Text, "''"},
+                   {"acknowledged_at", K::Text, "''"}},
+                  "accession, analyzer"};
     return t;
 }
 
@@ -333,6 +350,7 @@ const QList<SchemaStep>& schema_steps() {
         // The accessions' own series: the last one given.
         {12, "INSERT INTO settings (name, value) SELECT 'accession-last', '0' "
              "WHERE NOT EXISTS (SELECT 1 FROM settings WHERE name = 'accession-last')"},
+        {13},
     };
     return steps;
 }

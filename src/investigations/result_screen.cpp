@@ -111,6 +111,13 @@ void TestScreen::show_form() {
     case FormFocus::Doctor:
         doctor_->setFocus();
         break;
+    case FormFocus::FirstResult:
+        for (QWidget* box : boxes_)
+            if (box->isEnabled() && box->isVisibleTo(this)) {
+                box->setFocus();
+                break;
+            }
+        break;
     }
     showing_form_ = false;
 }

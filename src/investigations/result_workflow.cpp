@@ -542,7 +542,7 @@ void ResultWorkflow::take_order(qint64 accession, qint64 patient_id, const QStri
     form_.patient_id_open = false;
     order_ = accession;
     count_analyzer_results();
-    focus(FormFocus::Stay);
+    focus(FormFocus::FirstResult); // patient and doctor are the order's: the results come next
 }
 
 void ResultWorkflow::modify() {

@@ -41,7 +41,7 @@ struct ResultForm {
 };
 
 // Where the focus goes after an action.
-enum class FormFocus { Stay, LabId, PatientId, PatientIdSelected, Name, Doctor };
+enum class FormFocus { Stay, LabId, PatientId, PatientIdSelected, Name, Doctor, FirstResult };
 
 // The decisions of a result screen, without the screen: what opening, the
 // look-ups, Save, Modify, Clear, Show and Print do to the form and the

@@ -5,6 +5,7 @@
 #include "connection.h"
 #include "file_dialogs.h"
 #include "message_box.h"
+#include "orders.h"
 #include "prepared_report.h"
 #include "report_layout.h"
 #include "report_mail.h"
@@ -49,6 +50,8 @@ public:
                 addAction(mail);
                 connect(mail, &QAction::triggered, this, [this] { e_mail(); });
             });
+        // The dialog is accepted once its report went to the printer.
+        connect(this, &QDialog::accepted, this, [this] { printed(); });
         fit_to_screen();
     }
 
@@ -71,7 +74,15 @@ private:
                                               QStringLiteral("PDF files (*.pdf)"));
         if (path.isEmpty()) return;
         const QString failure = write_pdf(report_, path);
-        if (!failure.isEmpty()) show_message(failure);
+        if (!failure.isEmpty()) return (void)show_message(failure);
+        printed();
+    }
+
+    // An ordered test's report on paper (or in a PDF) for the first time is
+    // the last step its turnaround times. The report is out already: a
+    // database that cannot take the time only loses that time.
+    void printed() {
+        if (lab_id_) note_printed(*lab_id_);
     }
 
     // The report as previewed goes to an address chosen from the patient's
