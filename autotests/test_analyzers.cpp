@@ -219,6 +219,7 @@ private slots:
     void astm_faults_on_the_line_data();
     void astm_faults_on_the_line();
     void a_query_is_answered_once_the_line_is_free();
+    void received_orders_are_pushed_to_an_analyzer_that_takes_them();
     void astm_records_are_read_data();
     void astm_records_are_read();
     void quality_control_and_whole_test_ids_are_read_data();
@@ -611,13 +612,21 @@ void TestAnalyzers::the_listener_stores_and_acknowledges_over_tcp() {
         database(),
         ini("[analyzer counter]\nprotocol=astm\nlisten=0\n"
             "[analyzer chemistry]\nprotocol=hl7\nlisten=0\nsample-id=obr3\nqc-samples=QC*, CTRL?\n"
+            "[analyzer asking]\nprotocol=astm\nlisten=0\norders=query\n"
             "[analyzer broken]\nprotocol=smoke\nlisten=0\n"
-            "[analyzer astray]\nprotocol=hl7\nlisten=0\nsample-id=O4\n"));
+            "[analyzer astray]\nprotocol=hl7\nlisten=0\nsample-id=O4\n"
+            "[analyzer pushy]\nprotocol=astm\nlisten=0\norders=push\n"
+            "[analyzer hurried]\nprotocol=hl7\nlisten=0\norders=push\npush-every=0\n"));
     const int astm_port = listener.port("counter"), hl7_port = listener.port("chemistry");
-    QVERIFY2(astm_port > 0 && hl7_port > 0, qPrintable(listener.log()));
-    QVERIFY(listener.log().contains("not used: [analyzer broken]: protocol must be astm or hl7"));
-    QVERIFY(listener.log().contains(
-        "not used: [analyzer astray]: sample-id must be one of OBR3 | OBR2 | PID3 | PID2 | SPM2"));
+    const int asking_port = listener.port("asking");
+    QVERIFY2(astm_port > 0 && hl7_port > 0 && asking_port > 0, qPrintable(listener.log()));
+    for (const char* refused :
+         {"not used: [analyzer broken]: protocol must be astm or hl7",
+          "not used: [analyzer astray]: sample-id must be one of OBR3 | OBR2 | PID3 | PID2 | SPM2",
+          "not used: [analyzer pushy]: orders = push is for HL7 analyzers (an ASTM analyzer asks: orders = "
+          "query)",
+          "not used: [analyzer hurried]: push-every must be a number of seconds, 1 to 3600"})
+        QVERIFY2(listener.log().contains(refused), refused);
 
     QTcpSocket counter;
     counter.connectToHost("127.0.0.1", quint16(astm_port));
@@ -668,20 +677,20 @@ void TestAnalyzers::the_listener_stores_and_acknowledges_over_tcp() {
     asking.connectToHost("127.0.0.1", quint16(astm_port));
     QVERIFY(asking.waitForConnected(5000));
     // The host's transfer in answer to a query: its frames as they came.
-    auto answer_to = [&](const QByteArray& query) {
-        if (!send_astm(asking, query)) return QByteArray("(the query was not taken)");
-        if (exchange(asking, {}, 1) != QByteArray(1, kEnq)) return QByteArray("(no bid for the line)");
+    auto answer_to = [&](QTcpSocket& line, const QByteArray& query) {
+        if (!send_astm(line, query)) return QByteArray("(the query was not taken)");
+        if (exchange(line, {}, 1) != QByteArray(1, kEnq)) return QByteArray("(no bid for the line)");
         QByteArray answered;
-        for (QByteArray got = exchange(asking, QByteArray(1, kAck), 1);
-             got != QByteArray(1, kEot) && !got.isEmpty(); got = exchange(asking, QByteArray(1, kAck), 1)) {
-            got += asking.readAll();
-            while (!got.endsWith("\r\n") && asking.waitForReadyRead(2000))
-                got += asking.readAll();
+        for (QByteArray got = exchange(line, QByteArray(1, kAck), 1);
+             got != QByteArray(1, kEot) && !got.isEmpty(); got = exchange(line, QByteArray(1, kAck), 1)) {
+            got += line.readAll();
+            while (!got.endsWith("\r\n") && line.waitForReadyRead(2000))
+                got += line.readAll();
             answered += got;
         }
         return answered;
     };
-    const QByteArray answered = answer_to("H|\\^&|||Counter\rQ|1|^0042||^^^ALL||||||||O\rL|1|N\r");
+    const QByteArray answered = answer_to(asking, "H|\\^&|||Counter\rQ|1|^0042||^^^ALL||||||||O\rL|1|N\r");
     QVERIFY2(answered.contains("L|1|I\r"), answered.constData());
     QVERIFY2(listener.wait_for("answered the analyzer's query: no information"), qPrintable(listener.log()));
     QCOMPARE(
@@ -695,20 +704,29 @@ void TestAnalyzers::the_listener_stores_and_acknowledges_over_tcp() {
     order.tests = {&catalogue::kBiochemistryReport};
     order.priority = Priority::Urgent;
     QCOMPARE(place_order(kStaff, order).value, QList<qint64>{1});
-    const QByteArray ordered = answer_to("H|\\^&|||Counter\rQ|1|^A1||^^^ALL||||||||O\rL|1|N\r");
+    const QByteArray query_a1 = "H|\\^&|||Counter\rQ|1|^A1||^^^ALL||||||||O\rL|1|N\r";
+    // Not where the orders are off (the default)...
+    QVERIFY(answer_to(asking, query_a1).contains("L|1|I\r"));
+    // ... but where they are queried.
+    QTcpSocket asking_orders;
+    asking_orders.connectToHost("127.0.0.1", quint16(asking_port));
+    QVERIFY(asking_orders.waitForConnected(5000));
+    const QByteArray ordered = answer_to(asking_orders, query_a1);
     for (const char* part : {"P|1||7|||Asha D'Souza\r", "O|1|A1||^^^", "^^^GLU", "|S||", "L|1|N\r"})
         QVERIFY2(ordered.contains(part), ordered.constData());
     QVERIFY2(listener.wait_for("answered the analyzer's query: order A1"), qPrintable(listener.log()));
+    QVERIFY(listener.log().contains(
+        QRegularExpression("asking \\(127\\.0\\.0\\.1:\\d+\\): answered the analyzer's query: order A1")));
     // The instrument's own QC sample ids (qc-samples) keep their results apart.
     QTcpSocket again_chemistry;
     again_chemistry.connectToHost("127.0.0.1", quint16(hl7_port));
     QVERIFY(again_chemistry.waitForConnected(5000));
     QVERIFY(send_hl7(again_chemistry, oru("CTRL-9", "ctrl1", "OBX|1|NM|GLU||99|mg/dl\r")).contains("|AA|"));
-    QVERIFY2(listener.wait_for("chemistry: message 8 stored: 0 results for lab id none; 1 quality-control "
+    QVERIFY2(listener.wait_for("chemistry: message 9 stored: 0 results for lab id none; 1 quality-control "
                                "result (ctrl1)"),
              qPrintable(listener.log()));
     QCOMPARE(number_of("select count(*) from analyzer_qc where sample_id = 'ctrl1' and value = '99'"), 1);
-    QCOMPARE(number_of("select count(*) from pending_results where message_id = 8"), 0);
+    QCOMPARE(number_of("select count(*) from pending_results where message_id = 9"), 0);
 }
 
 void TestAnalyzers::nothing_is_half_stored_when_the_listener_dies() {
@@ -1156,6 +1174,56 @@ void TestAnalyzers::every_acknowledged_message_is_stored_once_however_the_listen
     }
     qInfo("%d messages acknowledged over 50 kills; %d kills came with a message unanswered",
           int(acknowledged.size()), killed_before_answering);
+}
+
+// An HL7 analyzer set to take its orders pushed (orders=push) is sent each
+// received sample's order over its connection (OML^O21), until it
+// acknowledges it; a sample not yet received is not sent, and the
+// acknowledgement is no message to keep.
+void TestAnalyzers::received_orders_are_pushed_to_an_analyzer_that_takes_them() {
+    Listener listener(database(),
+                      ini("[analyzer chemistry]\nprotocol=hl7\nlisten=0\norders=push\npush-every=1\n"));
+    const int port = listener.port("chemistry");
+    QVERIFY2(port > 0, qPrintable(listener.log()));
+    QVERIFY(listener.wait_for("chemistry: orders are pushed to it (OML^O21), looked for every 1 s"));
+    QTcpSocket analyzer;
+    analyzer.connectToHost("127.0.0.1", quint16(port));
+    QVERIFY(analyzer.waitForConnected(5000));
+    QVERIFY(add_patient(kStaff, minimal_patient(7, "Asha D'Souza", "34", "F")).ok());
+    OrderRequest order;
+    order.patient_id = 7;
+    order.tests = {&catalogue::kBiochemistryReport};
+    QCOMPARE(place_order(kStaff, order).value, QList<qint64>{1});
+    // Ordered, not yet received: nothing goes.
+    QVERIFY(!listener.wait_for("chemistry: sent the order", 2500));
+    QVERIFY(mark_received(kStaff, 1).ok());
+    QVERIFY2(listener.wait_for("chemistry: sent the order A1"), qPrintable(listener.log()));
+    hl7::MllpReader reader;
+    QList<QByteArray> got;
+    QElapsedTimer waited;
+    waited.start();
+    while (got.isEmpty() && waited.elapsed() < 5000)
+        if (analyzer.bytesAvailable() || analyzer.waitForReadyRead(200))
+            got = reader.feed(analyzer.readAll());
+    QVERIFY(!got.isEmpty());
+    const QByteArray oml = got[0];
+    for (const char* part :
+         {"|OML^O21^OML_O21|", "\rPID|1||7||Asha D'Souza\r", "\rORC|NW|A1\r", "\rOBR|1|A1||GLU^^L|R\r"})
+        QVERIFY2(oml.contains(part), oml.constData());
+    const QByteArray control = oml.split('|').value(9);
+    QVERIFY(control.startsWith("A1-"));
+    // Acknowledged: noted, never kept as a message, not sent again.
+    analyzer.write(hl7::frame("MSH|^~\\&|CHEM|LAB|TAVORA LAB|LAB|20261210||ACK^O21|K1|P|2.5.1\rMSA|AA|" +
+                              control + "\r"));
+    QVERIFY(analyzer.waitForBytesWritten(5000));
+    QVERIFY2(listener.wait_for("chemistry: the order " + QString::fromLatin1(control) + " was acknowledged"),
+             qPrintable(listener.log()));
+    QCOMPARE(number_of("select count(*) from order_pushes where accession = 1 and analyzer = 'chemistry' and "
+                       "acknowledged_at <> ''"),
+             1);
+    QCOMPARE(number_of("select count(*) from analyzer_messages"), 0);
+    QTest::qWait(2500);
+    QCOMPARE(listener.log().count("sent the order A1"), 1);
 }
 
 TAVORA_DATA_TEST_MAIN(TestAnalyzers)

@@ -55,3 +55,15 @@ inline QString too_long_reason(qsizetype most) {
 // The lab id as analyzers write it, as the laboratory's lab ids read: blanks
 // around it dropped, and a whole number without leading zeros.
 QString canonical_lab_id(const QString& specimen_id);
+
+// What the host tells an analyzer of one sample it has an order for (an
+// ASTM query's answer, or an HL7 order pushed to it): the sample's id (the
+// accession on its label), the patient, whether urgent, and the analyzer's
+// code of each test wanted.
+struct OrderForAnalyzer {
+    QString sample_id;
+    qint64 patient_id = 0;
+    QString patient_name;
+    bool urgent = false;
+    QStringList codes;
+};

@@ -78,13 +78,6 @@ QString query_sample_id(QByteArrayView records);
 // patient (P), one order record (O) for the sample with a universal test id
 // (^^^code) per test code, repeated, and a terminator. Text that would hold a
 // delimiter is sent with it replaced by a blank.
-struct OrderForAnalyzer {
-    QString sample_id;
-    qint64 patient_id = 0;
-    QString patient_name;
-    bool urgent = false;
-    QStringList codes;
-};
 QByteArray order_reply(const OrderForAnalyzer& order);
 
 } // namespace astm

@@ -249,4 +249,33 @@ QByteArray acknowledgement(QByteArrayView message, const char* code, const QStri
     return ack;
 }
 
+QByteArray order_message(const OrderForAnalyzer& order, const QByteArray& control_id,
+                         const QString& receiver) {
+    const Encoding e;
+    const QByteArray now = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss")).toLatin1();
+    const QByteArray sample = escaped(order.sample_id, e);
+    QByteArray m = "MSH|^~\\&|TAVORA LAB|LAB|" + escaped(receiver, e) + "||" + now + "||OML^O21^OML_O21|" +
+                   escaped(QString::fromLatin1(control_id), e) + "|P|2.5.1\r";
+    m += "PID|1||" + QByteArray::number(order.patient_id) + "||" + escaped(order.patient_name, e) + "\r";
+    int n = 0;
+    for (const QString& code : order.codes) {
+        ++n;
+        m += "ORC|NW|" + sample + "\r";
+        m += "OBR|" + QByteArray::number(n) + "|" + sample + "||" + escaped(code, e) + "^^L|" +
+             (order.urgent ? "S" : "R") + "\r";
+    }
+    return m;
+}
+
+std::optional<Acknowledgement> read_acknowledgement(QByteArrayView message) {
+    const QList<QByteArray> segs = segments(message);
+    const auto e = encoding_of(segs);
+    if (!e || component(field(segs[0], *e, 9), *e) != QLatin1String("ACK")) return std::nullopt;
+    for (const QByteArray& s : segs)
+        if (s.startsWith("MSA"))
+            return Acknowledgement{component(field(s, *e, 1), *e).toLatin1(),
+                                   component(field(s, *e, 2), *e).toLatin1(), unescaped(field(s, *e, 3), *e)};
+    return Acknowledgement{};
+}
+
 } // namespace hl7

@@ -69,4 +69,23 @@ QString sender_name(QByteArrayView message);
 // AR (refused), with the reason, in the message's own encoding characters.
 QByteArray acknowledgement(QByteArrayView message, const char* code, const QString& reason = {});
 
+// An order pushed to an analyzer that takes them (OML^O21, version 2.5.1):
+// the patient (PID), then per test an ORC (new order, the accession as the
+// placer's number) and an OBR (the accession as OBR-2, the analyzer's code as
+// OBR-4, the priority S or R as OBR-5). `control_id` is MSH-10, which the
+// analyzer's acknowledgement names again.
+QByteArray order_message(const OrderForAnalyzer& order, const QByteArray& control_id,
+                         const QString& receiver);
+
+// An acknowledgement an analyzer sent back (MSH-9 ACK): its code (MSA-1:
+// AA, AE, AR, or CA, CE, CR), the control id it answers (MSA-2) and its text
+// (MSA-3). Nothing for any other message.
+struct Acknowledgement {
+    QByteArray code;
+    QByteArray control_id;
+    QString text;
+    bool accepted() const { return code == "AA" || code == "CA"; }
+};
+std::optional<Acknowledgement> read_acknowledgement(QByteArrayView message);
+
 } // namespace hl7

@@ -7,6 +7,7 @@
 #include "astm.h"
 #include "escapes.h"
 #include "hl7.h"
+#include "order_push.h"
 #include "spool.h"
 
 #include <QCryptographicHash>
@@ -37,19 +38,6 @@
 
 namespace {
 
-const QString kSectionPrefix = QStringLiteral("analyzer ");
-
-std::optional<QSerialPort::Parity> parity_named(const QString& name) {
-    static const QHash<QString, QSerialPort::Parity> kParities{
-        {QStringLiteral("none"), QSerialPort::NoParity},
-        {QStringLiteral("even"), QSerialPort::EvenParity},
-        {QStringLiteral("odd"), QSerialPort::OddParity},
-        {QStringLiteral("mark"), QSerialPort::MarkParity},
-        {QStringLiteral("space"), QSerialPort::SpaceParity}};
-    if (!kParities.contains(name.toLower())) return std::nullopt;
-    return kParities.value(name.toLower());
-}
-
 // A short account of a stored message's results for the log.
 QString results_summary(const QList<AnalyzerResult>& results) {
     QStringList ids, controls;
@@ -72,76 +60,6 @@ QString results_summary(const QList<AnalyzerResult>& results) {
 }
 
 } // namespace
-
-ChannelConfig read_channel_config(const QString& ini_path) {
-    ChannelConfig out;
-    if (!QFile::exists(ini_path)) {
-        out.problems << QStringLiteral("%1 does not exist").arg(ini_path);
-        return out;
-    }
-    QSettings ini(ini_path, QSettings::IniFormat);
-    for (const QString& group : ini.childGroups()) {
-        if (!group.startsWith(kSectionPrefix, Qt::CaseInsensitive)) continue;
-        AnalyzerChannel c;
-        c.name = group.mid(kSectionPrefix.size()).trimmed();
-        ini.beginGroup(group);
-        c.protocol = ini.value(QStringLiteral("protocol")).toString().trimmed().toLower();
-        const bool tcp = ini.contains(QStringLiteral("listen"));
-        c.port = tcp ? ini.value(QStringLiteral("listen")).toString().toInt() : -1;
-        c.serial = ini.value(QStringLiteral("serial")).toString().trimmed();
-        c.baud = ini.value(QStringLiteral("baud"), 9600).toInt();
-        c.parity = ini.value(QStringLiteral("parity"), QStringLiteral("none")).toString().trimmed();
-        c.data_bits = ini.value(QStringLiteral("data-bits"), 8).toInt();
-        c.stop_bits = ini.value(QStringLiteral("stop-bits"), 1).toInt();
-        c.folder = ini.value(QStringLiteral("folder")).toString().trimmed();
-        const QStringList places =
-            c.protocol == QLatin1String("hl7") ? hl7::kSampleIdPlaces : astm::kSampleIdPlaces;
-        c.sample_id = ini.value(QStringLiteral("sample-id"), places.first()).toString().trimmed().toUpper();
-        const QString sender =
-            ini.value(QStringLiteral("sender"), QStringLiteral("section")).toString().trimmed().toLower();
-        c.sender_from_header = sender == QLatin1String("header");
-        bool component_ok = true;
-        c.value_component = ini.value(QStringLiteral("value-component"), 0).toString().toInt(&component_ok);
-        bool bound_ok = true;
-        c.max_message =
-            ini.value(QStringLiteral("max-message"), kMostMessageBytes).toString().toLongLong(&bound_ok);
-        for (const QString& pattern : ini.value(QStringLiteral("qc-samples")).toStringList())
-            if (!pattern.trimmed().isEmpty())
-                c.qc_samples << QRegularExpression::fromWildcard(pattern.trimmed(), Qt::CaseInsensitive);
-        const QString raw_port = ini.value(QStringLiteral("listen")).toString();
-        ini.endGroup();
-        QString problem;
-        if (c.name.isEmpty())
-            problem = QStringLiteral("the section has no analyzer name");
-        else if (c.protocol != QLatin1String("astm") && c.protocol != QLatin1String("hl7"))
-            problem = QStringLiteral("protocol must be astm or hl7");
-        else if (sender != QLatin1String("section") && sender != QLatin1String("header"))
-            problem = QStringLiteral("sender must be section or header");
-        else if (!component_ok || c.value_component < 0 || c.value_component > 20)
-            problem = QStringLiteral("value-component must be a component's number, 1 to 20");
-        else if (!bound_ok || c.max_message < 1024)
-            problem = QStringLiteral("max-message must be a number of bytes, at least 1024");
-        else if (c.protocol == QLatin1String("hl7") ? !places.contains(c.sample_id)
-                                                    : !astm::sample_id_place(c.sample_id))
-            problem = QStringLiteral("sample-id must be one of %1").arg(places.join(QStringLiteral(" | ")));
-        else if (int(tcp) + int(!c.serial.isEmpty()) + int(!c.folder.isEmpty()) != 1)
-            problem = QStringLiteral("give exactly one of listen=PORT, serial=DEVICE or folder=PATH");
-        else if (tcp && (c.port < 0 || c.port > 65535 || (c.port == 0 && raw_port.trimmed() != "0")))
-            problem = QStringLiteral("listen must be a port number");
-        else if (!c.serial.isEmpty() && (c.baud <= 0 || !parity_named(c.parity) || c.data_bits < 5 ||
-                                         c.data_bits > 8 || (c.stop_bits != 1 && c.stop_bits != 2)))
-            problem =
-                QStringLiteral("the serial settings are not valid (baud, parity none|even|odd|mark|space, "
-                               "data-bits 5-8, stop-bits 1|2)");
-        if (problem.isEmpty())
-            out.channels << c;
-        else
-            out.problems << QStringLiteral("[%1]: %2").arg(group, problem);
-    }
-    if (out.channels.isEmpty() && out.problems.isEmpty())
-        out.problems << QStringLiteral("%1 has no [analyzer NAME] section").arg(ini_path);
-    return out;
-}
 
 namespace {
 
@@ -211,31 +129,14 @@ using Deliver = std::function<QString(const ReceivedMessage&)>;
 // thread: `answer` runs back on it with the reply and what the log says of it.
 using Answer = std::function<void(const QByteArray& reply, const QString& what)>;
 using Ask = std::function<void(const QByteArray& query, QObject* session, Answer answer)>;
+// An analyzer acknowledged an order pushed to it (its channel's name).
+using Acknowledged = std::function<void(const QString& analyzer, const hl7::Acknowledgement& ack)>;
 struct Taking {
     AnalyzerListener::Log log;
     Deliver deliver;
     Ask ask;
+    Acknowledged acknowledged;
 };
-
-// The host's answer to a query: the order of an accession, with the codes of
-// its tests still waiting (the codes file read backwards), or "no information".
-std::pair<QByteArray, QString> query_answer(const QByteArray& query) {
-    const std::pair<QByteArray, QString> none{astm::no_information_reply(), QStringLiteral("no information")};
-    const QString id = astm::query_sample_id(query);
-    const auto accession = accession_in_sample_id(id);
-    if (!accession) return none;
-    const auto sample = ordered_sample(*accession);
-    if (!sample.ok() || !sample.value || sample.value->waiting.isEmpty()) return none;
-    const AnalyzerCodes codes = read_analyzer_codes(analyzer_codes_path());
-    QStringList wanted;
-    for (const Investigation* test : sample.value->waiting)
-        for (const CodeMapping& m : codes.mappings)
-            if (catalogue::by_test(m.test) == test && !wanted.contains(m.code)) wanted << m.code;
-    if (wanted.isEmpty()) return none;
-    const OrderedSample& s = *sample.value;
-    return {astm::order_reply({accession_text(s.accession), s.patient_id, s.patient_name, s.urgent, wanted}),
-            QStringLiteral("order %1, %2 test code(s)").arg(accession_text(s.accession)).arg(wanted.size())};
-}
 
 // A serial line that goes away (a USB adapter pulled out, a cable fault) is
 // tried again every few seconds until it is back.
@@ -247,14 +148,17 @@ public:
     Session(const AnalyzerChannel& channel, QIODevice* device, QString peer, const Taking& take,
             int astm_timeout_ms, QObject* parent)
         : QObject(parent), channel_(channel), device_(device), peer_(std::move(peer)), log_(take.log),
-          deliver_(take.deliver), ask_(take.ask),
+          deliver_(take.deliver), ask_(take.ask), acknowledged_(take.acknowledged),
           link_(
               [this](const QByteArray& records) {
                   if (!deliver_(read_message(channel_, records)).isEmpty()) return false;
                   // A query for work is kept, and answered once the line is free.
-                  if (astm::is_query(records))
+                  // Answered from the orders only where the laboratory said so.
+                  if (astm::is_query(records) && channel_.orders == AnalyzerChannel::Orders::Query)
                       ask_(records, this,
                            [this](const QByteArray& reply, const QString& what) { link_.send(reply, what); });
+                  else if (astm::is_query(records))
+                      link_.send(astm::no_information_reply(), QStringLiteral("no information"));
                   return true;
               },
               [this](const QByteArray& records, const QString& why) {
@@ -286,6 +190,18 @@ public:
         read();
     }
 
+    const AnalyzerChannel& channel() const { return channel_; }
+
+    // An order sent unasked over this connection; false when it is closed.
+    bool push(const QByteArray& message) {
+        if (!device_->isOpen() || !device_->isWritable()) return false;
+        if (auto* socket = qobject_cast<QAbstractSocket*>(device_);
+            socket && socket->state() != QAbstractSocket::ConnectedState)
+            return false;
+        device_->write(hl7::frame(message));
+        return true;
+    }
+
 private:
     void read() {
         const QByteArray bytes = device_->readAll();
@@ -303,6 +219,12 @@ private:
             return cut();
         }
         for (const QByteArray& raw : messages) {
+            // An analyzer that takes pushed orders acknowledges each: no message to keep.
+            if (channel_.orders == AnalyzerChannel::Orders::Push)
+                if (const auto ack = hl7::read_acknowledgement(raw)) {
+                    acknowledged_(channel_.name, *ack);
+                    continue;
+                }
             const ReceivedMessage message = read_message(channel_, raw);
             // Noise (no MSH at all) is kept once a connection, with why; the
             // rest of it only counted, so that a line of random bytes does not
@@ -378,6 +300,7 @@ private:
     AnalyzerListener::Log log_;
     Deliver deliver_;
     Ask ask_;
+    Acknowledged acknowledged_;
     AstmLink link_;
     hl7::MllpReader mllp_;
     bool noise_kept_ = false; // this connection's noise has its row
@@ -567,6 +490,8 @@ struct AnalyzerListener::Impl {
     QThread receiving;
     QObject* receivers = nullptr; // lives in `receiving`
     QTimer retry;
+    QList<QTimer*> pushing; // one per channel whose orders are pushed
+    QString push_failure;   // why the orders could not be read at the last look; empty: they could
     std::atomic_bool drain_asked{false};
     QString holding_back; // why the database took nothing at the last try; empty: it takes them
 };
@@ -602,31 +527,35 @@ QString AnalyzerListener::open_spool() {
 }
 
 QStringList AnalyzerListener::start() {
-    Taking take{impl_->log,
-                [this](const ReceivedMessage& m) {
-                    const QString failure = impl_->spool.put(m);
-                    if (!failure.isEmpty())
-                        impl_->log(
-                            QStringLiteral("%1: a message was NOT taken (%2)").arg(m.analyzer, failure));
-                    else if (!impl_->drain_asked.exchange(true))
+    Taking take{
+        impl_->log,
+        [this](const ReceivedMessage& m) {
+            const QString failure = impl_->spool.put(m);
+            if (!failure.isEmpty())
+                impl_->log(QStringLiteral("%1: a message was NOT taken (%2)").arg(m.analyzer, failure));
+            else if (!impl_->drain_asked.exchange(true))
+                QMetaObject::invokeMethod(
+                    this, [this] { drain(); }, Qt::QueuedConnection);
+            return failure;
+        },
+        [this](const QByteArray& query, QObject* session, Answer answer) {
+            // Read on this (the database's) thread, answered on the line's.
+            QPointer<QObject> alive(session);
+            QMetaObject::invokeMethod(
+                this,
+                [query, alive, answer] {
+                    const auto [reply, what] = query_answer(query);
+                    if (alive)
                         QMetaObject::invokeMethod(
-                            this, [this] { drain(); }, Qt::QueuedConnection);
-                    return failure;
+                            alive.data(), [answer, reply, what] { answer(reply, what); },
+                            Qt::QueuedConnection);
                 },
-                [this](const QByteArray& query, QObject* session, Answer answer) {
-                    // Read on this (the database's) thread, answered on the line's.
-                    QPointer<QObject> alive(session);
-                    QMetaObject::invokeMethod(
-                        this,
-                        [query, alive, answer] {
-                            const auto [reply, what] = query_answer(query);
-                            if (alive)
-                                QMetaObject::invokeMethod(
-                                    alive.data(), [answer, reply, what] { answer(reply, what); },
-                                    Qt::QueuedConnection);
-                        },
-                        Qt::QueuedConnection);
-                }};
+                Qt::QueuedConnection);
+        },
+        [this](const QString& analyzer, const hl7::Acknowledgement& ack) {
+            QMetaObject::invokeMethod(
+                this, [this, analyzer, ack] { take_acknowledgement(analyzer, ack); }, Qt::QueuedConnection);
+        }};
     impl_->receiving.setObjectName(QStringLiteral("receiving"));
     impl_->receiving.start();
     impl_->receivers = new QObject;
@@ -641,7 +570,74 @@ QStringList AnalyzerListener::start() {
                     problems << why;
         },
         Qt::BlockingQueuedConnection);
+    for (const AnalyzerChannel& c : impl_->channels) {
+        if (c.orders != AnalyzerChannel::Orders::Push) continue;
+        auto* look = new QTimer(this);
+        connect(look, &QTimer::timeout, this, [this, c] { push_orders(c); });
+        look->start(c.push_every_s * 1000);
+        impl_->pushing << look;
+        impl_->log(QStringLiteral("%1: orders are pushed to it (OML^O21), looked for every %2 s")
+                       .arg(c.name)
+                       .arg(c.push_every_s));
+    }
     return problems;
+}
+
+void AnalyzerListener::push_orders(const AnalyzerChannel& channel) {
+    const auto due = orders_to_push(channel);
+    if (!due.ok()) {
+        if (due.error.description != std::exchange(impl_->push_failure, due.error.description))
+            impl_->log(QStringLiteral("%1: the orders to push cannot be read (%2); trying again")
+                           .arg(channel.name, due.error.description));
+        return;
+    }
+    impl_->push_failure.clear();
+    if (due.value.isEmpty()) return;
+    // Written by the line's thread to a connection of the analyzer; only what
+    // went out is noted as sent (the rest waits for the analyzer to connect).
+    QMetaObject::invokeMethod(
+        impl_->receivers,
+        [this, name = channel.name, orders = due.value, receivers = impl_->receivers] {
+            Session* to = nullptr;
+            for (QObject* o : receivers->findChildren<QObject*>())
+                if (auto* session = dynamic_cast<Session*>(o); session && session->channel().name == name)
+                    to = session; // the newest connection
+            QList<OrderPush> sent;
+            for (const OrderPush& order : orders)
+                if (to && to->push(order.message)) sent << order;
+            if (sent.isEmpty()) return;
+            QMetaObject::invokeMethod(
+                this,
+                [this, name, sent] {
+                    for (const OrderPush& order : sent) {
+                        const DbError noted =
+                            note_pushed(order.accession, name, QString::fromLatin1(order.control_id));
+                        impl_->log(QStringLiteral("%1: sent the order %2 (%3)%4")
+                                       .arg(name, accession_text(order.accession),
+                                            QString::fromLatin1(order.control_id),
+                                            noted.ok() ? QString()
+                                                       : QStringLiteral("; not noted, so sent again: ") +
+                                                             noted.description));
+                    }
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+void AnalyzerListener::take_acknowledgement(const QString& analyzer, const hl7::Acknowledgement& ack) {
+    const QString control = QString::fromLatin1(ack.control_id);
+    if (!ack.accepted()) {
+        // Refused: logged, and sent again later (the laboratory sees why in the log).
+        impl_->log(QStringLiteral("%1: the order %2 was not accepted (%3%4)")
+                       .arg(analyzer, control, QString::fromLatin1(ack.code),
+                            ack.text.isEmpty() ? QString() : QStringLiteral(": ") + ack.text));
+        return;
+    }
+    const DbError e = note_push_acknowledged(analyzer, control);
+    impl_->log(e.ok() ? QStringLiteral("%1: the order %2 was acknowledged").arg(analyzer, control)
+                      : QStringLiteral("%1: the order %2 was acknowledged, but not noted (%3)")
+                            .arg(analyzer, control, e.description));
 }
 
 void AnalyzerListener::drain() {

@@ -297,6 +297,43 @@ DbError note_printed(qint64 lab_id) {
         {now_iso(), lab_id});
 }
 
+DbResult<QList<qint64>> accessions_to_push(const QString& analyzer, const QString& resend_before, int most) {
+    auto rows = select_rows(
+        QStringLiteral(
+            "SELECT s.accession FROM order_samples AS s WHERE s.received_at <> '' AND "
+            "s.accession IN (SELECT accession FROM order_tests WHERE lab_id = 0) AND NOT EXISTS "
+            "(SELECT 1 FROM order_pushes AS p WHERE p.accession = s.accession AND p.analyzer = ? AND "
+            "(p.acknowledged_at <> '' OR p.sent_at >= ?)) "
+            "ORDER BY s.accession LIMIT %1")
+            .arg(most),
+        {analyzer, resend_before});
+    if (!rows.ok()) return {{}, rows.error};
+    QList<qint64> out;
+    for (const Row& r : rows.value)
+        out << r.value(0).toLongLong();
+    return {out, {}};
+}
+
+DbError note_pushed(qint64 accession, const QString& analyzer, const QString& control_id) {
+    return in_transaction([&] {
+        if (DbError e =
+                execute(QStringLiteral("DELETE FROM order_pushes WHERE accession = ? AND analyzer = ?"),
+                        {accession, analyzer});
+            !e.ok())
+            return e;
+        return add_row(QStringLiteral("order_pushes"), {{QStringLiteral("accession"), accession},
+                                                        {QStringLiteral("analyzer"), analyzer},
+                                                        {QStringLiteral("control_id"), control_id},
+                                                        {QStringLiteral("sent_at"), now_iso()}});
+    });
+}
+
+DbError note_push_acknowledged(const QString& analyzer, const QString& control_id) {
+    return execute(QStringLiteral("UPDATE order_pushes SET acknowledged_at = ? "
+                                  "WHERE analyzer = ? AND control_id = ? AND acknowledged_at = ''"),
+                   {now_iso(), analyzer, control_id});
+}
+
 DbResult<QList<Turnaround>> turnaround(QDate from, QDate to, std::optional<bool> urgent) {
     QString sql = QStringLiteral(
         "SELECT t.test, o.ordered_at, s.entered_at, s.verified_at FROM order_tests AS t "

@@ -74,6 +74,16 @@ DbError link_report(qint64 accession, const Investigation* test, const QVariant&
 // ordered test's first print, once; nothing for a report no order asked for.
 DbError note_printed(qint64 lab_id);
 
+// Orders pushed to an analyzer (HL7 analyzers that take them unasked): the
+// accessions whose sample was received and that have a test waiting, never
+// acknowledged by `analyzer` and not sent to it since `resend_before` (ISO
+// date and time), oldest first, at most `most`.
+DbResult<QList<qint64>> accessions_to_push(const QString& analyzer, const QString& resend_before, int most);
+// The accession went to the analyzer now, under the message control id.
+DbError note_pushed(qint64 accession, const QString& analyzer, const QString& control_id);
+// The analyzer acknowledged the message of that control id: it is not sent again.
+DbError note_push_acknowledged(const QString& analyzer, const QString& control_id);
+
 // How long the tests of orders placed between two days (inclusive) took, per
 // test: the count resulted, and the median and 90th percentile, in minutes,
 // of ordered to resulted and of resulted to verified (over the verified ones).
