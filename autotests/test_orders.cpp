@@ -17,6 +17,7 @@
 #include "orders_waiting.h"
 #include "pending_window.h"
 #include "records.h"
+#include "registration_screen.h"
 #include "report_engine.h"
 #include "result_screen.h"
 #include "screen_registry.h"
@@ -96,6 +97,7 @@ private slots:
     void ordered_tests_are_resulted_from_the_waiting_list();
     void an_analyzer_result_for_an_accession_lands_on_its_order();
     void a_long_waiting_list_is_read_as_it_is_scrolled();
+    void registration_offers_order_tests_once_the_laboratory_orders();
 };
 
 void TestOrders::an_order_takes_one_accession_per_sample_kind() {
@@ -333,6 +335,14 @@ void TestOrders::ordered_tests_are_resulted_from_the_waiting_list() {
     QVERIFY2(messages_->texts().contains("New report added"), qPrintable(messages_->texts().join('|')));
     QCOMPARE(number_of("SELECT lab_id FROM order_tests WHERE accession = 1 AND test = 'Biochemistry report'"),
              lab_id.toInt());
+    // Ctrl+L on the screen: the saved report's own label, its barcode the lab id.
+    printed_.clear();
+    show_active(bio);
+    QTest::keyClick(bio, Qt::Key_L, Qt::ControlModifier);
+    QCOMPARE(printed_.size(), 1);
+    QCOMPARE(printed_[0][0].code, lab_id);
+    QCOMPARE(printed_[0][0].patient_line, QString("ID 7 · 34 / F"));
+    QCOMPARE(printed_[0][0].sample + " " + printed_[0][0].tests, QString("serum BIOCHEM"));
     // Its first print (here saved as a PDF from the preview) is its last step; a second keeps the first.
     {
         auto printed_at = [&] {
@@ -403,8 +413,32 @@ void TestOrders::an_analyzer_result_for_an_accession_lands_on_its_order() {
     QVERIFY(waiting_samples().value.isEmpty());
 }
 
-TAVORA_TEST_MAIN(TestOrders)
-#include "test_orders.moc"
+// A laboratory that never ordered sees registration as it always was; once
+// it orders, Order tests opens for the patient just added.
+void TestOrders::registration_offers_order_tests_once_the_laboratory_orders() {
+    auto* before = screens::open(kRegistrationScreen);
+    const QSize specified = before->size();
+    QVERIFY(!before->findChild<QPushButton*>("cmdOrder"));
+    before->close();
+    settle();
+    QVERIFY(place_order(kStaff, order_of(7, {&catalogue::kSerology})).ok());
+    auto* registration = qobject_cast<RegistrationScreen*>(screens::open(kRegistrationScreen));
+    show_active(registration);
+    auto* order = registration->findChild<QPushButton*>("cmdOrder");
+    QVERIFY(order && order->isVisible());
+    QCOMPARE(order->accessibleName(), QString("Order tests"));
+    QVERIFY(registration->width() > specified.width());
+    QVERIFY(registration->rect().contains(order->geometry()));
+    const QString added = registration->findChild<QLineEdit*>("Text1")->text();
+    registration->findChild<QLineEdit*>("text2")->setText("Meera Iyer");
+    registration->save();
+    QCOMPARE(messages_->texts(), QStringList{"New patient added"});
+    order->click();
+    auto* window = qobject_cast<OrderWindow*>(screens::find(kOrderTestsScreen));
+    QVERIFY(window);
+    QCOMPARE(window->findChild<QLineEdit*>("patient_id")->text(), added);
+    QVERIFY(window->findChild<QLabel*>("patient")->text().contains("Meera Iyer"));
+}
 
 void TestOrders::a_long_waiting_list_is_read_as_it_is_scrolled() {
     constexpr int kOrders = 230; // more than a page
@@ -445,3 +479,6 @@ void TestOrders::a_long_waiting_list_is_read_as_it_is_scrolled() {
     QCOMPARE(waiting->table()->item(kOrders - 1, 0)->text(), last);
     QVERIFY(messages_->texts().isEmpty());
 }
+
+TAVORA_TEST_MAIN(TestOrders)
+#include "test_orders.moc"

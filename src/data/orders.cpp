@@ -206,6 +206,11 @@ DbResult<QList<qint64>> place_order(const Actor& who, const OrderRequest& order)
     return {given, {}};
 }
 
+DbResult<bool> laboratory_orders() {
+    auto row = select_first(QStringLiteral("SELECT 1 FROM orders LIMIT 1"));
+    return {row.ok() && row.value.has_value(), row.error};
+}
+
 DbResult<std::optional<OrderedSample>> ordered_sample(qint64 accession) {
     auto rows = select_rows(
         sample_query(QStringLiteral("orders AS o")) + QStringLiteral("WHERE o.accession = ?"), {accession});

@@ -55,6 +55,9 @@ struct OrderedSample {
 };
 
 DbResult<std::optional<OrderedSample>> ordered_sample(qint64 accession);
+// Whether the laboratory has ever ordered anything (what only a laboratory
+// that orders is shown depends on it).
+DbResult<bool> laboratory_orders();
 // Every accession with a test still waiting: urgent first, then oldest;
 // or `limit` of them from `offset` on in that order (a page of a long list).
 DbResult<QList<OrderedSample>> waiting_samples(int limit = -1, int offset = 0);

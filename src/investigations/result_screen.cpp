@@ -3,6 +3,8 @@
 #include "orders.h"
 
 #include "boxes.h"
+#include "failure_messages.h"
+#include "label_printing.h"
 #include "list_panel.h"
 #include "message_box.h"
 #include "screen_registry.h"
@@ -189,6 +191,16 @@ TestScreen* TestScreen::open_for_order(const Investigation& test, const OrderedS
     auto* w = qobject_cast<TestScreen*>(screens::open(screen));
     if (w) w->take_order(order.accession, order.patient_id, order.ref_by);
     return w;
+}
+
+void TestScreen::print_label() {
+    read_form();
+    bool number = false;
+    const qint64 lab_id = workflow_.form().lab_id.trimmed().toLongLong(&number);
+    auto label = number ? report_label(lab_id) : DbResult<std::optional<LabelContent>>{};
+    if (report_failure(label.error, QStringLiteral("Reading the report for its label"))) return;
+    if (!label.value) return (void)show_message(QStringLiteral("Lab ID does not exist"));
+    print_labels({*label.value}, this);
 }
 
 void TestScreen::show_all() {

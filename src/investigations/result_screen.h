@@ -33,6 +33,7 @@ public:
     void show_mode();             // cmdShow
     void show_all();              // Command3
     void print();                 // cmdPrint
+    void print_label();           // Ctrl+L: the shown report's sample label
     void verify();                // cmdVerify
     void record_call();           // cmdCall
     void take_analyzer_results(); // cmdAnalyzer

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStyle>
 #include <QTextEdit>
 #include <QTimer>
@@ -374,4 +375,10 @@ void TestScreen::build_buttons() {
     call_->hide();
     analyzer_ = findChild<QPushButton*>(QStringLiteral("cmdAnalyzer"));
     analyzer_->hide();
+    // The sample label of the report shown (Ctrl+L), its barcode the lab id;
+    // Print itself prints the report, as always.
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this), &QShortcut::activated, this,
+            &TestScreen::print_label);
+    findChild<QPushButton*>(QStringLiteral("cmdPrint"))
+        ->setToolTip(QStringLiteral("Print the report (Ctrl+L: its sample's label)"));
 }

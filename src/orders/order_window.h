@@ -24,10 +24,10 @@ class OrderWindow : public QWidget {
 public:
     explicit OrderWindow(QWidget* parent = nullptr);
 
-    void look_up();                      // when the patient's number is left
-    void save();                         // Save
-    void clear();                        // Clear
-    void set_patient(qint64 patient_id); // opened for a patient (as registration does)
+    void look_up();                                  // when the patient's number is left
+    void save();                                     // Save
+    void clear();                                    // Clear
+    Q_INVOKABLE void set_patient(qint64 patient_id); // opened for a patient (from registration)
     QCheckBox* test_box(const Investigation* test) const;
 
 private:

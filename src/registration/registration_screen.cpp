@@ -7,6 +7,7 @@
 #include "field_rules.h"
 #include "list_panel.h"
 #include "message_box.h"
+#include "orders.h"
 #include "screen_registry.h"
 #include "twips.h"
 
@@ -152,6 +153,7 @@ RegistrationScreen::RegistrationScreen(QWidget* parent) : QWidget(parent) {
     connect(button("Command3"), &QPushButton::clicked, this, &RegistrationScreen::show_all);
     connect(button("cmdClose"), &QPushButton::clicked, this, &RegistrationScreen::exit);
     // cmdPrint is shown and does nothing.
+    add_order_button();
 
     list_panel_ = new ListPanel(this, "Frame3", "DataGrid1", "Command1");
     // Ctrl+F finds a patient by name or phone, over this screen.
@@ -217,8 +219,29 @@ void RegistrationScreen::save() {
         return;
     }
     if (report_failure(e, QStringLiteral("Saving the patient"))) return;
+    last_added_ = patient->patient_id.toLongLong();
     show_message(QStringLiteral("New patient added"));
     clear();
+}
+
+void RegistrationScreen::add_order_button() {
+    // Only a laboratory that orders tests sees it: the screen is one button
+    // wider, the button at the end of the row.
+    auto orders = laboratory_orders();
+    if (!orders.ok() || !orders.value) return;
+    auto* order = new QPushButton(QStringLiteral("&Order tests"), this);
+    order->setObjectName(QStringLiteral("cmdOrder"));
+    order->setAccessibleName(QStringLiteral("Order tests"));
+    order->setToolTip(QStringLiteral("Order tests for the patient shown, or the one just added"));
+    order->setGeometry(twips_rect(8280 + kFrameLeft, kButtonTop, kButtonWidth + 200, kButtonHeight));
+    setFixedSize(twips_rect(0, 0, 9600 + 2 * kFrameLeft, 5160).size());
+    setTabOrder(findChild<QPushButton*>(QStringLiteral("cmdClose")), order);
+    connect(order, &QPushButton::clicked, this, [this] {
+        const std::optional<qint64> patient =
+            looked_up_ ? std::optional(looked_up_->patient_id.toLongLong()) : last_added_;
+        QWidget* w = screens::open(QStringLiteral("order_tests"));
+        if (w && patient) QMetaObject::invokeMethod(w, "set_patient", Q_ARG(qint64, *patient));
+    });
 }
 
 void RegistrationScreen::modify() {

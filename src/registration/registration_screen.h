@@ -43,6 +43,8 @@ private:
     // The patient as the last look-up found it: Modify stores only while the
     // stored row still reads so.
     std::optional<Patient> looked_up_;
+    std::optional<qint64> last_added_; // the patient Save added last, for Order tests
+    void add_order_button();
     // The registration number this screen offers, reserved for it (0: none).
     qint64 reserved_ = 0;
     QPushButton* save_ = nullptr;

@@ -1,8 +1,10 @@
 #include "label.h"
 
 #include "connection.h"
+#include "core_tables.h"
 #include "dates.h"
 #include "investigations.h"
+#include "lab_reports.h"
 #include "orders.h"
 #include "schema_setup.h"
 
@@ -117,6 +119,28 @@ LabelContent sample_label(const OrderedSample& s) {
     l.when = display_date_time(s.ordered_at);
     if (s.urgent) l.when += QStringLiteral(" · URGENT");
     return l;
+}
+
+DbResult<std::optional<LabelContent>> report_label(qint64 lab_id) {
+    auto report = find_report(lab_id);
+    if (!report.ok() || !report.value) return {std::nullopt, report.error};
+    const ReportHeader& r = *report.value;
+    auto patient = find_patient(r.patient_id);
+    if (!patient.ok()) return {std::nullopt, patient.error};
+    LabelContent l;
+    l.code = QString::number(lab_id);
+    l.patient_line = QStringLiteral("ID %1").arg(r.patient_id.toString());
+    if (patient.value) {
+        l.patient_name = patient.value->patient_name;
+        if (!patient.value->age.isEmpty() || !patient.value->sex.isEmpty())
+            l.patient_line += QStringLiteral(" · %1 / %2").arg(patient.value->age, patient.value->sex);
+    }
+    if (const Investigation* test = catalogue::by_test(r.test)) {
+        l.sample = catalogue::sample_name(catalogue::sampling(test).sample);
+        l.tests = QString::fromLatin1(catalogue::sampling(test).short_name);
+    }
+    l.when = display_date(r.t_date);
+    return {l, {}};
 }
 
 QString paint_labels(const QList<LabelContent>& labels, const LabelSize& size, QPagedPaintDevice* device) {

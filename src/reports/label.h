@@ -1,7 +1,11 @@
 #pragma once
 
+#include "db_error.h"
+
 #include <QList>
 #include <QString>
+
+#include <optional>
 
 class QPagedPaintDevice;
 struct OrderedSample;
@@ -29,6 +33,10 @@ struct LabelContent {
 };
 
 LabelContent sample_label(const OrderedSample& sample);
+// The label of a saved report's sample, its barcode the lab id: the patient,
+// the test's sample and short name, and the report's date. Nothing when no
+// report has that lab id.
+DbResult<std::optional<LabelContent>> report_label(qint64 lab_id);
 
 // Sets the device's page to the label's size; paints one label a page.
 // Empty when painted, else why not.
