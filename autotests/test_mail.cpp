@@ -227,6 +227,21 @@ void TestMail::addresses_and_templates() {
     QCOMPARE(report_recipients(12), QStringList{}); // no stored e-mail
     QVERIFY(execute("UPDATE registration SET emailid = 'asha@home.example' WHERE patient_id = 7").ok());
     QCOMPARE(report_recipients(12), QStringList{"asha@home.example"});
+    // The referring doctor's, once the list keeps one (the admin tool; a bad
+    // address and a name not on the list are refused, nothing stored).
+    QVERIFY(add_doctor_if_new("Dr. R. Menon").ok());
+    const QString db = folder_->database_path();
+    QCOMPARE(admin({"doctor", "--name", "Dr. R. Menon", "--email", "dr menon@x.org", "--db", db}).exit_code,
+             1);
+    QVERIFY(admin({"doctor", "--name", "Dr. Nobody", "--email", "n@x.org", "--db", db})
+                .err.contains("No doctor on the list is named Dr. Nobody."));
+    const Run kept =
+        admin({"doctor", "--name", "Dr. R. Menon", "--email", "menon@clinic.example", "--db", db});
+    QVERIFY2(kept.exit_code == 0, qPrintable(kept.err));
+    QVERIFY(admin({"doctor", "--db", db}).out.contains("Dr. R. Menon\tmenon@clinic.example\n"));
+    QCOMPARE(report_recipients(12), (QStringList{"asha@home.example", "menon@clinic.example"}));
+    QCOMPARE(number_of("select count(*) from change_log where table_name = 'doctors' and action = 'modify'"),
+             1);
 }
 
 void TestMail::the_preview_sends_the_report_it_shows() {

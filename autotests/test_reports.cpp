@@ -485,8 +485,8 @@ void TestReports::consolidated_report_has_a_section_per_report() {
                 .ok());
     auto signed_text = [&](bool header) {
         app_state().print_with_header = header;
-        const Prepared p = prepare_report(consolidated_report_request(), folder_->database_path());
-        return p.report ? pdf_text(*p.report, "consolidated.pdf").simplified() : p.error;
+        const Prepared made = prepare_report(consolidated_report_request(), folder_->database_path());
+        return made.report ? pdf_text(*made.report, "consolidated.pdf").simplified() : made.error;
     };
     QVERIFY(add_row("report_signoff",
                     {{"lab_id", 3}, {"verified_by", "meera"}, {"verified_at", "2026-12-09T11:00:00"}})

@@ -40,6 +40,7 @@
 //       per test, how many ordered tests were resulted, and the median and 90th percentile of the
 //       minutes from ordered to resulted and from resulted to verified; the urgent orders apart
 //   tavora-lab-admin mail --lab N --to ADDRESS --db DATABASE
+//   tavora-lab-admin doctor --name NAME --email ADDRESS --db DATABASE   (or doctor --db DATABASE: the list)
 //       e-mails a saved report's PDF as the print preview's E-mail does (for a scheduler), through the
 //       [mail] server of tavora-lab.ini beside the database file; journalled
 //   tavora-lab-admin check-codes [FILE]
@@ -101,6 +102,7 @@ int usage(QTextStream& err) {
            "       tavora-lab-admin label --accession A123 --db DATABASE --pdf OUT.pdf\n"
            "       tavora-lab-admin tat --from YYYY-MM-DD --to YYYY-MM-DD --db DATABASE\n"
            "       tavora-lab-admin mail --lab N --to ADDRESS --db DATABASE\n"
+           "       tavora-lab-admin doctor [--name NAME --email ADDRESS] --db DATABASE\n"
            "       tavora-lab-admin check-codes [FILE]   (default: analyzer_codes.tsv beside the program)\n";
     return 2;
 }
@@ -345,6 +347,7 @@ int main(int argc, char* argv[]) {
     if (!args.isEmpty() && args[0] == QLatin1String("label")) return label(args.mid(1), out, err);
     if (!args.isEmpty() && args[0] == QLatin1String("tat")) return tat(args.mid(1), out, err);
     if (!args.isEmpty() && args[0] == QLatin1String("mail")) return mail(args.mid(1), out, err);
+    if (!args.isEmpty() && args[0] == QLatin1String("doctor")) return doctor(args.mid(1), out, err);
     if (args.size() == 5 && args[0] == QLatin1String("migrate") && args[1] == QLatin1String("--from") &&
         args[3] == QLatin1String("--to"))
         return migrate(args[2], args[4], out, err);

@@ -3,6 +3,8 @@
 // What the admin tool's commands share (admin.cpp), and the commands about
 // people and the journal (admin_people.cpp), and about orders (admin_orders.cpp).
 
+#include "accounts.h"
+
 #include <QHash>
 #include <QSqlDatabase>
 #include <QString>
@@ -12,6 +14,10 @@
 #include <optional>
 
 int usage(QTextStream& err);
+
+// Who the admin tool acts for: the system user who runs it, with every
+// right (whoever may run it on the database may change it anyway).
+Actor tool_actor();
 
 // The options of a command: --name value pairs, and at most `plain` other words.
 struct Options {
@@ -34,3 +40,4 @@ int user(QStringList args, QTextStream& out, QTextStream& err);
 int label(const QStringList& args, QTextStream& out, QTextStream& err);
 int tat(const QStringList& args, QTextStream& out, QTextStream& err);
 int mail(const QStringList& args, QTextStream& out, QTextStream& err);
+int doctor(const QStringList& args, QTextStream& out, QTextStream& err);

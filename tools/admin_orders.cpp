@@ -4,7 +4,10 @@
 
 #include "connection.h"
 #include "database.h"
+#include "journal.h"
+#include "lab_reports.h"
 #include "label.h"
+#include "mail.h"
 #include "orders.h"
 #include "report_mail.h"
 
@@ -128,5 +131,38 @@ int mail(const QStringList& args, QTextStream& out, QTextStream& err) {
     if (const DbError e = journal_mail(lab, to, made.mail.subject); !e.ok())
         err << "tavora-lab-admin: sent, but the journal did not take it: " << e.description << "\n";
     out << "Sent to " << to << "\n";
+    return 0;
+}
+
+int doctor(const QStringList& args, QTextStream& out, QTextStream& err) {
+    const auto o =
+        options(args, {QStringLiteral("--name"), QStringLiteral("--email"), QStringLiteral("--db")}, 0);
+    if (!o || !o->named.contains(QStringLiteral("--db"))) return usage(err);
+    const bool listing = !o->named.contains(QStringLiteral("--name"));
+    if (listing == o->named.contains(QStringLiteral("--email"))) return usage(err);
+    const QString email = o->named.value(QStringLiteral("--email")).trimmed();
+    if (!listing && !email.isEmpty())
+        if (const QString problem = address_problem(email); !problem.isEmpty()) {
+            err << "tavora-lab-admin: nothing was stored: " << problem << "\n";
+            return 1;
+        }
+    if (!open_for_command(o->named.value(QStringLiteral("--db")), err)) return 1;
+    if (listing) {
+        auto names = doctor_names();
+        for (const QString& name : names.value)
+            out << name << "\t" << doctor_email(name).value << "\n";
+        if (!names.ok()) err << "tavora-lab-admin: " << names.error.description << "\n";
+        return names.ok() ? 0 : 1;
+    }
+    const Actor who = tool_actor();
+    set_journal_user(who.login);
+    const QString name = o->named.value(QStringLiteral("--name"));
+    if (const DbError e = set_doctor_email(who, name, email); !e.ok()) {
+        err << "tavora-lab-admin: " << e.description << "\n";
+        return 1;
+    }
+    out << (email.isEmpty() ? QStringLiteral("%1 has no e-mail address now").arg(name)
+                            : QStringLiteral("Reports of %1 may be e-mailed to %2").arg(name, email))
+        << "\n";
     return 0;
 }

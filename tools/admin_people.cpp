@@ -15,15 +15,13 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace {
-
-// Who the admin tool acts for: the system user who runs it, with every
-// right (whoever may run it on the database may change it anyway).
 Actor tool_actor() {
     const passwd* pw = ::getpwuid(::geteuid());
     const QString user = pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(::geteuid());
     return {user + QStringLiteral(" (tavora-lab-admin)"), Role::Administrator};
 }
+
+namespace {
 
 // One line of the standard input; nullopt at its end.
 std::optional<QString> read_line() {

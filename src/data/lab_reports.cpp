@@ -238,6 +238,31 @@ DbError add_doctor_if_new(const QString& name) {
     });
 }
 
+DbResult<QString> doctor_email(const QString& name) {
+    auto row = select_first(
+        QStringLiteral("SELECT email FROM doctors WHERE name = ? AND email <> '' ORDER BY rowid"), {name});
+    return {row.ok() && row.value ? row.value->text(0) : QString(), row.error};
+}
+
+DbError set_doctor_email(const Actor& who, const QString& name, const QString& email) {
+    if (DbError e = require(who, Right::Register); !e.ok()) return e;
+    return in_transaction([&]() -> DbError {
+        auto found =
+            select_first(QStringLiteral("SELECT rowid FROM doctors WHERE name = ? ORDER BY rowid"), {name});
+        if (!found.ok()) return found.error;
+        if (!found.value)
+            return {DbError::Kind::NotFound, 0,
+                    QStringLiteral("No doctor on the list is named %1.").arg(name)};
+        if (DbError e = execute(QStringLiteral("UPDATE doctors SET email = ? WHERE name = ?"),
+                                {email.trimmed(), name});
+            !e.ok())
+            return e;
+        return journal_change(QStringLiteral("modify"), QStringLiteral("doctors"),
+                              found.value->value(0).toLongLong(),
+                              {{QStringLiteral("name"), name}, {QStringLiteral("email"), email.trimmed()}});
+    });
+}
+
 ListQuery test_report_list(const QString& test_name) {
     ListQuery q;
     q.table = QStringLiteral("test_main");

@@ -109,6 +109,11 @@ DbResult<QList<ResultRow>> report_results(const QString& table, const QVariant& 
 DbResult<QStringList> doctor_names();
 // Adds the name (exactly as typed, an empty one too) when no doctor has it yet.
 DbError add_doctor_if_new(const QString& name);
+// A doctor's e-mail address, where reports may be sent ('' when none is kept).
+DbResult<QString> doctor_email(const QString& name);
+// Keeps (or, empty, forgets) the address of a doctor on the list (the
+// Register right; journalled). A NotFound error for a name not on the list.
+DbError set_doctor_email(const Actor& who, const QString& name, const QString& email);
 
 // Every report whose test is `test_name` (compared without regard to case), in
 // the order stored, for the list panel.

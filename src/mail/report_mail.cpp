@@ -63,10 +63,15 @@ ReportMail report_mail(qint64 lab_id, const QString& to, const MailSettings& set
 QStringList report_recipients(qint64 lab_id) {
     auto header = find_report(lab_id);
     if (!header.ok() || !header.value) return {};
-    auto patient = find_patient(header.value->patient_id);
-    if (!patient.ok() || !patient.value) return {};
-    const QString stored = patient.value->emailid.trimmed();
-    return address_problem(stored).isEmpty() ? QStringList{stored} : QStringList{};
+    QStringList out;
+    auto add = [&](const QString& address) {
+        if (address_problem(address.trimmed()).isEmpty() && !out.contains(address.trimmed()))
+            out << address.trimmed();
+    };
+    if (auto patient = find_patient(header.value->patient_id); patient.ok() && patient.value)
+        add(patient.value->emailid);
+    if (auto doctor = doctor_email(header.value->ref_by); doctor.ok()) add(doctor.value);
+    return out;
 }
 
 DbError journal_mail(qint64 lab_id, const QString& to, const QString& subject) {

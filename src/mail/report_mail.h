@@ -21,7 +21,8 @@ struct ReportMail {
 ReportMail report_mail(qint64 lab_id, const QString& to, const MailSettings& settings,
                        const PreparedReport* shown = nullptr);
 
-// The addresses a report may go to: the patient's stored e-mail, when it is one.
+// The addresses a report may go to: the patient's stored e-mail and its
+// referring doctor's, those that are addresses, the patient's first.
 QStringList report_recipients(qint64 lab_id);
 
 // After the server took it: who sent which report to whom, and when, in the
