@@ -354,6 +354,43 @@ void TestFind::cumulative_grid_with_missing_items_and_dates() {
     QVERIFY2(text.contains("9.8 gm/dl L 11.5 gm/dl"), qPrintable(text));
     QVERIFY(!text.contains("outside the dates"));
     QVERIFY(!text.contains("ASLO"));
+    const auto images_in = [](const QString& file) {
+        QProcess list;
+        list.start("pdfimages", {"-list", file});
+        list.waitForFinished(30000);
+        return QString::fromUtf8(list.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts).mid(2);
+    };
+    const QStringList letterhead_images = images_in(pdf); // its logo: no chart asked for
+
+    // With the chart of haemoglobin: its points in the dates, the band of her
+    // sex, and one image on the page below the tables.
+    const auto items = trend_items(9).value;
+    const auto hb_item =
+        std::find_if(items.begin(), items.end(), [&](const TrendItem& i) { return i.item == hb; });
+    QVERIFY(hb_item != items.end());
+    const Trend drawn = trend(9, *hb_item).value;
+    QVERIFY(fill_cumulative(9, "Routine haemotology", QDate(2026, 1, 1), QDate(2026, 12, 31), &drawn).ok());
+    QStringList chart;
+    for (const Row& r :
+         select_rows("select t_date, value, flag, low, high from cumulative_chart order by t_date").value)
+        chart << QStringList{r.text(0), r.text(1), r.text(2), r.text(3), r.text(4)}.join('/');
+    QCOMPARE(chart, (QStringList{"2026-01-10/9.8/L/11/15", "2026-03-02/11.5//11/15"}));
+    {
+        ReportsReadSharedConnection own_tables;
+        p = prepare_report({QString(REPORT_FILES_DIR) + "/h_cumulative_report.rpt", std::nullopt},
+                           folder_->database_path());
+    }
+    QVERIFY2(p.report, qPrintable(p.error));
+    const QString charted = QDir(folder_->path()).filePath("charted.pdf");
+    QVERIFY(write_pdf(*p.report, charted).isEmpty());
+    const QStringList images = images_in(charted);
+    QCOMPARE(images.size(), letterhead_images.size() + 1);
+    QVERIFY(letterhead_images.filter(QRegularExpression("\\b2834\\s+732\\b")).isEmpty());
+    QVERIFY2(images.filter(QRegularExpression("\\b2834\\s+732\\b")).size() == 1,
+             qPrintable(images.join('\n')));
+    QVERIFY2(images.join('\n').contains(QRegularExpression("\\b2834\\s+732\\b")),
+             qPrintable(images[0])); // 240 x 62 mm at 300 dpi
+    QVERIFY(pdf_to_text(charted, 0, true).simplified().contains(hb.simplified()));
 }
 
 void TestFind::csv_quoting_reads_back() {

@@ -79,7 +79,8 @@ ListQuery report_history(qint64 patient_id) {
     return q;
 }
 
-DbResult<int> fill_cumulative(qint64 patient_id, const QString& test, const QDate& from, const QDate& to) {
+DbResult<int> fill_cumulative(qint64 patient_id, const QString& test, const QDate& from, const QDate& to,
+                              const Trend* chart) {
     const Investigation* table = catalogue::by_test(test);
     if (!table) return {0, DbError::other(QStringLiteral("\"%1\" is not one of the tests").arg(test))};
     // Scratch tables of this connection alone: no other workstation sees them.
@@ -88,12 +89,30 @@ DbResult<int> fill_cumulative(qint64 patient_id, const QString& test, const QDat
           "to_date TEXT)",
           "CREATE TEMP TABLE IF NOT EXISTS cumulative_grid (item_order INTEGER, item TEXT, col INTEGER, "
           "lab_id INTEGER, t_date TEXT, result TEXT, test_table TEXT, block INTEGER)",
-          "DELETE FROM cumulative_about", "DELETE FROM cumulative_grid"})
+          "CREATE TEMP TABLE IF NOT EXISTS cumulative_chart (t_date TEXT, lab_id INTEGER, value TEXT, flag "
+          "TEXT, "
+          "low TEXT, high TEXT, item TEXT)",
+          "DELETE FROM cumulative_about", "DELETE FROM cumulative_grid", "DELETE FROM cumulative_chart"})
         if (DbError e = execute(QString::fromLatin1(sql)); !e.ok()) return {0, e};
-    if (DbError e = Database::current().let_reports_read_scratch(
-            {QStringLiteral("cumulative_about"), QStringLiteral("cumulative_grid")});
+    if (DbError e = Database::current().let_reports_read_scratch({QStringLiteral("cumulative_about"),
+                                                                  QStringLiteral("cumulative_grid"),
+                                                                  QStringLiteral("cumulative_chart")});
         !e.ok())
         return {0, e};
+    if (chart) {
+        const auto bound = [](bool has, double v) { return has ? QString::number(v) : QString(); };
+        const QString low = chart->normal ? bound(chart->normal->has_low, chart->normal->low) : QString();
+        const QString high = chart->normal ? bound(chart->normal->has_high, chart->normal->high) : QString();
+        for (const TrendPoint& point : chart->points) {
+            if (point.date < from || point.date > to) continue;
+            if (DbError e =
+                    execute(QStringLiteral("INSERT INTO cumulative_chart VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                            {point.date.toString(Qt::ISODate), point.lab_id, QString::number(point.value),
+                             point.flag, low, high, chart->item.shown()});
+                !e.ok())
+                return {0, e};
+        }
+    }
     const QString first = from.toString(Qt::ISODate), last = to.toString(Qt::ISODate);
     if (DbError e = execute(QStringLiteral("INSERT INTO cumulative_about VALUES (?, ?, ?, ?)"),
                             {patient_id, QString::fromUtf8(table->test), first, last});

@@ -2,6 +2,7 @@
 
 #include "db_error.h"
 #include "records.h"
+#include "trends.h"
 
 #include <QDate>
 #include <QString>
@@ -49,4 +50,8 @@ ListQuery report_history(qint64 patient_id);
 // legibly, and laying out one table of every date grows far faster than the
 // dates do. Returns the number of reports.
 inline constexpr int kCumulativeDatesPerTable = 8;
-DbResult<int> fill_cumulative(qint64 patient_id, const QString& test, const QDate& from, const QDate& to);
+// With `chart`, its points in those dates go to a third scratch table
+// (cumulative_chart: t_date, lab_id, value, flag, low, high, item), which the
+// report draws below its tables; without, that table is left empty.
+DbResult<int> fill_cumulative(qint64 patient_id, const QString& test, const QDate& from, const QDate& to,
+                              const Trend* chart = nullptr);

@@ -17,6 +17,7 @@
 #include "result_screen.h"
 #include "screen_registry.h"
 
+#include <QComboBox>
 #include <QDateEdit>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -202,17 +203,41 @@ void PatientHistoryWindow::ask_cumulative() {
     auto* form = new QFormLayout(&dialog);
     form->addRow(QStringLiteral("&From"), from);
     form->addRow(QStringLiteral("&To"), to);
+    // A chart of one of the test's items below the tables, if wanted.
+    auto* chart = new QComboBox(&dialog);
+    chart->setAccessibleName(QStringLiteral("Chart"));
+    chart->addItem(QStringLiteral("(no chart)"));
+    QList<TrendItem> chartable;
+    const Investigation* test = catalogue::by_test(list_->model()->cell(row, 2));
+    if (auto items = trend_items(patient_id_); items.ok())
+        for (const TrendItem& i : items.value)
+            if (i.test == test) {
+                chartable << i;
+                chart->addItem(i.item);
+            }
+    form->addRow(QStringLiteral("C&hart"), chart);
     auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     form->addRow(box);
-    if (dialog.exec() == QDialog::Accepted) cumulative(from->date(), to->date());
+    if (dialog.exec() != QDialog::Accepted) return;
+    const int chosen = chart->currentIndex() - 1;
+    cumulative(from->date(), to->date(),
+               chosen >= 0 ? std::optional(chartable.value(chosen)) : std::optional<TrendItem>());
 }
 
-void PatientHistoryWindow::cumulative(const QDate& from, const QDate& to) {
+void PatientHistoryWindow::cumulative(const QDate& from, const QDate& to,
+                                      const std::optional<TrendItem>& chart) {
     const int row = selected_row();
     if (row < 0) return;
-    auto filled = fill_cumulative(patient_id_, list_->model()->cell(row, 2), from, to);
+    std::optional<Trend> drawn;
+    if (chart) {
+        auto read = trend(patient_id_, *chart);
+        if (report_failure(read.error, QStringLiteral("Reading the patient's results"))) return;
+        drawn = read.value;
+    }
+    auto filled =
+        fill_cumulative(patient_id_, list_->model()->cell(row, 2), from, to, drawn ? &*drawn : nullptr);
     if (report_failure(filled.error, QStringLiteral("Building the cumulative report"))) return;
     // The report reads this connection's own scratch tables.
     ReportsReadSharedConnection own_tables;

@@ -28,8 +28,9 @@ public:
 
     void print_selected();
     void open_selected();
-    // The cumulative report of the selected report's test, from `from` to `to`.
-    void cumulative(const QDate& from, const QDate& to);
+    // The cumulative report of the selected report's test, from `from` to `to`,
+    // with the chart of `chart` (one of that test's items) below its tables.
+    void cumulative(const QDate& from, const QDate& to, const std::optional<TrendItem>& chart = std::nullopt);
     void ask_cumulative();
     // Trend: an item of the patient's results drawn over the report dates.
     void ask_trend();

@@ -2,6 +2,7 @@
 #include "prepared_report.h"
 
 #include "dates.h"
+#include "report_chart.h"
 #include "selection_formula.h"
 
 #include <QDir>
@@ -199,7 +200,7 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
                 QStringLiteral("The report file %1 cannot be found.").arg(readable_path(request.file_path))};
     ParsedReportFile parsed = read_report_file(path);
     if (!parsed.file) return {std::nullopt, parsed.error};
-    PreparedReport out{*parsed.file, {}, {}, {}, {}};
+    PreparedReport out{*parsed.file, {}, {}, {}, {}, {}};
     const ReportFile& file = out.file;
 
     // The formula, checked against the schema and the report's queries.
@@ -240,7 +241,7 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
     // The rows, read and decorated.
     QList<RowQuery> queries;
     for (const ReportQuery& q : file.queries)
-        queries << RowQuery{q.name, q.sql, q.line};
+        queries << RowQuery{q.name, q.sql, int(q.line)};
     std::optional<RowSelection> rows_of;
     if (selection) rows_of = RowSelection{selection->table, selection->field, selection->value};
     const ReportRows read = read_report_rows(readable_path(path), queries, rows_of, database_path,
@@ -264,6 +265,10 @@ Prepared prepare_report(const ReportRequest& request, const QString& database_pa
             }
         }
     }
+    for (const ReportChart& chart : file.charts)
+        for (qsizetype n = 0; n < read.tables.size(); ++n)
+            if (file.queries[n].name == chart.query)
+                out.charts.insert(chart.name, draw_chart(chart, read.tables[n].columns, read.tables[n].rows));
     for (auto v = read.values.cbegin(); v != read.values.cend(); ++v) {
         if (v.value().typeId() == QMetaType::Bool)
             data.set(s(v.key()), v.value().toBool());

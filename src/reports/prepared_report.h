@@ -3,6 +3,8 @@
 #include "report_file.h"
 #include "report_request.h"
 
+#include <QHash>
+#include <QImage>
 #include <QString>
 
 #include <functional>
@@ -17,6 +19,7 @@ struct PreparedReport {
     QString body_html;
     QString footer_template; // with {{page}} and {{pages}} still in it
     QString suggested_name;  // for "Save as PDF": lab id, patient, test and date where the data has them
+    QHash<QString, QImage> charts; // by name: what <img src="chart:NAME"> shows
 
     // The footer band of one page ("page x of y").
     QString footer_html(int page, int pages) const;

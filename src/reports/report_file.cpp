@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QXmlStreamReader>
 
+#include <algorithm>
+
 QString readable_path(const QString& path) {
     // The program names its report files as folder + "\file.rpt": on this
     // machine that backslash is a folder separator like any other.
@@ -89,6 +91,24 @@ ParsedReportFile read_report_file(const QString& path) {
             if (!q.group_by.isEmpty() && q.children.isEmpty())
                 return fault(QStringLiteral("query \"%1\" groups rows but names no children").arg(q.name));
             r.queries << q;
+        } else if (name == QLatin1String("chart")) {
+            ReportChart c;
+            c.name = a.value(QLatin1String("name")).toString();
+            c.query = a.value(QLatin1String("query")).toString();
+            bool width_ok = true, height_ok = true;
+            if (a.hasAttribute(QLatin1String("width")))
+                c.width_mm = a.value(QLatin1String("width")).toDouble(&width_ok);
+            if (a.hasAttribute(QLatin1String("height")))
+                c.height_mm = a.value(QLatin1String("height")).toDouble(&height_ok);
+            xml.skipCurrentElement();
+            if (c.name.isEmpty()) return fault(QStringLiteral("a chart without a name"));
+            if (std::none_of(r.queries.cbegin(), r.queries.cend(),
+                             [&](const ReportQuery& q) { return q.name == c.query; }))
+                return fault(QStringLiteral("chart \"%1\" names no query written before it").arg(c.name));
+            if (!width_ok || !height_ok || c.width_mm < 20 || c.width_mm > 400 || c.height_mm < 15 ||
+                c.height_mm > 300)
+                return fault(QStringLiteral("chart \"%1\": width 20-400 and height 15-300 (mm)").arg(c.name));
+            r.charts << c;
         } else if (name == QLatin1String("style")) {
             r.style = xml.readElementText();
         } else if (name == QLatin1String("header") || name == QLatin1String("footer")) {

@@ -36,6 +36,15 @@ struct ReportQuery {
     qint64 line = 0;
 };
 
+// A chart drawn from a query's rows, shown where the body (or a band) has
+// <img src="chart:NAME">: the rows' day (ISO) and value as a line over the
+// dates, the band between low and high shaded, a point whose flag is not
+// empty marked. Its size on paper, in millimetres.
+struct ReportChart {
+    QString name, query;
+    double width_mm = 180, height_mm = 60;
+};
+
 struct ReportFile {
     QString path;
     QString folder; // where included files and images are found
@@ -44,6 +53,7 @@ struct ReportFile {
     QPageLayout::Orientation orientation = QPageLayout::Portrait;
     QMarginsF margins_mm{15, 12, 15, 12};
     QList<ReportQuery> queries;
+    QList<ReportChart> charts;
     QString style;
     QString header;           // mustache HTML, may be empty
     double header_min_mm = 0; // the band's height at least (pre-printed stationery)

@@ -35,6 +35,9 @@ std::unique_ptr<QTextDocument> make_document(const PreparedReport& r, const QStr
     doc->setBaseUrl(QUrl::fromLocalFile(r.file.folder + u'/'));
     doc->setDefaultStyleSheet(r.file.style);
     doc->setPageSize(QSizeF(width, page_height));
+    for (auto chart = r.charts.cbegin(); chart != r.charts.cend(); ++chart)
+        doc->addResource(QTextDocument::ImageResource, QUrl(QStringLiteral("chart:") + chart.key()),
+                         chart.value());
     doc->setHtml(html);
     return doc;
 }
