@@ -139,8 +139,10 @@ void OrderWindow::look_up() {
         return;
     }
     found_ = id->toLongLong();
-    patient_->setText(
-        QStringLiteral("%1 · %2 / %3").arg(found.value->patient_name, found.value->age, found.value->sex));
+    const Patient& p = *found.value;
+    patient_->setText(p.age.trimmed().isEmpty() && p.sex.trimmed().isEmpty()
+                          ? p.patient_name
+                          : QStringLiteral("%1 · %2 / %3").arg(p.patient_name, p.age, p.sex));
 }
 
 void OrderWindow::save() {
