@@ -67,7 +67,7 @@ QImage draw_chart(const ReportChart& chart, const QStringList& columns, const QL
     if (high) hi = std::max(hi, *high);
     if (hi - lo < 1e-9) lo -= 1, hi += 1;
     const double pad = (hi - lo) * 0.1;
-    lo -= pad, hi += pad;
+    lo -= pad, hi += 2.5 * pad; // room above the highest point for its flag
     const QRectF plot(14 * kDotsPerMm, 3 * kDotsPerMm, size.width() - 18 * kDotsPerMm,
                       size.height() - 10 * kDotsPerMm);
     const qint64 first = points.first().date.toJulianDay(), last = points.last().date.toJulianDay();
