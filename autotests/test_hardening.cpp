@@ -389,7 +389,7 @@ void TestHardening::older_files_are_upgraded_in_one_step() {
     close_connection();
     const QString path = folder_->database_path();
     // A file as the first version made it: no journal, no search index.
-    raw(path, "ALTER TABLE doctors DROP COLUMN email; DROP TABLE change_log; DROP TABLE registration_search; "
+    raw(path, "DROP TABLE change_log; DROP TABLE registration_search; "
               "DROP INDEX registration_reg_date; "
               "DROP TABLE users; DROP TABLE critical_calls; DROP TABLE analyzer_messages; "
               "DROP TABLE pending_results; DROP TABLE order_tests; "
@@ -415,7 +415,7 @@ void TestHardening::older_files_are_upgraded_in_one_step() {
               "INSERT INTO report_signoff (lab_id, entered_by) VALUES (7, 'tamor');"
               "INSERT INTO settings VALUES ('require-verification', 'on');"
               "DROP TABLE critical_calls; DROP TABLE analyzer_messages; DROP TABLE pending_results; "
-              "DROP TABLE order_tests; ALTER TABLE doctors DROP COLUMN email; PRAGMA user_version = 4");
+              "DROP TABLE order_tests; PRAGMA user_version = 4");
     const auto counts = [&] {
         QStringList out;
         QSqlQuery q(folder_->other_workstation());

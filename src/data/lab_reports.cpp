@@ -239,8 +239,7 @@ DbError add_doctor_if_new(const QString& name) {
 }
 
 DbResult<QString> doctor_email(const QString& name) {
-    auto row = select_first(
-        QStringLiteral("SELECT email FROM doctors WHERE name = ? AND email <> '' ORDER BY rowid"), {name});
+    auto row = select_first(QStringLiteral("SELECT email FROM doctor_emails WHERE name = ?"), {name});
     return {row.ok() && row.value ? row.value->text(0) : QString(), row.error};
 }
 
@@ -253,10 +252,14 @@ DbError set_doctor_email(const Actor& who, const QString& name, const QString& e
         if (!found.value)
             return {DbError::Kind::NotFound, 0,
                     QStringLiteral("No doctor on the list is named %1.").arg(name)};
-        if (DbError e = execute(QStringLiteral("UPDATE doctors SET email = ? WHERE name = ?"),
-                                {email.trimmed(), name});
-            !e.ok())
+        if (DbError e = execute(QStringLiteral("DELETE FROM doctor_emails WHERE name = ?"), {name}); !e.ok())
             return e;
+        if (!email.trimmed().isEmpty())
+            if (DbError e =
+                    add_row(QStringLiteral("doctor_emails"),
+                            {{QStringLiteral("name"), name}, {QStringLiteral("email"), email.trimmed()}});
+                !e.ok())
+                return e;
         return journal_change(QStringLiteral("modify"), QStringLiteral("doctors"),
                               found.value->value(0).toLongLong(),
                               {{QStringLiteral("name"), name}, {QStringLiteral("email"), email.trimmed()}});

@@ -23,7 +23,8 @@ namespace {
 // test tables come from their own list.
 constexpr const char* kCoreTables[] = {"registration", "test_main",      "doctors",        "temp",
                                        "change_log",   "report_signoff", "critical_calls", "pending_results",
-                                       "orders",       "order_samples",  "order_tests",    "order_pushes"};
+                                       "orders",       "order_samples",  "order_tests",    "order_pushes",
+                                       "doctor_emails"};
 
 bool plain_identifier(const QString& name) {
     if (name.isEmpty()) return false;

@@ -33,8 +33,10 @@ QList<TableDef> make_tables() {
                    {"test", K::Words, "''"},
                    {"remarks", K::Words, "''"},
                    {"temp_patient", K::Words, "'N'"}}};
-    // A referring doctor, and where their reports may be e-mailed (optional).
-    t << TableDef{QStringLiteral("doctors"), 0, {{"name", K::Words, "''"}, {"email", K::Words, "''", 13}}};
+    t << TableDef{QStringLiteral("doctors"), 0, {{"name", K::Words, "''"}}};
+    // Where a referring doctor's reports may be e-mailed (for those who gave an address).
+    t << TableDef{
+        QStringLiteral("doctor_emails"), 13, {{"name", K::Words, nullptr, 0, true}, {"email", K::Words}}};
     t << TableDef{QStringLiteral("temp"),
                   0,
                   {{"test_table", K::Words, "''"},
