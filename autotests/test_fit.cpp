@@ -16,12 +16,12 @@
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
+#include <QAbstractSpinBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QPrintPreviewDialog>
 #include <QScreen>
-#include <QAbstractSpinBox>
-#include <QComboBox>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -133,9 +133,7 @@ private slots:
             QFile::copy(QString(REPORT_FILES_DIR) + "/" + file, folder_->path() + "/" + file);
         PreviewEngine engine;
         QVERIFY(run_report(engine, test_report_request(catalogue::kSerology, 1)).isEmpty());
-        QPrintPreviewDialog* preview = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* d = qobject_cast<QPrintPreviewDialog*>(w); d && d->isVisible()) preview = d;
+        QPrintPreviewDialog* preview = shown_preview();
         QVERIFY(preview);
         fits(preview);
         // Ctrl+P prints and Ctrl+S saves as PDF; Tab reaches both.

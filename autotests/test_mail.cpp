@@ -249,9 +249,7 @@ void TestMail::the_preview_sends_the_report_it_shows() {
     QVERIFY(execute("UPDATE registration SET emailid = 'asha@home.example' WHERE patient_id = 7").ok());
     PreviewEngine engine;
     QVERIFY(run_report(engine, test_report_request(catalogue::kSerology, 12)).isEmpty());
-    QPrintPreviewDialog* preview = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* d = qobject_cast<QPrintPreviewDialog*>(w); d && d->isVisible()) preview = d;
+    QPrintPreviewDialog* preview = shown_preview();
     QVERIFY(preview);
     auto* mail = preview->findChild<QAction*>("e_mail");
     QVERIFY(mail);

@@ -355,9 +355,7 @@ void TestOrders::ordered_tests_are_resulted_from_the_waiting_list() {
         PreviewEngine engine;
         QVERIFY(run_report(engine, test_report_request(catalogue::kBiochemistryReport, lab_id.toLongLong()))
                     .isEmpty());
-        QPrintPreviewDialog* preview = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* d = qobject_cast<QPrintPreviewDialog*>(w); d && d->isVisible()) preview = d;
+        QPrintPreviewDialog* preview = shown_preview();
         QVERIFY(preview);
         QTemporaryDir out;
         set_save_file_handler([&](const QString&, const QString&) { return out.filePath("report.pdf"); });

@@ -4,7 +4,9 @@
 #include "postgres_database.h"
 #include "records.h"
 #include "schema_setup.h"
+
 #include "screen_registry.h"
+#include <QPrintPreviewDialog>
 
 #include <QAccessible>
 #include <QDir>
@@ -54,4 +56,11 @@ QStringList accessible_tree(QWidget* window) {
     QStringList out;
     walk(QAccessible::queryAccessibleInterface(window), 0, out);
     return out;
+}
+
+QPrintPreviewDialog* shown_preview() {
+    QPrintPreviewDialog* preview = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QPrintPreviewDialog*>(w); d && d->isVisible()) preview = d;
+    return preview;
 }

@@ -34,3 +34,7 @@ void settle();
 
 // Shows a top-level widget, makes it active and waits for that.
 void show_active(QWidget* w);
+
+// The print preview a report opened (the one shown), or null.
+class QPrintPreviewDialog;
+QPrintPreviewDialog* shown_preview();

@@ -176,7 +176,11 @@ void OrdersWaitingWindow::scanned() {
         if (report_failure(e, QStringLiteral("Marking the sample received"))) return;
         refresh();
     }
-    // A long list is read a page at a time; the scanned one may lie further on.
+    // A long list is read a page at a time; a scanned one still waiting may
+    // lie further on (one that waits for nothing is told at once).
+    const auto scanned_sample = ordered_sample(*accession);
+    if (report_failure(scanned_sample.error, QStringLiteral("Reading the order"))) return;
+    const bool waits = scanned_sample.value && !scanned_sample.value->waiting.isEmpty();
     do {
         for (int r = 0; r < samples_.size(); ++r)
             if (samples_[r].accession == *accession) {
@@ -184,7 +188,7 @@ void OrdersWaitingWindow::scanned() {
                 table_->setFocus();
                 return;
             }
-    } while (read_more());
+    } while (waits && read_more());
     show_message(QStringLiteral("%1 has no test waiting.").arg(accession_text(*accession)));
 }
 

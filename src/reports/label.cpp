@@ -104,13 +104,21 @@ LabelSize label_size() {
     return size;
 }
 
+namespace {
+
+// "ID 7 · 34 / F": the age and sex where the patient has them.
+QString patient_line(const QString& patient_id, const QString& age, const QString& sex) {
+    const QString id = QStringLiteral("ID %1").arg(patient_id);
+    return age.isEmpty() && sex.isEmpty() ? id : id + QStringLiteral(" · %1 / %2").arg(age, sex);
+}
+
+} // namespace
+
 LabelContent sample_label(const OrderedSample& s) {
     LabelContent l;
     l.code = accession_text(s.accession);
     l.patient_name = s.patient_name;
-    l.patient_line = QStringLiteral("ID %1").arg(s.patient_id);
-    if (!s.age.isEmpty() || !s.sex.isEmpty())
-        l.patient_line += QStringLiteral(" · %1 / %2").arg(s.age, s.sex);
+    l.patient_line = patient_line(QString::number(s.patient_id), s.age, s.sex);
     l.sample = catalogue::sample_name(s.sample);
     QStringList tests;
     for (const Investigation* t : s.tests)
@@ -129,12 +137,9 @@ DbResult<std::optional<LabelContent>> report_label(qint64 lab_id) {
     if (!patient.ok()) return {std::nullopt, patient.error};
     LabelContent l;
     l.code = QString::number(lab_id);
-    l.patient_line = QStringLiteral("ID %1").arg(r.patient_id.toString());
-    if (patient.value) {
-        l.patient_name = patient.value->patient_name;
-        if (!patient.value->age.isEmpty() || !patient.value->sex.isEmpty())
-            l.patient_line += QStringLiteral(" · %1 / %2").arg(patient.value->age, patient.value->sex);
-    }
+    const Patient found = patient.value.value_or(Patient{});
+    l.patient_name = found.patient_name;
+    l.patient_line = patient_line(r.patient_id.toString(), found.age, found.sex);
     if (const Investigation* test = catalogue::by_test(r.test)) {
         l.sample = catalogue::sample_name(catalogue::sampling(test).sample);
         l.tests = QString::fromLatin1(catalogue::sampling(test).short_name);
