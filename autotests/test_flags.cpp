@@ -54,6 +54,11 @@ private slots:
     void flags_at_the_bounds();
     void critical_limits_at_and_beyond_their_bounds_data();
     void critical_limits_at_and_beyond_their_bounds();
+    void reading_an_age_data();
+    void reading_an_age();
+    void children_s_ranges_follow_each_other_from_birth();
+    void flags_by_age_data();
+    void flags_by_age();
     void reading_a_result_data();
     void reading_a_result();
     void a_flag_shows_while_typing();
@@ -136,14 +141,15 @@ void TestFlags::critical_limits_at_and_beyond_their_bounds() {
     const Bounds& c = limit->bounds;
     const double step = c.high >= 1000 ? 1 : 0.1;
     // At a limit: flagged as outside the normal range, not critical; beyond
-    // it critical, whatever the patient's sex.
-    for (const char* sex : {"M", "F", "-"}) {
-        QCOMPARE(item_flag(test, item, written(c.low), sex).size() < 2, true);
-        QCOMPARE(item_flag(test, item, written(c.high), sex).size() < 2, true);
-        QCOMPARE(item_flag(test, item, written(c.low - step), sex), QString("LL"));
-        QCOMPARE(item_flag(test, item, written(c.high + step) + " units", sex), QString("HH"));
-    }
-    QCOMPARE(stored_result_flag(test.table, item, written(c.high + step), "-"), QString("HH"));
+    // it critical, whatever the patient's sex and age, read or not.
+    for (const char* sex : {"M", "F", "-"})
+        for (const char* age : {"34", "10 d", "-"}) {
+            QCOMPARE(item_flag(test, item, written(c.low), sex, age).size() < 2, true);
+            QCOMPARE(item_flag(test, item, written(c.high), sex, age).size() < 2, true);
+            QCOMPARE(item_flag(test, item, written(c.low - step), sex, age), QString("LL"));
+            QCOMPARE(item_flag(test, item, written(c.high + step) + " units", sex, age), QString("HH"));
+        }
+    QCOMPARE(stored_result_flag(test.table, item, written(c.high + step), "-", "-"), QString("HH"));
     QCOMPARE(critical_finding(*limit, written(c.high)), QString());
     QCOMPARE(critical_finding(*limit, "Nil"), QString());
     QCOMPARE(critical_finding(*limit, written(c.low - step)),
@@ -151,6 +157,131 @@ void TestFlags::critical_limits_at_and_beyond_their_bounds() {
                  .arg(limit->name, QString::number(c.low - step, 'g', 12), QString::number(c.low, 'g', 12)));
     QCOMPARE(flag_description("HH"), QString("critically high"));
     QCOMPARE(flag_description("LL"), QString("critically low"));
+}
+
+void TestFlags::reading_an_age_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("days"); // -1: not read
+    const struct {
+        const char* typed;
+        int days;
+    } cases[] = {
+        {"34", 12419},     {" 34 ", 12419},    {"1.5", 548},
+        {"34 y", 12419},   {"34 Yrs", 12419},  {"2 years", 731},
+        {"6 months", 183}, {"6 m", 183},       {"6m", 183},
+        {"6 mo.", 183},    {"12 months", 365}, {"1 y", 365},
+        {"3 weeks", 21},   {"3 wk", 21},       {"10 days", 10},
+        {"10 d", 10},      {"0 d", 0},         {"2 years 3 months", 822},
+        {"2y3m", 822},     {"2y, 3m", 822},    {"3 m 2 y", 822},
+        {"150", 54788},    {"", -1},           {"-", -1},
+        {"0", -1},         {"adult", -1},      {"34/F", -1},
+        {"2 3", -1},       {"2 y 3 y", -1},    {"6 hours", -1},
+        {"151", -1},       {"y", -1},          {"-5", -1},
+    };
+    for (const auto& c : cases)
+        QTest::newRow(qPrintable(QString("\"%1\"").arg(c.typed))) << QString(c.typed) << c.days;
+}
+
+void TestFlags::reading_an_age() {
+    QFETCH(QString, typed);
+    QFETCH(int, days);
+    const auto read = age_in_days(typed);
+    QCOMPARE(read.value_or(-1), days);
+}
+
+void TestFlags::children_s_ranges_follow_each_other_from_birth() {
+    QMap<QString, QList<const ChildRange*>> by_item;
+    for (const ChildRange& c : child_ranges()) {
+        // Only beside an item with a range of its own, inside its critical limits.
+        QVERIFY2(normal_range(*c.test, c.item), c.item);
+        if (const CriticalLimit* limit = critical_limit(*c.test, c.item))
+            for (const Bounds& b : {c.range.all, c.range.male, c.range.female}) {
+                if (b.has_low) QVERIFY(b.low > limit->bounds.low);
+                if (b.has_high) QVERIFY(b.high <= limit->bounds.high);
+            }
+        by_item[QString::fromLatin1(c.test->table) + "/" + c.item] << &c;
+    }
+    QCOMPARE(by_item.size(), 2); // haemoglobin and white cells
+    for (auto bands : by_item) {
+        std::sort(bands.begin(), bands.end(), [](const ChildRange* a, const ChildRange* b) {
+            return days_of(a->from) < days_of(b->from);
+        });
+        QCOMPARE(days_of(bands.first()->from), 0);
+        for (qsizetype i = 0; i < bands.size(); ++i) {
+            QVERIFY(days_of(bands[i]->from) < days_of(bands[i]->to));
+            if (i > 0) QCOMPARE(days_of(bands[i]->from), days_of(bands[i - 1]->to));
+        }
+    }
+}
+
+void TestFlags::flags_by_age_data() {
+    QTest::addColumn<QString>("age");
+    QTest::addColumn<QString>("sex");
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("flag");
+    QTest::addColumn<QString>("applied");
+    const QString hb = "Haemoglobin (N : Male : 12 - 16 gm/dl, Female : 11 - 15 gm/dl) ";
+    const QString wbc = "WBC (N : 4000 to 10,000 / cumm)";
+    const QString glucose = "Random blood glucose (N:60-140 mg/dl)";
+    const struct {
+        const char* age;
+        const char* sex;
+        const QString& item;
+        const char* result;
+        const char* flag;
+        const char* applied;
+    } cases[] = {
+        // Adults: the caption's range, as always.
+        {"34", "F", hb, "10.9", "L", ""},
+        {"34", "M", hb, "11.5", "L", ""},
+        {"18", "M", hb, "16.5", "H", ""},
+        {"40 years", "F", wbc, "10,500", "H", ""},
+        {"17", "F", wbc, "12000", "H", ""},
+        // Children: their own band, printed with its ages.
+        {"10 d", "F", hb, "18.5 gm/dl", "", "13.4 - 19.9 (age 0-1 mo)"},
+        {"10 d", "F", hb, "13.3", "L", "13.4 - 19.9 (age 0-1 mo)"},
+        {"2 months", "M", hb, "9.0", "", "9.0 - 14.1 (age 2-3 mo)"},
+        {"8 m", "M", hb, "14.2", "H", "11.3 - 14.1 (age 6 mo-1 y)"},
+        {"3", "F", hb, "11.2", "L", "11.5 - 13.5 (age 2-6 y)"},
+        {"3", "F", hb, "13.5", "", "11.5 - 13.5 (age 2-6 y)"},
+        {"5 y 11 m", "M", hb, "13.6", "H", "11.5 - 13.5 (age 2-6 y)"},
+        {"6", "M", hb, "15.5", "", "11.5 - 15.5 (age 6-12 y)"},
+        {"14", "M", hb, "12.5", "L", "13.0 - 16.0 (age 12-18 y, male)"},
+        {"14", "F", hb, "12.5", "", "12.0 - 16.0 (age 12-18 y, female)"},
+        {"2 weeks", "M", wbc, "25,000 /cumm", "", "9000 - 30000 (age 0-1 mo)"},
+        {"3 m", "F", wbc, "5500", "L", "6000 - 17500 (age 3 mo-1 y)"},
+        {"5", "M", wbc, "15000", "", "5500 - 15500 (age 4-6 y)"},
+        {"16", "M", wbc, "13000", "", "4500 - 13500 (age 8-17 y)"},
+        // An age that cannot be read, or a sex a band needs and is not given:
+        // no H or L; beyond a critical limit still critical.
+        {"-", "F", hb, "9.8", "", "none, age not read"},
+        {"", "M", wbc, "40000", "HH", "none, age not read"},
+        {"14", "-", hb, "11.0", "", "none, sex not given"},
+        {"3", "-", hb, "11.0", "L", "11.5 - 13.5 (age 2-6 y)"},
+        // Items without children's ranges do not need an age.
+        {"-", "F", glucose, "150", "H", ""},
+        {"2 y", "F", glucose, "150", "H", ""},
+    };
+    for (const auto& c : cases)
+        QTest::newRow(qPrintable(QString("%1 %2 %3 %4").arg(c.age, c.sex, c.item.left(5), c.result)))
+            << QString(c.age) << QString(c.sex) << c.item << QString(c.result) << QString(c.flag)
+            << QString(c.applied);
+}
+
+void TestFlags::flags_by_age() {
+    QFETCH(QString, age);
+    QFETCH(QString, sex);
+    QFETCH(QString, item);
+    QFETCH(QString, result);
+    QFETCH(QString, flag);
+    QFETCH(QString, applied);
+    const Investigation& test =
+        item.startsWith("Random") ? catalogue::kBiochemistryReport : catalogue::kRoutineHaemotology;
+    QCOMPARE(item_flag(test, item, result, sex, age), flag);
+    QCOMPARE(applied_range(test, item, sex, age).shown, applied);
+    QCOMPARE(stored_result_flag(test.table, item, result, sex, age), flag);
+    QCOMPARE(stored_applied_range(test.table, item, sex, age), applied);
 }
 
 void TestFlags::reading_a_result_data() {
@@ -188,27 +319,35 @@ void TestFlags::a_flag_shows_while_typing() {
     // What is seen beside the box and what a screen reader hears of the box.
     QWidget* box = screen->result_box(0);
     auto* sex = screen->findChild<QLineEdit*>("Text3");
+    auto* age = screen->findChild<QLineEdit*>("Text4");
+    auto* flag_tip = flag;
     const struct {
+        const char* age;
         const char* sex;
         const char* result;
         const char* flag;
         const char* heard;
     } cases[] = {
-        {"F", "9.8 gm/dl", "L", "low"},
-        {"F", "12 gm/dl", "", ""},
-        {"F", "15.5 gm/dl", "H", "high"},
-        {"M", "15.5 gm/dl", "", ""}, // the sex changes the range
-        {"-", "17 gm/dl", "", ""},   // sex unknown: no H or L
-        {"-", "25 gm/dl", "HH", "critically high"},
-        {"F", "6.5 gm/dl", "LL", "critically low"}, // critical: any sex
-        {"F", "6.6 gm/dl", "L", "low"},             // at the critical limit
+        {"34", "F", "9.8 gm/dl", "L", "low"},
+        {"34", "F", "12 gm/dl", "", ""},
+        {"34", "F", "15.5 gm/dl", "H", "high"},
+        {"34", "M", "15.5 gm/dl", "", ""}, // the sex changes the range
+        {"34", "-", "17 gm/dl", "", ""},   // sex unknown: no H or L
+        {"34", "-", "25 gm/dl", "HH", "critically high"},
+        {"34", "F", "6.5 gm/dl", "LL", "critically low"}, // critical: any sex
+        {"34", "F", "6.6 gm/dl", "L", "low"},             // at the critical limit
+        // The age changes the range: a child's, said and shown.
+        {"3", "F", "11.2 gm/dl", "L", "low; range applied: 11.5 - 13.5 (age 2-6 y)"},
+        {"-", "F", "9.8 gm/dl", "", "range applied: none, age not read"},
     };
     for (const auto& c : cases) {
+        age->setText(c.age);
         sex->setText(c.sex);
         set_box_text(box, c.result);
         QCOMPARE(flag->text(), QString(c.flag));
         QCOMPARE(box->accessibleDescription(), QString(c.heard));
         QCOMPARE(flag->accessibleDescription(), QString(c.heard));
+        QCOMPARE(flag_tip->toolTip().isEmpty(), QString(c.age) == "34");
     }
     close_screens();
 }
@@ -231,6 +370,14 @@ void TestFlags::printed_reports_carry_the_flag_column() {
                                   {0, "Serum sodium (N : 136 - 146 meq/L) ", "140 meq/L"},
                                   {0, "Serum Calcium (N : 9 - 11 mg/dl)", "6.2 mg/dl"}}})
                 .ok());
+    // A child of three: her haemoglobin against a child's range, printed.
+    QVERIFY(add_patient(kStaff, minimal_patient(2, "Tara D'Souza", "3", "F")).ok());
+    QVERIFY(save_report(kStaff, {std::nullopt,
+                                 {3, 2, "", "", "Routine haemotology", "", "N"},
+                                 "Routine_haemotology",
+                                 {{0, "Haemoglobin (N : Male : 12 - 16 gm/dl, Female : 11 - 15 gm/dl) ",
+                                   "11.2 gm/dl"}}})
+                .ok());
     QVERIFY(fill_consolidated(1).ok());
     const struct {
         const char* file;
@@ -240,6 +387,7 @@ void TestFlags::printed_reports_carry_the_flag_column() {
         {"h_routine_haemotology.rpt", 1, {"9.8 gm/dl L", "14,500 /cumm H"}, {"70%"}},
         {"h_biochemistry_report.rpt", 2, {"5.6 meq/L H", "6.2 mg/dl LL"}, {"140 meq/L"}},
         {"h_consolidated_report.rpt", 0, {"9.8 gm/dl L", "5.6 meq/L H"}, {"140 meq/L", "70%"}},
+        {"routine_haemotology.rpt", 3, {"11.2 gm/dl L", "Range applied: 11.5 - 13.5 (age 2-6 y)"}, {}},
     };
     ReportsReadSharedConnection with_build;
     for (const auto& c : cases) {
@@ -254,6 +402,7 @@ void TestFlags::printed_reports_carry_the_flag_column() {
         text.replace(QRegularExpression(" {2,}"), " ");
         for (const QString& f : c.flagged)
             QVERIFY2(text.contains(f), qPrintable(QString("%1: %2").arg(c.file, f)));
+        if (c.lab_id != 3) QVERIFY2(!text.contains("Range applied"), c.file); // adults: the caption's range
         for (const QString& f : c.plain) {
             QVERIFY2(text.contains(f), qPrintable(f));
             QVERIFY2(!text.contains(f + " H") && !text.contains(f + " L"), qPrintable(f));

@@ -72,6 +72,56 @@ constexpr ItemRange kRanges[] = {
      between(31.5, 35.0)},
 };
 
+// Children's ranges, only where a published paediatric table gives an
+// interval for the item's unit. Each band is written as its source gives it.
+//
+// [Iowa] University of Iowa Department of Pathology, Laboratory Services
+//   Handbook, appendix "Pediatric Reference Ranges", hematology table
+//   (healthcare.uiowa.edu/path_handbook/appendix/heme/pediatric_normals.html):
+//   haemoglobin in gm/dL to 1 year, white cells per mm3 to 4 years.
+// [Dallman] Dallman PR, in Rudolph AM (ed.), Pediatrics, 16th ed., New York:
+//   Appleton-Century-Crofts, 1977, p. 1111, as reproduced in Nathan and Oski's
+//   Hematology of Infancy and Childhood, "Normal hematologic values in
+//   children": haemoglobin in g/dl as the mean and the mean - 2 SD; the range
+//   is the mean +/- 2 SD ("0.5 to 2 years 12.0 / 10.5" is 10.5 - 13.5).
+// [FPN] Family Practice Notebook, "White Blood Cell Count", interpretation:
+//   normal range by age (fpnotebook.com/legacy/HemeOnc/Lab/WhtBldCl.htm),
+//   in 10^9/L: age 4 years 5.5 - 15.5, age 6 years 5.0 - 14.5, 8 to 16 years
+//   4.5 - 13.5. The age-4 figures stand for 4 to 6 years and the age-6
+//   figures for 6 to 8 years.
+//
+// Platelets, glucose, calcium, potassium, sodium and creatinine keep their
+// caption's range at every age: the tables at hand give them at single ages
+// only, or for a method (creatinine) that may not be the laboratory's.
+constexpr const char* kHaemoglobin = "Haemoglobin (N : Male : 12 - 16 gm/dl, Female : 11 - 15 gm/dl) ";
+constexpr const char* kWhiteCells = "WBC (N : 4000 to 10,000 / cumm)";
+constexpr Age kBirth{0, AgeUnit::Days};
+
+constexpr ChildRange kChildRanges[] = {
+    // [Iowa]
+    {&catalogue::kRoutineHaemotology, kHaemoglobin, kBirth, months(1), between(13.4, 19.9), 1},
+    {&catalogue::kRoutineHaemotology, kHaemoglobin, months(1), months(2), between(10.7, 17.1), 1},
+    {&catalogue::kRoutineHaemotology, kHaemoglobin, months(2), months(3), between(9.0, 14.1), 1},
+    {&catalogue::kRoutineHaemotology, kHaemoglobin, months(3), months(6), between(9.5, 14.1), 1},
+    {&catalogue::kRoutineHaemotology, kHaemoglobin, months(6), years(1), between(11.3, 14.1), 1},
+    // [Dallman] 0.5 to 2 years (from 1 year: [Iowa] covers the first), 2 to 6,
+    // 6 to 12, 12 to 18 years by sex.
+    {&catalogue::kRoutineHaemotology, kHaemoglobin, years(1), years(2), between(10.5, 13.5), 1},
+    {&catalogue::kRoutineHaemotology, kHaemoglobin, years(2), years(6), between(11.5, 13.5), 1},
+    {&catalogue::kRoutineHaemotology, kHaemoglobin, years(6), years(12), between(11.5, 15.5), 1},
+    {&catalogue::kRoutineHaemotology, kHaemoglobin, years(12), years(18), by_sex(13.0, 16.0, 12.0, 16.0), 1},
+    // [Iowa]
+    {&catalogue::kRoutineHaemotology, kWhiteCells, kBirth, months(1), between(9000, 30000), 0},
+    {&catalogue::kRoutineHaemotology, kWhiteCells, months(1), months(3), between(5000, 19500), 0},
+    {&catalogue::kRoutineHaemotology, kWhiteCells, months(3), years(1), between(6000, 17500), 0},
+    {&catalogue::kRoutineHaemotology, kWhiteCells, years(1), years(2), between(6000, 17000), 0},
+    {&catalogue::kRoutineHaemotology, kWhiteCells, years(2), years(4), between(5500, 15500), 0},
+    // [FPN]
+    {&catalogue::kRoutineHaemotology, kWhiteCells, years(4), years(6), between(5500, 15500), 0},
+    {&catalogue::kRoutineHaemotology, kWhiteCells, years(6), years(8), between(5000, 14500), 0},
+    {&catalogue::kRoutineHaemotology, kWhiteCells, years(8), years(17), between(4500, 13500), 0},
+};
+
 constexpr Bounds outside(double low, double high) {
     return {true, low, true, high};
 }
@@ -205,19 +255,68 @@ Sex sex_of(const QString& text) {
     return Sex::Unknown;
 }
 
-QString result_flag(const NormalRange& range, const QString& result, const QString& sex) {
-    if (!range.any()) return {};
-    const Bounds* bounds = &range.all;
-    if (range.by_sex) {
-        const Sex s = sex_of(sex);
-        if (s == Sex::Unknown) return {};
-        bounds = s == Sex::Male ? &range.male : &range.female;
+namespace {
+
+// The bounds of a range for a patient's sex; none by sex for an unknown sex.
+std::optional<Bounds> bounds_for(const NormalRange& range, const QString& sex) {
+    if (!range.any()) return std::nullopt;
+    if (!range.by_sex) return range.all;
+    switch (sex_of(sex)) {
+    case Sex::Male:
+        return range.male;
+    case Sex::Female:
+        return range.female;
+    case Sex::Unknown:
+        break;
     }
+    return std::nullopt;
+}
+
+QString bounds_flag(const Bounds& bounds, const QString& result) {
     const auto value = leading_number(result);
     if (!value) return {};
-    if (bounds->has_high && *value > bounds->high) return QStringLiteral("H");
-    if (bounds->has_low && *value < bounds->low) return QStringLiteral("L");
+    if (bounds.has_high && *value > bounds.high) return QStringLiteral("H");
+    if (bounds.has_low && *value < bounds.low) return QStringLiteral("L");
     return {};
+}
+
+} // namespace
+
+QString result_flag(const NormalRange& range, const QString& result, const QString& sex) {
+    const auto bounds = bounds_for(range, sex);
+    return bounds ? bounds_flag(*bounds, result) : QString();
+}
+
+std::span<const ChildRange> child_ranges() {
+    return kChildRanges;
+}
+
+AppliedRange applied_range(const Investigation& test, const QString& item, const QString& sex,
+                           const QString& age) {
+    static const QMultiHash<QString, const ChildRange*> children = [] {
+        QMultiHash<QString, const ChildRange*> h;
+        for (const ChildRange& c : kChildRanges)
+            h.insert(item_key(*c.test, QString::fromUtf8(c.item)), &c);
+        return h;
+    }();
+    const NormalRange* own = normal_range(test, item);
+    const auto bands = children.values(item_key(test, item));
+    if (bands.isEmpty()) return {own ? bounds_for(*own, sex) : std::nullopt, {}};
+    const auto days = age_in_days(age);
+    if (!days) return {std::nullopt, QStringLiteral("none, age not read")};
+    for (const ChildRange* band : bands) {
+        if (*days < days_of(band->from) || *days >= days_of(band->to)) continue;
+        const auto bounds = bounds_for(band->range, sex);
+        if (!bounds) return {std::nullopt, QStringLiteral("none, sex not given")};
+        QString shown = QStringLiteral("%1 - %2 (age %3")
+                            .arg(QString::number(bounds->low, 'f', band->decimals),
+                                 QString::number(bounds->high, 'f', band->decimals),
+                                 age_band_shown(band->from, band->to));
+        if (band->range.by_sex)
+            shown += sex_of(sex) == Sex::Male ? QStringLiteral(", male") : QStringLiteral(", female");
+        return {bounds, shown + u')'};
+    }
+    return {own ? bounds_for(*own, sex) : std::nullopt, {}};
 }
 
 const NormalRange* normal_range(const Investigation& test, const QString& item) {
@@ -231,17 +330,24 @@ const NormalRange* normal_range(const Investigation& test, const QString& item) 
     return ranges.value(item_key(test, item));
 }
 
-QString item_flag(const Investigation& test, const QString& item, const QString& result, const QString& sex) {
+QString item_flag(const Investigation& test, const QString& item, const QString& result, const QString& sex,
+                  const QString& age) {
     if (const CriticalLimit* limit = critical_limit(test, item))
         if (QString flag = critical_flag(*limit, result); !flag.isEmpty()) return flag;
-    const NormalRange* range = normal_range(test, item);
-    return range ? result_flag(*range, result, sex) : QString();
+    const AppliedRange applied = applied_range(test, item, sex, age);
+    return applied.bounds ? bounds_flag(*applied.bounds, result) : QString();
 }
 
 QString stored_result_flag(const QString& table, const QString& item, const QString& result,
-                           const QString& sex) {
+                           const QString& sex, const QString& age) {
     const Investigation* test = catalogue::by_table(table);
-    return test ? item_flag(*test, item, result, sex) : QString();
+    return test ? item_flag(*test, item, result, sex, age) : QString();
+}
+
+QString stored_applied_range(const QString& table, const QString& item, const QString& sex,
+                             const QString& age) {
+    const Investigation* test = catalogue::by_table(table);
+    return test ? applied_range(*test, item, sex, age).shown : QString();
 }
 
 QString flag_description(const QString& flag) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "investigations.h"
+#include "patient_age.h"
 
 #include <QList>
 #include <QString>
@@ -12,7 +13,7 @@
 
 // The normal ranges of the results, and the high and low flags of results
 // outside them. Nothing about a flag is stored: it follows from the result,
-// the range and the patient's sex.
+// the range and the patient's sex and age.
 
 // A result's normal range, written by hand from its caption (never parsed at
 // run time). A bound that is absent flags nothing on that side; an item
@@ -72,6 +73,33 @@ Sex sex_of(const QString& text);
 // a range by sex for a patient whose sex is unknown).
 QString result_flag(const NormalRange& range, const QString& result, const QString& sex);
 
+// The item's range for a child: from one age up to, not including, another.
+// The bands of an item follow each other from birth without a gap; from the
+// end of the last one the item's own range applies.
+struct ChildRange {
+    const Investigation* test;
+    const char* item; // the caption, as in the normal ranges
+    Age from, to;
+    NormalRange range;
+    int decimals; // as the range is printed: "11.5 - 13.5", "6000 - 17500"
+};
+
+std::span<const ChildRange> child_ranges();
+
+// The range a patient's result is read against.
+struct AppliedRange {
+    std::optional<Bounds> bounds; // none: the result is not flagged H or L
+    // Printed beside the caption: empty where the caption's own range applies,
+    // "11.5 - 13.5 (age 2-6 y)" for a child's range, or "none, age not read"
+    // and "none, sex not given" when nothing can be flagged.
+    QString shown;
+};
+
+// An item with children's ranges needs an age it can read; the rest are read
+// against their caption's range (by sex where it is written by sex).
+AppliedRange applied_range(const Investigation& test, const QString& item, const QString& sex,
+                           const QString& age);
+
 // Critical limits: a result beyond one is a danger to the patient now, and the
 // referring doctor is told at once. Written by hand beside the normal ranges,
 // only for items whose unit leaves the number unambiguous; the same for both
@@ -97,12 +125,17 @@ QStringList critical_findings(const Investigation& test, const QList<std::pair<Q
 QString critical_message(const QStringList& findings);
 
 // The flag a result carries on screen and on paper: HH or LL beyond a
-// critical limit (whatever the patient's sex), otherwise H or L.
-QString item_flag(const Investigation& test, const QString& item, const QString& result, const QString& sex);
+// critical limit (whatever the patient's sex and age), otherwise H or L
+// against the applied range.
+QString item_flag(const Investigation& test, const QString& item, const QString& result, const QString& sex,
+                  const QString& age);
 
 // How a flag is read out: "high", "low", "critically high", "critically low".
 QString flag_description(const QString& flag);
 
-// The flag of a stored row, found by its test table and item caption.
+// The flag and the printed applied range of a stored row, found by its test
+// table and item caption.
 QString stored_result_flag(const QString& table, const QString& item, const QString& result,
-                           const QString& sex);
+                           const QString& sex, const QString& age);
+QString stored_applied_range(const QString& table, const QString& item, const QString& sex,
+                             const QString& age);

@@ -15,19 +15,25 @@
 
 namespace {
 
-// Rows that name their test table, item and result get their flag.
+// Rows that name their test table, item and result get their flag, and the
+// range it was read against where that is not the caption's own (a child's
+// range, or why nothing is flagged). The patient's sex and age come from the
+// rows' sex and age columns where they have them.
 class Flags final : public ReportDecorator {
 public:
     void add_to_rows(Table& r) const override {
         const qsizetype table = r.columns.indexOf(QLatin1String("test_table")),
                         item = r.columns.indexOf(QLatin1String("item")),
                         result = r.columns.indexOf(QLatin1String("result")),
-                        sex = r.columns.indexOf(QLatin1String("sex"));
+                        sex = r.columns.indexOf(QLatin1String("sex")),
+                        age = r.columns.indexOf(QLatin1String("age"));
         if (table < 0 || item < 0 || result < 0 || r.columns.contains(QLatin1String("flag"))) return;
-        r.columns << QStringLiteral("flag");
-        for (QStringList& row : r.rows)
-            row << stored_result_flag(row.value(table), row.value(item), row.value(result),
-                                      sex < 0 ? QString() : row.value(sex));
+        r.columns << QStringLiteral("flag") << QStringLiteral("applied_range");
+        for (QStringList& row : r.rows) {
+            const QString s = sex < 0 ? QString() : row.value(sex), a = age < 0 ? QString() : row.value(age);
+            row << stored_result_flag(row.value(table), row.value(item), row.value(result), s, a)
+                << stored_applied_range(row.value(table), row.value(item), s, a);
+        }
     }
 };
 

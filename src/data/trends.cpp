@@ -38,27 +38,22 @@ DbResult<Trend> trend(qint64 patient_id, const TrendItem& item) {
     Trend t{item, {}, std::nullopt};
     auto rows = select_rows(
         QStringLiteral(
-            "SELECT m.lab_id, m.t_date, r.result, g.sex FROM test_main AS m JOIN %1 AS r ON r.lab_id = "
+            "SELECT m.lab_id, m.t_date, r.result, g.sex, g.age FROM test_main AS m JOIN %1 AS r ON r.lab_id "
+            "= "
             "m.lab_id LEFT JOIN registration AS g ON g.patient_id = m.patient_id WHERE m.patient_id = ? "
             "AND r.item = ? ORDER BY m.t_date, m.lab_id")
             .arg(QString::fromLatin1(item.test->table)),
         {patient_id, item.item});
     if (!rows.ok()) return {t, rows.error};
-    QString sex;
+    QString sex, age;
     for (const Row& r : rows.value) {
         const auto value = leading_number(r.text(2));
         if (!value) continue;
         sex = r.text(3);
+        age = r.text(4);
         t.points << TrendPoint{QDate::fromString(r.text(1), Qt::ISODate), r.value(0).toLongLong(), *value,
-                               r.text(2), item_flag(*item.test, item.item, r.text(2), sex)};
+                               r.text(2), item_flag(*item.test, item.item, r.text(2), sex, age)};
     }
-    if (const NormalRange* range = normal_range(*item.test, item.item)) {
-        if (!range->by_sex)
-            t.normal = range->all;
-        else if (sex.startsWith(u'M', Qt::CaseInsensitive))
-            t.normal = range->male;
-        else if (sex.startsWith(u'F', Qt::CaseInsensitive))
-            t.normal = range->female;
-    }
+    t.normal = applied_range(*item.test, item.item, sex, age).bounds;
     return {t, {}};
 }

@@ -31,7 +31,7 @@ struct TrendPoint {
 struct Trend {
     TrendItem item;
     QList<TrendPoint> points;     // oldest first; results that are no number are left out
-    std::optional<Bounds> normal; // the band the flags were read against (the patient's sex)
+    std::optional<Bounds> normal; // the band the flags were read against (the patient's sex and age)
 };
 
 // The items of the patient's reports that have numeric results, in the

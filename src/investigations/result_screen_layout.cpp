@@ -268,16 +268,26 @@ QWidget* TestScreen::build_section(int s) {
         cell->addWidget(flag);
         grid->addLayout(cell, item.row - 1, (item.column - 1) * 2 + 1);
         // A screen reader hears it too: the box's description says "high",
-        // "low", "critically high" or "critically low".
+        // "low", "critically high" or "critically low", and the range read
+        // against where it is not the caption's (a child's range, or why
+        // nothing is flagged); the flag's tooltip shows that range.
         auto update = [this, caption = QString::fromUtf8(item.caption), box, flag] {
-            const QString mark = item_flag(*test_.investigation, caption, box_text(box), sex_->text());
+            const QString mark =
+                item_flag(*test_.investigation, caption, box_text(box), sex_->text(), age_->text());
             flag->setText(mark);
-            const QString heard = flag_description(mark);
-            box->setAccessibleDescription(heard);
-            flag->setAccessibleDescription(heard);
+            const QString applied =
+                applied_range(*test_.investigation, caption, sex_->text(), age_->text()).shown;
+            QStringList heard{flag_description(mark)};
+            if (!applied.isEmpty() && !box_text(box).trimmed().isEmpty())
+                heard << QStringLiteral("range applied: ") + applied;
+            heard.removeAll(QString());
+            box->setAccessibleDescription(heard.join(QStringLiteral("; ")));
+            flag->setAccessibleDescription(heard.join(QStringLiteral("; ")));
+            flag->setToolTip(applied.isEmpty() ? QString() : QStringLiteral("Range applied: ") + applied);
         };
         on_text_changed(box, update);
         connect(sex_, &QLineEdit::textChanged, flag, update);
+        connect(age_, &QLineEdit::textChanged, flag, update);
         update();
     }
     for (const SectionNote& note : test_.notes) {
