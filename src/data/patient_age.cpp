@@ -7,13 +7,12 @@ namespace {
 std::optional<AgeUnit> unit_of(const QString& word) {
     static const struct {
         AgeUnit unit;
-        const char* words[6];
+        const char* words[7];
     } kUnits[] = {
-        {AgeUnit::Years, {"y", "yr", "yrs", "year", "years", nullptr}},
-        {AgeUnit::Months, {"m", "mo", "mos", "mth", "mths", "month"}},
-        {AgeUnit::Months, {"months", nullptr}},
-        {AgeUnit::Weeks, {"w", "wk", "wks", "week", "weeks", nullptr}},
-        {AgeUnit::Days, {"d", "day", "days", nullptr}},
+        {AgeUnit::Years, {"y", "yr", "yrs", "year", "years"}},
+        {AgeUnit::Months, {"m", "mo", "mos", "mth", "mths", "month", "months"}},
+        {AgeUnit::Weeks, {"w", "wk", "wks", "week", "weeks"}},
+        {AgeUnit::Days, {"d", "day", "days"}},
     };
     const QString w = word.toLower();
     for (const auto& u : kUnits)
