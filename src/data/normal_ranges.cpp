@@ -330,24 +330,22 @@ const NormalRange* normal_range(const Investigation& test, const QString& item) 
     return ranges.value(item_key(test, item));
 }
 
-QString item_flag(const Investigation& test, const QString& item, const QString& result, const QString& sex,
-                  const QString& age) {
+QString flag_against(const Investigation& test, const QString& item, const QString& result,
+                     const AppliedRange& applied) {
     if (const CriticalLimit* limit = critical_limit(test, item))
         if (QString flag = critical_flag(*limit, result); !flag.isEmpty()) return flag;
-    const AppliedRange applied = applied_range(test, item, sex, age);
     return applied.bounds ? bounds_flag(*applied.bounds, result) : QString();
+}
+
+QString item_flag(const Investigation& test, const QString& item, const QString& result, const QString& sex,
+                  const QString& age) {
+    return flag_against(test, item, result, applied_range(test, item, sex, age));
 }
 
 QString stored_result_flag(const QString& table, const QString& item, const QString& result,
                            const QString& sex, const QString& age) {
     const Investigation* test = catalogue::by_table(table);
     return test ? item_flag(*test, item, result, sex, age) : QString();
-}
-
-QString stored_applied_range(const QString& table, const QString& item, const QString& sex,
-                             const QString& age) {
-    const Investigation* test = catalogue::by_table(table);
-    return test ? applied_range(*test, item, sex, age).shown : QString();
 }
 
 QString flag_description(const QString& flag) {

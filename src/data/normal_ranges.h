@@ -129,13 +129,13 @@ QString critical_message(const QStringList& findings);
 // against the applied range.
 QString item_flag(const Investigation& test, const QString& item, const QString& result, const QString& sex,
                   const QString& age);
+// The same against a range already applied, for callers that also show it.
+QString flag_against(const Investigation& test, const QString& item, const QString& result,
+                     const AppliedRange& applied);
 
 // How a flag is read out: "high", "low", "critically high", "critically low".
 QString flag_description(const QString& flag);
 
-// The flag and the printed applied range of a stored row, found by its test
-// table and item caption.
+// The flag of a stored row, found by its test table and item caption.
 QString stored_result_flag(const QString& table, const QString& item, const QString& result,
                            const QString& sex, const QString& age);
-QString stored_applied_range(const QString& table, const QString& item, const QString& sex,
-                             const QString& age);

@@ -30,9 +30,15 @@ public:
         if (table < 0 || item < 0 || result < 0 || r.columns.contains(QLatin1String("flag"))) return;
         r.columns << QStringLiteral("flag") << QStringLiteral("applied_range");
         for (QStringList& row : r.rows) {
-            const QString s = sex < 0 ? QString() : row.value(sex), a = age < 0 ? QString() : row.value(age);
-            row << stored_result_flag(row.value(table), row.value(item), row.value(result), s, a)
-                << stored_applied_range(row.value(table), row.value(item), s, a);
+            const Investigation* test = catalogue::by_table(row.value(table));
+            if (!test) {
+                row << QString() << QString();
+                continue;
+            }
+            const AppliedRange applied =
+                applied_range(*test, row.value(item), sex < 0 ? QString() : row.value(sex),
+                              age < 0 ? QString() : row.value(age));
+            row << flag_against(*test, row.value(item), row.value(result), applied) << applied.shown;
         }
     }
 };

@@ -37,23 +37,24 @@ DbResult<QList<TrendItem>> trend_items(qint64 patient_id) {
 DbResult<Trend> trend(qint64 patient_id, const TrendItem& item) {
     Trend t{item, {}, std::nullopt};
     auto rows = select_rows(
-        QStringLiteral(
-            "SELECT m.lab_id, m.t_date, r.result, g.sex, g.age FROM test_main AS m JOIN %1 AS r ON r.lab_id "
-            "= "
-            "m.lab_id LEFT JOIN registration AS g ON g.patient_id = m.patient_id WHERE m.patient_id = ? "
-            "AND r.item = ? ORDER BY m.t_date, m.lab_id")
+        QStringLiteral("SELECT m.lab_id, m.t_date, r.result FROM test_main AS m JOIN %1 AS r ON r.lab_id = "
+                       "m.lab_id WHERE m.patient_id = ? AND r.item = ? ORDER BY m.t_date, m.lab_id")
             .arg(QString::fromLatin1(item.test->table)),
         {patient_id, item.item});
     if (!rows.ok()) return {t, rows.error};
-    QString sex, age;
+    // One patient: one sex and age, one range for every point.
+    auto patient =
+        select_first(QStringLiteral("SELECT sex, age FROM registration WHERE patient_id = ?"), {patient_id});
+    if (!patient.ok()) return {t, patient.error};
+    const QString sex = patient.value ? patient.value->text(0) : QString(),
+                  age = patient.value ? patient.value->text(1) : QString();
+    const AppliedRange applied = applied_range(*item.test, item.item, sex, age);
     for (const Row& r : rows.value) {
         const auto value = leading_number(r.text(2));
         if (!value) continue;
-        sex = r.text(3);
-        age = r.text(4);
         t.points << TrendPoint{QDate::fromString(r.text(1), Qt::ISODate), r.value(0).toLongLong(), *value,
-                               r.text(2), item_flag(*item.test, item.item, r.text(2), sex, age)};
+                               r.text(2), flag_against(*item.test, item.item, r.text(2), applied)};
     }
-    t.normal = applied_range(*item.test, item.item, sex, age).bounds;
+    t.normal = applied.bounds;
     return {t, {}};
 }

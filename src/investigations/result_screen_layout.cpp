@@ -272,11 +272,11 @@ QWidget* TestScreen::build_section(int s) {
         // against where it is not the caption's (a child's range, or why
         // nothing is flagged); the flag's tooltip shows that range.
         auto update = [this, caption = QString::fromUtf8(item.caption), box, flag] {
-            const QString mark =
-                item_flag(*test_.investigation, caption, box_text(box), sex_->text(), age_->text());
+            const AppliedRange read_against =
+                applied_range(*test_.investigation, caption, sex_->text(), age_->text());
+            const QString mark = flag_against(*test_.investigation, caption, box_text(box), read_against);
             flag->setText(mark);
-            const QString applied =
-                applied_range(*test_.investigation, caption, sex_->text(), age_->text()).shown;
+            const QString& applied = read_against.shown;
             QStringList heard{flag_description(mark)};
             if (!applied.isEmpty() && !box_text(box).trimmed().isEmpty())
                 heard << QStringLiteral("range applied: ") + applied;
